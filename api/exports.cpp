@@ -1,0 +1,73 @@
+// The fifteen exports. Each is noexcept; nothing crosses into the host.
+#define CORVO_WGC_API CORVO_WGC_EXPORT
+#include "corvo_wgc.h"
+
+#include <new>
+
+#include "api/log_sink.h"
+#include "api/support_probe.h"
+#include "session/capture_session.h"
+
+using corvo::WgcCaptureSession;
+
+namespace {
+
+WgcCaptureSession *from(wgc_session session) noexcept { return reinterpret_cast<WgcCaptureSession *>(session); }
+
+template <class Target>
+wgc_session create(Target target) noexcept {
+    if (!corvo::ensure_com_initialized()) return nullptr;
+    return reinterpret_cast<wgc_session>(new (std::nothrow) WgcCaptureSession(target));
+}
+
+}  // namespace
+
+extern "C" {
+
+uint8_t CORVO_WGC_CALL is_wgc_session_supported(void) noexcept { return corvo::capture_supported() ? 1 : 0; }
+
+uint8_t CORVO_WGC_CALL wgc_enable_cursor(wgc_session session, uint8_t enable) noexcept {
+    return from(session)->enable_cursor(enable) ? 1 : 0;
+}
+
+void CORVO_WGC_CALL wgc_free_recent_frame(void *) noexcept {}
+
+ID3D11Device *CORVO_WGC_CALL wgc_get_device(wgc_session session) noexcept { return from(session)->device(); }
+
+uint8_t CORVO_WGC_CALL wgc_get_recent_frame(wgc_session session, void **frame, intptr_t, int32_t *width,
+                                            int32_t *height, uint8_t *cursor) noexcept {
+    return from(session)->get_recent_frame(frame, width, height, cursor) ? 1 : 0;
+}
+
+uint8_t CORVO_WGC_CALL wgc_get_status(wgc_session session) noexcept { return from(session)->status(); }
+
+float CORVO_WGC_CALL wgc_get_update_ratio(wgc_session session) noexcept {
+    return from(session)->take_update_ratio();
+}
+
+void CORVO_WGC_CALL wgc_register_logger(wgc_log_callback callback) noexcept { corvo::set_log_sink(callback); }
+
+wgc_session CORVO_WGC_CALL wgc_session_create(HWND window) noexcept { return create(window); }
+
+wgc_session CORVO_WGC_CALL wgc_session_create2(HMONITOR monitor) noexcept {
+    if (monitor == nullptr) return nullptr;
+    return create(monitor);
+}
+
+void CORVO_WGC_CALL wgc_session_destroy(wgc_session session) noexcept { delete from(session); }
+
+uint8_t CORVO_WGC_CALL wgc_session_start(wgc_session session) noexcept { return from(session)->Start() ? 1 : 0; }
+
+void CORVO_WGC_CALL wgc_set_capture_to_texture(wgc_session session, uint8_t on) noexcept {
+    from(session)->set_capture_to_texture(on);
+}
+
+void CORVO_WGC_CALL wgc_set_dirty_rect(wgc_session session, uint8_t enable) noexcept {
+    from(session)->set_dirty_rect(enable);
+}
+
+uint8_t CORVO_WGC_CALL wgc_show_border(wgc_session session, uint8_t show) noexcept {
+    return from(session)->show_border(show) ? 1 : 0;
+}
+
+}  // extern "C"

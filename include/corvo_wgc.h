@@ -1,0 +1,88 @@
+/* libcorvo-wgc: window and monitor capture for Windows hosts.
+ *
+ * A host creates one session per window or monitor, may set its switches, starts it and then polls it from
+ * the thread that started it. Booleans are single bytes: 0 is false, any other value true. Nothing is thrown
+ * across these functions; failures are told by a false or null result and by the log callback. */
+#ifndef CORVO_WGC_H
+#define CORVO_WGC_H
+
+#include <stdint.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <d3d11.h>
+#define CORVO_WGC_CALL __stdcall
+#else
+#include "corvo_emu_win32.h"
+#ifdef __cplusplus
+struct ID3D11Device;
+#else
+typedef struct ID3D11Device ID3D11Device;
+#endif
+#define CORVO_WGC_CALL
+#endif
+
+#ifndef CORVO_WGC_API
+#define CORVO_WGC_API
+#endif
+
+#ifdef __cplusplus
+#define CORVO_WGC_NOEXCEPT noexcept
+#else
+#define CORVO_WGC_NOEXCEPT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Opaque session handle. */
+typedef struct WgcSession *wgc_session;
+
+/* Log callback: level 1 progress, 2 a switch the system cannot apply, 3 a failure. The text is
+ * NUL-terminated, at most 1022 characters, and valid only during the call. */
+typedef void (*wgc_log_callback)(int32_t level, const char *text, uint64_t length);
+
+#define WGC_LOG_INFO 1
+#define WGC_LOG_WARNING 2
+#define WGC_LOG_ERROR 3
+
+/* Whether this system offers the capture interfaces at all. */
+CORVO_WGC_API uint8_t CORVO_WGC_CALL is_wgc_session_supported(void) CORVO_WGC_NOEXCEPT;
+/* Cursor capture on or off; refused (0) when the system cannot turn it on. */
+CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_enable_cursor(wgc_session session, uint8_t enable) CORVO_WGC_NOEXCEPT;
+/* Does nothing; a texture handed out by wgc_get_recent_frame is released with its own Release. */
+CORVO_WGC_API void CORVO_WGC_CALL wgc_free_recent_frame(void *frame) CORVO_WGC_NOEXCEPT;
+/* The session's Direct3D 11 device, without a reference added; null before a successful start. */
+CORVO_WGC_API ID3D11Device *CORVO_WGC_CALL wgc_get_device(wgc_session session) CORVO_WGC_NOEXCEPT;
+/* Pumps the calling thread's messages and hands out the latest frame: the session's BGRA buffer (rows of
+ * width * 4 bytes, no gap) or, in texture mode, an ID3D11Texture2D with one reference for the host.
+ * The third parameter is ignored. width, height and cursor are written at every call. */
+CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_recent_frame(wgc_session session, void **frame, intptr_t reserved,
+                                                          int32_t *width, int32_t *height, uint8_t *cursor) CORVO_WGC_NOEXCEPT;
+/* 1 while capturing, 0 before a successful start and after the target closed. */
+CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_status(wgc_session session) CORVO_WGC_NOEXCEPT;
+/* The changed share of the latest frame (1.0 whole new frame, 0.0 nothing new); reading resets it to 0. */
+CORVO_WGC_API float CORVO_WGC_CALL wgc_get_update_ratio(wgc_session session) CORVO_WGC_NOEXCEPT;
+/* Sets the process-wide log callback; null switches logging off. */
+CORVO_WGC_API void CORVO_WGC_CALL wgc_register_logger(wgc_log_callback callback) CORVO_WGC_NOEXCEPT;
+/* A session for a window. */
+CORVO_WGC_API wgc_session CORVO_WGC_CALL wgc_session_create(HWND window) CORVO_WGC_NOEXCEPT;
+/* A session for a monitor; null for a null monitor. */
+CORVO_WGC_API wgc_session CORVO_WGC_CALL wgc_session_create2(HMONITOR monitor) CORVO_WGC_NOEXCEPT;
+/* Stops the capture and frees the session; does nothing for null. */
+CORVO_WGC_API void CORVO_WGC_CALL wgc_session_destroy(wgc_session session) CORVO_WGC_NOEXCEPT;
+/* Starts capturing on the calling thread, which must then be the one that polls. */
+CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_session_start(wgc_session session) CORVO_WGC_NOEXCEPT;
+/* Hand frames out as a texture (non-zero) or as a CPU buffer (0). */
+CORVO_WGC_API void CORVO_WGC_CALL wgc_set_capture_to_texture(wgc_session session, uint8_t on) CORVO_WGC_NOEXCEPT;
+/* Change detection on the GPU on or off. */
+CORVO_WGC_API void CORVO_WGC_CALL wgc_set_dirty_rect(wgc_session session, uint8_t enable) CORVO_WGC_NOEXCEPT;
+/* The capture border shown or hidden; refused (0) when the system cannot hide it. */
+CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_show_border(wgc_session session, uint8_t show) CORVO_WGC_NOEXCEPT;
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

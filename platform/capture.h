@@ -1,0 +1,170 @@
+// The capture service as the system code sees it: a small projection of Windows.Graphics.Capture, the
+// dispatcher queue and the API metadata. Declared once; platform/windows implements it over the WinRT ABI and
+// platform/emulated over the simulated capture service. A failing call throws PlatformError.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "platform/com_ptr.h"
+#include "platform/graphics.h"
+
+namespace corvo::platform {
+
+struct SizeInt32 {
+    int32_t Width;
+    int32_t Height;
+};
+
+using EventToken = int64_t;
+
+// A failed capture-service call: its HRESULT and the platform's UTF-8 message (possibly empty).
+class PlatformError : public std::exception {
+public:
+    PlatformError(HRESULT code, std::string message) : code_(code), message_(std::move(message)) {}
+    HRESULT code() const noexcept { return code_; }
+    const std::string &message() const noexcept { return message_; }
+    const char *what() const noexcept override { return message_.c_str(); }
+
+private:
+    HRESULT code_;
+    std::string message_;
+};
+
+// Called by a platform event delegate on the thread the event is delivered to. The delegate catches
+// whatever the callback throws and hands its HRESULT back to the event source.
+struct EventHandler {
+    void (*invoke)(void *context);
+    void *context;
+};
+
+// A weak reference to a platform object; resolving gives a strong reference while the object lives.
+class WeakRef {
+public:
+    WeakRef() noexcept = default;
+    static WeakRef of(IUnknown *object);
+    ComPtr<IUnknown> resolve() const noexcept;
+    explicit operator bool() const noexcept { return bool(ref_); }
+
+private:
+    explicit WeakRef(ComPtr<IUnknown> ref) noexcept : ref_(std::move(ref)) {}
+    ComPtr<IUnknown> ref_;
+};
+
+// A handler registration: the weak source and its token. Revoking removes the handler only while the source
+// still exists; assigning a new registration or destroying one revokes it first.
+class EventRegistration {
+public:
+    using Remover = void (*)(IUnknown *source, EventToken token);
+
+    EventRegistration() noexcept = default;
+    EventRegistration(WeakRef source, EventToken token, Remover remove) noexcept
+        : source_(std::move(source)), token_(token), remove_(remove) {}
+    EventRegistration(EventRegistration &&other) noexcept;
+    EventRegistration &operator=(EventRegistration &&other) noexcept;
+    ~EventRegistration() { revoke(); }
+
+    void revoke() noexcept;
+    bool empty() const noexcept { return !source_; }
+
+private:
+    WeakRef source_;
+    EventToken token_ = 0;
+    Remover remove_ = nullptr;
+};
+
+// Base of the projected runtime classes: one counted reference to the platform object, or none.
+class Projected {
+public:
+    Projected() noexcept = default;
+    explicit Projected(ComPtr<IUnknown> object) noexcept : object_(std::move(object)) {}
+    explicit operator bool() const noexcept { return bool(object_); }
+    IUnknown *get() const noexcept { return object_.get(); }
+
+protected:
+    ComPtr<IUnknown> object_;
+};
+
+// Windows.Graphics.DirectX.Direct3D11.IDirect3DDevice.
+class Direct3DDevice : public Projected {
+public:
+    using Projected::Projected;
+    // The capture service's view of a DXGI device (CreateDirect3D11DeviceFromDXGIDevice).
+    static HRESULT from_dxgi_device(IDXGIDevice *dxgi_device, ComPtr<IUnknown> *inspectable) noexcept;
+    // Queries the object made by from_dxgi_device for IDirect3DDevice.
+    static Direct3DDevice from(const ComPtr<IUnknown> &inspectable);
+};
+
+class GraphicsCaptureItem : public Projected {
+public:
+    using Projected::Projected;
+    SizeInt32 Size() const;
+    EventRegistration Closed(EventHandler handler) const;
+};
+
+// IGraphicsCaptureItemInterop on the activation factory of GraphicsCaptureItem.
+class GraphicsCaptureItemInterop : public Projected {
+public:
+    using Projected::Projected;
+    static HRESULT get(GraphicsCaptureItemInterop *out) noexcept;
+    HRESULT CreateForWindow(HWND window, GraphicsCaptureItem *item) const noexcept;
+    HRESULT CreateForMonitor(HMONITOR monitor, GraphicsCaptureItem *item) const noexcept;
+};
+
+class Direct3D11CaptureFrame : public Projected {
+public:
+    using Projected::Projected;
+    SizeInt32 ContentSize() const;
+    // The frame's ID3D11Texture2D, through its Surface and IDirect3DDxgiInterfaceAccess::GetInterface.
+    ComPtr<ID3D11Texture2D> texture() const;
+};
+
+class GraphicsCaptureSession : public Projected {
+public:
+    using Projected::Projected;
+    void StartCapture() const;
+    void IsCursorCaptureEnabled(bool enabled) const;
+    void IsBorderRequired(bool required) const;
+    void Close() const;
+};
+
+class Direct3D11CaptureFramePool : public Projected {
+public:
+    using Projected::Projected;
+    // Create (not CreateFreeThreaded): FrameArrived is raised on the calling thread's dispatcher queue.
+    static Direct3D11CaptureFramePool Create(const Direct3DDevice &device, int32_t pixel_format,
+                                             int32_t buffer_count, SizeInt32 size);
+    void Recreate(const Direct3DDevice &device, int32_t pixel_format, int32_t buffer_count, SizeInt32 size) const;
+    Direct3D11CaptureFrame TryGetNextFrame() const;
+    EventRegistration FrameArrived(EventHandler handler) const;
+    GraphicsCaptureSession CreateCaptureSession(const GraphicsCaptureItem &item) const;
+    void Close() const;
+};
+
+struct DispatcherQueueOptions {
+    uint32_t dwSize;
+    int32_t threadType;
+    int32_t apartmentType;
+};
+constexpr int32_t DQTYPE_THREAD_CURRENT = 2;
+constexpr int32_t DQTAT_COM_STA = 2;
+
+class DispatcherQueueController : public Projected {
+public:
+    using Projected::Projected;
+    static HRESULT create(DispatcherQueueOptions options, DispatcherQueueController *out) noexcept;
+};
+
+// The statics of Windows.Foundation.Metadata.ApiInformation.
+class ApiInformation : public Projected {
+public:
+    using Projected::Projected;
+    // The activation-factory lookup; CO_E_NOTINITIALIZED when neither this thread nor the process has COM.
+    static HRESULT get(ApiInformation *out) noexcept;
+    bool IsApiContractPresent(std::u16string_view contract, uint16_t major) const;
+    bool IsPropertyPresent(std::u16string_view type_name, std::u16string_view property) const;
+};
+
+}  // namespace corvo::platform

@@ -1,0 +1,35 @@
+/* Control API of the emulated platform: the simulated system that libcorvo-wgc runs on outside Windows.
+ * Tests and demos use it to set up targets and adapters, choose what the system offers, inject faults and
+ * read counters. Compiles as C99 and as C++. */
+#ifndef CORVO_EMU_H
+#define CORVO_EMU_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "corvo_emu_win32.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The major version of "Windows.Foundation.UniversalApiContract" the system offers (default 19). */
+void corvo_emu_set_contract_version(uint16_t major);
+/* Whether a property of a runtime type is present (default: both capture session properties present). */
+void corvo_emu_set_property(const char *type_name, const char *property, int32_t present);
+
+/* After `skip` further calls of the named operation succeed, the next `count` calls fail with `hr`. */
+void corvo_emu_fail(const char *operation, int32_t hr, uint32_t skip, uint32_t count);
+/* Calls of an operation so far, or one of the platform's gauges ("live_objects", "bytes_mapped"). */
+uint64_t corvo_emu_count(const char *name);
+/* Back to a fresh system: no targets, defaults, zero counters, no pending faults. */
+void corvo_emu_reset(void);
+
+/* Queues to the calling thread's message queue a message whose dispatch calls fn(context). */
+void corvo_emu_post(void (*fn)(void *), void *context);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

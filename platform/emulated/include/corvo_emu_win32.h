@@ -1,0 +1,102 @@
+/* The few Win32 and COM base types that the emulated platform provides on non-Windows hosts, with the
+ * names, sizes and values they have on Windows. Compiles as C99 and as C++. */
+#ifndef CORVO_EMU_WIN32_H
+#define CORVO_EMU_WIN32_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+typedef int32_t HRESULT;
+typedef int32_t BOOL;
+typedef uint32_t UINT;
+typedef uint32_t ULONG;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef size_t SIZE_T;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef intptr_t LRESULT;
+
+typedef struct HWND__ *HWND;
+typedef struct HMONITOR__ *HMONITOR;
+typedef struct HMODULE__ *HMODULE;
+
+typedef struct GUID {
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
+} GUID;
+typedef GUID IID;
+
+#define STDMETHODCALLTYPE
+#define WINAPI
+
+#define S_OK ((HRESULT)0)
+#define S_FALSE ((HRESULT)1)
+#define E_NOTIMPL ((HRESULT)0x80004001)
+#define E_NOINTERFACE ((HRESULT)0x80004002)
+#define E_POINTER ((HRESULT)0x80004003)
+#define E_FAIL ((HRESULT)0x80004005)
+#define E_OUTOFMEMORY ((HRESULT)0x8007000E)
+#define E_INVALIDARG ((HRESULT)0x80070057)
+#define E_ILLEGAL_METHOD_CALL ((HRESULT)0x8000000E)
+#define RO_E_CLOSED ((HRESULT)0x80000013)
+#define RPC_E_CHANGED_MODE ((HRESULT)0x80010106)
+#define CO_E_NOTINITIALIZED ((HRESULT)0x800401F0)
+#define REGDB_E_CLASSNOTREG ((HRESULT)0x80040154)
+
+#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
+#define FAILED(hr) (((HRESULT)(hr)) < 0)
+
+#ifdef __cplusplus
+/* Slots 0, 1 and 2 of every emulated object, as on Windows. */
+struct IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE QueryInterface(const IID &riid, void **object) = 0;
+    virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
+    virtual ULONG STDMETHODCALLTYPE Release() = 0;
+
+protected:
+    ~IUnknown() = default;
+};
+#else
+typedef struct IUnknown IUnknown;
+#endif
+
+typedef struct POINT {
+    LONG x;
+    LONG y;
+} POINT;
+
+typedef struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+    DWORD lPrivate;
+} MSG;
+
+typedef struct CO_MTA_USAGE_COOKIE__ *CO_MTA_USAGE_COOKIE;
+
+#define COINIT_MULTITHREADED 0x0u
+#define COINIT_APARTMENTTHREADED 0x2u
+#define PM_NOREMOVE 0x0u
+#define PM_REMOVE 0x1u
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+/* COM apartments and the thread's message queue, with the semantics of their Windows namesakes. */
+HRESULT WINAPI CoInitializeEx(void *reserved, DWORD coinit);
+void WINAPI CoUninitialize(void);
+HRESULT WINAPI CoIncrementMTAUsage(CO_MTA_USAGE_COOKIE *cookie);
+BOOL WINAPI PeekMessageW(MSG *msg, HWND window, UINT filter_min, UINT filter_max, UINT remove);
+BOOL WINAPI TranslateMessage(const MSG *msg);
+LRESULT WINAPI DispatchMessageW(const MSG *msg);
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,67 @@
+#include "platform/emulated/message_queue.h"
+
+#include "corvo_emu.h"
+#include "platform/emulated/system.h"
+
+namespace corvo::emu {
+namespace {
+
+// The message that carries a task: wParam is the function, lParam its context.
+constexpr UINT kTaskMessage = 0x8000;
+
+}  // namespace
+
+std::shared_ptr<MessageQueue> MessageQueue::current() {
+    thread_local std::shared_ptr<MessageQueue> queue = std::make_shared<MessageQueue>();
+    return queue;
+}
+
+void MessageQueue::post(Task task, void *context) {
+    MSG msg{};
+    msg.message = kTaskMessage;
+    msg.wParam = reinterpret_cast<WPARAM>(task);
+    msg.lParam = reinterpret_cast<LPARAM>(context);
+    std::lock_guard lock(mutex_);
+    messages_.push_back(msg);
+}
+
+bool MessageQueue::take(MSG *msg, bool remove) {
+    std::lock_guard lock(mutex_);
+    if (messages_.empty()) return false;
+    *msg = messages_.front();
+    if (remove) messages_.pop_front();
+    return true;
+}
+
+void MessageQueue::clear() {
+    std::lock_guard lock(mutex_);
+    messages_.clear();
+}
+
+}  // namespace corvo::emu
+
+using namespace corvo::emu;
+
+extern "C" {
+
+BOOL WINAPI PeekMessageW(MSG *msg, HWND, UINT, UINT, UINT remove) {
+    call("PeekMessageW");
+    if (!msg) return 0;
+    const std::shared_ptr<MessageQueue> queue = MessageQueue::current();
+    return queue->take(msg, (remove & PM_REMOVE) != 0) ? 1 : 0;
+}
+
+BOOL WINAPI TranslateMessage(const MSG *) { return 0; }
+
+LRESULT WINAPI DispatchMessageW(const MSG *msg) {
+    call("DispatchMessageW");
+    if (msg && msg->message == kTaskMessage && msg->wParam)
+        reinterpret_cast<Task>(msg->wParam)(reinterpret_cast<void *>(msg->lParam));
+    return 0;
+}
+
+void corvo_emu_post(void (*fn)(void *), void *context) {
+    if (fn) MessageQueue::current()->post(fn, context);
+}
+
+}  // extern "C"

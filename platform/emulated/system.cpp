@@ -1,0 +1,134 @@
+#include "platform/emulated/system.h"
+
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "corvo_emu.h"
+
+namespace corvo::emu {
+namespace {
+
+struct Fault {
+    HRESULT hr;
+    uint32_t skip;
+    uint32_t count;
+};
+
+struct System {
+    std::mutex mutex;
+    std::map<std::string, uint64_t, std::less<>> counters;
+    std::map<std::string, Fault, std::less<>> faults;
+    std::map<std::string, bool, std::less<>> properties;
+    uint16_t contract_version = 19;
+    std::vector<ResetHook> reset_hooks;
+};
+
+// Never destroyed: emulated objects may be released by static destructors of the host.
+System &sys() {
+    static System *s = new System;
+    return *s;
+}
+
+std::string property_key(std::string_view type_name, std::string_view property) {
+    return std::string(type_name) + "." + std::string(property);
+}
+
+}  // namespace
+
+HRESULT call(std::string_view operation) {
+    System &s = sys();
+    std::lock_guard lock(s.mutex);
+    auto counter = s.counters.find(operation);
+    if (counter == s.counters.end()) counter = s.counters.emplace(std::string(operation), 0).first;
+    ++counter->second;
+    auto fault = s.faults.find(operation);
+    if (fault == s.faults.end()) return S_OK;
+    if (fault->second.skip > 0) {
+        --fault->second.skip;
+        return S_OK;
+    }
+    const HRESULT hr = fault->second.hr;
+    if (--fault->second.count == 0) s.faults.erase(fault);
+    return hr;
+}
+
+void add_count(std::string_view name, int64_t delta) {
+    System &s = sys();
+    std::lock_guard lock(s.mutex);
+    auto counter = s.counters.find(name);
+    if (counter == s.counters.end()) counter = s.counters.emplace(std::string(name), 0).first;
+    counter->second += static_cast<uint64_t>(delta);
+}
+
+uint16_t contract_version() {
+    std::lock_guard lock(sys().mutex);
+    return sys().contract_version;
+}
+
+bool property_present(std::string_view type_name, std::string_view property) {
+    System &s = sys();
+    std::lock_guard lock(s.mutex);
+    auto found = s.properties.find(property_key(type_name, property));
+    if (found != s.properties.end()) return found->second;
+    return type_name == "Windows.Graphics.Capture.GraphicsCaptureSession" &&
+           (property == "IsCursorCaptureEnabled" || property == "IsBorderRequired");
+}
+
+void on_reset(ResetHook hook) {
+    std::lock_guard lock(sys().mutex);
+    sys().reset_hooks.push_back(hook);
+}
+
+}  // namespace corvo::emu
+
+using namespace corvo::emu;
+
+extern "C" {
+
+void corvo_emu_set_contract_version(uint16_t major) {
+    std::lock_guard lock(sys().mutex);
+    sys().contract_version = major;
+}
+
+void corvo_emu_set_property(const char *type_name, const char *property, int32_t present) {
+    if (!type_name || !property) return;
+    std::lock_guard lock(sys().mutex);
+    sys().properties[property_key(type_name, property)] = present != 0;
+}
+
+void corvo_emu_fail(const char *operation, int32_t hr, uint32_t skip, uint32_t count) {
+    if (!operation) return;
+    std::lock_guard lock(sys().mutex);
+    if (count == 0)
+        sys().faults.erase(operation);
+    else
+        sys().faults[operation] = Fault{hr, skip, count};
+}
+
+uint64_t corvo_emu_count(const char *name) {
+    if (!name) return 0;
+    std::lock_guard lock(sys().mutex);
+    auto found = sys().counters.find(std::string_view(name));
+    return found == sys().counters.end() ? 0 : found->second;
+}
+
+void corvo_emu_reset(void) {
+    std::vector<ResetHook> hooks;
+    {
+        System &s = sys();
+        std::lock_guard lock(s.mutex);
+        // live_objects is a gauge of objects that exist, not a count of calls: it survives a reset.
+        const auto live = s.counters.find(std::string_view("live_objects"));
+        const uint64_t live_objects = live == s.counters.end() ? 0 : live->second;
+        s.counters.clear();
+        if (live_objects) s.counters["live_objects"] = live_objects;
+        s.faults.clear();
+        s.properties.clear();
+        s.contract_version = 19;
+        hooks = s.reset_hooks;
+    }
+    for (ResetHook hook : hooks) hook();
+}
+
+}  // extern "C"

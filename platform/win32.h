@@ -1,0 +1,8 @@
+// Win32 and COM base types and calls: the SDK's on Windows, the emulated platform's elsewhere.
+#pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include "corvo_emu_win32.h"
+#endif

@@ -1,0 +1,35 @@
+#include <cstdlib>
+
+#include "api/log_sink.h"
+#include "platform/win32.h"
+#include "session/capture_session.h"
+
+namespace corvo {
+namespace {
+
+void uninitialize_com() { CoUninitialize(); }
+
+// Throws on failure so that the one-time guard tries again at the next session.
+bool initialize_com_once() {
+    const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (hr == RPC_E_CHANGED_MODE) return true;  // the thread has another apartment and is usable as it is
+    if (FAILED(hr)) {
+        log_message(kLogError, "Failed to initialize COM, hr:%08x", static_cast<unsigned>(hr));
+        throw hr;
+    }
+    std::atexit(uninitialize_com);
+    return true;
+}
+
+}  // namespace
+
+bool ensure_com_initialized() noexcept {
+    try {
+        static const bool initialized = initialize_com_once();
+        return initialized;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace corvo

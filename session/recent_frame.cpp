@@ -1,0 +1,31 @@
+// The host's poll: dispatch the thread's messages (where the capture events run), then hand out the latest
+// frame as the session's buffer or as a counted reference to its frame texture.
+#include "session/capture_session.h"
+
+namespace corvo {
+
+bool WgcCaptureSession::get_recent_frame(void **frame_out, int32_t *width_out, int32_t *height_out,
+                                         uint8_t *cursor_out) noexcept {
+    frame_pending = 0;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+
+    *width_out = static_cast<int32_t>(frame_width);
+    *height_out = static_cast<int32_t>(frame_height);
+    *cursor_out = cursor_enabled;
+
+    if (capture_to_texture) {
+        if (!frame_texture) return false;
+        frame_texture->AddRef();
+        *frame_out = frame_texture.get();
+        return true;
+    }
+    if (frame_width == 0 || !frame_buffer) return false;
+    *frame_out = frame_buffer.get();
+    return true;
+}
+
+}  // namespace corvo

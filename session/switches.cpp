@@ -1,0 +1,52 @@
+// The cursor and border switches. The cursor refuses to be turned on, the border refuses to be turned off,
+// where the running system lacks the property.
+#include "api/log_sink.h"
+#include "session/api_information.h"
+#include "session/capture_session.h"
+
+namespace corvo {
+namespace {
+
+// Applies a switch to the running capture session; false with a log line when the platform refuses it.
+template <class Setter>
+bool apply(const char *what, Setter &&set) noexcept {
+    try {
+        set();
+        return true;
+    } catch (const platform::PlatformError &error) {
+        log_message(kLogError, "Failed to apply %s switch, Winrt exception:%ld", what,
+                    static_cast<long>(error.code()));
+    } catch (const std::exception &error) {
+        log_message(kLogError, "Failed to apply %s switch, std exception:%s", what, error.what());
+    }
+    return false;
+}
+
+}  // namespace
+
+bool WgcCaptureSession::enable_cursor(uint8_t enable) noexcept {
+    if (enable && !is_property_present(kCursorProperty)) {
+        log_message(kLogWarning, "Failed to %s cursor", "enable");
+        return false;
+    }
+    log_message(kLogInfo, "Set %s cursor", enable ? "enable" : "disable");
+    cursor_enabled = enable;
+    if (capture_session && is_property_present(kCursorProperty))
+        return apply("cursor", [&] { capture_session.IsCursorCaptureEnabled(enable != 0); });
+    return true;
+}
+
+bool WgcCaptureSession::show_border(uint8_t show) noexcept {
+    const bool present = is_property_present(kBorderProperty);
+    if (!present && !show) {
+        log_message(kLogWarning, "Failed to  %s border", "hide");
+        return false;
+    }
+    log_message(kLogInfo, "Set %s border", show ? "show" : "hide");
+    border_shown = show;
+    if (is_property_present(kBorderProperty) && capture_session)
+        return apply("border", [&] { capture_session.IsBorderRequired(border_shown != 0); });
+    return true;
+}
+
+}  // namespace corvo
