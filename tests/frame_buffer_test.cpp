@@ -121,4 +121,14 @@ TEST(RowCopy, DropsThePaddingOfEachRow) {
     EXPECT_EQ(dst.back(), 0xEE);  // nothing written past the last row
 }
 
+TEST(RowCopy, UnpaddedRowsAreCopiedWhole) {
+    const uint32_t width = 3, height = 4;
+    std::vector<uint8_t> src(width * 4 * height);
+    for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(i + 1);
+    std::vector<uint8_t> dst(src.size() + 1, 0xEE);
+    corvo::copy_rows(dst.data(), src.data(), width * 4, width, height);
+    EXPECT_EQ(std::vector<uint8_t>(dst.begin(), dst.end() - 1), src);
+    EXPECT_EQ(dst.back(), 0xEE);
+}
+
 }  // namespace
