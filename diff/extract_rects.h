@@ -17,6 +17,6 @@ uint32_t extract_rects(const uint32_t *words, uint32_t rows, uint32_t words_per_
                        uint32_t height, std::vector<DirtyRect> &rects);
 
 // The changed share of a width x height frame.
-float update_ratio_of(uint32_t changed_area, uint32_t width, uint32_t height);
+float update_ratio_of(uint32_t changed_area, uint32_t width, uint32_t height) noexcept;
 
 }  // namespace corvo

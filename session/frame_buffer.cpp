@@ -14,14 +14,14 @@ namespace {
 constexpr uint64_t kTiers[] = {8294400, 14745600, 23040000, 33177600, 35389440};
 
 // Null when the platform fails or the size is beyond what one object may have.
-platform::FrameBuffer allocate(uint64_t bytes) {
+platform::FrameBuffer allocate(uint64_t bytes) noexcept {
     if (bytes > static_cast<uint64_t>(std::numeric_limits<ptrdiff_t>::max())) return nullptr;
     return platform::FrameBuffer(platform::allocate_frame_buffer(static_cast<size_t>(bytes)));
 }
 
 }  // namespace
 
-bool ensure_frame_buffer(platform::FrameBuffer &buffer, uint64_t &capacity, uint32_t width, uint32_t height) {
+bool ensure_frame_buffer(platform::FrameBuffer &buffer, uint64_t &capacity, uint32_t width, uint32_t height) noexcept {
     // The pixel count fits 64 bits; the byte count of a frame near 2^32 x 2^32 would not, so it saturates.
     const uint64_t pixels = uint64_t{width} * height;
     const uint64_t need = pixels > std::numeric_limits<uint64_t>::max() / 4 ? std::numeric_limits<uint64_t>::max()
