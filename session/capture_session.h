@@ -43,6 +43,19 @@ public:
 
 private:
     void release_all() noexcept;
+    bool start_pipeline() noexcept;
+
+    // The frame path; runs on the start thread inside its message dispatching. A platform error leaves it
+    // for the event delegate to catch.
+    void on_frame_arrived();
+    void recreate_pool_if_resized(platform::SizeInt32 content);
+    bool read_back_frame(platform::SizeInt32 content, ID3D11Texture2D *texture);
+    bool copy_through_staging(platform::SizeInt32 content, ID3D11Texture2D *texture);
+    void copy_to_frame_texture(ID3D11Texture2D *texture);
+    // Makes the buffer fit a picture of that size and records the size; false when it cannot.
+    bool fit_frame_buffer(uint32_t width, uint32_t height);
+    // True when hr says the device is gone; the first time, ends the capture with a log line.
+    bool note_device_lost(HRESULT hr) noexcept;
 
     // Declaration order is teardown order, reversed.
     ComPtr<ID3D11Device> d3d_device;
@@ -76,6 +89,11 @@ private:
     std::atomic<uint8_t> dirty_rect_enabled{0};
     uint8_t border_shown = 0;
     uint8_t frame_pending = 0;
+    // The size of the picture the buffer holds, which texture mode does not change.
+    uint32_t buffer_width = 0;
+    uint32_t buffer_height = 0;
+    // The device was removed or reset: the frame path no longer uses it.
+    bool device_lost = false;
 };
 
 }  // namespace corvo

@@ -13,17 +13,19 @@ bool WgcCaptureSession::get_recent_frame(void **frame_out, int32_t *width_out, i
         DispatchMessageW(&msg);
     }
 
-    *width_out = static_cast<int32_t>(frame_width);
-    *height_out = static_cast<int32_t>(frame_height);
     *cursor_out = cursor_enabled;
-
     if (capture_to_texture) {
+        *width_out = static_cast<int32_t>(frame_width);
+        *height_out = static_cast<int32_t>(frame_height);
         if (!frame_texture) return false;
         frame_texture->AddRef();
         *frame_out = frame_texture.get();
         return true;
     }
-    if (frame_width == 0 || !frame_buffer) return false;
+    // The buffer's own picture size: after texture mode, frame_width and frame_height describe the texture.
+    *width_out = static_cast<int32_t>(buffer_width);
+    *height_out = static_cast<int32_t>(buffer_height);
+    if (buffer_width == 0 || !frame_buffer) return false;
     *frame_out = frame_buffer.get();
     return true;
 }

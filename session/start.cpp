@@ -1,8 +1,147 @@
+// Start: choose the adapter, create the device, then build the capture pipeline on the calling thread.
+#include <exception>
+
+#include "api/log_sink.h"
+#include "session/api_information.h"
 #include "session/capture_session.h"
 
 namespace corvo {
+namespace {
 
-// The capture pipeline is not built yet: a start never succeeds.
-bool WgcCaptureSession::Start() noexcept { return false; }
+constexpr UINT kPreferredVendorId = 0x10DE;
+constexpr int32_t kPixelFormat = DXGI_FORMAT_B8G8R8A8_UNORM;
+constexpr int32_t kFrameBufferCount = 2;
+
+unsigned hex(HRESULT hr) { return static_cast<unsigned>(hr); }
+
+}  // namespace
+
+bool WgcCaptureSession::Start() noexcept {
+    log_message(kLogInfo, "%s", "WgcCaptureSession::Start");
+    if (!target_window && !target_monitor) {
+        log_message(kLogError, "Failed to start: no window or monitor to capture");
+        return false;
+    }
+
+    HRESULT hr = CreateDXGIFactory1(IID_PPV_ARGS(dxgi_factory.put()));
+    if (FAILED(hr)) {
+        log_message(kLogError, "Failed to create dxgi factory1, hr:%08x", hex(hr));
+        return false;
+    }
+
+    // The first adapter with the preferred vendor id, else the first whose description can be read.
+    adapter.reset();
+    for (UINT index = 0;; ++index) {
+        ComPtr<IDXGIAdapter1> candidate;
+        // Any failure ends the enumeration: only DXGI_ERROR_NOT_FOUND is expected, and another would repeat.
+        if (FAILED(dxgi_factory->EnumAdapters1(index, candidate.put()))) break;
+        DXGI_ADAPTER_DESC1 desc{};
+        if (candidate->GetDesc1(&desc) != S_OK) continue;
+        if (!adapter) adapter = candidate;
+        if (desc.VendorId == kPreferredVendorId) {
+            adapter = candidate;
+            break;
+        }
+    }
+    if (!adapter) {
+        log_message(kLogError, "Failed to find any adapter to create d3d11 device");
+        return false;
+    }
+
+    const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1, D3D_FEATURE_LEVEL_10_0};
+    hr = D3D11CreateDevice(adapter.get(), D3D_DRIVER_TYPE_UNKNOWN, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT, levels,
+                           3, D3D11_SDK_VERSION, d3d_device.put(), nullptr, d3d_context.put());
+    if (FAILED(hr)) {
+        log_message(kLogError, "Failed to create d3d11 device,hr:%08x", hex(hr));
+        return false;
+    }
+    device_lost = false;
+
+    detector.init(d3d_device, d3d_context);  // a session without working detection still captures
+    return start_pipeline();
+}
+
+bool WgcCaptureSession::start_pipeline() noexcept {
+    // One dispatcher queue per thread: a session started again gives up its previous one first.
+    dispatcher_controller = platform::DispatcherQueueController();
+    const platform::DispatcherQueueOptions options{sizeof(platform::DispatcherQueueOptions),
+                                                   platform::DQTYPE_THREAD_CURRENT, platform::DQTAT_COM_STA};
+    HRESULT hr = platform::DispatcherQueueController::create(options, &dispatcher_controller);
+    if (FAILED(hr)) {
+        log_message(kLogError, "Failed to create dispatcher queue controller, hr:%08x", hex(hr));
+        return false;
+    }
+
+    ComPtr<IDXGIDevice> dxgi_device;
+    hr = d3d_device->QueryInterface(IID_PPV_ARGS(dxgi_device.put()));
+    if (FAILED(hr)) {
+        log_message(kLogError, "Failed to QueryInterface[IDXGIDevice]. hr:%08x", hex(hr));
+        return false;
+    }
+    ComPtr<IUnknown> inspectable;
+    hr = platform::Direct3DDevice::from_dxgi_device(dxgi_device.get(), &inspectable);
+    if (FAILED(hr)) {
+        log_message(kLogError, "Failed to call CreateDirect3D11DeviceFromDXGIDevice, hr:%08x", hex(hr));
+        return false;
+    }
+    platform::GraphicsCaptureItemInterop interop;
+    hr = platform::GraphicsCaptureItemInterop::get(&interop);
+    if (FAILED(hr)) {
+        log_message(kLogError, "Failed to get IGraphicsCaptureItemInterop, hr:%08x", hex(hr));
+        return false;
+    }
+
+    try {
+        if (target_window) {
+            hr = interop.CreateForWindow(target_window, &capture_item);
+            if (FAILED(hr)) {
+                log_message(kLogError, "Failed to call IGraphicsCaptureItemInterop::CreateForWindow, hr:%08x",
+                            hex(hr));
+                return false;
+            }
+        } else {
+            hr = interop.CreateForMonitor(target_monitor, &capture_item);
+            if (FAILED(hr)) {
+                log_message(kLogError, "Failed to call IGraphicsCaptureItemInterop::CreateForMonitor, hr:%08x",
+                            hex(hr));
+                return false;
+            }
+        }
+        winrt_device = platform::Direct3DDevice::from(inspectable);
+        const platform::SizeInt32 size = capture_item.Size();
+        frame_pool = platform::Direct3D11CaptureFramePool::Create(winrt_device, kPixelFormat, kFrameBufferCount, size);
+        capture_session = frame_pool.CreateCaptureSession(capture_item);
+
+        if (is_property_present(kCursorProperty)) {
+            log_message(kLogInfo, "Wgc cursor %s ", cursor_enabled ? "Enable" : "Disable");
+            capture_session.IsCursorCaptureEnabled(cursor_enabled != 0);
+        } else {
+            log_message(kLogInfo, "IsCursorToggleSupported: no");
+        }
+        if (is_property_present(kBorderProperty)) {
+            log_message(kLogInfo, "Wgc border %s ", border_shown ? "Enable" : "Disable");
+            capture_session.IsBorderRequired(border_shown != 0);
+        } else {
+            log_message(kLogInfo, "IsBorderRequiredSupported: no");
+        }
+
+        content_size = size;
+        frame_arrived_revoker = frame_pool.FrameArrived(
+            {[](void *session) { static_cast<WgcCaptureSession *>(session)->on_frame_arrived(); }, this});
+        capture_session.StartCapture();
+        closed_revoker =
+            capture_item.Closed({[](void *session) { static_cast<WgcCaptureSession *>(session)->on_closed(); }, this});
+        started.exchange(1);
+        log_message(kLogInfo, "Wgc session started.");
+        return true;
+    } catch (const platform::PlatformError &error) {
+        log_message(kLogError, "Winrt exception:%ld", static_cast<long>(error.code()));
+    } catch (const std::exception &error) {
+        log_message(kLogError, "std exception:%s", error.what());
+    } catch (...) {
+        log_message(kLogError, "unknown exception");
+    }
+    return false;
+}
 
 }  // namespace corvo

@@ -13,6 +13,24 @@
 extern "C" {
 #endif
 
+/* A simulated window or monitor; its pixels start opaque black (B, G, R, A = 0, 0, 0, 255). */
+HWND corvo_emu_create_window(int32_t width, int32_t height);
+HMONITOR corvo_emu_create_monitor(int32_t width, int32_t height);
+/* Change a target's pixels (clipped to the target); bgra_rows holds rows of `stride` bytes. */
+void corvo_emu_fill(void *target, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t bgra);
+void corvo_emu_write(void *target, int32_t x, int32_t y, int32_t width, int32_t height, const void *bgra_rows,
+                     uint32_t stride);
+/* New size, content kept top-left and the new area black. */
+void corvo_emu_resize(void *target, int32_t width, int32_t height);
+/* The target goes away: Closed is raised on every capture item of it. */
+void corvo_emu_close(void *target);
+/* Every frame pool capturing the target that has a free buffer receives one frame of the target's current
+ * pixels and queues FrameArrived to its thread; returns how many did. Safe from any thread. */
+int32_t corvo_emu_present(void *target);
+/* A switch of the latest capture session of the target ("IsCursorCaptureEnabled", "IsBorderRequired",
+ * "started"): 0 or 1, or -1 when the target has no capture session. */
+int32_t corvo_emu_capture_property(void *target, const char *property);
+
 /* The major version of "Windows.Foundation.UniversalApiContract" the system offers (default 19). */
 void corvo_emu_set_contract_version(uint16_t major);
 /* Whether a property of a runtime type is present (default: both capture session properties present). */

@@ -1,0 +1,182 @@
+#include "platform/emulated/capture_service.h"
+
+#include <algorithm>
+#include <array>
+
+#include "platform/emulated/graphics_access.h"
+#include "platform/emulated/system.h"
+#include "platform/emulated/throw.h"
+
+namespace corvo::emu {
+namespace {
+
+// Live items and capture sessions, so that a target can reach the captures of it.
+struct Registry {
+    std::mutex mutex;
+    std::vector<CaptureItem *> items;
+    std::vector<CaptureSession *> sessions;
+};
+
+Registry &registry() {
+    static Registry *r = new Registry;
+    return *r;
+}
+
+template <class T>
+void unregister(std::vector<T *> &list, T *object) {
+    std::lock_guard lock(registry().mutex);
+    list.erase(std::remove(list.begin(), list.end(), object), list.end());
+}
+
+thread_local int dispatcher_controllers = 0;
+
+// The message posted for an event: resolves the weak source on the source's thread and runs its handlers.
+template <class Source, HandlerList Source::*list>
+void deliver(void *context) {
+    ComPtr<IWeakReference> weak = ComPtr<IWeakReference>::attach(static_cast<IWeakReference *>(context));
+    ComPtr<IUnknown> strong;
+    weak->Resolve(__uuidof(IUnknown), reinterpret_cast<void **>(strong.put()));
+    if (!strong) return;
+    Source *source = static_cast<Source *>(strong.get());
+    (source->*list).invoke();
+}
+
+template <class Source, HandlerList Source::*list>
+void post_event(MessageQueue &queue, IWeakReference *weak_source) {
+    weak_source->AddRef();
+    queue.post(&deliver<Source, list>, weak_source);
+}
+
+}  // namespace
+
+platform::EventToken HandlerList::add(platform::EventHandler handler) {
+    std::lock_guard lock(mutex_);
+    handlers_.emplace_back(next_token_, handler);
+    return next_token_++;
+}
+
+void HandlerList::remove(platform::EventToken token) {
+    std::lock_guard lock(mutex_);
+    handlers_.erase(std::remove_if(handlers_.begin(), handlers_.end(),
+                                   [token](const auto &entry) { return entry.first == token; }),
+                    handlers_.end());
+}
+
+void HandlerList::invoke() {
+    // A fixed snapshot, so that handlers may add or remove handlers and nothing is allocated per event.
+    std::array<platform::EventHandler, 8> snapshot;
+    size_t count = 0;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto &entry : handlers_)
+            if (count < snapshot.size()) snapshot[count++] = entry.second;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        try {
+            snapshot[i].invoke(snapshot[i].context);
+        } catch (...) {
+            // The delegate hands the failure back to the event source, which goes on.
+            add_count("handler_failures", 1);
+        }
+    }
+}
+
+void check_call(const char *operation) { throw_if_failed(call(operation), operation); }
+
+DispatcherController::DispatcherController() { ++dispatcher_controllers; }
+DispatcherController::~DispatcherController() { --dispatcher_controllers; }
+
+bool thread_has_dispatcher_queue() { return dispatcher_controllers > 0; }
+
+CaptureItem::CaptureItem(std::shared_ptr<Target> t) : Object(true), target(std::move(t)) {
+    std::lock_guard lock(registry().mutex);
+    registry().items.push_back(this);
+}
+
+CaptureItem::~CaptureItem() { unregister(registry().items, this); }
+
+void PoolState::drop_ready() {
+    std::deque<Frame *> dropped;
+    {
+        std::lock_guard lock(mutex);
+        dropped.swap(ready);
+    }
+    for (Frame *frame : dropped) frame->Release();  // returns the buffer, which takes the lock again
+}
+
+Frame::Frame(std::shared_ptr<PoolState> pool, size_t buffer, uint64_t generation, ComPtr<ID3D11Texture2D> t,
+             platform::SizeInt32 size)
+    : texture(std::move(t)), content_size(size), pool_(std::move(pool)), buffer_(buffer), generation_(generation) {}
+
+Frame::~Frame() {
+    std::lock_guard lock(pool_->mutex);
+    if (pool_->generation == generation_ && buffer_ < pool_->held.size()) pool_->held[buffer_] = false;
+}
+
+FramePool::FramePool() : Object(true) {}
+
+FramePool::~FramePool() { state->drop_ready(); }
+
+CaptureSession::CaptureSession(FramePool &p, std::shared_ptr<Target> t)
+    : Object(true), target(std::move(t)), pool_state(p.state), pool_queue(p.queue), pool([&p] {
+          ComPtr<IWeakReference> weak = ComPtr<IWeakReference>::attach(p.weak_reference());
+          return weak;
+      }()) {
+    std::lock_guard lock(registry().mutex);
+    registry().sessions.push_back(this);
+}
+
+CaptureSession::~CaptureSession() { unregister(registry().sessions, this); }
+
+// Strong references to the registered objects of a target, taken under the registry's lock and used (and
+// released) outside it, since releasing the last reference unregisters the object.
+template <class T>
+std::vector<ComPtr<IUnknown>> live_objects_of(const std::vector<T *> &list, const Target &target) {
+    std::vector<ComPtr<IUnknown>> found;
+    std::lock_guard lock(registry().mutex);
+    for (T *object : list)
+        if (object->target.get() == &target && object->try_add_ref())
+            found.push_back(ComPtr<IUnknown>::attach(object->unknown()));
+    return found;
+}
+
+int32_t present(const Target &target) {
+    int32_t delivered = 0;
+    for (const ComPtr<IUnknown> &held : live_objects_of(registry().sessions, target)) {
+        auto *session = static_cast<CaptureSession *>(static_cast<IEmuCaptureSession *>(held.get()));
+        if (!session->started || session->closed || !session->pool) continue;
+
+        PoolState &pool = *session->pool_state;
+        std::unique_lock lock(pool.mutex);
+        if (pool.closed || FAILED(removed_reason(pool.device.get()))) continue;
+        const auto free = std::find(pool.held.begin(), pool.held.end(), false);
+        if (free == pool.held.end()) continue;  // every buffer is queued or held by the host
+        const size_t index = size_t(free - pool.held.begin());
+        uint32_t row_pitch = 0;
+        uint8_t *texels = emu::texels(pool.buffers[index].get(), &row_pitch);
+        if (!texels) continue;
+        const platform::SizeInt32 content =
+            target.copy_to(texels, row_pitch, uint32_t(pool.size.Width), uint32_t(pool.size.Height));
+        pool.held[index] = true;
+        pool.ready.push_back(new Frame(session->pool_state, index, pool.generation, pool.buffers[index], content));
+        lock.unlock();
+        post_event<FramePool, &FramePool::frame_arrived>(*session->pool_queue, session->pool.get());
+        ++delivered;
+    }
+    return delivered;
+}
+
+void raise_closed(const Target &target) {
+    for (const ComPtr<IUnknown> &held : live_objects_of(registry().items, target)) {
+        auto *item = static_cast<CaptureItem *>(static_cast<IEmuCaptureItem *>(held.get()));
+        ComPtr<IWeakReference> weak = ComPtr<IWeakReference>::attach(item->weak_reference());
+        if (weak) post_event<CaptureItem, &CaptureItem::closed>(*item->queue, weak.get());
+    }
+}
+
+ComPtr<IUnknown> latest_session_of(const Target &target) {
+    std::vector<ComPtr<IUnknown>> sessions = live_objects_of(registry().sessions, target);
+    return sessions.empty() ? nullptr : sessions.back();
+}
+
+}  // namespace corvo::emu

@@ -1,0 +1,159 @@
+// The simulated capture service: capture items, frame pools and their frames, capture sessions, the
+// Direct3D device wrapper and the dispatcher queue controller. Events are queued to the thread that created
+// their source and run only when that thread dispatches its messages.
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/capture.h"
+#include "platform/emulated/message_queue.h"
+#include "platform/emulated/object.h"
+#include "platform/emulated/targets.h"
+
+#define CORVO_EMU_INTERFACE(name, d1, d2, d3, b0, b1, b2, b3, b4, b5, b6, b7) \
+    CORVO_EMU_IID(name, d1, d2, d3, b0, b1, b2, b3, b4, b5, b6, b7)          \
+    struct name : IUnknown {                                                 \
+    protected:                                                               \
+        ~name() = default;                                                   \
+    };
+
+// Private interfaces of the emulated runtime classes.
+CORVO_EMU_INTERFACE(IEmuCaptureItem, 0x5f3e1a01, 0x6c1d, 0x4b7e, 0x9a, 0x01, 0x11, 0x22, 0x33, 0x44, 0x55, 0x01)
+CORVO_EMU_INTERFACE(IEmuFramePool, 0x5f3e1a02, 0x6c1d, 0x4b7e, 0x9a, 0x01, 0x11, 0x22, 0x33, 0x44, 0x55, 0x02)
+CORVO_EMU_INTERFACE(IEmuFrame, 0x5f3e1a03, 0x6c1d, 0x4b7e, 0x9a, 0x01, 0x11, 0x22, 0x33, 0x44, 0x55, 0x03)
+CORVO_EMU_INTERFACE(IEmuCaptureSession, 0x5f3e1a04, 0x6c1d, 0x4b7e, 0x9a, 0x01, 0x11, 0x22, 0x33, 0x44, 0x55, 0x04)
+CORVO_EMU_INTERFACE(IEmuDirect3DDevice, 0x5f3e1a05, 0x6c1d, 0x4b7e, 0x9a, 0x01, 0x11, 0x22, 0x33, 0x44, 0x55, 0x05)
+CORVO_EMU_INTERFACE(IEmuDispatcherController, 0x5f3e1a06, 0x6c1d, 0x4b7e, 0x9a, 0x01, 0x11, 0x22, 0x33, 0x44, 0x55,
+                    0x06)
+CORVO_EMU_INTERFACE(IEmuItemInterop, 0x5f3e1a07, 0x6c1d, 0x4b7e, 0x9a, 0x01, 0x11, 0x22, 0x33, 0x44, 0x55, 0x07)
+
+namespace corvo::emu {
+
+// Handlers of one event with their tokens. Each handler runs inside a delegate that catches what it throws.
+class HandlerList {
+public:
+    platform::EventToken add(platform::EventHandler handler);
+    void remove(platform::EventToken token);
+    void invoke();
+
+private:
+    std::mutex mutex_;
+    std::vector<std::pair<platform::EventToken, platform::EventHandler>> handlers_;
+    platform::EventToken next_token_ = 1;
+};
+
+// Throws the platform error for a failed call of the named operation.
+void check_call(const char *operation);
+
+class Direct3DDevice final : public Object<IEmuDirect3DDevice> {
+public:
+    explicit Direct3DDevice(ComPtr<ID3D11Device> d) : device(std::move(d)) {}
+    const ComPtr<ID3D11Device> device;
+
+private:
+    bool implements(REFIID iid) const noexcept override { return iid == __uuidof(IEmuDirect3DDevice); }
+};
+
+class DispatcherController final : public Object<IEmuDispatcherController> {
+public:
+    DispatcherController();
+    ~DispatcherController() override;
+
+private:
+    bool implements(REFIID iid) const noexcept override { return iid == __uuidof(IEmuDispatcherController); }
+};
+
+// Whether the calling thread owns a dispatcher queue.
+bool thread_has_dispatcher_queue();
+
+class CaptureItem final : public Object<IEmuCaptureItem> {
+public:
+    explicit CaptureItem(std::shared_ptr<Target> t);
+    ~CaptureItem() override;
+
+    const std::shared_ptr<Target> target;
+    // Closed runs on the thread that created the item.
+    const std::shared_ptr<MessageQueue> queue = MessageQueue::current();
+    HandlerList closed;
+
+private:
+    bool implements(REFIID iid) const noexcept override { return iid == __uuidof(IEmuCaptureItem); }
+};
+
+class Frame;
+
+// What a pool shares with its frames: the buffers and which of them are held.
+struct PoolState {
+    std::mutex mutex;
+    ComPtr<ID3D11Device> device;
+    DXGI_FORMAT format = DXGI_FORMAT_B8G8R8A8_UNORM;
+    platform::SizeInt32 size{};
+    std::vector<ComPtr<ID3D11Texture2D>> buffers;
+    std::vector<bool> held;
+    std::deque<Frame *> ready;  // each holds one reference
+    uint64_t generation = 0;    // bumped by Recreate: buffers of older generations are not returned
+    bool closed = false;
+
+    void drop_ready();
+};
+
+class Frame final : public Object<IEmuFrame> {
+public:
+    Frame(std::shared_ptr<PoolState> pool, size_t buffer, uint64_t generation, ComPtr<ID3D11Texture2D> texture,
+          platform::SizeInt32 content_size);
+    ~Frame() override;
+
+    const ComPtr<ID3D11Texture2D> texture;
+    const platform::SizeInt32 content_size;
+
+private:
+    bool implements(REFIID iid) const noexcept override { return iid == __uuidof(IEmuFrame); }
+
+    std::shared_ptr<PoolState> pool_;
+    size_t buffer_;
+    uint64_t generation_;
+};
+
+class FramePool final : public Object<IEmuFramePool> {
+public:
+    FramePool();
+    ~FramePool() override;
+
+    const std::shared_ptr<PoolState> state = std::make_shared<PoolState>();
+    // FrameArrived runs on the thread that created the pool.
+    const std::shared_ptr<MessageQueue> queue = MessageQueue::current();
+    HandlerList frame_arrived;
+
+private:
+    bool implements(REFIID iid) const noexcept override { return iid == __uuidof(IEmuFramePool); }
+};
+
+class CaptureSession final : public Object<IEmuCaptureSession> {
+public:
+    CaptureSession(FramePool &pool, std::shared_ptr<Target> target);
+    ~CaptureSession() override;
+
+    const std::shared_ptr<Target> target;
+    const std::shared_ptr<PoolState> pool_state;
+    const std::shared_ptr<MessageQueue> pool_queue;
+    const ComPtr<IWeakReference> pool;
+    bool started = false;
+    bool closed = false;
+    bool cursor_capture_enabled = true;  // the system's defaults until the host sets them
+    bool border_required = true;
+
+private:
+    bool implements(REFIID iid) const noexcept override { return iid == __uuidof(IEmuCaptureSession); }
+};
+
+// Delivers one frame of the target to every started capture of it that has a free buffer.
+int32_t present(const Target &target);
+// Raises Closed on every item of the target.
+void raise_closed(const Target &target);
+// The latest capture session of a target, for observing its switches; null if none.
+ComPtr<IUnknown> latest_session_of(const Target &target);
+
+}  // namespace corvo::emu

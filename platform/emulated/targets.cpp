@@ -1,0 +1,173 @@
+#include "platform/emulated/targets.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "corvo_emu.h"
+#include "platform/emulated/capture_service.h"
+#include "platform/emulated/system.h"
+
+namespace corvo::emu {
+namespace {
+
+constexpr uint32_t kOpaqueBlack = 0xFF000000u;  // B, G, R = 0, A = 255
+
+struct Registry {
+    std::mutex mutex;
+    std::map<uintptr_t, std::shared_ptr<Target>> targets;
+    uintptr_t next_handle = 0x10000;
+};
+
+Registry &registry() {
+    static Registry *r = [] {
+        auto *created = new Registry;
+        on_reset([] {
+            std::lock_guard lock(registry().mutex);
+            registry().targets.clear();
+        });
+        return created;
+    }();
+    return *r;
+}
+
+void *add_target(Target::Kind kind, int32_t width, int32_t height) {
+    if (width <= 0 || height <= 0) return nullptr;
+    Registry &r = registry();
+    std::lock_guard lock(r.mutex);
+    const uintptr_t handle = r.next_handle;
+    r.next_handle += 0x10;
+    r.targets.emplace(handle, std::make_shared<Target>(kind, width, height));
+    return reinterpret_cast<void *>(handle);
+}
+
+// Clips a rectangle to the target; false when nothing is left.
+bool clip(int32_t target_width, int32_t target_height, int32_t &x, int32_t &y, int32_t &width, int32_t &height,
+          int32_t &skip_x, int32_t &skip_y) {
+    const int64_t x0 = std::max<int64_t>(x, 0), y0 = std::max<int64_t>(y, 0);
+    const int64_t x1 = std::min<int64_t>(int64_t(x) + width, target_width);
+    const int64_t y1 = std::min<int64_t>(int64_t(y) + height, target_height);
+    if (width <= 0 || height <= 0 || x0 >= x1 || y0 >= y1) return false;
+    skip_x = int32_t(x0 - x);
+    skip_y = int32_t(y0 - y);
+    x = int32_t(x0);
+    y = int32_t(y0);
+    width = int32_t(x1 - x0);
+    height = int32_t(y1 - y0);
+    return true;
+}
+
+}  // namespace
+
+Target::Target(Kind k, int32_t width, int32_t height)
+    : kind(k), width_(width), height_(height), pixels_(size_t(width) * size_t(height), kOpaqueBlack) {}
+
+platform::SizeInt32 Target::size() const {
+    std::lock_guard lock(mutex_);
+    return {width_, height_};
+}
+
+bool Target::closed() const {
+    std::lock_guard lock(mutex_);
+    return closed_;
+}
+
+void Target::fill(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t bgra) {
+    std::lock_guard lock(mutex_);
+    int32_t skip_x, skip_y;
+    if (!clip(width_, height_, x, y, width, height, skip_x, skip_y)) return;
+    for (int32_t row = y; row < y + height; ++row)
+        std::fill_n(pixels_.begin() + ptrdiff_t(row) * width_ + x, width, bgra);
+}
+
+void Target::write(int32_t x, int32_t y, int32_t width, int32_t height, const uint8_t *rows, uint32_t stride) {
+    if (!rows) return;
+    std::lock_guard lock(mutex_);
+    int32_t skip_x, skip_y;
+    if (!clip(width_, height_, x, y, width, height, skip_x, skip_y)) return;
+    for (int32_t row = 0; row < height; ++row)
+        std::memcpy(&pixels_[size_t(y + row) * size_t(width_) + size_t(x)],
+                    rows + size_t(row + skip_y) * stride + size_t(skip_x) * 4, size_t(width) * 4);
+}
+
+void Target::resize(int32_t width, int32_t height) {
+    if (width <= 0 || height <= 0) return;
+    std::lock_guard lock(mutex_);
+    std::vector<uint32_t> resized(size_t(width) * size_t(height), kOpaqueBlack);
+    const int32_t keep_width = std::min(width, width_), keep_height = std::min(height, height_);
+    for (int32_t row = 0; row < keep_height; ++row)
+        std::copy_n(pixels_.begin() + ptrdiff_t(row) * width_, keep_width, resized.begin() + ptrdiff_t(row) * width);
+    pixels_.swap(resized);
+    width_ = width;
+    height_ = height;
+}
+
+void Target::mark_closed() {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+}
+
+platform::SizeInt32 Target::copy_to(uint8_t *destination, uint32_t row_pitch, uint32_t width,
+                                    uint32_t height) const {
+    std::lock_guard lock(mutex_);
+    const uint32_t copy_width = std::min<uint32_t>(width, uint32_t(width_));
+    const uint32_t copy_height = std::min<uint32_t>(height, uint32_t(height_));
+    for (uint32_t row = 0; row < height; ++row) {
+        uint8_t *out = destination + size_t(row) * row_pitch;
+        size_t copied = 0;
+        if (row < copy_height) {
+            copied = size_t(copy_width) * 4;
+            std::memcpy(out, &pixels_[size_t(row) * size_t(width_)], copied);
+        }
+        std::memset(out + copied, 0, size_t(width) * 4 - copied);
+    }
+    return {width_, height_};
+}
+
+std::shared_ptr<Target> find_target(const void *handle) {
+    Registry &r = registry();
+    std::lock_guard lock(r.mutex);
+    const auto found = r.targets.find(reinterpret_cast<uintptr_t>(handle));
+    return found == r.targets.end() ? nullptr : found->second;
+}
+
+}  // namespace corvo::emu
+
+using namespace corvo::emu;
+
+extern "C" {
+
+HWND corvo_emu_create_window(int32_t width, int32_t height) {
+    return static_cast<HWND>(add_target(Target::Kind::window, width, height));
+}
+
+HMONITOR corvo_emu_create_monitor(int32_t width, int32_t height) {
+    return static_cast<HMONITOR>(add_target(Target::Kind::monitor, width, height));
+}
+
+void corvo_emu_fill(void *target, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t bgra) {
+    if (auto t = find_target(target)) t->fill(x, y, width, height, bgra);
+}
+
+void corvo_emu_write(void *target, int32_t x, int32_t y, int32_t width, int32_t height, const void *bgra_rows,
+                     uint32_t stride) {
+    if (auto t = find_target(target)) t->write(x, y, width, height, static_cast<const uint8_t *>(bgra_rows), stride);
+}
+
+void corvo_emu_resize(void *target, int32_t width, int32_t height) {
+    if (auto t = find_target(target)) t->resize(width, height);
+}
+
+void corvo_emu_close(void *target) {
+    if (auto t = find_target(target)) {
+        t->mark_closed();
+        raise_closed(*t);
+    }
+}
+
+int32_t corvo_emu_present(void *target) {
+    auto t = find_target(target);
+    return t && !t->closed() ? present(*t) : 0;
+}
+
+}  // extern "C"

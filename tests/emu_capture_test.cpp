@@ -1,0 +1,218 @@
+// The simulated capture service where its behaviour is not obvious: buffer limits, content sizes, which
+// thread runs events, weak sources and injected faults.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "corvo_emu.h"
+#include "platform/capture.h"
+#include "platform/emulated/graphics_access.h"
+
+namespace {
+
+using namespace corvo;
+using namespace corvo::platform;
+
+int dispatch_all() {
+    int dispatched = 0;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        DispatchMessageW(&msg);
+        ++dispatched;
+    }
+    return dispatched;
+}
+
+class EmuCaptureTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        corvo_emu_reset();
+        ASSERT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
+                                    d3d.put(), nullptr, nullptr),
+                  S_OK);
+        ComPtr<IDXGIDevice> dxgi;
+        ASSERT_EQ(d3d->QueryInterface(IID_PPV_ARGS(dxgi.put())), S_OK);
+        ComPtr<IUnknown> inspectable;
+        ASSERT_EQ(Direct3DDevice::from_dxgi_device(dxgi.get(), &inspectable), S_OK);
+        device = Direct3DDevice::from(inspectable);
+        window = corvo_emu_create_window(64, 48);
+    }
+    void TearDown() override {
+        dispatch_all();
+        device = Direct3DDevice();
+        d3d.reset();
+        EXPECT_EQ(corvo_emu_count("live_objects"), 0u);
+    }
+
+    GraphicsCaptureItem item_for(HWND target) {
+        GraphicsCaptureItemInterop interop;
+        EXPECT_EQ(GraphicsCaptureItemInterop::get(&interop), S_OK);
+        GraphicsCaptureItem item;
+        EXPECT_EQ(interop.CreateForWindow(target, &item), S_OK);
+        return item;
+    }
+
+    // A started capture of `window` on the calling thread, which must own a dispatcher queue.
+    struct Capture {
+        GraphicsCaptureItem item;
+        Direct3D11CaptureFramePool pool;
+        GraphicsCaptureSession session;
+    };
+    Capture start_capture(SizeInt32 size) {
+        Capture c;
+        c.item = item_for(window);
+        c.pool = Direct3D11CaptureFramePool::Create(device, DXGI_FORMAT_B8G8R8A8_UNORM, 2, size);
+        c.session = c.pool.CreateCaptureSession(c.item);
+        c.session.StartCapture();
+        return c;
+    }
+
+    DispatcherQueueController dispatcher() {
+        DispatcherQueueController controller;
+        EXPECT_EQ(DispatcherQueueController::create({12, DQTYPE_THREAD_CURRENT, DQTAT_COM_STA}, &controller), S_OK);
+        return controller;
+    }
+
+    ComPtr<ID3D11Device> d3d;
+    Direct3DDevice device;
+    HWND window = nullptr;
+};
+
+TEST_F(EmuCaptureTest, FramePoolNeedsADispatcherQueueOnItsThreadAndAThreadHasOneAtMost) {
+    try {
+        Direct3D11CaptureFramePool::Create(device, DXGI_FORMAT_B8G8R8A8_UNORM, 2, {64, 48});
+        ADD_FAILURE() << "created without a dispatcher queue";
+    } catch (const PlatformError &error) {
+        EXPECT_EQ(error.code(), static_cast<HRESULT>(0x8001010E));
+    }
+    DispatcherQueueController first = dispatcher();
+    DispatcherQueueController second;
+    EXPECT_EQ(DispatcherQueueController::create({12, DQTYPE_THREAD_CURRENT, DQTAT_COM_STA}, &second),
+              static_cast<HRESULT>(0x8001010E));
+    EXPECT_EQ(DispatcherQueueController::create({8, DQTYPE_THREAD_CURRENT, DQTAT_COM_STA}, &second), E_INVALIDARG);
+}
+
+TEST_F(EmuCaptureTest, PoolHoldsBackFramesWhileAllItsBuffersAreHeld) {
+    DispatcherQueueController queue = dispatcher();
+    Capture c = start_capture({64, 48});
+    EXPECT_EQ(corvo_emu_present(window), 1);
+    EXPECT_EQ(corvo_emu_present(window), 1);
+    EXPECT_EQ(corvo_emu_present(window), 0);  // both buffers queued
+    Direct3D11CaptureFrame held = c.pool.TryGetNextFrame();
+    ASSERT_TRUE(held);
+    EXPECT_EQ(corvo_emu_present(window), 0);  // one held by us, one still queued
+    c.pool.TryGetNextFrame();                 // taken and released at once
+    EXPECT_EQ(corvo_emu_present(window), 1);
+    EXPECT_TRUE(c.pool.TryGetNextFrame());
+}
+
+TEST_F(EmuCaptureTest, FramesKeepThePoolSizeAndCarryTheTargetsContentSize) {
+    DispatcherQueueController queue = dispatcher();
+    Capture c = start_capture({64, 48});
+    corvo_emu_fill(window, 0, 0, 64, 48, 0xFF112233u);
+    corvo_emu_resize(window, 80, 20);  // wider and shorter: the new area is black
+    corvo_emu_present(window);
+    Direct3D11CaptureFrame frame = c.pool.TryGetNextFrame();
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame.ContentSize().Width, 80);
+    EXPECT_EQ(frame.ContentSize().Height, 20);
+    ComPtr<ID3D11Texture2D> texture = frame.texture();
+    D3D11_TEXTURE2D_DESC desc;
+    texture->GetDesc(&desc);
+    EXPECT_EQ(desc.Width, 64u);
+    EXPECT_EQ(desc.Height, 48u);
+    uint32_t pitch = 0;
+    const uint8_t *texels = emu::texels(texture.get(), &pitch);
+    auto pixel = [&](uint32_t x, uint32_t y) {
+        const uint8_t *p = texels + y * pitch + x * 4;
+        return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+    };
+    EXPECT_EQ(pixel(0, 0), 0xFF112233u);
+    EXPECT_EQ(pixel(63, 19), 0xFF112233u);
+    EXPECT_EQ(pixel(0, 20), 0u);  // below the content
+
+    c.pool.Recreate(device, DXGI_FORMAT_B8G8R8A8_UNORM, 2, {80, 20});
+    frame = Direct3D11CaptureFrame();
+    texture.reset();
+    corvo_emu_present(window);
+    c.pool.TryGetNextFrame().texture()->GetDesc(&desc);
+    EXPECT_EQ(desc.Width, 80u);
+    EXPECT_EQ(desc.Height, 20u);
+}
+
+TEST_F(EmuCaptureTest, EventsRunOnlyWhenThePoolsThreadDispatches) {
+    int arrived = 0;
+    std::thread capture_thread([&] {
+        DispatcherQueueController queue = dispatcher();
+        Capture c = start_capture({64, 48});
+        EventRegistration registration =
+            c.pool.FrameArrived({[](void *count) { ++*static_cast<int *>(count); }, &arrived});
+        // Presented from another thread, as a compositor does.
+        std::thread([&] { EXPECT_EQ(corvo_emu_present(window), 1); }).join();
+        EXPECT_EQ(arrived, 0);
+        EXPECT_EQ(dispatch_all(), 1);
+        EXPECT_EQ(arrived, 1);
+    });
+    capture_thread.join();
+    EXPECT_EQ(dispatch_all(), 0);  // nothing was queued to this thread
+}
+
+TEST_F(EmuCaptureTest, ClosedIsRaisedOnEveryItemOfTheTarget) {
+    int closed = 0;
+    GraphicsCaptureItem a = item_for(window), b = item_for(window);
+    EventRegistration ra = a.Closed({[](void *count) { ++*static_cast<int *>(count); }, &closed});
+    EventRegistration rb = b.Closed({[](void *count) { ++*static_cast<int *>(count); }, &closed});
+    corvo_emu_close(window);
+    dispatch_all();
+    EXPECT_EQ(closed, 2);
+    GraphicsCaptureItem late;
+    GraphicsCaptureItemInterop interop;
+    GraphicsCaptureItemInterop::get(&interop);
+    EXPECT_EQ(interop.CreateForWindow(window, &late), E_INVALIDARG);
+}
+
+TEST_F(EmuCaptureTest, RegistrationsHoldTheirSourceWeakly) {
+    int fired = 0;
+    EventRegistration registration;
+    {
+        GraphicsCaptureItem item = item_for(window);
+        registration = item.Closed({[](void *count) { ++*static_cast<int *>(count); }, &fired});
+        EXPECT_EQ(corvo_emu_count("live_objects"), 1u);  // the registration does not keep the item
+    }
+    EXPECT_EQ(corvo_emu_count("live_objects"), 0u);
+    registration.revoke();  // the source is gone: nothing to remove, nothing to crash on
+    EXPECT_TRUE(registration.empty());
+
+    GraphicsCaptureItem item = item_for(window);
+    registration = item.Closed({[](void *count) { ++*static_cast<int *>(count); }, &fired});
+    registration = EventRegistration();  // revokes
+    corvo_emu_close(window);
+    dispatch_all();
+    EXPECT_EQ(fired, 0);
+}
+
+TEST_F(EmuCaptureTest, InjectedFaultsThrowThePlatformErrorByName) {
+    DispatcherQueueController queue = dispatcher();
+    corvo_emu_fail("Create", static_cast<int32_t>(0x80004005), 1, 1);
+    Direct3D11CaptureFramePool::Create(device, DXGI_FORMAT_B8G8R8A8_UNORM, 2, {8, 8});  // skipped
+    try {
+        Direct3D11CaptureFramePool::Create(device, DXGI_FORMAT_B8G8R8A8_UNORM, 2, {8, 8});
+        ADD_FAILURE() << "the fault did not fire";
+    } catch (const PlatformError &error) {
+        EXPECT_EQ(error.code(), static_cast<HRESULT>(0x80004005));
+        EXPECT_EQ(error.message(), "Create failed");
+    }
+    EXPECT_NO_THROW(Direct3D11CaptureFramePool::Create(device, DXGI_FORMAT_B8G8R8A8_UNORM, 2, {8, 8}));
+    EXPECT_EQ(corvo_emu_count("Create"), 3u);
+}
+
+TEST_F(EmuCaptureTest, ClosedPoolDeliversNothingAndRefusesCalls) {
+    DispatcherQueueController queue = dispatcher();
+    Capture c = start_capture({64, 48});
+    corvo_emu_present(window);
+    c.pool.Close();
+    EXPECT_EQ(corvo_emu_present(window), 0);
+    EXPECT_THROW(c.pool.TryGetNextFrame(), PlatformError);
+}
+
+}  // namespace

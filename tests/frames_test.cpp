@@ -1,0 +1,268 @@
+// Frames through the exports: read-back into the buffer, cropping and growth, texture mode, close, device
+// removal and the failure paths of the frame handler.
+#include <gtest/gtest.h>
+
+#include "session_harness.h"
+
+namespace {
+
+constexpr int32_t kFail = static_cast<int32_t>(0x80004005);
+
+// A pattern that differs in every pixel and channel, so that a wrong pitch or offset shows.
+uint32_t pattern(int32_t x, int32_t y) { return 0xFF000000u | uint32_t(x * 7 + y * 131) % 0xFFFFFFu; }
+
+void paint_pattern(HWND window, int32_t width, int32_t height) {
+    std::vector<uint32_t> rows(size_t(width) * size_t(height));
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x) rows[size_t(y) * size_t(width) + size_t(x)] = pattern(x, y);
+    corvo_emu_write(window, 0, 0, width, height, rows.data(), uint32_t(width) * 4);
+}
+
+void expect_pattern(const Poll &p) {
+    for (int32_t y = 0; y < p.height; ++y)
+        for (int32_t x = 0; x < p.width; ++x)
+            if (pixel_at(p, x, y) != pattern(x, y)) {
+                ADD_FAILURE() << "pixel (" << x << ", " << y << ") differs";
+                return;
+            }
+}
+
+void release_texture(const Poll &p) {
+    if (p.ok) static_cast<ID3D11Texture2D *>(p.frame)->Release();
+}
+
+using FramesTest = CaptureTest;
+
+TEST_F(FramesTest, BufferHoldsTheTargetsPixelsRowByRow) {
+    open_window(100, 37);  // 400-byte rows in a texture whose row pitch is padded
+    paint_pattern(window, 100, 37);
+    const Poll p = present_and_poll();
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.width, 100);
+    EXPECT_EQ(p.height, 37);
+    expect_pattern(p);
+    EXPECT_EQ(wgc_get_update_ratio(session), 1.0f);
+    EXPECT_EQ(wgc_get_update_ratio(session), 0.0f);
+
+    // No new frame: the same buffer again, nothing new.
+    const Poll again = poll(session);
+    EXPECT_TRUE(again.ok);
+    EXPECT_EQ(again.frame, p.frame);
+    EXPECT_EQ(again.width, 100);
+    EXPECT_EQ(wgc_get_update_ratio(session), 0.0f);
+}
+
+TEST_F(FramesTest, SecondFrameOfAPollIsDroppedWithoutRecreate) {
+    open_window(64, 64);
+    corvo_emu_fill(window, 0, 0, 64, 64, 0xFF0000FFu);
+    corvo_emu_present(window);
+    corvo_emu_fill(window, 0, 0, 64, 64, 0xFF00FF00u);
+    corvo_emu_resize(window, 80, 80);
+    EXPECT_EQ(corvo_emu_present(window), 1);
+    const Poll p = poll(session);
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(pixel_at(p, 10, 10), 0xFF0000FFu);  // the first frame
+    EXPECT_EQ(corvo_emu_count("Recreate"), 0u);  // the dropped frame's new size is not acted on
+    // Both buffers went back to the pool.
+    EXPECT_EQ(corvo_emu_present(window), 1);
+    EXPECT_EQ(corvo_emu_present(window), 1);
+}
+
+TEST_F(FramesTest, PoolDeliversNoMoreFramesThanItHasBuffers) {
+    open_window(32, 32);
+    EXPECT_EQ(corvo_emu_present(window), 1);
+    EXPECT_EQ(corvo_emu_present(window), 1);
+    EXPECT_EQ(corvo_emu_present(window), 0);
+}
+
+TEST_F(FramesTest, ShrunkTargetIsCroppedAndThePoolRecreated) {
+    open_window(200, 100);
+    paint_pattern(window, 200, 100);
+    corvo_emu_resize(window, 120, 60);
+    const Poll p = present_and_poll();
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.width, 120);
+    EXPECT_EQ(p.height, 60);
+    expect_pattern(p);
+    EXPECT_EQ(wgc_get_update_ratio(session), 1.0f);
+    EXPECT_EQ(corvo_emu_count("Recreate"), 1u);
+
+    const Poll next = present_and_poll();  // now in textures of the new size
+    EXPECT_EQ(next.width, 120);
+    EXPECT_EQ(corvo_emu_count("Recreate"), 1u);
+}
+
+TEST_F(FramesTest, GrownTargetIsCopiedWholeUntilThePoolIsRecreated) {
+    open_window(64, 48);
+    corvo_emu_resize(window, 96, 72);
+    paint_pattern(window, 96, 72);
+    const Poll p = present_and_poll();
+    EXPECT_EQ(p.width, 64);  // clipped to the pool's textures
+    EXPECT_EQ(p.height, 48);
+    expect_pattern(p);
+    EXPECT_EQ(corvo_emu_count("Recreate"), 1u);
+    const Poll next = present_and_poll();
+    EXPECT_EQ(next.width, 96);
+    EXPECT_EQ(next.height, 72);
+    expect_pattern(next);
+}
+
+TEST_F(FramesTest, TextureModeHandsOutOneReferencePerPoll) {
+    open_window(64, 32);
+    wgc_set_capture_to_texture(session, 1);
+    const Poll first = present_and_poll();
+    ASSERT_TRUE(first.ok);
+    EXPECT_EQ(first.width, 64);
+    EXPECT_EQ(first.height, 32);
+    EXPECT_EQ(wgc_get_update_ratio(session), 1.0f);
+    const Poll second = poll(session);
+    ASSERT_TRUE(second.ok);
+    EXPECT_EQ(second.frame, first.frame);
+
+    auto *texture = static_cast<ID3D11Texture2D *>(first.frame);
+    D3D11_TEXTURE2D_DESC desc;
+    texture->GetDesc(&desc);
+    EXPECT_EQ(desc.Width, 64u);
+    EXPECT_EQ(desc.Usage, D3D11_USAGE_DEFAULT);
+    EXPECT_EQ(desc.BindFlags, UINT(D3D11_BIND_RENDER_TARGET));
+    // The session's reference and the host's two.
+    EXPECT_EQ(texture->AddRef(), 4u);
+    EXPECT_EQ(texture->Release(), 3u);
+    wgc_free_recent_frame(texture);  // changes nothing
+    EXPECT_EQ(texture->Release(), 2u);
+    EXPECT_EQ(texture->Release(), 1u);
+}
+
+TEST_F(FramesTest, TextureModeFrameSizeIsTheWholeTextureAndEveryFrameIsCopied) {
+    open_window(64, 32);
+    wgc_set_capture_to_texture(session, 1);
+    corvo_emu_resize(window, 16, 16);
+    corvo_emu_present(window);
+    corvo_emu_present(window);
+    const Poll p = poll(session);
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.width, 64);  // the content size plays no part
+    EXPECT_EQ(p.height, 32);
+    EXPECT_EQ(corvo_emu_count("CopyResource"), 2u);  // no pending gate in texture mode
+    release_texture(p);
+}
+
+TEST_F(FramesTest, HostReferenceKeepsAReplacedTextureAlive) {
+    open_window(64, 32);
+    wgc_set_capture_to_texture(session, 1);
+    const Poll first = present_and_poll();
+    corvo_emu_resize(window, 32, 32);
+    const Poll cropped = present_and_poll();  // same texture size, then the pool is recreated
+    EXPECT_EQ(cropped.frame, first.frame);
+    release_texture(cropped);
+    corvo_emu_present(window);
+    const Poll resized = poll(session);
+    ASSERT_TRUE(resized.ok);
+    EXPECT_NE(resized.frame, first.frame);
+    EXPECT_EQ(resized.width, 32);
+    EXPECT_EQ(static_cast<ID3D11Texture2D *>(first.frame)->Release(), 0u);  // the host's was the last
+    release_texture(resized);
+}
+
+TEST_F(FramesTest, BackInBufferModeThePollReportsThePictureTheBufferHolds) {
+    open_window(64, 48);
+    present_and_poll();
+    wgc_set_capture_to_texture(session, 1);
+    corvo_emu_resize(window, 128, 96);
+    release_texture(present_and_poll());  // recreates the pool
+    const Poll texture = present_and_poll();
+    ASSERT_TRUE(texture.ok);
+    EXPECT_EQ(texture.width, 128);
+    release_texture(texture);
+
+    wgc_set_capture_to_texture(session, 0);
+    const Poll buffer = poll(session);
+    ASSERT_TRUE(buffer.ok);
+    EXPECT_EQ(buffer.width, 64);  // not the texture's 128 x 96
+    EXPECT_EQ(buffer.height, 48);
+    const Poll fresh = present_and_poll();
+    EXPECT_EQ(fresh.width, 128);
+}
+
+TEST_F(FramesTest, ClosedTargetEndsTheCaptureAndKeepsTheLastFrame) {
+    open_window(32, 32);
+    const Poll before = present_and_poll();
+    log.clear();
+    corvo_emu_close(window);
+    EXPECT_EQ(wgc_get_status(session), 1);  // delivered only when the thread dispatches
+    const Poll after = poll(session);
+    EXPECT_EQ(wgc_get_status(session), 0);
+    EXPECT_EQ(log.lines(), (std::vector<LogLine>{{1, "Wgc on_closed", 13}}));
+    EXPECT_TRUE(after.ok);
+    EXPECT_EQ(after.frame, before.frame);
+    EXPECT_EQ(corvo_emu_present(window), 0);
+}
+
+TEST_F(FramesTest, RemovedDeviceEndsTheCaptureWithOneLine) {
+    open_window(32, 32);
+    present_and_poll();
+    corvo_emu_present(window);
+    corvo_emu_remove_devices(static_cast<int32_t>(0x887A0007));  // DXGI_ERROR_DEVICE_RESET
+    log.clear();
+    poll(session);
+    poll(session);
+    EXPECT_EQ(wgc_get_status(session), 0);
+    EXPECT_EQ(log.lines(),
+              (std::vector<LogLine>{{3, "Capture device lost, reason:887a0007; the capture has ended", 60}}));
+    EXPECT_EQ(corvo_emu_count("Recreate"), 0u);
+}
+
+TEST_F(FramesTest, FailedStagingTextureFallsBackToAOneShotCopy) {
+    open_window(50, 20);
+    paint_pattern(window, 50, 20);
+    corvo_emu_fail("CreateTexture2D", kFail, 0, 1);
+    const Poll p = present_and_poll();
+    ASSERT_TRUE(p.ok);
+    expect_pattern(p);
+    EXPECT_EQ(wgc_get_update_ratio(session), 1.0f);  // a copied frame is never "nothing new"
+    // Map of the frame texture itself is refused; the one-shot staging copy is mapped instead.
+    EXPECT_EQ(corvo_emu_count("Map"), 2u);
+    EXPECT_EQ(corvo_emu_count("Unmap"), 1u);
+}
+
+TEST_F(FramesTest, FailedMapFallsBackAndAFailedFallbackTriesTheNextFrame) {
+    open_window(40, 10);
+    corvo_emu_fail("Map", kFail, 0, 1);
+    const Poll p = present_and_poll();  // staging map fails, the fallback's map works
+    EXPECT_TRUE(p.ok);
+    EXPECT_EQ(corvo_emu_count("Unmap"), 1u);
+
+    corvo_emu_fail("Map", kFail, 0, 3);  // staging, direct and one-shot maps all fail
+    corvo_emu_fill(window, 0, 0, 40, 10, 0xFF123456u);
+    corvo_emu_present(window);
+    corvo_emu_present(window);
+    const Poll q = poll(session);
+    EXPECT_TRUE(q.ok);
+    EXPECT_EQ(pixel_at(q, 0, 0), 0xFF123456u);  // the second frame of the poll was read back
+}
+
+TEST_F(FramesTest, FailedFirstAllocationReportsNoFrame) {
+    open_window(64, 64);
+    corvo_emu_fail("allocate", static_cast<int32_t>(0x8007000E), 0, 2);
+    log.clear();
+    const Poll p = present_and_poll();
+    EXPECT_FALSE(p.ok);
+    EXPECT_EQ(p.width, 0);
+    EXPECT_EQ(log.at_level(3), (std::vector<std::string>{"Failed to allocate 16KB", "Failed to allocate 16KB"}));
+    const Poll q = present_and_poll();
+    EXPECT_TRUE(q.ok);
+}
+
+TEST_F(FramesTest, FailedRecreateIsTriedAgainAtTheNextFrame) {
+    open_window(64, 64);
+    corvo_emu_resize(window, 32, 32);
+    corvo_emu_fail("Recreate", kFail, 0, 1);
+    const Poll p = present_and_poll();
+    EXPECT_TRUE(p.ok);  // the buffer holds the frame already
+    EXPECT_EQ(p.width, 32);
+    EXPECT_EQ(corvo_emu_count("handler_failures"), 1u);
+    present_and_poll();
+    EXPECT_EQ(corvo_emu_count("Recreate"), 2u);
+}
+
+}  // namespace

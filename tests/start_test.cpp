@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include "session_harness.h"
+
+namespace {
+
+constexpr const char *kSessionType = "Windows.Graphics.Capture.GraphicsCaptureSession";
+constexpr int32_t kFail = static_cast<int32_t>(0x80004005);  // E_FAIL
+
+using StartTest = CaptureTest;
+
+TEST_F(StartTest, LogsTheStartSequenceAndAppliesBothSwitchesOff) {
+    open_window(640, 480, false);
+    log.clear();
+    ASSERT_EQ(wgc_session_start(session), 1);
+    EXPECT_EQ(log.lines(), (std::vector<LogLine>{{1, "WgcCaptureSession::Start", 24},
+                                                 {1, "Wgc cursor Disable ", 19},
+                                                 {1, "Wgc border Disable ", 19},
+                                                 {1, "Wgc session started.", 20}}));
+    EXPECT_EQ(wgc_get_status(session), 1);
+    EXPECT_NE(wgc_get_device(session), nullptr);
+    EXPECT_EQ(wgc_get_device(session), wgc_get_device(session));
+    EXPECT_EQ(corvo_emu_capture_property(window, "IsCursorCaptureEnabled"), 0);
+    EXPECT_EQ(corvo_emu_capture_property(window, "IsBorderRequired"), 0);
+    EXPECT_EQ(corvo_emu_capture_property(window, "started"), 1);
+}
+
+TEST_F(StartTest, SwitchesSetBeforeTheStartAreApplied) {
+    open_window(64, 64, false);
+    wgc_enable_cursor(session, 1);
+    wgc_show_border(session, 1);
+    log.clear();
+    ASSERT_EQ(wgc_session_start(session), 1);
+    EXPECT_EQ(log.texts()[1], "Wgc cursor Enable ");
+    EXPECT_EQ(log.texts()[2], "Wgc border Enable ");
+    EXPECT_EQ(corvo_emu_capture_property(window, "IsCursorCaptureEnabled"), 1);
+    EXPECT_EQ(corvo_emu_capture_property(window, "IsBorderRequired"), 1);
+}
+
+TEST_F(StartTest, SystemWithoutThePropertiesStillStarts) {
+    corvo_emu_set_property(kSessionType, "IsCursorCaptureEnabled", 0);
+    corvo_emu_set_property(kSessionType, "IsBorderRequired", 0);
+    open_window(64, 64, false);
+    log.clear();
+    ASSERT_EQ(wgc_session_start(session), 1);
+    EXPECT_EQ(log.texts(), (std::vector<std::string>{"WgcCaptureSession::Start", "IsCursorToggleSupported: no",
+                                                     "IsBorderRequiredSupported: no", "Wgc session started."}));
+    EXPECT_EQ(corvo_emu_count("put_IsCursorCaptureEnabled"), 0u);
+    EXPECT_EQ(corvo_emu_count("put_IsBorderRequired"), 0u);
+}
+
+TEST_F(StartTest, SwitchesChangedWhileCapturingAreAppliedAtOnce) {
+    open_window(64, 64);
+    EXPECT_EQ(wgc_enable_cursor(session, 1), 1);
+    EXPECT_EQ(corvo_emu_capture_property(window, "IsCursorCaptureEnabled"), 1);
+    EXPECT_EQ(wgc_show_border(session, 1), 1);
+    EXPECT_EQ(corvo_emu_capture_property(window, "IsBorderRequired"), 1);
+}
+
+TEST_F(StartTest, SetterRefusedByARunningCaptureReturnsFalseWithALine) {
+    open_window(64, 64);
+    log.clear();
+    corvo_emu_fail("put_IsCursorCaptureEnabled", kFail, 0, 1);
+    EXPECT_EQ(wgc_enable_cursor(session, 1), 0);
+    corvo_emu_fail("put_IsBorderRequired", kFail, 0, 1);
+    EXPECT_EQ(wgc_show_border(session, 1), 0);
+    EXPECT_EQ(log.at_level(3), (std::vector<std::string>{"Failed to apply cursor switch, Winrt exception:-2147467259",
+                                                         "Failed to apply border switch, Winrt exception:-2147467259"}));
+}
+
+TEST_F(StartTest, PrefersTheFirstAdapterOfThePreferredVendor) {
+    const uint32_t vendors[] = {0x8086, 0x1002, 0x10DE, 0x10DE};
+    corvo_emu_set_adapters(vendors, 4);
+    open_window(64, 64);
+    EXPECT_EQ(corvo_emu_count("EnumAdapters1"), 3u);  // stops at the first preferred adapter
+    EXPECT_EQ(corvo_emu_count("GetDesc1"), 3u);
+}
+
+TEST_F(StartTest, WithoutThePreferredVendorTakesTheFirstReadableAdapter) {
+    const uint32_t vendors[] = {0x8086, 0x1002};
+    corvo_emu_set_adapters(vendors, 2);
+    corvo_emu_fail("GetDesc1", kFail, 0, 1);  // the first adapter cannot be read
+    open_window(64, 64);
+    EXPECT_EQ(corvo_emu_count("EnumAdapters1"), 3u);  // runs to DXGI_ERROR_NOT_FOUND
+}
+
+struct StartFailure {
+    const char *operation;
+    int32_t hr;
+    const char *line;
+};
+
+class StartFailureTest : public CaptureTest, public ::testing::WithParamInterface<StartFailure> {};
+
+TEST_P(StartFailureTest, FailsWithOneLineAndDestroysCleanly) {
+    open_window(64, 64, false);
+    corvo_emu_fail(GetParam().operation, GetParam().hr, 0, 1);
+    log.clear();
+    EXPECT_EQ(wgc_session_start(session), 0);
+    EXPECT_EQ(wgc_get_status(session), 0);
+    EXPECT_EQ(log.at_level(3), std::vector<std::string>{GetParam().line});
+    log.clear();
+    wgc_session_destroy(session);
+    session = nullptr;
+    EXPECT_TRUE(log.at_level(3).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryStep, StartFailureTest,
+    ::testing::Values(
+        StartFailure{"CreateDXGIFactory1", kFail, "Failed to create dxgi factory1, hr:80004005"},
+        StartFailure{"EnumAdapters1", kFail, "Failed to find any adapter to create d3d11 device"},
+        StartFailure{"D3D11CreateDevice", static_cast<int32_t>(0x887A0004),
+                     "Failed to create d3d11 device,hr:887a0004"},
+        StartFailure{"CreateDispatcherQueueController", kFail,
+                     "Failed to create dispatcher queue controller, hr:80004005"},
+        StartFailure{"CreateDirect3D11DeviceFromDXGIDevice", kFail,
+                     "Failed to call CreateDirect3D11DeviceFromDXGIDevice, hr:80004005"},
+        StartFailure{"IGraphicsCaptureItemInterop", static_cast<int32_t>(0x80040154),
+                     "Failed to get IGraphicsCaptureItemInterop, hr:80040154"},
+        StartFailure{"CreateForWindow", static_cast<int32_t>(0x80070057),
+                     "Failed to call IGraphicsCaptureItemInterop::CreateForWindow, hr:80070057"},
+        StartFailure{"Create", kFail, "Winrt exception:-2147467259"},
+        StartFailure{"CreateCaptureSession", kFail, "Winrt exception:-2147467259"},
+        StartFailure{"put_IsCursorCaptureEnabled", kFail, "Winrt exception:-2147467259"},
+        StartFailure{"put_IsBorderRequired", kFail, "Winrt exception:-2147467259"},
+        StartFailure{"add_FrameArrived", kFail, "Winrt exception:-2147467259"},
+        StartFailure{"StartCapture", kFail, "Winrt exception:-2147467259"},
+        StartFailure{"add_Closed", kFail, "Winrt exception:-2147467259"}),
+    [](const auto &info) { return std::string(info.param.operation); });
+
+TEST_F(StartTest, MonitorTargetsStartAndAFailingMonitorItemIsLogged) {
+    HMONITOR monitor = corvo_emu_create_monitor(320, 200);
+    session = wgc_session_create2(monitor);
+    EXPECT_EQ(wgc_session_start(session), 1);
+    wgc_session_destroy(session);
+
+    session = wgc_session_create2(monitor);
+    corvo_emu_fail("CreateForMonitor", static_cast<int32_t>(0x80070057), 0, 1);
+    log.clear();
+    EXPECT_EQ(wgc_session_start(session), 0);
+    EXPECT_EQ(log.at_level(3),
+              std::vector<std::string>{"Failed to call IGraphicsCaptureItemInterop::CreateForMonitor, hr:80070057"});
+}
+
+TEST_F(StartTest, SessionWithoutATargetRefusesToStart) {
+    session = wgc_session_create(nullptr);
+    log.clear();
+    EXPECT_EQ(wgc_session_start(session), 0);
+    EXPECT_EQ(log.at_level(3), std::vector<std::string>{"Failed to start: no window or monitor to capture"});
+}
+
+TEST_F(StartTest, StopFailureIsLoggedAndTeardownGoesOn) {
+    open_window(64, 64);
+    corvo_emu_fail("Close", kFail, 0, 1);
+    log.clear();
+    wgc_session_destroy(session);
+    session = nullptr;
+    EXPECT_EQ(log.lines(), (std::vector<LogLine>{{1, "Try to exit wgc thread", 22},
+                                                 {3, "Exception catced Close failed", 29},
+                                                 {1, "Wgc exit.", 9}}));
+}
+
+TEST_F(StartTest, DestroyAfterAFailedStartReleasesWhatTheStartMade) {
+    open_window(64, 64, false);
+    corvo_emu_fail("StartCapture", kFail, 0, 1);
+    EXPECT_EQ(wgc_session_start(session), 0);
+    EXPECT_GT(corvo_emu_count("live_objects"), 0u);
+    wgc_session_destroy(session);
+    session = nullptr;
+    EXPECT_EQ(corvo_emu_count("Close"), 2u);  // the frame pool and the capture session
+}
+
+}  // namespace
