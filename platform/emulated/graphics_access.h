@@ -8,7 +8,7 @@
 namespace corvo::emu {
 
 // A new texture on an emulated device, as CreateTexture2D makes it but without counting a call or meeting
-// injected faults (the capture service's own textures). Fails with the device's removal reason once removed.
+// injected faults (the capture service's own textures). Fails with DXGI_ERROR_DEVICE_REMOVED once removed.
 HRESULT create_texture(ID3D11Device *device, const D3D11_TEXTURE2D_DESC &desc, ID3D11Texture2D **texture);
 
 // The texels of subresource 0 of an emulated texture, and its row pitch in bytes.

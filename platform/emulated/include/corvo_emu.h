@@ -43,6 +43,13 @@ uint64_t corvo_emu_count(const char *name);
 /* Back to a fresh system: no targets, defaults, zero counters, no pending faults. */
 void corvo_emu_reset(void);
 
+/* The adapters the system enumerates, in order, by PCI vendor id (default: one adapter, vendor 0x10DE). */
+void corvo_emu_set_adapters(const uint32_t *vendor_ids, size_t count);
+/* Removes every existing device with `reason` (a failure HRESULT such as DXGI_ERROR_DEVICE_HUNG; a success is
+ * ignored): its creates and maps fail with DXGI_ERROR_DEVICE_REMOVED, its copies and dispatches do nothing,
+ * and GetDeviceRemovedReason answers `reason`. Devices created later work. */
+void corvo_emu_remove_devices(int32_t reason);
+
 /* Queues to the calling thread's message queue a message whose dispatch calls fn(context). */
 void corvo_emu_post(void (*fn)(void *), void *context);
 

@@ -1,0 +1,125 @@
+#include "platform/emulated/dxgi.h"
+
+#include <mutex>
+#include <new>
+#include <optional>
+#include <vector>
+
+#include "corvo_emu.h"
+#include "platform/emulated/system.h"
+
+namespace corvo::emu {
+namespace {
+
+constexpr uint32_t kDefaultVendor = 0x10DE;
+constexpr char16_t kDescription[] = u"Emulated software adapter";
+
+struct AdapterList {
+    std::mutex mutex;
+    std::vector<uint32_t> vendor_ids{kDefaultVendor};
+};
+
+// Never destroyed: adapters may be enumerated from static destructors of the host.
+AdapterList &adapters() {
+    static AdapterList *list = new AdapterList;
+    return *list;
+}
+
+std::optional<uint32_t> vendor_at(UINT index) {
+    AdapterList &list = adapters();
+    std::lock_guard lock(list.mutex);
+    if (index >= list.vendor_ids.size()) return std::nullopt;
+    return list.vendor_ids[index];
+}
+
+void reset_adapters() {
+    AdapterList &list = adapters();
+    std::lock_guard lock(list.mutex);
+    list.vendor_ids.assign(1, kDefaultVendor);
+}
+
+[[maybe_unused]] const bool registered = (on_reset(reset_adapters), true);
+
+}  // namespace
+
+HRESULT Factory::GetParent(REFIID, void **parent) {
+    if (!parent) return E_INVALIDARG;
+    *parent = nullptr;
+    return E_NOINTERFACE;  // a factory has no parent
+}
+
+HRESULT Factory::EnumAdapters1(UINT index, IDXGIAdapter1 **adapter) {
+    if (const HRESULT hr = call("EnumAdapters1"); FAILED(hr)) return hr;
+    if (!adapter) return E_INVALIDARG;
+    *adapter = nullptr;
+    const std::optional<uint32_t> vendor = vendor_at(index);
+    if (!vendor) return DXGI_ERROR_NOT_FOUND;
+    *adapter = new (std::nothrow) Adapter(this, index, *vendor);
+    return *adapter ? S_OK : E_OUTOFMEMORY;
+}
+
+bool Factory::implements(REFIID iid) const noexcept {
+    return iid == __uuidof(IDXGIObject) || iid == __uuidof(IDXGIFactory) || iid == __uuidof(IDXGIFactory1);
+}
+
+Adapter::Adapter(IDXGIFactory1 *factory, UINT index, uint32_t vendor_id)
+    : factory_(ComPtr<IDXGIFactory1>::share(factory)), index_(index), vendor_id_(vendor_id) {}
+
+HRESULT Adapter::GetParent(REFIID riid, void **parent) {
+    if (!parent) return E_INVALIDARG;
+    return factory_->QueryInterface(riid, parent);
+}
+
+HRESULT Adapter::GetDesc1(DXGI_ADAPTER_DESC1 *desc) {
+    if (const HRESULT hr = call("GetDesc1"); FAILED(hr)) return hr;
+    if (!desc) return E_INVALIDARG;
+    *desc = {};
+    static_assert(sizeof kDescription / sizeof *kDescription <= sizeof desc->Description / sizeof *desc->Description);
+    for (size_t i = 0; kDescription[i]; ++i) desc->Description[i] = kDescription[i];
+    desc->VendorId = vendor_id_;
+    desc->SharedSystemMemory = SIZE_T(1) << 30;
+    desc->AdapterLuid = {index_ + 1, 0};  // unique per adapter, never zero
+    return S_OK;
+}
+
+bool Adapter::implements(REFIID iid) const noexcept {
+    return iid == __uuidof(IDXGIObject) || iid == __uuidof(IDXGIAdapter) || iid == __uuidof(IDXGIAdapter1);
+}
+
+ComPtr<IDXGIAdapter> first_adapter() {
+    const std::optional<uint32_t> vendor = vendor_at(0);
+    if (!vendor) return nullptr;
+    const ComPtr<IDXGIFactory1> factory = ComPtr<IDXGIFactory1>::attach(new (std::nothrow) Factory);
+    if (!factory) return nullptr;
+    return ComPtr<IDXGIAdapter>::attach(new (std::nothrow) Adapter(factory.get(), 0, *vendor));
+}
+
+}  // namespace corvo::emu
+
+using namespace corvo::emu;
+
+extern "C" {
+
+HRESULT WINAPI CreateDXGIFactory1(REFIID riid, void **factory) {
+    if (!factory) return E_INVALIDARG;
+    *factory = nullptr;
+    if (const HRESULT hr = call("CreateDXGIFactory1"); FAILED(hr)) return hr;
+    const corvo::ComPtr<IDXGIFactory1> created = corvo::ComPtr<IDXGIFactory1>::attach(new (std::nothrow) Factory);
+    if (!created) return E_OUTOFMEMORY;
+    return created->QueryInterface(riid, factory);
+}
+
+void corvo_emu_set_adapters(const uint32_t *vendor_ids, size_t count) {
+    if (!vendor_ids && count) return;
+    std::vector<uint32_t> vendors;
+    try {
+        vendors.assign(vendor_ids, vendor_ids + count);
+    } catch (const std::bad_alloc &) {
+        return;  // the list stays as it was
+    }
+    AdapterList &list = adapters();
+    std::lock_guard lock(list.mutex);
+    list.vendor_ids.swap(vendors);
+}
+
+}  // extern "C"
