@@ -155,7 +155,9 @@ bool DiffDetector::detect(ID3D11Texture2D *frame, std::vector<DirtyRect> *rects_
 
     D3D11_TEXTURE2D_DESC desc;
     frame->GetDesc(&desc);
-    const uint32_t changed_area = extract(desc.Width, desc.Height);
+    // Without the mask nothing is known about the frame: the caller treats it as wholly new.
+    uint32_t changed_area = 0;
+    if (!extract(desc.Width, desc.Height, &changed_area)) return false;
     *ratio_out = update_ratio_of(changed_area, desc.Width, desc.Height);
     std::swap(rects, *rects_out);
     return true;
@@ -199,22 +201,17 @@ void DiffDetector::run_kernels() noexcept {
     context->CSSetUnorderedAccessViews(0, 1, &uav, nullptr);
 }
 
-uint32_t DiffDetector::extract(uint32_t width, uint32_t height) noexcept {
+bool DiffDetector::extract(uint32_t width, uint32_t height, uint32_t *changed_area) noexcept {
     context->CopyResource(result_readback.get(), result_buffer.get());
     D3D11_MAPPED_SUBRESOURCE mapped{};
-    if (FAILED(context->Map(result_readback.get(), 0, D3D11_MAP_READ, 0, &mapped))) {
-        rects.clear();
-        return 0;
-    }
-    uint32_t area = 0;
+    if (FAILED(context->Map(result_readback.get(), 0, D3D11_MAP_READ, 0, &mapped))) return false;
     if (mapped.pData) {
         const uint32_t rows = mapped.DepthPitch / (4 * row_words);
-        area = extract_rects(static_cast<const uint32_t *>(mapped.pData), rows, row_words, width, height, rects);
-    } else {
-        rects.clear();
+        *changed_area =
+            extract_rects(static_cast<const uint32_t *>(mapped.pData), rows, row_words, width, height, rects);
     }
     context->Unmap(result_readback.get(), 0);
-    return area;
+    return mapped.pData != nullptr;
 }
 
 void DiffDetector::store_previous(ID3D11Texture2D *frame) noexcept {

@@ -31,7 +31,8 @@ private:
     bool create_sized_resources(const D3D11_TEXTURE2D_DESC &desc) noexcept;
     void release_sized_resources() noexcept;
     void run_kernels() noexcept;
-    uint32_t extract(uint32_t width, uint32_t height) noexcept;
+    // Reads the mask back into `rects`; false when it cannot be read.
+    bool extract(uint32_t width, uint32_t height, uint32_t *changed_area) noexcept;
 
 
     uint32_t stored_width = 0;

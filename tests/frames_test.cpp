@@ -208,7 +208,7 @@ TEST_F(FramesTest, RemovedDeviceEndsTheCaptureWithOneLine) {
     poll(session);
     EXPECT_EQ(wgc_get_status(session), 0);
     EXPECT_EQ(log.lines(),
-              (std::vector<LogLine>{{3, "Capture device lost, reason:887a0007; the capture has ended", 60}}));
+              (std::vector<LogLine>{{3, "Capture device lost, reason:887a0007; the capture has ended", 59}}));
     EXPECT_EQ(corvo_emu_count("Recreate"), 0u);
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,10 @@ struct LogLine {
     uint64_t length;
     bool operator==(const LogLine &other) const = default;
 };
+
+inline void PrintTo(const LogLine &line, std::ostream *out) {
+    *out << "{" << line.level << ", \"" << line.text << "\", " << line.length << "}";
+}
 
 class LogCapture {
 public:

@@ -6,6 +6,7 @@
 
 #include "corvo_emu.h"
 #include "corvo_wgc.h"
+#include "corvo_emu_d3d11.h"
 #include "emu_fixture.h"
 
 struct Poll {

@@ -1,0 +1,143 @@
+// Change detection end to end: the kernels on the emulated device, the read-back of the mask and what the
+// host sees of it.
+#include <gtest/gtest.h>
+
+#include "session_harness.h"
+
+namespace {
+
+class DetectionTest : public CaptureTest {
+protected:
+    // Starts a capture with detection on and takes the first frame, which sizes the detector.
+    void start_detecting(int32_t width, int32_t height) {
+        open_window(width, height);
+        wgc_set_dirty_rect(session, 1);
+        first = present_and_poll();
+        ASSERT_TRUE(first.ok);
+        EXPECT_EQ(wgc_get_update_ratio(session), 1.0f);
+    }
+
+    float ratio_of_next_frame() {
+        last = present_and_poll();
+        EXPECT_TRUE(last.ok);
+        return wgc_get_update_ratio(session);
+    }
+
+    Poll first;
+    Poll last;
+};
+
+TEST_F(DetectionTest, UnchangedFrameIsNotMappedAndReportsNothingNew) {
+    start_detecting(1920, 1080);
+    const uint64_t mapped_before = corvo_emu_count("bytes_mapped");
+    const uint64_t dispatches_before = corvo_emu_count("Dispatch");
+    EXPECT_EQ(ratio_of_next_frame(), 0.0f);
+    EXPECT_EQ(corvo_emu_count("bytes_mapped") - mapped_before, 34u * 16u);  // only the change mask
+    EXPECT_EQ(corvo_emu_count("Dispatch") - dispatches_before, 3u);
+    EXPECT_EQ(last.frame, first.frame);
+    EXPECT_EQ(last.width, 1920);
+}
+
+TEST_F(DetectionTest, ChangeInTheLastRowAndColumnOfCellsIsFound) {
+    start_detecting(1920, 1080);
+    corvo_emu_fill(window, 1919, 1079, 1, 1, 0xFF0000FEu);  // bottom-right pixel: the taskbar clock's corner
+    const float ratio = ratio_of_next_frame();
+    EXPECT_FLOAT_EQ(ratio, float(31.0 * 23.0 / (1920.0 * 1080.0)));  // one edge cell, edges cut one short
+    EXPECT_EQ(pixel_at(last, 1919, 1079), 0xFF0000FEu);
+
+    corvo_emu_fill(window, 1900, 10, 1, 1, 0xFF010101u);  // last column, first row
+    EXPECT_GT(ratio_of_next_frame(), 0.0f);
+    corvo_emu_fill(window, 5, 1060, 1, 1, 0xFF010101u);  // first column, last row
+    EXPECT_GT(ratio_of_next_frame(), 0.0f);
+}
+
+TEST_F(DetectionTest, ChangeBeyondFourThousandPixelsIsFound) {
+    start_detecting(5120, 64);
+    corvo_emu_fill(window, 5000, 40, 1, 1, 0xFF00FF00u);
+    EXPECT_FLOAT_EQ(ratio_of_next_frame(), float(32.0 * 31.0 / (5120.0 * 64.0)));
+    EXPECT_EQ(pixel_at(last, 5000, 40), 0xFF00FF00u);
+}
+
+TEST_F(DetectionTest, SmallestStepIsAChangeAndAlphaIsNot) {
+    start_detecting(256, 256);
+    corvo_emu_fill(window, 100, 100, 1, 1, 0x00000000u);  // only alpha differs from opaque black
+    EXPECT_EQ(ratio_of_next_frame(), 0.0f);
+    corvo_emu_fill(window, 100, 100, 1, 1, 0xFF000100u);  // green one step up
+    EXPECT_FLOAT_EQ(ratio_of_next_frame(), 1024.0f / 65536.0f);
+}
+
+TEST_F(DetectionTest, SwitchedOffEveryFrameIsNewAndBackOnComparesWithTheLastFrameSeen) {
+    start_detecting(128, 128);
+    wgc_set_dirty_rect(session, 0);
+    const uint64_t dispatches = corvo_emu_count("Dispatch");
+    corvo_emu_fill(window, 0, 0, 10, 10, 0xFF0000FFu);
+    EXPECT_EQ(ratio_of_next_frame(), 1.0f);
+    EXPECT_EQ(ratio_of_next_frame(), 1.0f);
+    EXPECT_EQ(corvo_emu_count("Dispatch"), dispatches);
+    wgc_set_dirty_rect(session, 1);
+    EXPECT_FLOAT_EQ(ratio_of_next_frame(), 1024.0f / 16384.0f);  // against the frame before the switch
+    EXPECT_EQ(ratio_of_next_frame(), 0.0f);
+}
+
+TEST_F(DetectionTest, ResizedTargetResizesTheDetector) {
+    start_detecting(256, 128);
+    corvo_emu_resize(window, 128, 64);
+    EXPECT_EQ(ratio_of_next_frame(), 1.0f);  // cropped: no detection
+    EXPECT_EQ(last.width, 128);
+    EXPECT_EQ(ratio_of_next_frame(), 1.0f);  // the new size resizes the detector
+    EXPECT_EQ(ratio_of_next_frame(), 0.0f);
+    corvo_emu_fill(window, 127, 63, 1, 1, 0xFFFFFFFFu);
+    EXPECT_GT(ratio_of_next_frame(), 0.0f);
+}
+
+TEST_F(DetectionTest, TextureModeComparesConsecutiveFrames) {
+    start_detecting(128, 128);
+    wgc_set_capture_to_texture(session, 1);
+    auto next_texture_ratio = [&] {
+        const Poll p = present_and_poll();
+        EXPECT_TRUE(p.ok);
+        if (p.ok) static_cast<ID3D11Texture2D *>(p.frame)->Release();
+        return wgc_get_update_ratio(session);
+    };
+    EXPECT_EQ(next_texture_ratio(), 0.0f);
+    corvo_emu_fill(window, 0, 0, 1, 1, 0xFFFFFFFFu);
+    EXPECT_FLOAT_EQ(next_texture_ratio(), 1024.0f / 16384.0f);
+    EXPECT_EQ(next_texture_ratio(), 0.0f);  // compared with the frame just before, not an older one
+    corvo_emu_resize(window, 64, 64);
+    next_texture_ratio();                   // still the old texture size; the pool is recreated
+    EXPECT_EQ(next_texture_ratio(), 1.0f);  // a new size cannot be compared: a whole new frame
+}
+
+TEST_F(DetectionTest, FailedResizeFallsBackAndIsTriedAgain) {
+    open_window(64, 64);
+    wgc_set_dirty_rect(session, 1);
+    corvo_emu_fail("CreateTexture2D", static_cast<int32_t>(0x8007000E), 1, 1);  // the staging texture succeeds
+    const Poll p = present_and_poll();
+    EXPECT_TRUE(p.ok);
+    EXPECT_EQ(wgc_get_update_ratio(session), 1.0f);
+    const uint64_t creates = corvo_emu_count("CreateTexture2D");
+    present_and_poll();
+    EXPECT_GT(corvo_emu_count("CreateTexture2D"), creates);  // the detector's resources are made again
+    EXPECT_EQ(wgc_get_update_ratio(session), 1.0f);
+    EXPECT_EQ(ratio_of_next_frame(), 0.0f);
+}
+
+TEST_F(DetectionTest, UnreadableMaskCopiesTheWholeFrame) {
+    start_detecting(64, 64);
+    corvo_emu_fill(window, 0, 0, 64, 64, 0xFF203040u);
+    corvo_emu_fail("Map", static_cast<int32_t>(0x80004005), 0, 1);  // the mask's read-back
+    EXPECT_EQ(ratio_of_next_frame(), 1.0f);
+    EXPECT_EQ(pixel_at(last, 0, 0), 0xFF203040u);
+}
+
+TEST_F(DetectionTest, DetectorWithoutKernelsStillCapturesWholeFrames) {
+    corvo_emu_fail("CreateComputeShader", static_cast<int32_t>(0x80070057), 0, 1);
+    open_window(64, 64);
+    wgc_set_dirty_rect(session, 1);
+    present_and_poll();
+    EXPECT_EQ(wgc_get_update_ratio(session), 1.0f);
+    EXPECT_EQ(ratio_of_next_frame(), 1.0f);  // no pass is possible
+    EXPECT_EQ(corvo_emu_count("Dispatch"), 0u);
+}
+
+}  // namespace
