@@ -395,6 +395,44 @@ INSTANTIATE_TEST_SUITE_P(
                     }}),
     [](const ::testing::TestParamInfo<RefusedCase> &info) { return info.param.name; });
 
+TEST_F(DeviceTest, TheChangeDetectorsResourcesAreAccepted) {
+    D3D11_TEXTURE2D_DESC frame_desc = texture_desc(100, 70);
+    frame_desc.BindFlags = D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET;
+    frame_desc.MiscFlags = D3D11_RESOURCE_MISC_GENERATE_MIPS;
+    const ComPtr<ID3D11Texture2D> frame = texture(frame_desc);
+    D3D11_SHADER_RESOURCE_VIEW_DESC srv_desc{};
+    srv_desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+    srv_desc.ViewDimension = D3D11_SRV_DIMENSION_TEXTURE2D;
+    srv_desc.Texture2D = {0, 1};
+    ComPtr<ID3D11ShaderResourceView> frame_view;
+    EXPECT_EQ(device->CreateShaderResourceView(frame.get(), &srv_desc, frame_view.put()), S_OK);
+
+    D3D11_TEXTURE2D_DESC cell_desc = texture_desc(100, 70, D3D11_USAGE_DEFAULT, DXGI_FORMAT_R8_UINT);
+    cell_desc.BindFlags = D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_UNORDERED_ACCESS;
+    const ComPtr<ID3D11Texture2D> cells = texture(cell_desc);
+    D3D11_UNORDERED_ACCESS_VIEW_DESC uav_desc{};
+    uav_desc.Format = DXGI_FORMAT_R8_UINT;
+    uav_desc.ViewDimension = D3D11_UAV_DIMENSION_TEXTURE2D;
+    ComPtr<ID3D11UnorderedAccessView> cell_view;
+    EXPECT_EQ(device->CreateUnorderedAccessView(cells.get(), &uav_desc, cell_view.put()), S_OK);
+
+    const ComPtr<ID3D11Buffer> result = buffer(structured_desc(48));
+    uav_desc.Format = DXGI_FORMAT_UNKNOWN;
+    uav_desc.ViewDimension = D3D11_UAV_DIMENSION_BUFFER;
+    uav_desc.Buffer = {0, 12, 0};
+    ComPtr<ID3D11UnorderedAccessView> result_view;
+    EXPECT_EQ(device->CreateUnorderedAccessView(result.get(), &uav_desc, result_view.put()), S_OK);
+    D3D11_UNORDERED_ACCESS_VIEW_DESC described{};
+    result_view->GetDesc(&described);
+    EXPECT_EQ(described.Buffer.NumElements, 12u);
+
+    const ComPtr<ID3D11Buffer> readback = buffer(readback_desc(48));
+    D3D11_BUFFER_DESC readback_described{};
+    readback->GetDesc(&readback_described);
+    EXPECT_EQ(readback_described.StructureByteStride, 4u);
+    EXPECT_EQ(corvo_emu_count("CreateUnorderedAccessView"), 2u);
+}
+
 TEST_F(DeviceTest, CreateTexture2DMeetsInjectedFaultsButTheCaptureServiceDoesNot) {
     corvo_emu_fail("CreateTexture2D", E_OUTOFMEMORY, 1, 1);
     const D3D11_TEXTURE2D_DESC desc = texture_desc(4, 4);
