@@ -46,7 +46,8 @@ HRESULT check(const D3D11_TEXTURE2D_DESC &d) {
     if (d.BindFlags & ~binds) return E_INVALIDARG;
     if (d.MiscFlags & ~UINT(D3D11_RESOURCE_MISC_GENERATE_MIPS)) return E_INVALIDARG;
     const UINT mip_binds = D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET;
-    if ((d.MiscFlags & D3D11_RESOURCE_MISC_GENERATE_MIPS) && (d.BindFlags & mip_binds) != mip_binds) return E_INVALIDARG;
+    if ((d.MiscFlags & D3D11_RESOURCE_MISC_GENERATE_MIPS) && (d.BindFlags & mip_binds) != mip_binds)
+        return E_INVALIDARG;
     return usage_allowed(d.Usage, d.BindFlags, d.CPUAccessFlags) ? S_OK : E_INVALIDARG;
 }
 

@@ -1,0 +1,537 @@
+// The emulated DXGI and Direct3D 11 device: what the library relies on where it is not obvious.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "corvo_emu.h"
+#include "corvo_emu_d3d11.h"
+#include "platform/com_ptr.h"
+#include "platform/emulated/graphics_access.h"
+
+using corvo::ComPtr;
+
+extern "C" uint32_t release_from_c(void *object);
+
+namespace {
+
+D3D11_TEXTURE2D_DESC texture_desc(UINT width, UINT height, D3D11_USAGE usage = D3D11_USAGE_DEFAULT,
+                                  DXGI_FORMAT format = DXGI_FORMAT_B8G8R8A8_UNORM) {
+    D3D11_TEXTURE2D_DESC desc{};
+    desc.Width = width;
+    desc.Height = height;
+    desc.MipLevels = 1;
+    desc.ArraySize = 1;
+    desc.Format = format;
+    desc.SampleDesc = {1, 0};
+    desc.Usage = usage;
+    if (usage == D3D11_USAGE_STAGING) desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+    if (usage == D3D11_USAGE_DEFAULT) desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
+    return desc;
+}
+
+D3D11_BUFFER_DESC structured_desc(UINT bytes) {
+    return {bytes, D3D11_USAGE_DEFAULT, D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_UNORDERED_ACCESS, 0,
+            D3D11_RESOURCE_MISC_BUFFER_STRUCTURED, 4};
+}
+
+D3D11_BUFFER_DESC readback_desc(UINT bytes) {
+    return {bytes, D3D11_USAGE_STAGING, 0, D3D11_CPU_ACCESS_READ, 0, 4};
+}
+
+class GraphicsTest : public ::testing::Test {
+protected:
+    void SetUp() override { corvo_emu_reset(); }
+    void TearDown() override { EXPECT_EQ(corvo_emu_count("live_objects"), 0u); }
+};
+
+class DeviceTest : public GraphicsTest {
+protected:
+    void SetUp() override {
+        GraphicsTest::SetUp();
+        const D3D_FEATURE_LEVEL level = D3D_FEATURE_LEVEL_11_0;
+        ASSERT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, &level, 1, D3D11_SDK_VERSION,
+                                    device.put(), nullptr, context.put()),
+                  S_OK);
+    }
+    void TearDown() override {
+        context->ClearState();
+        context.reset();
+        device.reset();
+        GraphicsTest::TearDown();
+    }
+
+    ComPtr<ID3D11Texture2D> texture(const D3D11_TEXTURE2D_DESC &desc, const D3D11_SUBRESOURCE_DATA *initial = nullptr) {
+        ComPtr<ID3D11Texture2D> created;
+        EXPECT_EQ(device->CreateTexture2D(&desc, initial, created.put()), S_OK);
+        return created;
+    }
+    ComPtr<ID3D11Buffer> buffer(const D3D11_BUFFER_DESC &desc, const D3D11_SUBRESOURCE_DATA *initial = nullptr) {
+        ComPtr<ID3D11Buffer> created;
+        EXPECT_EQ(device->CreateBuffer(&desc, initial, created.put()), S_OK);
+        return created;
+    }
+    // The bytes of subresource 0 as Map gives them, row pitch included.
+    std::vector<uint8_t> read(ID3D11Resource *resource) {
+        D3D11_MAPPED_SUBRESOURCE mapped{};
+        EXPECT_EQ(context->Map(resource, 0, D3D11_MAP_READ, 0, &mapped), S_OK);
+        if (!mapped.pData) return {};
+        const auto *bytes = static_cast<const uint8_t *>(mapped.pData);
+        std::vector<uint8_t> copy(bytes, bytes + mapped.DepthPitch);
+        context->Unmap(resource, 0);
+        return copy;
+    }
+
+    ComPtr<ID3D11Device> device;
+    ComPtr<ID3D11DeviceContext> context;
+};
+
+TEST_F(GraphicsTest, AdaptersAreEnumeratedFromTheListUntilNotFound) {
+    ComPtr<IDXGIFactory1> factory;
+    ASSERT_EQ(CreateDXGIFactory1(IID_PPV_ARGS(factory.put())), S_OK);
+    ComPtr<IDXGIAdapter1> adapter;
+    DXGI_ADAPTER_DESC1 desc{};
+    ASSERT_EQ(factory->EnumAdapters1(0, adapter.put()), S_OK);
+    ASSERT_EQ(adapter->GetDesc1(&desc), S_OK);
+    EXPECT_EQ(desc.VendorId, 0x10DEu);
+    EXPECT_EQ(factory->EnumAdapters1(1, adapter.put()), DXGI_ERROR_NOT_FOUND);
+    EXPECT_FALSE(adapter);
+
+    const uint32_t vendors[] = {0x1002, 0x8086};
+    corvo_emu_set_adapters(vendors, 2);
+    for (UINT i = 0; i < 2; ++i) {
+        ASSERT_EQ(factory->EnumAdapters1(i, adapter.put()), S_OK);
+        ASSERT_EQ(adapter->GetDesc1(&desc), S_OK);
+        EXPECT_EQ(desc.VendorId, vendors[i]);
+    }
+    EXPECT_EQ(factory->EnumAdapters1(2, adapter.put()), DXGI_ERROR_NOT_FOUND);
+    EXPECT_EQ(corvo_emu_count("EnumAdapters1"), 5u);
+
+    corvo_emu_reset();
+    EXPECT_EQ(factory->EnumAdapters1(1, adapter.put()), DXGI_ERROR_NOT_FOUND);
+}
+
+TEST_F(GraphicsTest, DxgiCallsMeetInjectedFaults) {
+    corvo_emu_fail("CreateDXGIFactory1", E_OUTOFMEMORY, 0, 1);
+    ComPtr<IDXGIFactory1> factory;
+    EXPECT_EQ(CreateDXGIFactory1(IID_PPV_ARGS(factory.put())), E_OUTOFMEMORY);
+    ASSERT_EQ(CreateDXGIFactory1(IID_PPV_ARGS(factory.put())), S_OK);
+
+    corvo_emu_fail("EnumAdapters1", E_FAIL, 1, 1);
+    ComPtr<IDXGIAdapter1> adapter;
+    EXPECT_EQ(factory->EnumAdapters1(0, adapter.put()), S_OK);
+    EXPECT_EQ(factory->EnumAdapters1(0, adapter.put()), E_FAIL);
+    ASSERT_EQ(factory->EnumAdapters1(0, adapter.put()), S_OK);
+
+    corvo_emu_fail("GetDesc1", DXGI_ERROR_DEVICE_REMOVED, 0, 1);
+    DXGI_ADAPTER_DESC1 desc{};
+    EXPECT_EQ(adapter->GetDesc1(&desc), DXGI_ERROR_DEVICE_REMOVED);
+    EXPECT_EQ(adapter->GetDesc1(&desc), S_OK);
+}
+
+TEST_F(GraphicsTest, DeviceOnAnAdapterTakesTheUnknownDriverTypeAndTheFirstFeatureLevel) {
+    ComPtr<IDXGIFactory1> factory;
+    ASSERT_EQ(CreateDXGIFactory1(IID_PPV_ARGS(factory.put())), S_OK);
+    ComPtr<IDXGIAdapter1> adapter;
+    ASSERT_EQ(factory->EnumAdapters1(0, adapter.put()), S_OK);
+    const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_10_1, D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_0};
+    ComPtr<ID3D11Device> device;
+    ComPtr<ID3D11DeviceContext> context;
+    D3D_FEATURE_LEVEL level{};
+
+    EXPECT_EQ(D3D11CreateDevice(adapter.get(), D3D_DRIVER_TYPE_HARDWARE, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT,
+                                levels, 3, D3D11_SDK_VERSION, device.put(), &level, context.put()),
+              E_INVALIDARG);
+    EXPECT_FALSE(device);
+    ASSERT_EQ(D3D11CreateDevice(adapter.get(), D3D_DRIVER_TYPE_UNKNOWN, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT,
+                                levels, 3, D3D11_SDK_VERSION, device.put(), &level, context.put()),
+              S_OK);
+    EXPECT_EQ(level, D3D_FEATURE_LEVEL_10_1);
+    EXPECT_EQ(device->GetFeatureLevel(), D3D_FEATURE_LEVEL_10_1);
+
+    ComPtr<IDXGIDevice> dxgi_device;
+    ASSERT_EQ(device->QueryInterface(IID_PPV_ARGS(dxgi_device.put())), S_OK);
+    ComPtr<IDXGIAdapter> owner;
+    ASSERT_EQ(dxgi_device->GetAdapter(owner.put()), S_OK);
+    EXPECT_EQ(static_cast<IDXGIAdapter *>(adapter.get()), owner.get());
+    ComPtr<ID3D11Device> back;
+    ASSERT_EQ(dxgi_device->QueryInterface(IID_PPV_ARGS(back.put())), S_OK);
+    EXPECT_EQ(back.get(), device.get());
+
+    ComPtr<ID3D11Device> of_context;
+    context->GetDevice(of_context.put());
+    EXPECT_EQ(of_context.get(), device.get());
+
+    corvo_emu_fail("D3D11CreateDevice", DXGI_ERROR_UNSUPPORTED, 0, 1);
+    EXPECT_EQ(D3D11CreateDevice(adapter.get(), D3D_DRIVER_TYPE_UNKNOWN, nullptr, 0, levels, 3, D3D11_SDK_VERSION,
+                                back.put(), nullptr, nullptr),
+              DXGI_ERROR_UNSUPPORTED);
+}
+
+TEST_F(DeviceTest, TextureRowsArePaddedTo256Bytes) {
+    const ComPtr<ID3D11Texture2D> staging = texture(texture_desc(100, 10, D3D11_USAGE_STAGING));
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    ASSERT_EQ(context->Map(staging.get(), 0, D3D11_MAP_READ, 0, &mapped), S_OK);
+    EXPECT_EQ(mapped.RowPitch, 512u);
+    EXPECT_EQ(mapped.DepthPitch, 5120u);
+    context->Unmap(staging.get(), 0);
+    EXPECT_EQ(corvo_emu_count("bytes_mapped"), 5120u);
+    EXPECT_EQ(corvo_emu_count("Map"), 1u);
+    EXPECT_EQ(corvo_emu_count("Unmap"), 1u);
+
+    uint32_t pitch = 0;
+    EXPECT_NE(corvo::emu::texels(staging.get(), &pitch), nullptr);
+    EXPECT_EQ(pitch, 512u);
+}
+
+TEST_F(DeviceTest, BuffersMapWithBothPitchesTheirByteWidth) {
+    const ComPtr<ID3D11Buffer> readback = buffer(readback_desc(48));
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    ASSERT_EQ(context->Map(readback.get(), 0, D3D11_MAP_READ, 0, &mapped), S_OK);
+    EXPECT_EQ(mapped.RowPitch, 48u);
+    EXPECT_EQ(mapped.DepthPitch, 48u);
+    context->Unmap(readback.get(), 0);
+}
+
+TEST_F(DeviceTest, NewResourcesStartZeroFilled) {
+    const ComPtr<ID3D11Texture2D> staging = texture(texture_desc(33, 7, D3D11_USAGE_STAGING, DXGI_FORMAT_R8_UINT));
+    const std::vector<uint8_t> texels = read(staging.get());
+    EXPECT_EQ(texels.size(), 256u * 7);
+    EXPECT_EQ(std::count(texels.begin(), texels.end(), 0), std::ptrdiff_t(texels.size()));
+    const ComPtr<ID3D11Buffer> readback = buffer(readback_desc(64));
+    const std::vector<uint8_t> bytes = read(readback.get());
+    EXPECT_EQ(bytes, std::vector<uint8_t>(64, 0));
+}
+
+TEST_F(DeviceTest, InitialDataIsReadWithItsPitch) {
+    // Two rows of three BGRA texels, 4 bytes of gap after each row in the source.
+    const uint8_t source[32] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 99, 99, 99, 99,
+                                13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 99, 99, 99, 99};
+    const D3D11_SUBRESOURCE_DATA initial{source, 16, 0};
+    const ComPtr<ID3D11Texture2D> frame = texture(texture_desc(3, 2), &initial);
+    const ComPtr<ID3D11Texture2D> staging = texture(texture_desc(3, 2, D3D11_USAGE_STAGING));
+    context->CopyResource(staging.get(), frame.get());
+    const std::vector<uint8_t> texels = read(staging.get());
+    ASSERT_EQ(texels.size(), 512u);
+    EXPECT_EQ(std::memcmp(texels.data(), source, 12), 0);
+    EXPECT_EQ(std::memcmp(texels.data() + 256, source + 16, 12), 0);
+    EXPECT_EQ(texels[12], 0);  // the padding is not the source's gap
+
+    const uint32_t words[4] = {32, 16, 32, 32};
+    const D3D11_SUBRESOURCE_DATA constants{words, 0, 0};
+    const ComPtr<ID3D11Buffer> info =
+        buffer({16, D3D11_USAGE_DYNAMIC, D3D11_BIND_CONSTANT_BUFFER, D3D11_CPU_ACCESS_WRITE, 0, 0}, &constants);
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    ASSERT_EQ(context->Map(info.get(), 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped), S_OK);
+    EXPECT_EQ(std::memcmp(mapped.pData, words, 16), 0);
+    context->Unmap(info.get(), 0);
+    EXPECT_EQ(corvo_emu_count("bytes_mapped"), 512u);  // a write map reads nothing back
+}
+
+TEST_F(DeviceTest, MapForReadingNeedsCpuReadAccess) {
+    const ComPtr<ID3D11Texture2D> frame = texture(texture_desc(8, 8));
+    D3D11_MAPPED_SUBRESOURCE mapped{reinterpret_cast<void *>(1), 1, 1};
+    EXPECT_EQ(context->Map(frame.get(), 0, D3D11_MAP_READ, 0, &mapped), E_INVALIDARG);
+    EXPECT_EQ(mapped.pData, nullptr);
+    EXPECT_EQ(corvo_emu_count("bytes_mapped"), 0u);
+
+    const ComPtr<ID3D11Texture2D> staging = texture(texture_desc(8, 8, D3D11_USAGE_STAGING));
+    EXPECT_EQ(context->Map(staging.get(), 1, D3D11_MAP_READ, 0, &mapped), E_INVALIDARG);
+    EXPECT_EQ(context->Map(staging.get(), 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped), E_INVALIDARG);
+    EXPECT_EQ(context->Map(nullptr, 0, D3D11_MAP_READ, 0, &mapped), E_INVALIDARG);
+    ASSERT_EQ(context->Map(staging.get(), 0, D3D11_MAP_READ, 0, &mapped), S_OK);
+    EXPECT_EQ(context->Map(staging.get(), 0, D3D11_MAP_READ, 0, &mapped), E_INVALIDARG);  // already mapped
+    context->Unmap(staging.get(), 0);
+}
+
+// A destination filled with 0x5A and a source of the same description but for one change.
+struct CopyCase {
+    const char *name;
+    void (*change)(D3D11_TEXTURE2D_DESC &);
+};
+
+class RefusedCopyTest : public DeviceTest, public ::testing::WithParamInterface<CopyCase> {};
+
+TEST_P(RefusedCopyTest, LeavesTheDestinationUntouched) {
+    const std::vector<uint8_t> pattern(256 * 4, 0x5A);
+    const D3D11_SUBRESOURCE_DATA filled{pattern.data(), 256, 0};
+    const ComPtr<ID3D11Texture2D> destination = texture(texture_desc(4, 4, D3D11_USAGE_STAGING), &filled);
+    D3D11_TEXTURE2D_DESC source_desc = texture_desc(4, 4);
+    GetParam().change(source_desc);
+    const ComPtr<ID3D11Texture2D> source = texture(source_desc);
+    ASSERT_TRUE(source);
+    const std::vector<uint8_t> before = read(destination.get());
+    ASSERT_EQ(before[0], 0x5A);
+    context->CopyResource(destination.get(), source.get());
+    EXPECT_EQ(read(destination.get()), before);
+    EXPECT_EQ(corvo_emu_count("CopyResource"), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DifferentDescriptions, RefusedCopyTest,
+    ::testing::Values(CopyCase{"Width", [](D3D11_TEXTURE2D_DESC &d) { d.Width = 5; }},
+                      CopyCase{"Height", [](D3D11_TEXTURE2D_DESC &d) { d.Height = 3; }},
+                      CopyCase{"Format", [](D3D11_TEXTURE2D_DESC &d) { d.Format = DXGI_FORMAT_R8G8B8A8_UNORM; }},
+                      CopyCase{"MipLevels", [](D3D11_TEXTURE2D_DESC &d) { d.MipLevels = 2; }}),
+    [](const ::testing::TestParamInfo<CopyCase> &info) { return info.param.name; });
+
+TEST_F(DeviceTest, CopiesBetweenEqualDescriptionsAndNotBetweenTypes) {
+    const uint32_t words[4] = {1, 2, 3, 4};
+    const D3D11_SUBRESOURCE_DATA initial{words, 0, 0};
+    const ComPtr<ID3D11Buffer> result = buffer(structured_desc(16), &initial);
+    const ComPtr<ID3D11Buffer> readback = buffer(readback_desc(16));
+    context->CopyResource(readback.get(), result.get());
+    std::vector<uint8_t> bytes = read(readback.get());
+    ASSERT_EQ(bytes.size(), 16u);
+    EXPECT_EQ(std::memcmp(bytes.data(), words, 16), 0);
+
+    const ComPtr<ID3D11Buffer> larger = buffer(readback_desc(32));
+    context->CopyResource(larger.get(), result.get());
+    EXPECT_EQ(read(larger.get()), std::vector<uint8_t>(32, 0));
+
+    const ComPtr<ID3D11Texture2D> staging = texture(texture_desc(1, 1, D3D11_USAGE_STAGING, DXGI_FORMAT_R32_UINT));
+    context->CopyResource(staging.get(), result.get());
+    EXPECT_EQ(read(staging.get()), std::vector<uint8_t>(256, 0));
+}
+
+// A description the runtime refuses, and the call that must refuse it.
+struct RefusedCase {
+    const char *name;
+    HRESULT (*create)(ID3D11Device *);
+};
+
+HRESULT create_texture(ID3D11Device *device, D3D11_TEXTURE2D_DESC desc) {
+    ComPtr<ID3D11Texture2D> texture;
+    const HRESULT hr = device->CreateTexture2D(&desc, nullptr, texture.put());
+    EXPECT_EQ(FAILED(hr), !texture);
+    return hr;
+}
+
+HRESULT create_buffer(ID3D11Device *device, D3D11_BUFFER_DESC desc) {
+    ComPtr<ID3D11Buffer> buffer;
+    const HRESULT hr = device->CreateBuffer(&desc, nullptr, buffer.put());
+    EXPECT_EQ(FAILED(hr), !buffer);
+    return hr;
+}
+
+class RefusedDescriptionTest : public DeviceTest, public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(RefusedDescriptionTest, FailsWithInvalidArg) { EXPECT_EQ(GetParam().create(device.get()), E_INVALIDARG); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Descriptions, RefusedDescriptionTest,
+    ::testing::Values(
+        RefusedCase{"StagingWithBindFlags",
+                    [](ID3D11Device *d) {
+                        D3D11_TEXTURE2D_DESC desc = texture_desc(4, 4, D3D11_USAGE_STAGING);
+                        desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
+                        return create_texture(d, desc);
+                    }},
+        RefusedCase{"StagingWithoutCpuAccess",
+                    [](ID3D11Device *d) {
+                        D3D11_TEXTURE2D_DESC desc = texture_desc(4, 4, D3D11_USAGE_STAGING);
+                        desc.CPUAccessFlags = 0;
+                        return create_texture(d, desc);
+                    }},
+        RefusedCase{"DefaultWithCpuAccess",
+                    [](ID3D11Device *d) {
+                        D3D11_TEXTURE2D_DESC desc = texture_desc(4, 4);
+                        desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+                        return create_texture(d, desc);
+                    }},
+        RefusedCase{"ZeroWidth", [](ID3D11Device *d) { return create_texture(d, texture_desc(0, 4)); }},
+        RefusedCase{"UnimplementedFormat",
+                    [](ID3D11Device *d) { return create_texture(d, texture_desc(4, 4, D3D11_USAGE_DEFAULT,
+                                                                                DXGI_FORMAT(10))); }},
+        RefusedCase{"Multisampled",
+                    [](ID3D11Device *d) {
+                        D3D11_TEXTURE2D_DESC desc = texture_desc(4, 4);
+                        desc.SampleDesc.Count = 4;
+                        return create_texture(d, desc);
+                    }},
+        RefusedCase{"DynamicWithCpuRead",
+                    [](ID3D11Device *d) {
+                        return create_buffer(d, {16, D3D11_USAGE_DYNAMIC, D3D11_BIND_CONSTANT_BUFFER,
+                                                 D3D11_CPU_ACCESS_READ | D3D11_CPU_ACCESS_WRITE, 0, 0});
+                    }},
+        RefusedCase{"ConstantBufferOf20Bytes",
+                    [](ID3D11Device *d) {
+                        return create_buffer(d, {20, D3D11_USAGE_DEFAULT, D3D11_BIND_CONSTANT_BUFFER, 0, 0, 0});
+                    }},
+        RefusedCase{"StructuredWithoutStride",
+                    [](ID3D11Device *d) {
+                        D3D11_BUFFER_DESC desc = structured_desc(16);
+                        desc.StructureByteStride = 0;
+                        return create_buffer(d, desc);
+                    }},
+        RefusedCase{"ZeroByteWidth", [](ID3D11Device *d) { return create_buffer(d, readback_desc(0)); }},
+        RefusedCase{"ViewWithoutBindFlag",
+                    [](ID3D11Device *d) {
+                        ComPtr<ID3D11Texture2D> staging;
+                        const D3D11_TEXTURE2D_DESC desc = texture_desc(4, 4, D3D11_USAGE_STAGING);
+                        EXPECT_EQ(d->CreateTexture2D(&desc, nullptr, staging.put()), S_OK);
+                        ComPtr<ID3D11ShaderResourceView> view;
+                        return d->CreateShaderResourceView(staging.get(), nullptr, view.put());
+                    }},
+        RefusedCase{"UavPastTheBuffer",
+                    [](ID3D11Device *d) {
+                        ComPtr<ID3D11Buffer> buffer;
+                        const D3D11_BUFFER_DESC desc = structured_desc(16);
+                        EXPECT_EQ(d->CreateBuffer(&desc, nullptr, buffer.put()), S_OK);
+                        D3D11_UNORDERED_ACCESS_VIEW_DESC view_desc{};
+                        view_desc.Format = DXGI_FORMAT_UNKNOWN;
+                        view_desc.ViewDimension = D3D11_UAV_DIMENSION_BUFFER;
+                        view_desc.Buffer = {0, 5, 0};
+                        ComPtr<ID3D11UnorderedAccessView> view;
+                        return d->CreateUnorderedAccessView(buffer.get(), &view_desc, view.put());
+                    }},
+        RefusedCase{"BytecodeTheExecutorRefuses",
+                    [](ID3D11Device *d) {
+                        const uint8_t bytecode[4] = {'D', 'X', 'B', 'C'};
+                        ComPtr<ID3D11ComputeShader> shader;
+                        return d->CreateComputeShader(bytecode, sizeof bytecode, nullptr, shader.put());
+                    }}),
+    [](const ::testing::TestParamInfo<RefusedCase> &info) { return info.param.name; });
+
+TEST_F(DeviceTest, TheChangeDetectorsResourcesAreAccepted) {
+    D3D11_TEXTURE2D_DESC frame_desc = texture_desc(100, 70);
+    frame_desc.BindFlags = D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET;
+    frame_desc.MiscFlags = D3D11_RESOURCE_MISC_GENERATE_MIPS;
+    const ComPtr<ID3D11Texture2D> frame = texture(frame_desc);
+    D3D11_SHADER_RESOURCE_VIEW_DESC srv_desc{};
+    srv_desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+    srv_desc.ViewDimension = D3D11_SRV_DIMENSION_TEXTURE2D;
+    srv_desc.Texture2D = {0, 1};
+    ComPtr<ID3D11ShaderResourceView> frame_view;
+    EXPECT_EQ(device->CreateShaderResourceView(frame.get(), &srv_desc, frame_view.put()), S_OK);
+
+    D3D11_TEXTURE2D_DESC cell_desc = texture_desc(100, 70, D3D11_USAGE_DEFAULT, DXGI_FORMAT_R8_UINT);
+    cell_desc.BindFlags = D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_UNORDERED_ACCESS;
+    const ComPtr<ID3D11Texture2D> cells = texture(cell_desc);
+    D3D11_UNORDERED_ACCESS_VIEW_DESC uav_desc{};
+    uav_desc.Format = DXGI_FORMAT_R8_UINT;
+    uav_desc.ViewDimension = D3D11_UAV_DIMENSION_TEXTURE2D;
+    ComPtr<ID3D11UnorderedAccessView> cell_view;
+    EXPECT_EQ(device->CreateUnorderedAccessView(cells.get(), &uav_desc, cell_view.put()), S_OK);
+
+    const ComPtr<ID3D11Buffer> result = buffer(structured_desc(48));
+    uav_desc.Format = DXGI_FORMAT_UNKNOWN;
+    uav_desc.ViewDimension = D3D11_UAV_DIMENSION_BUFFER;
+    uav_desc.Buffer = {0, 12, 0};
+    ComPtr<ID3D11UnorderedAccessView> result_view;
+    EXPECT_EQ(device->CreateUnorderedAccessView(result.get(), &uav_desc, result_view.put()), S_OK);
+    D3D11_UNORDERED_ACCESS_VIEW_DESC described{};
+    result_view->GetDesc(&described);
+    EXPECT_EQ(described.Buffer.NumElements, 12u);
+
+    const ComPtr<ID3D11Buffer> readback = buffer(readback_desc(48));
+    D3D11_BUFFER_DESC readback_described{};
+    readback->GetDesc(&readback_described);
+    EXPECT_EQ(readback_described.StructureByteStride, 4u);
+    EXPECT_EQ(corvo_emu_count("CreateUnorderedAccessView"), 2u);
+}
+
+TEST_F(DeviceTest, CreateTexture2DMeetsInjectedFaultsButTheCaptureServiceDoesNot) {
+    corvo_emu_fail("CreateTexture2D", E_OUTOFMEMORY, 1, 1);
+    const D3D11_TEXTURE2D_DESC desc = texture_desc(4, 4);
+    ComPtr<ID3D11Texture2D> created;
+    EXPECT_EQ(device->CreateTexture2D(&desc, nullptr, created.put()), S_OK);
+    ASSERT_EQ(corvo::emu::create_texture(device.get(), desc, created.put()), S_OK);
+    EXPECT_EQ(device->CreateTexture2D(&desc, nullptr, created.put()), E_OUTOFMEMORY);
+    EXPECT_FALSE(created);
+    EXPECT_EQ(device->CreateTexture2D(&desc, nullptr, created.put()), S_OK);
+    EXPECT_EQ(corvo_emu_count("CreateTexture2D"), 3u);
+}
+
+TEST_F(DeviceTest, RemovedDeviceRefusesCreatesAndMapsWithItsReason) {
+    const ComPtr<ID3D11Buffer> readback = buffer(readback_desc(16));
+    EXPECT_EQ(corvo::emu::removed_reason(device.get()), S_OK);
+    corvo_emu_remove_devices(DXGI_ERROR_DEVICE_HUNG);
+
+    EXPECT_EQ(device->GetDeviceRemovedReason(), DXGI_ERROR_DEVICE_HUNG);
+    EXPECT_EQ(corvo::emu::removed_reason(device.get()), DXGI_ERROR_DEVICE_HUNG);
+    const D3D11_TEXTURE2D_DESC desc = texture_desc(4, 4);
+    ComPtr<ID3D11Texture2D> created;
+    EXPECT_EQ(device->CreateTexture2D(&desc, nullptr, created.put()), DXGI_ERROR_DEVICE_REMOVED);
+    EXPECT_EQ(corvo::emu::create_texture(device.get(), desc, created.put()), DXGI_ERROR_DEVICE_REMOVED);
+    const D3D11_BUFFER_DESC buffer_desc = readback_desc(16);
+    ComPtr<ID3D11Buffer> buffer;
+    EXPECT_EQ(device->CreateBuffer(&buffer_desc, nullptr, buffer.put()), DXGI_ERROR_DEVICE_REMOVED);
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    EXPECT_EQ(context->Map(readback.get(), 0, D3D11_MAP_READ, 0, &mapped), DXGI_ERROR_DEVICE_REMOVED);
+
+    // A later removal keeps the first reason; a device created afterwards works.
+    corvo_emu_remove_devices(DXGI_ERROR_DEVICE_RESET);
+    EXPECT_EQ(device->GetDeviceRemovedReason(), DXGI_ERROR_DEVICE_HUNG);
+    ComPtr<ID3D11Device> fresh;
+    ASSERT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
+                                fresh.put(), nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(fresh->GetDeviceRemovedReason(), S_OK);
+    EXPECT_EQ(fresh->CreateTexture2D(&desc, nullptr, created.put()), S_OK);
+}
+
+TEST_F(DeviceTest, BindingsHoldTheirObjectsUntilClearState) {
+    ComPtr<ID3D11Buffer> result = buffer(structured_desc(16));
+    ComPtr<ID3D11UnorderedAccessView> view;
+    ASSERT_EQ(device->CreateUnorderedAccessView(result.get(), nullptr, view.put()), S_OK);
+    ID3D11UnorderedAccessView *const views[] = {view.get()};
+    context->CSSetUnorderedAccessViews(0, 1, views, nullptr);
+    const uint64_t with_both = corvo_emu_count("live_objects");
+    view.reset();
+    result.reset();
+    EXPECT_EQ(corvo_emu_count("live_objects"), with_both);  // the context keeps the view, the view its buffer
+    context->ClearState();
+    EXPECT_EQ(corvo_emu_count("live_objects"), with_both - 2);
+}
+
+TEST_F(DeviceTest, ChildrenHoldTheirDevice) {
+    ComPtr<ID3D11Texture2D> frame = texture(texture_desc(4, 4));
+    ComPtr<ID3D11ShaderResourceView> view;
+    ASSERT_EQ(device->CreateShaderResourceView(frame.get(), nullptr, view.put()), S_OK);
+    D3D11_SHADER_RESOURCE_VIEW_DESC view_desc{};
+    view->GetDesc(&view_desc);
+    EXPECT_EQ(view_desc.Format, DXGI_FORMAT_B8G8R8A8_UNORM);
+    EXPECT_EQ(view_desc.ViewDimension, D3D11_SRV_DIMENSION_TEXTURE2D);
+    ComPtr<ID3D11Resource> viewed;
+    view->GetResource(viewed.put());
+    EXPECT_EQ(viewed.get(), static_cast<ID3D11Resource *>(frame.get()));
+
+    ID3D11Device *const raw = device.get();
+    context.reset();
+    device.reset();
+    ComPtr<ID3D11Device> owner;
+    view->GetDevice(owner.put());
+    EXPECT_EQ(owner.get(), raw);
+    owner->GetImmediateContext(context.put());
+    device = owner;
+}
+
+TEST_F(DeviceTest, ACHostReleasesThroughTheThirdSlot) {
+    ComPtr<ID3D11Texture2D> frame = texture(texture_desc(4, 4));
+    frame->AddRef();
+    EXPECT_EQ(release_from_c(frame.get()), 1u);
+    EXPECT_EQ(release_from_c(frame.detach()), 0u);
+}
+
+TEST_F(DeviceTest, TexturesAreCreatedFromAnotherThreadWhileTheHostUsesTheDevice) {
+    const D3D11_TEXTURE2D_DESC desc = texture_desc(16, 16);
+    std::thread compositor([&] {
+        for (int i = 0; i < 200; ++i) {
+            ComPtr<ID3D11Texture2D> created;
+            EXPECT_EQ(corvo::emu::create_texture(device.get(), desc, created.put()), S_OK);
+        }
+    });
+    const ComPtr<ID3D11Buffer> readback = buffer(readback_desc(16));
+    for (int i = 0; i < 200; ++i) {
+        ComPtr<ID3D11Texture2D> created;
+        EXPECT_EQ(device->CreateTexture2D(&desc, nullptr, created.put()), S_OK);
+        EXPECT_EQ(read(readback.get()).size(), 16u);
+    }
+    compositor.join();
+    EXPECT_EQ(corvo_emu_count("CreateTexture2D"), 200u);
+}
+
+}  // namespace
