@@ -379,9 +379,11 @@ void dispatch(const Program &program, const Bindings &bindings, uint32_t groups_
         const size_t bytes = std::min<size_t>(size_t(program.cb_rows[i]) * 16, cb.data ? cb.byte_size : 0);
         if (bytes) std::memcpy(&file[size_t(program.cb_base[i]) * 4], cb.data, bytes);
     }
-    std::copy(program.immediates.begin(), program.immediates.end(), file.begin() + size_t(program.immediate_base) * 4);
+    std::copy(program.immediates.begin(), program.immediates.end(),
+              file.begin() + size_t(program.immediate_base) * 4);
     std::vector<Bound> srvs(Bindings::kResourceSlots), uavs(Bindings::kUavSlots);
-    for (int i = 0; i < Bindings::kResourceSlots; ++i) srvs[size_t(i)] = bind(bindings.resources[i], program.resources[i]);
+    for (int i = 0; i < Bindings::kResourceSlots; ++i)
+        srvs[size_t(i)] = bind(bindings.resources[i], program.resources[i]);
     for (int i = 0; i < Bindings::kUavSlots; ++i) uavs[size_t(i)] = bind(bindings.uavs[i], program.uavs[i]);
     Thread thread(program, file, srvs.data(), uavs.data());
     uint32_t *system = &file[size_t(program.system_base) * 4];
