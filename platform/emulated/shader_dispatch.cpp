@@ -1,5 +1,6 @@
 // dispatch: runs every thread of a compiled program, one after the other, over the bound views.
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -373,15 +374,20 @@ private:
 
 void dispatch(const Program &program, const Bindings &bindings, uint32_t groups_x, uint32_t groups_y,
               uint32_t groups_z) {
-    std::vector<uint32_t> file(size_t(program.slots) * 4, 0);
+    // Kept per thread so that a steady stream of dispatches allocates nothing once warm.
+    thread_local std::vector<uint32_t> file;
+    file.assign(size_t(program.slots) * 4, 0);
     for (int i = 0; i < Bindings::kConstantBufferSlots; ++i) {
         const ConstantBuffer &cb = bindings.constant_buffers[i];
         const size_t bytes = std::min<size_t>(size_t(program.cb_rows[i]) * 16, cb.data ? cb.byte_size : 0);
         if (bytes) std::memcpy(&file[size_t(program.cb_base[i]) * 4], cb.data, bytes);
     }
-    std::copy(program.immediates.begin(), program.immediates.end(), file.begin() + size_t(program.immediate_base) * 4);
-    std::vector<Bound> srvs(Bindings::kResourceSlots), uavs(Bindings::kUavSlots);
-    for (int i = 0; i < Bindings::kResourceSlots; ++i) srvs[size_t(i)] = bind(bindings.resources[i], program.resources[i]);
+    std::copy(program.immediates.begin(), program.immediates.end(),
+              file.begin() + size_t(program.immediate_base) * 4);
+    std::array<Bound, Bindings::kResourceSlots> srvs;
+    std::array<Bound, Bindings::kUavSlots> uavs;
+    for (int i = 0; i < Bindings::kResourceSlots; ++i)
+        srvs[size_t(i)] = bind(bindings.resources[i], program.resources[i]);
     for (int i = 0; i < Bindings::kUavSlots; ++i) uavs[size_t(i)] = bind(bindings.uavs[i], program.uavs[i]);
     Thread thread(program, file, srvs.data(), uavs.data());
     uint32_t *system = &file[size_t(program.system_base) * 4];

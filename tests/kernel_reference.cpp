@@ -1,0 +1,129 @@
+#include "kernel_reference.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
+
+#include "diff/kernels/kernel_bytecode.h"
+#include "platform/emulated/shader_executor.h"
+
+namespace shader = corvo::emu::shader;
+
+namespace {
+
+constexpr uint32_t kCell = 32;
+constexpr uint32_t kGuard = 0xa5a5a5a5u;
+
+uint32_t texel_diff(const Frame &a, const Frame &b, uint32_t x, uint32_t y) {
+    const uint8_t *p = &a.bgra[(size_t(y) * a.width + x) * 4];
+    const uint8_t *q = &b.bgra[(size_t(y) * b.width + x) * 4];
+    float s = 0;
+    for (int c = 0; c < 3; ++c) s += std::fabs(p[c] / 255.0f - q[c] / 255.0f);
+    return uint32_t(std::ceil(s) * 230.0f);
+}
+
+std::shared_ptr<const shader::Program> program(const uint8_t *bytes, size_t size) {
+    std::shared_ptr<const shader::Program> p;
+    if (shader::create_program(bytes, size, &p) != S_OK) throw std::runtime_error("kernel refused");
+    return p;
+}
+
+shader::View texture(uint8_t *data, DXGI_FORMAT format, uint32_t w, uint32_t h, uint32_t pitch) {
+    shader::View v;
+    v.data = data;
+    v.format = format;
+    v.width = w;
+    v.height = h;
+    v.row_pitch = pitch;
+    return v;
+}
+
+shader::View structured(uint32_t *data, uint32_t elements) {
+    shader::View v;
+    v.data = reinterpret_cast<uint8_t *>(data);
+    v.is_buffer = true;
+    v.num_elements = elements;
+    v.stride = 4;
+    return v;
+}
+
+uint32_t ceil_div(uint32_t a, uint32_t b) { return (a + b - 1) / b; }
+
+}  // namespace
+
+CellGrid cell_grid(uint32_t width, uint32_t height) {
+    const uint32_t columns = ceil_div(width, kCell);
+    return {columns, ceil_div(height, kCell), std::max(4u, ceil_div(columns, 32))};
+}
+
+KernelResult reference_kernels(const Frame &now, const Frame &before) {
+    const CellGrid grid = cell_grid(now.width, now.height);
+    KernelResult r{std::vector<uint32_t>(size_t(grid.columns) * grid.rows),
+                   std::vector<uint32_t>(size_t(grid.row_words) * grid.rows)};
+    for (uint32_t cy = 0; cy < grid.rows; ++cy)
+        for (uint32_t cx = 0; cx < grid.columns; ++cx) {
+            uint32_t v = 0;
+            for (uint32_t x = cx * kCell; x < std::min(now.width, cx * kCell + kCell) && !v; ++x)
+                for (uint32_t y = cy * kCell; y < std::min(now.height, cy * kCell + kCell) && !v; ++y)
+                    v = texel_diff(now, before, x, y);
+            r.cells[size_t(cy) * grid.columns + cx] = v;
+            if (v) r.mask[size_t(cy) * grid.row_words + cx / 32] |= 1u << (cx % 32);
+        }
+    return r;
+}
+
+KernelResult executor_kernels(const Frame &now, const Frame &before, bool *guards_intact) {
+    static const auto clear = program(corvo::kernels::kClearDiffBuffCS, corvo::kernels::kClearDiffBuffCSSize);
+    static const auto cells = program(corvo::kernels::kDiffCellsCS, corvo::kernels::kDiffCellsCSSize);
+    static const auto pack = program(corvo::kernels::kPackDiffBitsCS, corvo::kernels::kPackDiffBitsCSSize);
+    const CellGrid grid = cell_grid(now.width, now.height);
+    const uint32_t words = grid.row_words * grid.rows;
+
+    // Cell texture with one guard column and one guard row; result buffer with 16 guard words.
+    const uint32_t pitch_words = grid.columns + 1;
+    std::vector<uint32_t> cell_memory(size_t(pitch_words) * (grid.rows + 1), kGuard);
+    std::vector<uint32_t> result(words + 16, kGuard);
+    auto *cell_bytes = reinterpret_cast<uint8_t *>(cell_memory.data());
+    const shader::View cell_view =
+        texture(cell_bytes, DXGI_FORMAT_R32_UINT, grid.columns, grid.rows, pitch_words * 4);
+    const shader::View result_view = structured(result.data(), words);
+
+    shader::Bindings b;
+    b.uavs[0] = result_view;
+    shader::dispatch(*clear, b, ceil_div(words, 16), 1, 1);
+
+    const uint32_t cell_info[4] = {now.width, now.height, kCell, kCell};
+    b = {};
+    b.constant_buffers[0] = {reinterpret_cast<const uint8_t *>(cell_info), 16};
+    auto *now_bytes = const_cast<uint8_t *>(now.bgra.data());
+    auto *before_bytes = const_cast<uint8_t *>(before.bgra.data());
+    b.resources[0] = texture(now_bytes, DXGI_FORMAT_B8G8R8A8_UNORM, now.width, now.height, now.width * 4);
+    b.resources[1] = texture(before_bytes, DXGI_FORMAT_B8G8R8A8_UNORM, now.width, now.height, now.width * 4);
+    b.uavs[0] = cell_view;
+    shader::dispatch(*cells, b, ceil_div(now.width, 512), ceil_div(now.height, 512), 1);
+
+    const uint32_t pack_info[4] = {grid.row_words, grid.rows, grid.columns, ceil_div(grid.columns, 32)};
+    b = {};
+    b.constant_buffers[0] = {reinterpret_cast<const uint8_t *>(pack_info), 16};
+    b.uavs[0] = cell_view;
+    b.uavs[1] = result_view;
+    shader::dispatch(*pack, b, ceil_div(grid.row_words, 16), ceil_div(grid.rows, 16), 1);
+
+    KernelResult r;
+    bool intact = true;
+    for (uint32_t y = 0; y <= grid.rows; ++y)
+        for (uint32_t x = 0; x < pitch_words; ++x) {
+            const uint32_t v = cell_memory[size_t(y) * pitch_words + x];
+            if (x < grid.columns && y < grid.rows) {
+                r.cells.push_back(v);
+            } else {
+                intact = intact && v == kGuard;
+            }
+        }
+    for (uint32_t i = words; i < result.size(); ++i) intact = intact && result[i] == kGuard;
+    r.mask.assign(result.begin(), result.begin() + words);
+    *guards_intact = intact;
+    return r;
+}
