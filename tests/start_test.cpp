@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "session_harness.h"
 
 namespace {
@@ -148,6 +150,22 @@ TEST_F(StartTest, SessionWithoutATargetRefusesToStart) {
     log.clear();
     EXPECT_EQ(wgc_session_start(session), 0);
     EXPECT_EQ(log.at_level(3), std::vector<std::string>{"Failed to start: no window or monitor to capture"});
+}
+
+TEST_F(StartTest, ThreadCanStartAgainAfterItsSessionWasDestroyedElsewhere) {
+    open_window(64, 64);
+    std::thread([s = session] { wgc_session_destroy(s); }).join();
+    session = wgc_session_create(window);
+    EXPECT_EQ(wgc_session_start(session), 1);  // the thread's dispatcher queue went with the old session
+}
+
+TEST_F(StartTest, SecondSessionOnTheSameThreadCannotHaveItsOwnDispatcherQueue) {
+    open_window(64, 64);
+    wgc_session other = wgc_session_create(window);
+    log.clear();
+    EXPECT_EQ(wgc_session_start(other), 0);
+    EXPECT_EQ(log.at_level(3), std::vector<std::string>{"Failed to create dispatcher queue controller, hr:8001010e"});
+    wgc_session_destroy(other);
 }
 
 TEST_F(StartTest, StopFailureIsLoggedAndTeardownGoesOn) {

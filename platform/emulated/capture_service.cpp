@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <thread>
 
 #include "platform/emulated/graphics_access.h"
 #include "platform/emulated/system.h"
@@ -22,13 +23,28 @@ Registry &registry() {
     return *r;
 }
 
+// Threads that own a dispatcher queue. A controller may be released on another thread than its own.
+struct DispatcherThreads {
+    std::mutex mutex;
+    std::vector<std::thread::id> threads;
+};
+
+DispatcherThreads &dispatcher_threads() {
+    static DispatcherThreads *d = new DispatcherThreads;
+    return *d;
+}
+
 template <class T>
 void unregister(std::vector<T *> &list, T *object) {
     std::lock_guard lock(registry().mutex);
     list.erase(std::remove(list.begin(), list.end(), object), list.end());
 }
 
-thread_local int dispatcher_controllers = 0;
+void unregister_value(DispatcherThreads &d, std::thread::id thread) {
+    std::lock_guard lock(d.mutex);
+    const auto found = std::find(d.threads.begin(), d.threads.end(), thread);
+    if (found != d.threads.end()) d.threads.erase(found);
+}
 
 // The message posted for an event: resolves the weak source on the source's thread and runs its handlers.
 template <class Source, HandlerList Source::*list>
@@ -83,10 +99,18 @@ void HandlerList::invoke() {
 
 void check_call(const char *operation) { throw_if_failed(call(operation), operation); }
 
-DispatcherController::DispatcherController() { ++dispatcher_controllers; }
-DispatcherController::~DispatcherController() { --dispatcher_controllers; }
+DispatcherController::DispatcherController() {
+    std::lock_guard lock(dispatcher_threads().mutex);
+    dispatcher_threads().threads.push_back(thread);
+}
 
-bool thread_has_dispatcher_queue() { return dispatcher_controllers > 0; }
+DispatcherController::~DispatcherController() { unregister_value(dispatcher_threads(), thread); }
+
+bool thread_has_dispatcher_queue() {
+    std::lock_guard lock(dispatcher_threads().mutex);
+    const std::vector<std::thread::id> &threads = dispatcher_threads().threads;
+    return std::find(threads.begin(), threads.end(), std::this_thread::get_id()) != threads.end();
+}
 
 CaptureItem::CaptureItem(std::shared_ptr<Target> t) : Object(true), target(std::move(t)) {
     std::lock_guard lock(registry().mutex);

@@ -6,6 +6,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/capture.h"
@@ -61,6 +62,8 @@ class DispatcherController final : public Object<IEmuDispatcherController> {
 public:
     DispatcherController();
     ~DispatcherController() override;
+
+    const std::thread::id thread = std::this_thread::get_id();
 
 private:
     bool implements(REFIID iid) const noexcept override { return iid == __uuidof(IEmuDispatcherController); }
