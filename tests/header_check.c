@@ -1,5 +1,8 @@
-/* Includes the public header alone and uses each declaration once. */
+/* Includes the public headers and uses each export once. */
 #include "corvo_wgc.h"
+#ifndef _WIN32
+#include "corvo_emu.h"
+#endif
 
 static void on_log(int32_t level, const char *text, uint64_t length) {
     (void)level;
@@ -13,6 +16,9 @@ int main(void) {
     int32_t width = 0, height = 0;
     uint8_t cursor = 0;
     wgc_register_logger(on_log);
+#ifndef _WIN32
+    corvo_emu_reset();
+#endif
     if (!is_wgc_session_supported()) return 1;
     session = wgc_session_create2((HMONITOR)0);
     wgc_enable_cursor(session, 1);
