@@ -182,7 +182,7 @@ TEST_F(CaptureCliTest, BadArgumentsAreRefusedWithOneLine) {
     expect_refused("--frames 0", "--frames: must be greater than 0");
     expect_refused("--fps -1", "--fps: must be greater than 0");
     expect_refused("--frames 2 --seconds 1", "--seconds");
-    expect_refused("--window Notepad", "--window needs a Windows build");
+    expect_refused("--window Editor", "--window needs a Windows build");
     expect_refused("--monitor 0", "--monitor needs a Windows build");
 }
 

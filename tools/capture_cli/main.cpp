@@ -63,9 +63,8 @@ void apply_switches(wgc_session session, const Options &o) {
     wgc_set_dirty_rect(session, o.dirty_rect);
 }
 
-// One line of progress: rewritten in place on a terminal, else printed about once a second.
-void show_progress(const Summary &summary, bool terminal, int64_t polls_per_line) {
-    if (!terminal && summary.polls() % polls_per_line != 0) return;
+// One line of progress: rewritten in place on a terminal, else a new line.
+void show_progress(const Summary &summary, bool terminal) {
     std::printf("%spolled %lld, new %lld, skipped %lld%s", terminal ? "\r" : "", (long long)summary.polls(),
                 (long long)summary.new_frames(), (long long)summary.skipped(), terminal ? "" : "\n");
     std::fflush(stdout);
@@ -104,6 +103,7 @@ int capture(const Options &o) {
     const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / o.fps));
     const auto start = Clock::now();
     auto next = start;
+    auto last_line = start;
     int64_t written = 0;
     while (o.frames ? summary.polls() < o.frames : Clock::now() - start < std::chrono::duration<double>(o.seconds)) {
 #ifndef _WIN32
@@ -127,7 +127,11 @@ int capture(const Options &o) {
             if (!problem.empty()) return fail(problem);
             ++written;
         }
-        show_progress(summary, terminal, std::max<int64_t>(1, int64_t(o.fps)));
+        // Plain lines go to logs and pipes, so about one a second is enough there.
+        if (terminal || Clock::now() - last_line >= std::chrono::seconds(1)) {
+            show_progress(summary, terminal);
+            last_line = Clock::now();
+        }
         next = std::max(next + period, Clock::now());  // after a slow poll, no burst of polls to catch up
         std::this_thread::sleep_until(next);
     }
