@@ -44,8 +44,9 @@ std::vector<uint32_t> draw_background() {
 
 // Tile moves made up to `step`: one per step in the second half of each scene second.
 int64_t moves_until(int64_t step) {
-    constexpr int64_t half = DemoScene::kStepsPerSecond / 2;
-    return step / DemoScene::kStepsPerSecond * half + std::max<int64_t>(0, step % DemoScene::kStepsPerSecond - half + 1);
+    constexpr int64_t per_second = DemoScene::kStepsPerSecond;
+    constexpr int64_t half = per_second / 2;
+    return step / per_second * half + std::max<int64_t>(0, step % per_second - half + 1);
 }
 
 }  // namespace

@@ -57,7 +57,8 @@ std::string with_cause(const std::string &reason) { return last_error.empty() ? 
 
 void apply_switches(wgc_session session, const Options &o) {
     // A refused switch is no reason to stop: the capture runs without it.
-    if (!wgc_enable_cursor(session, o.cursor)) std::fputs("corvo-capture: the system cannot capture the cursor\n", stderr);
+    if (!wgc_enable_cursor(session, o.cursor))
+        std::fputs("corvo-capture: the system cannot capture the cursor\n", stderr);
     if (!wgc_show_border(session, o.border)) std::fputs("corvo-capture: the system cannot hide the border\n", stderr);
     wgc_set_capture_to_texture(session, o.texture);
     wgc_set_dirty_rect(session, o.dirty_rect);
