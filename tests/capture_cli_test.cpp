@@ -1,0 +1,195 @@
+// corvo-capture run as a program on the demo scene: what summary.json and the PNGs say about each poll, and the
+// one-line reasons for bad arguments.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/capture_cli/demo_scene.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using capture_cli::DemoScene;
+
+struct Outcome {
+    int exit_code = -1;
+    std::string output;  // stdout and stderr together
+};
+
+Outcome run_capture(const std::string &arguments) {
+    Outcome run;
+    FILE *pipe = popen((std::string(CORVO_CAPTURE) + " " + arguments + " 2>&1").c_str(), "r");
+    if (!pipe) return run;
+    char chunk[4096];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) run.output.append(chunk, n);
+    const int status = pclose(pipe);
+    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+std::string read_file(const fs::path &path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The number after "name": in summary.json.
+double field(const std::string &json, const std::string &name) {
+    const size_t at = json.find("\"" + name + "\":");
+    return at == std::string::npos ? -1 : std::strtod(json.c_str() + at + name.size() + 3, nullptr);
+}
+
+std::vector<float> ratios(const std::string &json) {
+    std::vector<float> values;
+    const size_t at = json.find("\"ratios\": [");
+    if (at == std::string::npos) return values;
+    const char *p = json.c_str() + at + 11;
+    for (char *end; *p != ']'; p = end + (*end == ',')) {
+        values.push_back(std::strtof(p, &end));
+        if (end == p) break;
+    }
+    return values;
+}
+
+struct Picture {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    std::vector<uint8_t> rgba;
+};
+
+Picture decode_png(const fs::path &path) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    Picture picture;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return picture;
+    image.format = PNG_FORMAT_RGBA;
+    picture.rgba.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, picture.rgba.data(), 0, nullptr)) return picture;
+    picture.width = image.width;
+    picture.height = image.height;
+    return picture;
+}
+
+std::string frame_name(size_t poll) {
+    char name[32];
+    std::snprintf(name, sizeof name, "frame-%06zu.png", poll);
+    return name;
+}
+
+class CaptureCliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::path(::testing::TempDir()) /
+              ("corvo-capture-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    fs::path dir;
+};
+
+TEST_F(CaptureCliTest, DemoSceneRatiosTellClockTicksTileMovesAndUnchangedFrames) {
+    const Outcome run = run_capture("--deterministic --frames 25 --fps 1000 --dirty-rect --out " + dir.string());
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    const std::string json = read_file(dir / "summary.json");
+    const std::vector<float> r = ratios(json);
+    ASSERT_EQ(r.size(), 25u) << json;
+
+    // One scene step per poll: the clock ticks at every whole scene second, the tile moves in the second half of
+    // each second, and nothing changes in between.
+    EXPECT_EQ(r[0], 1.0f);  // the first frame is new as a whole
+    int unchanged = 0;
+    for (size_t poll = 1; poll < r.size(); ++poll) {
+        const int64_t phase = int64_t(poll) % DemoScene::kStepsPerSecond;
+        if (phase == 0) {
+            EXPECT_GT(r[poll], 0.0f) << "clock tick at poll " << poll;
+            EXPECT_LT(r[poll], 0.05f) << "clock tick at poll " << poll;
+        } else if (phase >= DemoScene::kStepsPerSecond / 2) {
+            EXPECT_GT(r[poll], 0.05f) << "tile move at poll " << poll;
+        } else {
+            EXPECT_EQ(r[poll], 0.0f) << "unchanged at poll " << poll;
+            ++unchanged;
+        }
+    }
+    EXPECT_EQ(field(json, "frames_polled"), 25);
+    EXPECT_EQ(field(json, "skipped_unchanged"), unchanged);
+    EXPECT_EQ(field(json, "new_frames"), 25 - unchanged);
+    EXPECT_EQ(field(json, "bytes_copied"), (25 - unchanged) * double(DemoScene::kWidth) * DemoScene::kHeight * 4);
+
+    // A PNG of each new frame, none of a skipped one.
+    for (size_t poll = 0; poll < r.size(); ++poll) {
+        const fs::path png = dir / frame_name(poll);
+        ASSERT_EQ(fs::exists(png), r[poll] > 0) << png;
+        if (r[poll] == 0) continue;
+        const Picture picture = decode_png(png);
+        EXPECT_EQ(picture.width, uint32_t(DemoScene::kWidth)) << png;
+        EXPECT_EQ(picture.height, uint32_t(DemoScene::kHeight)) << png;
+    }
+}
+
+TEST_F(CaptureCliTest, PngHoldsTheSceneInRgbaOrder) {
+    const Outcome run = run_capture("--deterministic --frames 1 --out " + dir.string());
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    const Picture picture = decode_png(dir / frame_name(0));
+    ASSERT_EQ(picture.width, uint32_t(DemoScene::kWidth));
+    // The tile starts at (40, 80) with a light orange stripe: R 250, G 160, B 40.
+    const uint8_t *pixel = &picture.rgba[(size_t(80) * picture.width + 40) * 4];
+    EXPECT_EQ(int(pixel[0]), 250);
+    EXPECT_EQ(int(pixel[1]), 160);
+    EXPECT_EQ(int(pixel[2]), 40);
+    EXPECT_EQ(int(pixel[3]), 255);
+}
+
+TEST_F(CaptureCliTest, EveryNthNewFrameIsWritten) {
+    // Without detection every presented frame is new as a whole.
+    const Outcome run = run_capture("--deterministic --frames 8 --fps 1000 --every 3 --out " + dir.string());
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    const std::string json = read_file(dir / "summary.json");
+    EXPECT_EQ(field(json, "new_frames"), 8);
+    EXPECT_EQ(field(json, "skipped_unchanged"), 0);
+    for (size_t poll = 0; poll < 8; ++poll) EXPECT_EQ(fs::exists(dir / frame_name(poll)), poll % 3 == 2) << poll;
+}
+
+TEST_F(CaptureCliTest, TextureModeCopiesNothingToTheCpu) {
+    const Outcome run = run_capture("--deterministic --frames 3 --fps 1000 --texture --out " + dir.string());
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    const std::string json = read_file(dir / "summary.json");
+    EXPECT_EQ(field(json, "new_frames"), 3);
+    EXPECT_EQ(field(json, "bytes_copied"), 0);
+    EXPECT_FALSE(fs::exists(dir / frame_name(0)));
+}
+
+// A bad invocation ends with exit code 2 and one line that names the problem.
+void expect_refused(const std::string &arguments, const std::string &named) {
+    const Outcome run = run_capture(arguments);
+    EXPECT_EQ(run.exit_code, 2) << arguments;
+    EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
+    EXPECT_EQ(run.output.rfind("corvo-capture: ", 0), 0u) << run.output;
+    EXPECT_NE(run.output.find(named), std::string::npos) << run.output;
+}
+
+TEST_F(CaptureCliTest, BadArgumentsAreRefusedWithOneLine) {
+    expect_refused("--frames 2 --bogus", "--bogus");
+    expect_refused("--frames 0", "--frames: must be greater than 0");
+    expect_refused("--fps -1", "--fps: must be greater than 0");
+    expect_refused("--frames 2 --seconds 1", "--seconds");
+    expect_refused("--window Editor", "--window needs a Windows build");
+    expect_refused("--monitor 0", "--monitor needs a Windows build");
+}
+
+TEST_F(CaptureCliTest, UnwritableOutputFolderIsRefusedWithOneLine) {
+    fs::create_directories(dir);
+    std::ofstream(dir / "file") << "not a folder";
+    expect_refused("--frames 1 --out " + (dir / "file" / "frames").string(), (dir / "file" / "frames").string());
+}
+
+}  // namespace

@@ -1,0 +1,158 @@
+// corvo-capture: captures a window or monitor (Windows) or the built-in demo scene (elsewhere) through the
+// library's exports, shows its progress, and writes a PNG of each new frame and a summary.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "corvo_wgc.h"
+#include "tools/capture_cli/options.h"
+#include "tools/capture_cli/png_writer.h"
+#include "tools/capture_cli/summary.h"
+#ifdef _WIN32
+#include <io.h>
+
+#include "tools/capture_cli/windows_target.h"
+#else
+#include <unistd.h>
+
+#include "corvo_emu_d3d11.h"
+#include "tools/capture_cli/demo_scene.h"
+#endif
+
+namespace capture_cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Session = std::unique_ptr<WgcSession, decltype(&wgc_session_destroy)>;
+
+bool verbose = false;
+std::string last_error;  // the library's latest failure line, which names the cause of a failed start
+
+void log_line(int32_t level, const char *text, uint64_t length) {
+    if (level == WGC_LOG_ERROR) last_error.assign(text, length);
+    if (!verbose) return;
+    const char *name = level == WGC_LOG_INFO ? "info" : level == WGC_LOG_WARNING ? "warning" : "error";
+    std::fprintf(stderr, "[%s] %.*s\n", name, int(length), text);
+}
+
+int fail(const std::string &reason, int exit_code = 1) {
+    std::fprintf(stderr, "corvo-capture: %s\n", reason.c_str());
+    return exit_code;
+}
+
+bool stdout_is_terminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    return isatty(STDOUT_FILENO) != 0;
+#endif
+}
+
+std::string with_cause(const std::string &reason) { return last_error.empty() ? reason : reason + ": " + last_error; }
+
+void apply_switches(wgc_session session, const Options &o) {
+    // A refused switch is no reason to stop: the capture runs without it.
+    if (!wgc_enable_cursor(session, o.cursor))
+        std::fputs("corvo-capture: the system cannot capture the cursor\n", stderr);
+    if (!wgc_show_border(session, o.border)) std::fputs("corvo-capture: the system cannot hide the border\n", stderr);
+    wgc_set_capture_to_texture(session, o.texture);
+    wgc_set_dirty_rect(session, o.dirty_rect);
+}
+
+// One line of progress: rewritten in place on a terminal, else a new line.
+void show_progress(const Summary &summary, bool terminal) {
+    std::printf("%spolled %lld, new %lld, skipped %lld%s", terminal ? "\r" : "", (long long)summary.polls(),
+                (long long)summary.new_frames(), (long long)summary.skipped(), terminal ? "" : "\n");
+    std::fflush(stdout);
+}
+
+int capture(const Options &o) {
+    verbose = o.verbose;
+    wgc_register_logger(log_line);
+    std::ofstream summary_file;
+    if (!o.out.empty()) {
+        std::error_code error;
+        std::filesystem::create_directories(o.out, error);
+        if (error) return fail("cannot create " + o.out + ": " + error.message(), 2);
+        summary_file.open(o.out + "/summary.json");
+        if (!summary_file) return fail("cannot write to " + o.out, 2);
+    }
+
+#ifdef _WIN32
+    std::string reason;
+    Session session(create_windows_session(o, reason), wgc_session_destroy);
+    if (!reason.empty()) return fail(reason);
+#else
+    DemoScene scene;
+    Session session(wgc_session_create(scene.window()), wgc_session_destroy);
+#endif
+    if (!session) return fail(with_cause("could not create a capture session"));
+    apply_switches(session.get(), o);
+    if (!wgc_session_start(session.get())) return fail(with_cause("the capture did not start"));
+#ifndef _WIN32
+    std::optional<Compositor> compositor;
+    if (!o.deterministic) compositor.emplace(scene);
+#endif
+
+    Summary summary;
+    const bool terminal = stdout_is_terminal();
+    const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / o.fps));
+    const auto start = Clock::now();
+    auto next = start;
+    auto last_line = start;
+    int64_t written = 0;
+    while (o.frames ? summary.polls() < o.frames : Clock::now() - start < std::chrono::duration<double>(o.seconds)) {
+#ifndef _WIN32
+        if (o.deterministic) scene.present_next_step();
+#endif
+        void *frame = nullptr;
+        int32_t width = 0, height = 0;
+        uint8_t cursor = 0;
+        const bool got = wgc_get_recent_frame(session.get(), &frame, 0, &width, &height, &cursor) != 0;
+        const float ratio = wgc_get_update_ratio(session.get());
+        if (!wgc_get_status(session.get()))
+            return fail(last_error.empty() ? "the target closed" : with_cause("the capture ended"));
+        const bool is_new = got && ratio > 0;
+        // In buffer mode a new frame is the whole picture copied to the CPU; an unchanged one is not copied.
+        summary.add_poll(ratio, is_new && !o.texture ? uint64_t(width) * uint64_t(height) * 4 : 0);
+        if (got && o.texture) static_cast<ID3D11Texture2D *>(frame)->Release();
+        if (is_new && !o.texture && !o.out.empty() && summary.new_frames() % o.every == 0) {
+            char name[32];
+            std::snprintf(name, sizeof name, "/frame-%06lld.png", (long long)summary.polls() - 1);
+            const std::string problem = write_png(o.out + name, static_cast<const uint8_t *>(frame), width, height);
+            if (!problem.empty()) return fail(problem);
+            ++written;
+        }
+        // Plain lines go to logs and pipes, so about one a second is enough there.
+        if (terminal || Clock::now() - last_line >= std::chrono::seconds(1)) {
+            show_progress(summary, terminal);
+            last_line = Clock::now();
+        }
+        next = std::max(next + period, Clock::now());  // after a slow poll, no burst of polls to catch up
+        std::this_thread::sleep_until(next);
+    }
+    summary.set_seconds(std::chrono::duration<double>(Clock::now() - start).count());
+
+    std::printf("%s%s", terminal ? "\n" : "", summary.text().c_str());
+    if (!o.out.empty()) {
+        summary_file << summary.json();
+        summary_file.close();
+        if (!summary_file) return fail("cannot write " + o.out + "/summary.json");
+        std::printf("wrote %lld PNGs and summary.json to %s\n", (long long)written, o.out.c_str());
+    }
+    return 0;
+}
+
+}  // namespace
+}  // namespace capture_cli
+
+int main(int argc, char **argv) {
+    int exit_code = 0;
+    const auto options = capture_cli::parse_options(argc, argv, exit_code);
+    return options ? capture_cli::capture(*options) : exit_code;
+}

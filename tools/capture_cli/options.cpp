@@ -1,0 +1,75 @@
+#include "tools/capture_cli/options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+
+namespace capture_cli {
+namespace {
+
+// CLI11's own range check prints the type's whole range; this one says what is wanted.
+const CLI::Validator kPositive(
+    [](const std::string &text) {
+        double value = 0;
+        return CLI::detail::lexical_cast(text, value) && value > 0 ? std::string{} : "must be greater than 0";
+    },
+    "POSITIVE");
+
+void add_options(CLI::App &app, Options &o) {
+    app.add_option("--window", o.window, "Capture the window with this title, or this handle (0x...); Windows only");
+    app.add_option("--monitor", o.monitor, "Capture the monitor with this index, from 0; Windows only")
+        ->check(CLI::NonNegativeNumber)
+        ->excludes("--window");
+#ifndef _WIN32
+    app.add_flag("--deterministic", o.deterministic,
+                 "Demo scene: advance one scene step before each poll instead of on the scene's own clock");
+#endif
+    app.add_flag("--cursor", o.cursor, "Capture the cursor");
+    app.add_flag("--border", o.border, "Show the capture border (hidden by default where the system allows)");
+    app.add_flag("--texture", o.texture, "Take frames as Direct3D 11 textures instead of CPU buffers (no PNGs)");
+    app.add_flag("--dirty-rect", o.dirty_rect, "Detect changes on the GPU and skip unchanged frames");
+    auto *frames = app.add_option("--frames", o.frames, "Poll this many times")->check(kPositive);
+    app.add_option("--seconds", o.seconds, "Poll for this long (default 5)")->check(kPositive)->excludes(frames);
+    app.add_option("--fps", o.fps, "Polls per second (default 30)")->check(kPositive);
+    app.add_option("--out", o.out, "Write a PNG of each new frame and summary.json to this folder");
+    app.add_option("--every", o.every, "Write only every Nth new frame as PNG")->check(kPositive);
+    app.add_flag("--verbose", o.verbose, "Show the library's log lines with their level");
+}
+
+}  // namespace
+
+std::optional<Options> parse_options(int argc, char **argv, int &exit_code) {
+    CLI::App app{"Captures a window or monitor with libcorvo-wgc and reports how much of each frame changed.",
+                 "corvo-capture"};
+    Options o;
+    add_options(app, o);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &) {
+        std::fputs(app.help().c_str(), stdout);
+        exit_code = 0;
+        return std::nullopt;
+    } catch (const CLI::ParseError &error) {
+        std::fprintf(stderr, "corvo-capture: %s\n", error.what());
+        exit_code = 2;
+        return std::nullopt;
+    }
+#ifndef _WIN32
+    // The option is declared on every build so that the reason names it instead of calling it unknown.
+    if (o.window || o.monitor) {
+        std::fprintf(stderr, "corvo-capture: --%s needs a Windows build; this build captures the demo scene\n",
+                     o.window ? "window" : "monitor");
+        exit_code = 2;
+        return std::nullopt;
+    }
+#else
+    if (!o.window && !o.monitor) {
+        std::fputs("corvo-capture: choose a target with --window TITLE|HANDLE or --monitor INDEX\n", stderr);
+        exit_code = 2;
+        return std::nullopt;
+    }
+#endif
+    return o;
+}
+
+}  // namespace capture_cli

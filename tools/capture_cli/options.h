@@ -1,0 +1,30 @@
+// What the command line asks for.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace capture_cli {
+
+struct Options {
+    std::optional<std::string> window;  // title or handle (Windows)
+    std::optional<int32_t> monitor;     // index in the system's enumeration order (Windows)
+    bool deterministic = false;         // demo scene: one scene step per poll instead of its own clock
+    bool cursor = false;
+    bool border = false;
+    bool texture = false;
+    bool dirty_rect = false;
+    int64_t frames = 0;  // 0: poll for `seconds`
+    double seconds = 5.0;
+    double fps = 30.0;
+    std::string out;  // empty: no files
+    int64_t every = 1;
+    bool verbose = false;
+};
+
+// The options of argv, or nothing with the reason (or the help text) written once the caller should exit with
+// `exit_code`.
+std::optional<Options> parse_options(int argc, char **argv, int &exit_code);
+
+}  // namespace capture_cli

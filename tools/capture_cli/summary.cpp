@@ -1,0 +1,53 @@
+#include "tools/capture_cli/summary.h"
+
+#include <cstdio>
+
+namespace capture_cli {
+namespace {
+
+std::string format(const char *pattern, auto... values) {
+    char line[256];
+    std::snprintf(line, sizeof line, pattern, values...);
+    return line;
+}
+
+}  // namespace
+
+void Summary::add_poll(float ratio, uint64_t bytes_copied) {
+    ratios_.push_back(ratio);
+    bytes_copied_ += bytes_copied;
+    if (ratio <= 0) return;
+    min_ratio_ = new_frames_ == 0 || ratio < min_ratio_ ? ratio : min_ratio_;
+    max_ratio_ = ratio > max_ratio_ ? ratio : max_ratio_;
+    ratio_sum_ += ratio;
+    ++new_frames_;
+}
+
+double Summary::mean_ratio() const { return new_frames_ ? ratio_sum_ / double(new_frames_) : 0.0; }
+
+std::string Summary::text() const {
+    return format("frames polled        %lld\n", (long long)polls()) +
+           format("new frames           %lld\n", (long long)new_frames_) +
+           format("update ratio         mean %.4f, min %.4f, max %.4f (of new frames)\n", mean_ratio(),
+                  double(min_ratio_), double(max_ratio_)) +
+           format("skipped as unchanged %lld\n", (long long)skipped()) +
+           format("bytes copied to CPU  %llu\n", (unsigned long long)bytes_copied_) +
+           format("polls per second     %.1f\n", seconds_ > 0 ? double(polls()) / seconds_ : 0.0);
+}
+
+std::string Summary::json() const {
+    std::string out = "{\n";
+    out += format("  \"frames_polled\": %lld,\n", (long long)polls());
+    out += format("  \"new_frames\": %lld,\n", (long long)new_frames_);
+    out += format("  \"skipped_unchanged\": %lld,\n", (long long)skipped());
+    out += format("  \"update_ratio\": {\"mean\": %.9g, \"min\": %.9g, \"max\": %.9g},\n", mean_ratio(),
+                  double(min_ratio_), double(max_ratio_));
+    out += format("  \"bytes_copied\": %llu,\n", (unsigned long long)bytes_copied_);
+    out += format("  \"seconds\": %.3f,\n", seconds_);
+    out += format("  \"polls_per_second\": %.1f,\n", seconds_ > 0 ? double(polls()) / seconds_ : 0.0);
+    out += "  \"ratios\": [";
+    for (size_t i = 0; i < ratios_.size(); ++i) out += format(i ? ", %.9g" : "%.9g", double(ratios_[i]));
+    return out + "]\n}\n";
+}
+
+}  // namespace capture_cli

@@ -1,0 +1,38 @@
+// What a capture run saw: the update ratio of every poll and the figures derived from them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace capture_cli {
+
+class Summary {
+public:
+    // One poll: its update ratio and the frame bytes the library copied to the CPU for it.
+    void add_poll(float ratio, uint64_t bytes_copied);
+    void set_seconds(double seconds) { seconds_ = seconds; }
+
+    int64_t polls() const { return int64_t(ratios_.size()); }
+    int64_t new_frames() const { return new_frames_; }
+    // Polls that brought nothing new: an unchanged frame, skipped without a copy, or no frame at all.
+    int64_t skipped() const { return polls() - new_frames_; }
+
+    // The closing report, several lines.
+    std::string text() const;
+    // summary.json: the figures and the update ratio of every poll in order.
+    std::string json() const;
+
+private:
+    double mean_ratio() const;
+
+    std::vector<float> ratios_;
+    int64_t new_frames_ = 0;
+    float min_ratio_ = 0;
+    float max_ratio_ = 0;
+    double ratio_sum_ = 0;
+    uint64_t bytes_copied_ = 0;
+    double seconds_ = 0;
+};
+
+}  // namespace capture_cli
