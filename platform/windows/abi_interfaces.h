@@ -12,6 +12,12 @@
 
 namespace corvo_wgc_abi {
 
+// The toolchain's types the ABI passes, as the ABI lays them out.
+static_assert(sizeof(boolean) == 1, "a WinRT Boolean is one byte");
+static_assert(sizeof(EventRegistrationToken) == 8, "tokens travel by value in one register");
+static_assert(sizeof(HSTRING_HEADER) == 24, "x64 reference-string header");
+static_assert(sizeof(wchar_t) == 2, "HSTRINGs hold UTF-16");
+
 struct IDirect3D11CaptureFramePool;
 struct IGraphicsCaptureItem;
 

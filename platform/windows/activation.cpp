@@ -7,8 +7,6 @@
 
 namespace corvo::platform {
 
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "HSTRINGs hold UTF-16");
-
 HRESULT ActivationFactory::get(::IUnknown **out) noexcept {
     if (!out) return E_POINTER;
     *out = nullptr;
