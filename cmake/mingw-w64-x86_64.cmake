@@ -16,3 +16,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# Tests of the cross build run under Wine.
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)
