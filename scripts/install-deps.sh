@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when run as root and something is missing.
 set -euo pipefail
-packages=(cmake make g++ gcc libgtest-dev libgmock-dev libbenchmark-dev binutils vkd3d-compiler spirv-tools)
+packages=(cmake make g++ gcc libgtest-dev libgmock-dev libbenchmark-dev binutils vkd3d-compiler spirv-tools clang
+          libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
