@@ -201,7 +201,7 @@ TEST_F(EmuCaptureTest, EventsNeverDispatchedReleaseTheirSourceWhenTheThreadEnds)
         EXPECT_EQ(corvo_emu_present(window), 1);
         corvo_emu_close(window);
     }).join();  // FrameArrived and Closed still queued
-    EXPECT_EQ(corvo_emu_count("live_objects"), 0u);
+    EXPECT_EQ(corvo_emu_count("weak_references"), 0u);
 }
 
 TEST_F(EmuCaptureTest, InjectedFaultsThrowThePlatformErrorByName) {
