@@ -19,6 +19,7 @@ void require(bool condition, const char *what) {
 uint32_t take32(const uint8_t *&data, size_t &size) {
     uint32_t v = 0;
     const size_t n = size < 4 ? size : 4;
+    if (n == 0) return 0;  // an empty input may come without data
     std::memcpy(&v, data, n);
     data += n;
     size -= n;
