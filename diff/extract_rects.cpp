@@ -40,6 +40,7 @@ uint32_t extract_rects(const uint32_t *words, uint32_t rows, uint32_t words_per_
 float update_ratio_of(uint32_t changed_area, uint32_t width, uint32_t height) noexcept {
     // In 64 bits: the area of a frame larger than 65536 x 65536 pixels does not fit 32.
     const uint64_t frame_area = uint64_t{width} * height;
+    if (frame_area == 0) return 0.0f;  // a frame without pixels has nothing that changed, not 0 / 0
     return static_cast<float>(static_cast<double>(changed_area) / static_cast<double>(frame_area));
 }
 

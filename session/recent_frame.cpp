@@ -15,8 +15,10 @@ bool WgcCaptureSession::get_recent_frame(void **frame_out, int32_t *width_out, i
 
     *cursor_out = cursor_enabled;
     if (capture_to_texture) {
-        *width_out = static_cast<int32_t>(frame_width);
-        *height_out = static_cast<int32_t>(frame_height);
+        // The texture's own size: a texture left from an earlier period in texture mode is handed out again
+        // while frame_width and frame_height may describe a picture read back in buffer mode since.
+        *width_out = static_cast<int32_t>(frame_texture ? frame_texture_desc.Width : frame_width);
+        *height_out = static_cast<int32_t>(frame_texture ? frame_texture_desc.Height : frame_height);
         if (!frame_texture) return false;
         frame_texture->AddRef();
         *frame_out = frame_texture.get();

@@ -192,6 +192,18 @@ TEST_F(EmuCaptureTest, RegistrationsHoldTheirSourceWeakly) {
     EXPECT_EQ(fired, 0);
 }
 
+// Found under LeakSanitizer: an event message left in the queue of a thread that ended kept its reference to
+// the event's weak source for ever.
+TEST_F(EmuCaptureTest, EventsNeverDispatchedReleaseTheirSourceWhenTheThreadEnds) {
+    std::thread([this] {
+        DispatcherQueueController queue = dispatcher();
+        Capture c = start_capture({64, 48});
+        EXPECT_EQ(corvo_emu_present(window), 1);
+        corvo_emu_close(window);
+    }).join();  // FrameArrived and Closed still queued
+    EXPECT_EQ(corvo_emu_count("weak_references"), 0u);
+}
+
 TEST_F(EmuCaptureTest, InjectedFaultsThrowThePlatformErrorByName) {
     DispatcherQueueController queue = dispatcher();
     corvo_emu_fail("Create", static_cast<int32_t>(0x80004005), 1, 1);

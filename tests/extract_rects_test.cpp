@@ -162,4 +162,11 @@ TEST(UpdateRatio, FrameAreaBeyond32BitsDoesNotWrap) {
     EXPECT_EQ(corvo::update_ratio_of(490000000, 70000, 70000), 0.1f);
 }
 
+// Found by the extraction fuzzer: a frame of zero width or height gave 0 / 0, a NaN ratio.
+TEST(UpdateRatio, FrameWithoutPixelsChangedNothing) {
+    EXPECT_EQ(corvo::update_ratio_of(0, 0, 1080), 0.0f);
+    EXPECT_EQ(corvo::update_ratio_of(0, 1920, 0), 0.0f);
+    EXPECT_EQ(corvo::update_ratio_of(0, 0, 0), 0.0f);
+}
+
 }  // namespace

@@ -184,6 +184,30 @@ TEST_F(FramesTest, BackInBufferModeThePollReportsThePictureTheBufferHolds) {
     EXPECT_EQ(fresh.width, 128);
 }
 
+// Found by the stress test: the texture of an earlier period in texture mode was handed out with the size of
+// the picture read back in buffer mode since.
+TEST_F(FramesTest, BackInTextureModeThePollReportsTheSizeOfTheTextureItHandsOut) {
+    open_window(128, 96);
+    wgc_set_capture_to_texture(session, 1);
+    release_texture(present_and_poll());
+    wgc_set_capture_to_texture(session, 0);
+    corvo_emu_resize(window, 64, 48);
+    present_and_poll();  // read back cropped to 64 x 48, then the pool is recreated
+    const Poll buffer = present_and_poll();
+    ASSERT_TRUE(buffer.ok);
+    EXPECT_EQ(buffer.width, 64);
+
+    wgc_set_capture_to_texture(session, 1);
+    const Poll texture = poll(session);  // no new frame: the texture left from before
+    ASSERT_TRUE(texture.ok);
+    D3D11_TEXTURE2D_DESC desc;
+    static_cast<ID3D11Texture2D *>(texture.frame)->GetDesc(&desc);
+    EXPECT_EQ(texture.width, int32_t(desc.Width));
+    EXPECT_EQ(texture.height, int32_t(desc.Height));
+    EXPECT_EQ(texture.width, 128);
+    release_texture(texture);
+}
+
 TEST_F(FramesTest, ClosedTargetEndsTheCaptureAndKeepsTheLastFrame) {
     open_window(32, 32);
     const Poll before = present_and_poll();

@@ -14,19 +14,28 @@ std::atomic<uint64_t> allocations{0};
 }  // namespace
 
 namespace {
-void *counted_allocation(size_t size) {
+void *counted_allocation(size_t size, const std::nothrow_t &) noexcept {
     if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void *p = std::malloc(size ? size : 1)) return p;
+    return std::malloc(size ? size : 1);
+}
+
+void *counted_allocation(size_t size) {
+    if (void *p = counted_allocation(size, std::nothrow)) return p;
     throw std::bad_alloc();
 }
 }  // namespace
 
 void *operator new(size_t size) { return counted_allocation(size); }
 void *operator new[](size_t size) { return counted_allocation(size); }
+// The nothrow forms too, which the emulated platform uses: every form must pair with the free below.
+void *operator new(size_t size, const std::nothrow_t &tag) noexcept { return counted_allocation(size, tag); }
+void *operator new[](size_t size, const std::nothrow_t &tag) noexcept { return counted_allocation(size, tag); }
 void operator delete(void *p) noexcept { std::free(p); }
 void operator delete[](void *p) noexcept { std::free(p); }
 void operator delete(void *p, size_t) noexcept { std::free(p); }
 void operator delete[](void *p, size_t) noexcept { std::free(p); }
+void operator delete(void *p, const std::nothrow_t &) noexcept { std::free(p); }
+void operator delete[](void *p, const std::nothrow_t &) noexcept { std::free(p); }
 
 namespace {
 

@@ -57,10 +57,13 @@ void deliver(void *context) {
     (source->*list).invoke();
 }
 
+// An event message that is never dispatched still gives back its reference to the weak source.
+void release_weak_source(void *context) { static_cast<IWeakReference *>(context)->Release(); }
+
 template <class Source, HandlerList Source::*list>
 void post_event(MessageQueue &queue, IWeakReference *weak_source) {
     weak_source->AddRef();
-    queue.post(&deliver<Source, list>, weak_source);
+    queue.post(&deliver<Source, list>, weak_source, &release_weak_source);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // their source and run only when that thread dispatches its messages.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -143,10 +144,11 @@ public:
     const std::shared_ptr<PoolState> pool_state;
     const std::shared_ptr<MessageQueue> pool_queue;
     const ComPtr<IWeakReference> pool;
-    bool started = false;
-    bool closed = false;
-    bool cursor_capture_enabled = true;  // the system's defaults until the host sets them
-    bool border_required = true;
+    // Read by presents from any thread while the owner starts and closes the capture.
+    std::atomic<bool> started{false};
+    std::atomic<bool> closed{false};
+    std::atomic<bool> cursor_capture_enabled{true};  // the system's defaults until the host sets them
+    std::atomic<bool> border_required{true};
 
 private:
     bool implements(REFIID iid) const noexcept override { return iid == __uuidof(IEmuCaptureSession); }

@@ -16,26 +16,26 @@ std::shared_ptr<MessageQueue> MessageQueue::current() {
     return queue;
 }
 
-void MessageQueue::post(Task task, void *context) {
+MessageQueue::~MessageQueue() {
+    for (const Entry &entry : messages_)
+        if (entry.discard) entry.discard(reinterpret_cast<void *>(entry.msg.lParam));
+}
+
+void MessageQueue::post(Task task, void *context, Task discard) {
     MSG msg{};
     msg.message = kTaskMessage;
     msg.wParam = reinterpret_cast<WPARAM>(task);
     msg.lParam = reinterpret_cast<LPARAM>(context);
     std::lock_guard lock(mutex_);
-    messages_.push_back(msg);
+    messages_.push_back({msg, discard});
 }
 
 bool MessageQueue::take(MSG *msg, bool remove) {
     std::lock_guard lock(mutex_);
     if (messages_.empty()) return false;
-    *msg = messages_.front();
+    *msg = messages_.front().msg;
     if (remove) messages_.pop_front();
     return true;
-}
-
-void MessageQueue::clear() {
-    std::lock_guard lock(mutex_);
-    messages_.clear();
 }
 
 }  // namespace corvo::emu

@@ -14,16 +14,27 @@ using Task = void (*)(void *context);
 
 class MessageQueue {
 public:
+    MessageQueue() = default;
+    MessageQueue(const MessageQueue &) = delete;
+    MessageQueue &operator=(const MessageQueue &) = delete;
+    // Messages never dispatched are discarded, as when a thread ends.
+    ~MessageQueue();
+
     // The calling thread's queue, made on first use.
     static std::shared_ptr<MessageQueue> current();
-    void post(Task task, void *context);
+    // `discard`, when given, is called with the context instead of `task` if the message is never dispatched,
+    // so that a message may own what its context points to.
+    void post(Task task, void *context, Task discard = nullptr);
     // The oldest message, removed from the queue when `remove` is set.
     bool take(MSG *msg, bool remove);
-    void clear();
 
 private:
+    struct Entry {
+        MSG msg;
+        Task discard;
+    };
     std::mutex mutex_;
-    std::deque<MSG> messages_;
+    std::deque<Entry> messages_;
 };
 
 }  // namespace corvo::emu

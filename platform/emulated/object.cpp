@@ -11,7 +11,9 @@ void count_live(int delta) { add_count("live_objects", delta); }
 // The weak reference: outlives its object and resolves to null once the object is gone.
 class WeakBlock final : public IWeakReference {
 public:
-    explicit WeakBlock(RefCounted *target) : target_(target) {}
+    // Counted on their own, so that a reference left behind shows.
+    explicit WeakBlock(RefCounted *target) : target_(target) { add_count("weak_references", +1); }
+    ~WeakBlock() { add_count("weak_references", -1); }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
         if (!out) return E_POINTER;

@@ -118,11 +118,12 @@ void corvo_emu_reset(void) {
     {
         System &s = sys();
         std::lock_guard lock(s.mutex);
-        // live_objects is a gauge of objects that exist, not a count of calls: it survives a reset.
-        const auto live = s.counters.find(std::string_view("live_objects"));
-        const uint64_t live_objects = live == s.counters.end() ? 0 : live->second;
-        s.counters.clear();
-        if (live_objects) s.counters["live_objects"] = live_objects;
+        // The gauges of objects that exist are not counts of calls: they survive a reset.
+        std::map<std::string, uint64_t, std::less<>> gauges;
+        for (const char *gauge : {"live_objects", "weak_references"})
+            if (auto found = s.counters.find(std::string_view(gauge)); found != s.counters.end() && found->second)
+                gauges.emplace(gauge, found->second);
+        s.counters.swap(gauges);
         s.faults.clear();
         s.properties.clear();
         s.contract_version = 19;

@@ -38,7 +38,8 @@ void corvo_emu_set_property(const char *type_name, const char *property, int32_t
 
 /* After `skip` further calls of the named operation succeed, the next `count` calls fail with `hr`. */
 void corvo_emu_fail(const char *operation, int32_t hr, uint32_t skip, uint32_t count);
-/* Calls of an operation so far, or one of the platform's gauges ("live_objects", "bytes_mapped"). */
+/* Calls of an operation so far, or one of the platform's gauges ("live_objects", "weak_references",
+ * "bytes_mapped"). */
 uint64_t corvo_emu_count(const char *name);
 /* Back to a fresh system: no targets, defaults, zero counters, no pending faults. */
 void corvo_emu_reset(void);

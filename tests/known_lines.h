@@ -1,0 +1,84 @@
+// Every format the library logs, and a check that a delivered line is one of them, whole.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+namespace known_lines {
+
+inline constexpr const char *kFormats[] = {
+    "Capture device lost, reason:%08x; the capture has ended",
+    "Exception catced %s",
+    "Exception catched: %08x",
+    "Failed to  %s border",
+    "Failed to %s cursor",
+    "Failed to QueryInterface[IDXGIDevice]. hr:%08x",
+    "Failed to allocate %uKB",
+    "Failed to apply %s switch, Winrt exception:%ld",
+    "Failed to apply %s switch, std exception:%s",
+    "Failed to call CreateDirect3D11DeviceFromDXGIDevice, hr:%08x",
+    "Failed to call IGraphicsCaptureItemInterop::CreateForMonitor, hr:%08x",
+    "Failed to call IGraphicsCaptureItemInterop::CreateForWindow, hr:%08x",
+    "Failed to create d3d11 device,hr:%08x",
+    "Failed to create dispatcher queue controller, hr:%08x",
+    "Failed to create dxgi factory1, hr:%08x",
+    "Failed to find any adapter to create d3d11 device",
+    "Failed to get IGraphicsCaptureItemInterop, hr:%08x",
+    "Failed to initialize COM, hr:%08x",
+    "Failed to start: no window or monitor to capture",
+    "IsBorderRequiredSupported: no",
+    "IsCursorToggleSupported: no",
+    "Set %s border",
+    "Set %s cursor",
+    "Set dirtyRect %s",
+    "Try to exit wgc thread",
+    "Wgc border %s ",
+    "Wgc cursor %s ",
+    "Wgc exit.",
+    "Wgc on_closed",
+    "Wgc session started.",
+    "Winrt exception:%ld",
+    "std exception:%s",
+    "unknown exception",
+};
+
+// Whether `text` is what `format` gives for some arguments; %s matches any run of characters.
+inline bool matches(std::string_view format, std::string_view text) {
+    if (format.empty()) return text.empty();
+    if (format.substr(0, 2) == "%s") {
+        for (size_t n = 0; n <= text.size(); ++n)
+            if (matches(format.substr(2), text.substr(n))) return true;
+        return false;
+    }
+    auto digits = [](std::string_view t, bool hex) {
+        size_t n = 0;
+        while (n < t.size() && ((t[n] >= '0' && t[n] <= '9') || (hex && t[n] >= 'a' && t[n] <= 'f'))) ++n;
+        return n;
+    };
+    if (format.substr(0, 4) == "%08x") return digits(text.substr(0, 8), true) == 8 && matches(format.substr(4), text.substr(8));
+    if (format.substr(0, 3) == "%ld") {
+        const size_t sign = !text.empty() && text[0] == '-' ? 1 : 0;
+        const size_t n = digits(text.substr(sign), false);
+        return n > 0 && matches(format.substr(3), text.substr(sign + n));
+    }
+    if (format.substr(0, 2) == "%u") {
+        const size_t n = digits(text, false);
+        return n > 0 && matches(format.substr(2), text.substr(n));
+    }
+    return !text.empty() && format[0] == text[0] && matches(format.substr(1), text.substr(1));
+}
+
+// A line as the library must deliver it: a known level, terminated where its length says, and one of the
+// library's lines (the start line is the one line logged through a bare "%s").
+inline bool is_valid(int32_t level, const char *text, uint64_t length) {
+    if (level < 1 || level > 3 || text == nullptr || length == 0 || length > 1022) return false;
+    if (std::strlen(text) != length) return false;
+    const std::string_view line(text, length);
+    if (line == "WgcCaptureSession::Start") return true;
+    for (const char *format : kFormats)
+        if (matches(format, line)) return true;
+    return false;
+}
+
+}  // namespace known_lines

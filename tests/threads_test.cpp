@@ -1,0 +1,130 @@
+// Several sessions, each started and polled on a thread of its own while a compositor thread presents to
+// their windows, and a logger that is replaced and removed while they log. Run under ThreadSanitizer in CI.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "known_lines.h"
+#include "session_harness.h"
+
+namespace {
+
+constexpr int kSessions = 4;
+constexpr int kLoggers = 3;
+constexpr int kSwaps = 24;
+constexpr int kMinimumPolls = 50;
+
+// What one registered logger received; each logger is a function of its own so that lines can be told apart.
+struct Received {
+    std::atomic<uint64_t> switch_lines{0};  // "Set dirtyRect ..." lines
+    std::atomic<uint64_t> lines{0};
+    std::atomic<uint64_t> bad_lines{0};
+};
+Received received[kLoggers];
+
+template <int Index>
+void logger(int32_t level, const char *text, uint64_t length) {
+    Received &r = received[Index];
+    r.lines.fetch_add(1);
+    if (!known_lines::is_valid(level, text, length)) r.bad_lines.fetch_add(1);
+    if (std::string_view(text, length).starts_with("Set dirtyRect ")) r.switch_lines.fetch_add(1);
+}
+constexpr wgc_log_callback kLoggerFunctions[kLoggers] = {&logger<0>, &logger<1>, &logger<2>};
+
+uint64_t switch_lines_received() {
+    uint64_t sum = 0;
+    for (const Received &r : received) sum += r.switch_lines.load();
+    return sum;
+}
+
+class Threads : public EmuTest {
+protected:
+    void SetUp() override {
+        EmuTest::SetUp();
+        for (Received &r : received) r.switch_lines = r.lines = r.bad_lines = 0;
+    }
+    void TearDown() override {
+        wgc_register_logger(nullptr);
+        EmuTest::TearDown();
+    }
+
+    // Runs the sessions while the logger rotates through `rotation` (null: logging off) `kSwaps` times. Before
+    // each swap, the lines counted as produced advance by twice the number of threads: at most one line per
+    // thread was formatted before the previous swap and counted after it, so every logger in the rotation
+    // receives lines however the threads are scheduled.
+    void run(const std::vector<wgc_log_callback> &rotation) {
+        wgc_register_logger(rotation[0]);
+        std::vector<HWND> windows;
+        for (int i = 0; i < kSessions; ++i) windows.push_back(corvo_emu_create_window(96 + 40 * i, 64 + 24 * i));
+
+        std::atomic<bool> stop{false};
+        std::atomic<int> running{kSessions};
+        // Presents to a window once its host has polled since the last present, as a display paces frames; an
+        // unpaced stream could keep a slow poll dispatching for ever.
+        std::atomic<int> polls[kSessions] = {};
+        std::thread compositor([&] {
+            uint32_t color = 0;
+            int presented_at[kSessions] = {};
+            for (std::fill_n(presented_at, kSessions, -1); running.load() > 0; std::this_thread::yield())
+                for (int i = 0; i < kSessions; ++i) {
+                    if (polls[i].load() == presented_at[i]) continue;
+                    presented_at[i] = polls[i].load();
+                    ++color;
+                    corvo_emu_fill(windows[size_t(i)], int32_t(color % 64), 0, 16, 16, 0xFF000000u | color);
+                    corvo_emu_present(windows[size_t(i)]);
+                }
+        });
+        std::vector<std::thread> hosts;
+        for (int i = 0; i < kSessions; ++i)
+            hosts.emplace_back([&, i] {
+                wgc_session session = wgc_session_create(windows[size_t(i)]);
+                if (i % 2) wgc_set_capture_to_texture(session, 1);
+                if (wgc_session_start(session) != 1) failures.fetch_add(1);
+                for (int n = 0; n < kMinimumPolls || !stop.load(); ++n) {
+                    wgc_set_dirty_rect(session, static_cast<uint8_t>(n % 2));
+                    switch_lines_produced.fetch_add(1);
+                    const Poll p = poll(session);
+                    polls[i].fetch_add(1);
+                    if (p.ok && i % 2) static_cast<ID3D11Texture2D *>(p.frame)->Release();
+                    const float ratio = wgc_get_update_ratio(session);
+                    if (!(ratio >= 0.0f && ratio <= 1.0f)) failures.fetch_add(1);
+                }
+                wgc_session_destroy(session);
+                running.fetch_sub(1);
+            });
+
+        for (int swap = 1; swap <= kSwaps; ++swap) {
+            const uint64_t produced = switch_lines_produced.load();
+            while (switch_lines_produced.load() < produced + 2 * kSessions) std::this_thread::yield();
+            wgc_register_logger(rotation[size_t(swap) % rotation.size()]);
+        }
+        stop = true;
+        for (std::thread &host : hosts) host.join();
+        compositor.join();
+        for (HWND window : windows) corvo_emu_close(window);
+        EXPECT_EQ(failures.load(), 0);
+        for (const Received &r : received) EXPECT_EQ(r.bad_lines.load(), 0u);
+    }
+
+    std::atomic<uint64_t> switch_lines_produced{0};
+    std::atomic<int> failures{0};
+};
+
+TEST_F(Threads, EveryLineReachesTheLoggerBeingReplacedOrItsSuccessor) {
+    run({kLoggerFunctions[0], kLoggerFunctions[1], kLoggerFunctions[2]});
+    // A logger was registered all along, so not one line is lost, and each logger got its turn.
+    EXPECT_EQ(switch_lines_received(), switch_lines_produced.load());
+    for (const Received &r : received) EXPECT_GT(r.switch_lines.load(), 0u);
+}
+
+TEST_F(Threads, RemovingTheLoggerWhileSessionsLogDropsLinesButNeverTearsThem) {
+    run({kLoggerFunctions[0], nullptr, kLoggerFunctions[1], nullptr});
+    EXPECT_LE(switch_lines_received(), switch_lines_produced.load());
+    EXPECT_GT(received[0].lines.load() + received[1].lines.load(), 0u);
+    EXPECT_EQ(received[2].lines.load(), 0u);  // never registered
+}
+
+}  // namespace
