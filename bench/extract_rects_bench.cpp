@@ -20,7 +20,7 @@ void BM_ExtractRects(benchmark::State &state, Pattern pattern, uint32_t width, u
 
     std::vector<corvo::DirtyRect> rects;
     for (auto _ : state) {
-        const uint32_t area = corvo::extract_rects(mask.data(), rows, words_per_row, width, height, rects);
+        const uint64_t area = corvo::extract_rects(mask.data(), rows, words_per_row, width, height, rects);
         benchmark::DoNotOptimize(area);
         benchmark::DoNotOptimize(rects.data());
     }

@@ -1,10 +1,17 @@
-// Change detection on the GPU: compares each tested frame with the previous one in cells of 32 x 32 pixels
-// and reads back one bit per cell.
+// Change detection on the GPU, in cells of 32 x 32 pixels.
+//
+// The detector keeps two picture textures that take turns: one holds the picture the host holds (the
+// accepted picture), the other receives each new picture. detect() copies the new picture there (its one
+// whole-picture copy), compares it with the accepted one and says what changed; it never moves the history.
+// Once the host's copy shows the new picture, accept() makes it the one to compare with; forget() drops the
+// history when the host's copy stops matching it (another output, detection switched off), so that the next
+// picture is wholly new. Sizes, resizing and the ratio policy live here, behind that one call.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
+#include "diff/detection.h"
 #include "diff/dirty_rect.h"
 #include "platform/com_ptr.h"
 #include "platform/graphics.h"
@@ -14,49 +21,49 @@ namespace corvo {
 class DiffDetector {
 public:
     // Keeps the device and its immediate context and creates the three kernels; false when either is missing
-    // or a kernel cannot be created.
+    // or a kernel cannot be created, and then every picture is wholly new.
     bool init(ComPtr<ID3D11Device> device, ComPtr<ID3D11DeviceContext> context) noexcept;
-    bool size_changed(uint32_t width, uint32_t height) const noexcept;
-    // Re-creates every size-dependent resource for frames of this description. On failure nothing
-    // size-dependent is kept and the stored size is cleared, so the next frame tries again.
-    bool resize(const D3D11_TEXTURE2D_DESC &desc) noexcept;
-    // One pass over the frame against the previous one: on true, `rects_out` holds the changed rectangles
-    // (its old contents become the working list) and `ratio_out` the changed share.
-    bool detect(ID3D11Texture2D *frame, std::vector<DirtyRect> *rects_out, float *ratio_out) noexcept;
-    void store_previous(ID3D11Texture2D *frame) noexcept;
-    // Zeroes the stored size, clears the context's bindings and releases every object.
+    // Compares the top-left width x height pixels of `frame` (the picture) with the accepted picture.
+    Detection detect(ID3D11Texture2D *frame, uint32_t width, uint32_t height) noexcept;
+    // The texture that holds the picture of the last detect (top-left), or null when it could not be copied.
+    ID3D11Texture2D *picture() const noexcept { return detected ? pictures[1 - accepted].get() : nullptr; }
+    // The host's copy now shows the picture of the last detect.
+    void accept() noexcept;
+    void forget() noexcept { has_accepted = detected = false; }
+    // Clears the context's bindings and releases every object.
     void shutdown() noexcept;
 
 private:
-    bool create_sized_resources(const D3D11_TEXTURE2D_DESC &desc) noexcept;
+    bool resize(const D3D11_TEXTURE2D_DESC &frame, uint32_t width, uint32_t height) noexcept;
+    bool create_sized_resources(const D3D11_TEXTURE2D_DESC &frame) noexcept;
     void release_sized_resources() noexcept;
     void run_kernels() noexcept;
     // Reads the mask back into `rects`; false when it cannot be read.
-    bool extract(uint32_t width, uint32_t height, uint32_t *changed_area) noexcept;
+    bool extract(uint64_t *changed_area) noexcept;
 
-
-    uint32_t stored_width = 0;
+    uint32_t stored_width = 0;  // the picture size the sized resources are made for; 0 while there are none
     uint32_t stored_height = 0;
     uint32_t cell_rows = 0;
     uint32_t result_words = 0;
-    uint32_t row_words = 0;  // words per row of cells: 4, more for frames wider than 4096 pixels
+    uint32_t row_words = 0;  // words per row of cells: 4, more for pictures wider than 4096 pixels
+    int accepted = 0;        // index in `pictures` of the accepted picture; the other receives new pictures
+    bool has_accepted = false;
+    bool detected = false;  // the last detect copied its picture
     std::vector<DirtyRect> rects;
     ComPtr<ID3D11Device> device;
     ComPtr<ID3D11DeviceContext> context;
-    ComPtr<ID3D11Buffer> result_buffer;
-    ComPtr<ID3D11Buffer> result_readback;
-    ComPtr<ID3D11UnorderedAccessView> result_uav;
     ComPtr<ID3D11ComputeShader> cells_kernel;
     ComPtr<ID3D11ComputeShader> pack_kernel;
     ComPtr<ID3D11ComputeShader> clear_kernel;
-    ComPtr<ID3D11Texture2D> previous_frame;
-    ComPtr<ID3D11ShaderResourceView> previous_srv;
-    ComPtr<ID3D11Texture2D> current_frame;
-    ComPtr<ID3D11ShaderResourceView> current_srv;
-    ComPtr<ID3D11Buffer> pack_info;
+    ComPtr<ID3D11Texture2D> pictures[2];
+    ComPtr<ID3D11ShaderResourceView> picture_views[2];
     ComPtr<ID3D11Buffer> cell_info;
     ComPtr<ID3D11Texture2D> cell_texture;
     ComPtr<ID3D11UnorderedAccessView> cell_uav;
+    ComPtr<ID3D11Buffer> pack_info;
+    ComPtr<ID3D11Buffer> result_buffer;
+    ComPtr<ID3D11Buffer> result_readback;
+    ComPtr<ID3D11UnorderedAccessView> result_uav;
 };
 
 }  // namespace corvo

@@ -26,6 +26,7 @@ void WgcCaptureSession::Stop() noexcept {
     log_message(kLogInfo, "Try to exit wgc thread");
     frame_arrived_revoker.revoke();
     closed_revoker.revoke();
+    waiting_frame = {};
     try {
         if (frame_pool) frame_pool.Close();
         if (capture_session) capture_session.Close();
@@ -40,9 +41,8 @@ void WgcCaptureSession::Stop() noexcept {
 }
 
 void WgcCaptureSession::release_all() noexcept {
-    frame_buffer.reset();
-    frame_buffer_size = 0;
-    staging_texture.reset();
+    cpu_output.reset();
+    texture_output.reset();
     detector.shutdown();
 }
 

@@ -4,16 +4,19 @@
 
 #include <atomic>
 #include <cstdint>
-#include <vector>
 
 #include "diff/diff_detector.h"
-#include "diff/dirty_rect.h"
 #include "platform/capture.h"
 #include "platform/com_ptr.h"
-#include "platform/frame_memory.h"
 #include "platform/graphics.h"
+#include "session/cpu_output.h"
+#include "session/texture_output.h"
 
 namespace corvo {
+
+// What the frame pool is created and recreated with: BGRA pixels, two buffers.
+inline constexpr int32_t kPixelFormat = DXGI_FORMAT_B8G8R8A8_UNORM;
+inline constexpr int32_t kFrameBufferCount = 2;
 
 // Initialises COM for the process once, on the first call that succeeds. False when COM cannot be used.
 bool ensure_com_initialized() noexcept;
@@ -42,18 +45,19 @@ public:
     void set_capture_to_texture(uint8_t on) noexcept { capture_to_texture = on; }
 
 private:
+    // Which output the detector's history describes.
+    enum class Output { kNone, kCpu, kTexture };
+
     void release_all() noexcept;
     bool start_pipeline() noexcept;
 
-    // The frame path; runs on the start thread inside its message dispatching. A platform error leaves it
-    // for the event delegate to catch.
+    // The FrameArrived handler; runs on the start thread inside its message dispatching. It keeps only the
+    // newest frame, which the poll reads after dispatching. A platform error leaves it for the event delegate.
     void on_frame_arrived();
-    void recreate_pool_if_resized(platform::SizeInt32 content);
-    bool read_back_frame(platform::SizeInt32 content, ID3D11Texture2D *texture);
-    bool copy_through_staging(platform::SizeInt32 content, ID3D11Texture2D *texture);
-    void copy_to_frame_texture(ID3D11Texture2D *texture);
-    // Makes the buffer fit a picture of that size and records the size; false when it cannot.
-    bool fit_frame_buffer(uint32_t width, uint32_t height);
+    // Reads the waiting frame, if any, into the active output.
+    void take_waiting_frame() noexcept;
+    void read_frame(const platform::Direct3D11CaptureFrame &frame);
+    void recreate_pool_if_resized(platform::SizeInt32 content) noexcept;
     // True when hr says the device is gone; the first time, ends the capture with a log line.
     bool note_device_lost(HRESULT hr) noexcept;
 
@@ -62,36 +66,28 @@ private:
     ComPtr<IDXGIFactory1> dxgi_factory;
     ComPtr<IDXGIAdapter1> adapter;
     platform::GraphicsCaptureItem capture_item;
-    platform::Direct3DDevice winrt_device;
+    platform::Direct3DDevice winrt_device;  // the device as the capture service takes it
     ComPtr<ID3D11DeviceContext> d3d_context;
-    ComPtr<ID3D11Texture2D> staging_texture;
-    D3D11_TEXTURE2D_DESC frame_texture_desc{};
-    ComPtr<ID3D11Texture2D> frame_texture;
+    CpuOutput cpu_output;          // what the poll hands out in buffer mode
+    TextureOutput texture_output;  // what the poll hands out in texture mode
     platform::Direct3D11CaptureFramePool frame_pool;
     platform::GraphicsCaptureSession capture_session;
-    platform::SizeInt32 content_size{};
+    platform::SizeInt32 content_size{};  // the size the pool was last created or recreated with
+    platform::SizeInt32 failed_recreate{};  // the last size a Recreate failed for, logged once
     platform::EventRegistration closed_revoker;
     platform::EventRegistration frame_arrived_revoker;
+    platform::Direct3D11CaptureFrame waiting_frame;  // the newest frame not yet read; holds one pool buffer
     platform::DispatcherQueueController dispatcher_controller;
     std::atomic<uint8_t> started{0};
     DiffDetector detector;
     HWND target_window = nullptr;
     HMONITOR target_monitor = nullptr;
-    int32_t copy_mode = 2;
-    std::vector<DirtyRect> dirty_rects;
-    platform::FrameBuffer frame_buffer;
-    uint64_t frame_buffer_size = 0;
-    uint32_t frame_width = 0;
-    uint32_t frame_height = 0;
-    float update_ratio = 0.0f;
+    float update_ratio = 0.0f;  // what wgc_get_update_ratio reads and resets
     uint8_t cursor_enabled = 0;
     uint8_t capture_to_texture = 0;
     std::atomic<uint8_t> dirty_rect_enabled{0};
     uint8_t border_shown = 0;
-    uint8_t frame_pending = 0;
-    // The size of the picture the buffer holds, which texture mode does not change.
-    uint32_t buffer_width = 0;
-    uint32_t buffer_height = 0;
+    Output history_output = Output::kNone;
     // The device was removed or reset: the frame path no longer uses it.
     bool device_lost = false;
 };

@@ -9,8 +9,6 @@ namespace corvo {
 namespace {
 
 constexpr UINT kPreferredVendorId = 0x10DE;
-constexpr int32_t kPixelFormat = DXGI_FORMAT_B8G8R8A8_UNORM;
-constexpr int32_t kFrameBufferCount = 2;
 
 unsigned hex(HRESULT hr) { return static_cast<unsigned>(hr); }
 

@@ -27,7 +27,7 @@ using corvo::DirtyRect;
 // A 1920 x 1080 frame: 34 rows of cells, four words per row, cell columns 0 to 59.
 class Extract1080 : public ::testing::Test {
 protected:
-    uint32_t extract() { return corvo::extract_rects(mask.data(), 34, 4, 1920, 1080, rects); }
+    uint64_t extract() { return corvo::extract_rects(mask.data(), 34, 4, 1920, 1080, rects); }
     uint32_t &word(uint32_t row, uint32_t j) { return mask[row * 4 + j]; }
 
     std::vector<uint32_t> mask = std::vector<uint32_t>(34 * 4, 0);
@@ -74,20 +74,20 @@ TEST_F(Extract1080, AlternatingBitsGiveSixteenRectangles) {
     for (uint32_t k = 0; k < 16; ++k) EXPECT_EQ(rects[k], (DirtyRect{64 * k, 0, 0, 64 * k + 32, 32, 0}));
 }
 
-TEST_F(Extract1080, BottomRowStopsOnePixelAboveTheEdge) {
+TEST_F(Extract1080, BottomRowEndsAtTheEdge) {
     word(33, 0) = 0x00000001;
-    EXPECT_EQ(extract(), 736u);
-    EXPECT_EQ(rects, (std::vector<DirtyRect>{{0, 1056, 0, 32, 1079, 0}}));
+    EXPECT_EQ(extract(), 768u);  // the 24 rows of the last cell row inside the frame
+    EXPECT_EQ(rects, (std::vector<DirtyRect>{{0, 1056, 0, 32, 1080, 0}}));
 }
 
-TEST_F(Extract1080, RightmostCellsStopOnePixelLeftOfTheEdge) {
+TEST_F(Extract1080, RightmostCellsEndAtTheEdge) {
     word(0, 1) = 1u << 27;  // cell column 59
-    EXPECT_EQ(extract(), 992u);
-    EXPECT_EQ(rects, (std::vector<DirtyRect>{{1888, 0, 0, 1919, 32, 0}}));
+    EXPECT_EQ(extract(), 1024u);
+    EXPECT_EQ(rects, (std::vector<DirtyRect>{{1888, 0, 0, 1920, 32, 0}}));
 
     word(0, 1) = 0xFE000000;  // columns 57 to 63: the run starts inside the frame
     extract();
-    EXPECT_EQ(rects, (std::vector<DirtyRect>{{1824, 0, 0, 1919, 32, 0}}));
+    EXPECT_EQ(rects, (std::vector<DirtyRect>{{1824, 0, 0, 1920, 32, 0}}));
 }
 
 TEST_F(Extract1080, CellsRightOfTheFrameGiveNothing) {
@@ -98,29 +98,33 @@ TEST_F(Extract1080, CellsRightOfTheFrameGiveNothing) {
     EXPECT_TRUE(rects.empty());
 }
 
-TEST_F(Extract1080, FullMaskCoversAllButTheLastColumnAndRow) {
+TEST_F(Extract1080, FullMaskCoversTheWholeFrame) {
     for (uint32_t r = 0; r < 34; ++r) {
         word(r, 0) = 0xFFFFFFFF;
         word(r, 1) = 0x0FFFFFFF;
     }
-    const uint32_t area = extract();
-    EXPECT_EQ(area, 2070601u);  // 1919 x 1079
+    const uint64_t area = extract();
+    EXPECT_EQ(area, 1920u * 1080u);
     ASSERT_EQ(rects.size(), 68u);
     for (uint32_t r = 0; r < 34; ++r) {
-        const uint32_t bottom = r == 33 ? 1079 : 32 * r + 32;
+        const uint32_t bottom = r == 33 ? 1080 : 32 * r + 32;
         EXPECT_EQ(rects[2 * r], (DirtyRect{0, 32 * r, 0, 1024, bottom, 0}));
-        EXPECT_EQ(rects[2 * r + 1], (DirtyRect{1024, 32 * r, 0, 1919, bottom, 0}));
+        EXPECT_EQ(rects[2 * r + 1], (DirtyRect{1024, 32 * r, 0, 1920, bottom, 0}));
     }
-    EXPECT_EQ(corvo::update_ratio_of(area, 1920, 1080), 0.99855369f);
+    EXPECT_EQ(corvo::update_ratio_of(area, 1920, 1080), 1.0f);
 }
 
 TEST(ExtractRects, SingleCellFrame) {
     const uint32_t mask[4] = {1, 0, 0, 0};
     std::vector<DirtyRect> rects;
-    const uint32_t area = corvo::extract_rects(mask, 1, 4, 32, 32, rects);
-    EXPECT_EQ(area, 961u);
-    EXPECT_EQ(rects, (std::vector<DirtyRect>{{0, 0, 0, 31, 31, 0}}));
-    EXPECT_EQ(corvo::update_ratio_of(area, 32, 32), 961.0f / 1024.0f);
+    const uint64_t area = corvo::extract_rects(mask, 1, 4, 32, 32, rects);
+    EXPECT_EQ(area, 1024u);
+    EXPECT_EQ(rects, (std::vector<DirtyRect>{{0, 0, 0, 32, 32, 0}}));
+    EXPECT_EQ(corvo::update_ratio_of(area, 32, 32), 1.0f);
+
+    // A one-pixel frame is one whole cell.
+    EXPECT_EQ(corvo::extract_rects(mask, 1, 4, 1, 1, rects), 1u);
+    EXPECT_EQ(rects, (std::vector<DirtyRect>{{0, 0, 0, 1, 1, 0}}));
 }
 
 TEST(ExtractRects, RowsBelowTheFrameGiveNothing) {
@@ -139,9 +143,9 @@ TEST(ExtractRects, WideFrameReportsCellsBeyond4096) {
     mask[134 * words_per_row + 7] = 1u << 15;  // last row, cell column 239: the bottom-right cell
     mask[134 * words_per_row + 7] |= 1u << 16;  // cell column 240 lies right of the frame
     std::vector<DirtyRect> rects;
-    const uint32_t area = corvo::extract_rects(mask.data(), 135, words_per_row, 7680, 4320, rects);
-    EXPECT_EQ(rects, (std::vector<DirtyRect>{{4192, 32, 0, 4224, 64, 0}, {7648, 4288, 0, 7679, 4319, 0}}));
-    EXPECT_EQ(area, 1024u + 31 * 31);
+    const uint64_t area = corvo::extract_rects(mask.data(), 135, words_per_row, 7680, 4320, rects);
+    EXPECT_EQ(rects, (std::vector<DirtyRect>{{4192, 32, 0, 4224, 64, 0}, {7648, 4288, 0, 7680, 4320, 0}}));
+    EXPECT_EQ(area, 2048u);
 }
 
 TEST(ExtractRects, KeepsTheListsCapacity) {

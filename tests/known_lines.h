@@ -23,6 +23,7 @@ inline constexpr const char *kFormats[] = {
     "Failed to create d3d11 device,hr:%08x",
     "Failed to create dispatcher queue controller, hr:%08x",
     "Failed to create dxgi factory1, hr:%08x",
+    "Failed to recreate the frame pool at %ldx%ld, hr:%08x",
     "Failed to find any adapter to create d3d11 device",
     "Failed to get IGraphicsCaptureItemInterop, hr:%08x",
     "Failed to initialize COM, hr:%08x",

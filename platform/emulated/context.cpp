@@ -135,6 +135,36 @@ void Context::CopyResource(ID3D11Resource *destination, ID3D11Resource *source) 
     const Memory &from = memory_of(source);
     if (to.usage == D3D11_USAGE_IMMUTABLE || to.mapped || from.mapped) return;
     std::copy(from.bytes.begin(), from.bytes.end(), to.bytes.begin());
+    const Texture *texture = texture_of(source);
+    add_count("bytes_copied", texture ? int64_t{texture->desc.Width} * texture->desc.Height *
+                                            format_size(texture->desc.Format)
+                                      : int64_t{buffer_of(source)->desc.ByteWidth});
+}
+
+void Context::CopySubresourceRegion(ID3D11Resource *destination, UINT destination_subresource, UINT x, UINT y,
+                                    UINT z, ID3D11Resource *source, UINT source_subresource, const D3D11_BOX *box) {
+    if (FAILED(call("CopySubresourceRegion")) || device_.removed()) return;
+    Texture *to = destination ? texture_of(destination) : nullptr;
+    const Texture *from = source ? texture_of(source) : nullptr;
+    // Texture regions of one format, subresource 0, inside both textures; the runtime drops anything else.
+    if (!to || !from || to == from || destination_subresource != 0 || source_subresource != 0 || z != 0 ||
+        to->desc.Format != from->desc.Format)
+        return;
+    const D3D11_BOX whole{0, 0, 0, from->desc.Width, from->desc.Height, 1};
+    const D3D11_BOX &region = box ? *box : whole;
+    if (region.left >= region.right || region.top >= region.bottom || region.front != 0 || region.back != 1 ||
+        region.right > from->desc.Width || region.bottom > from->desc.Height)
+        return;
+    const uint32_t width = region.right - region.left, height = region.bottom - region.top;
+    if (x > to->desc.Width || width > to->desc.Width - x || y > to->desc.Height || height > to->desc.Height - y)
+        return;
+    if (to->memory.usage == D3D11_USAGE_IMMUTABLE || to->memory.mapped || from->memory.mapped) return;
+    const size_t pixel = format_size(from->desc.Format), row_bytes = width * pixel;
+    for (uint32_t row = 0; row < height; ++row)
+        std::copy_n(from->memory.bytes.data() + (region.top + row) * size_t{from->memory.row_pitch} +
+                        region.left * pixel,
+                    row_bytes, to->memory.bytes.data() + (y + row) * size_t{to->memory.row_pitch} + x * pixel);
+    add_count("bytes_copied", int64_t(row_bytes) * height);
 }
 
 HRESULT Context::Map(ID3D11Resource *resource, UINT subresource, D3D11_MAP type, UINT flags,

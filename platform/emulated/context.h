@@ -30,6 +30,9 @@ public:
                                                      const UINT *initial_counts) override;
     void STDMETHODCALLTYPE Dispatch(UINT x, UINT y, UINT z) override;
     void STDMETHODCALLTYPE CopyResource(ID3D11Resource *destination, ID3D11Resource *source) override;
+    void STDMETHODCALLTYPE CopySubresourceRegion(ID3D11Resource *destination, UINT destination_subresource, UINT x,
+                                                 UINT y, UINT z, ID3D11Resource *source, UINT source_subresource,
+                                                 const D3D11_BOX *box) override;
     HRESULT STDMETHODCALLTYPE Map(ID3D11Resource *resource, UINT subresource, D3D11_MAP type, UINT flags,
                                   D3D11_MAPPED_SUBRESOURCE *mapped) override;
     void STDMETHODCALLTYPE Unmap(ID3D11Resource *resource, UINT subresource) override;

@@ -29,7 +29,7 @@ uint32_t take32(const uint8_t *&data, size_t &size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    // Frame sizes up to 2^20 pixels keep the covered area within the 32-bit changed area.
+    // Frame sizes up to 2^20 pixels a side.
     const uint32_t width = take32(data, size) & 0xFFFFF;
     const uint32_t height = take32(data, size) & 0xFFFFF;
     const uint32_t words_per_row = 1 + take32(data, size) % 8;
@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!words.empty()) std::memcpy(words.data(), data, words.size() * 4);
 
     std::vector<corvo::DirtyRect> rects(3, corvo::DirtyRect{7, 7, 7, 7, 7, 7});  // must be emptied first
-    const uint32_t area = corvo::extract_rects(words.data(), rows, words_per_row, width, height, rects);
+    const uint64_t area = corvo::extract_rects(words.data(), rows, words_per_row, width, height, rects);
 
     uint64_t sum = 0;
     for (size_t i = 0; i < rects.size(); ++i) {
@@ -47,6 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         require(r.left <= r.right && r.right <= width && r.top <= r.bottom && r.bottom <= height,
                 "inside the frame");
         require(r.left < width && r.top < height, "starts inside the frame");
+        require(r.left < r.right && r.top < r.bottom, "covers at least one pixel");
         require(r.top % 32 == 0 && r.left % 32 == 0 && r.bottom - r.top <= 32, "one row of cells");
         const uint32_t cell_row = r.top / 32;
         const uint32_t first_cell = r.left / 32;

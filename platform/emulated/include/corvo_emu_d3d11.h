@@ -197,6 +197,16 @@ struct D3D11_SUBRESOURCE_DATA {
     UINT SysMemSlicePitch;
 };
 
+// A region of a subresource: left, top and front inclusive, right, bottom and back exclusive.
+struct D3D11_BOX {
+    UINT left;
+    UINT top;
+    UINT front;
+    UINT right;
+    UINT bottom;
+    UINT back;
+};
+
 struct D3D11_MAPPED_SUBRESOURCE {
     void *pData;
     UINT RowPitch;
@@ -353,6 +363,9 @@ struct ID3D11DeviceContext : ID3D11DeviceChild {
                                                              const UINT *initial_counts) = 0;
     virtual void STDMETHODCALLTYPE Dispatch(UINT x, UINT y, UINT z) = 0;
     virtual void STDMETHODCALLTYPE CopyResource(ID3D11Resource *destination, ID3D11Resource *source) = 0;
+    virtual void STDMETHODCALLTYPE CopySubresourceRegion(ID3D11Resource *destination, UINT destination_subresource,
+                                                         UINT x, UINT y, UINT z, ID3D11Resource *source,
+                                                         UINT source_subresource, const D3D11_BOX *box) = 0;
     virtual HRESULT STDMETHODCALLTYPE Map(ID3D11Resource *resource, UINT subresource, D3D11_MAP type, UINT flags,
                                           D3D11_MAPPED_SUBRESOURCE *mapped) = 0;
     virtual void STDMETHODCALLTYPE Unmap(ID3D11Resource *resource, UINT subresource) = 0;

@@ -1,0 +1,60 @@
+// Small helpers over the immediate context shared by the detector and the session's outputs.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/graphics.h"
+
+namespace corvo {
+
+// A read mapping of subresource 0, unmapped on scope exit.
+class Mapping {
+public:
+    explicit Mapping(ID3D11DeviceContext *context) noexcept : context_(context) {}
+    Mapping(const Mapping &) = delete;
+    Mapping &operator=(const Mapping &) = delete;
+    ~Mapping() {
+        if (mapped_) context_->Unmap(mapped_, 0);
+    }
+    // Maps for reading; a success without a data pointer counts as E_POINTER.
+    HRESULT map(ID3D11Resource *resource) noexcept {
+        HRESULT hr = context_->Map(resource, 0, D3D11_MAP_READ, 0, &data);
+        if (SUCCEEDED(hr)) mapped_ = resource;
+        if (SUCCEEDED(hr) && !data.pData) hr = E_POINTER;
+        return hr;
+    }
+    const uint8_t *bytes() const noexcept { return static_cast<const uint8_t *>(data.pData); }
+    D3D11_MAPPED_SUBRESOURCE data{};
+
+private:
+    ID3D11DeviceContext *context_;
+    ID3D11Resource *mapped_ = nullptr;
+};
+
+// Copies the top-left width x height pixels of `source` to the top-left of `destination`: one whole-resource copy
+// when both textures have that size and layout, else a region copy.
+inline void copy_picture(ID3D11DeviceContext *context, ID3D11Texture2D *destination, ID3D11Texture2D *source,
+                         uint32_t width, uint32_t height) noexcept {
+    D3D11_TEXTURE2D_DESC to, from;
+    destination->GetDesc(&to);
+    source->GetDesc(&from);
+    const bool same = to.Width == width && to.Height == height && from.Width == width && from.Height == height &&
+                      to.MipLevels == from.MipLevels && to.ArraySize == from.ArraySize &&
+                      to.SampleDesc.Count == from.SampleDesc.Count && to.SampleDesc.Quality == from.SampleDesc.Quality;
+    if (same) {
+        context->CopyResource(destination, source);
+        return;
+    }
+    const D3D11_BOX box{0, 0, 0, width, height, 1};
+    context->CopySubresourceRegion(destination, 0, 0, 0, 0, source, 0, &box);
+}
+
+// One region copy of `source` pixels [left, right) x [top, bottom) to (x, y) of `destination`.
+inline void copy_region(ID3D11DeviceContext *context, ID3D11Texture2D *destination, uint32_t x, uint32_t y,
+                        ID3D11Texture2D *source, uint32_t left, uint32_t top, uint32_t right,
+                        uint32_t bottom) noexcept {
+    const D3D11_BOX box{left, top, 0, right, bottom, 1};
+    context->CopySubresourceRegion(destination, 0, x, y, 0, source, 0, &box);
+}
+
+}  // namespace corvo

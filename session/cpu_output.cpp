@@ -1,0 +1,177 @@
+// Read-back into the CPU buffer: whole pictures through the staging texture (or, when that cannot be used, a
+// mapping of the picture's own texture), changed cells through the patch texture.
+#include "session/cpu_output.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "diff/gpu_access.h"
+#include "session/frame_buffer.h"
+#include "session/row_copy.h"
+
+namespace corvo {
+namespace {
+
+// The patch texture is kPatchWidth pixels wide and holds rows of patches 32 pixels high, at most
+// kMaxPatchRows of them (2 MB); a change that needs more is read back whole.
+constexpr uint32_t kPatchWidth = 512;
+constexpr uint32_t kPatchHeight = 32;
+constexpr uint32_t kMaxPatchRows = 128;
+
+D3D11_TEXTURE2D_DESC staging_desc(uint32_t width, uint32_t height, const D3D11_TEXTURE2D_DESC &like) {
+    D3D11_TEXTURE2D_DESC desc{};
+    desc.Width = width;
+    desc.Height = height;
+    desc.MipLevels = 1;
+    desc.ArraySize = 1;
+    desc.Format = like.Format;
+    desc.SampleDesc = like.SampleDesc;
+    desc.Usage = D3D11_USAGE_STAGING;
+    desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+    return desc;
+}
+
+bool fits(ID3D11Texture2D *texture, uint32_t width, uint32_t height, DXGI_FORMAT format) {
+    D3D11_TEXTURE2D_DESC desc;
+    texture->GetDesc(&desc);
+    return desc.Width == width && desc.Height == height && desc.Format == format;
+}
+
+}  // namespace
+
+HRESULT CpuOutput::update(ID3D11Device *device, ID3D11DeviceContext *context, ID3D11Texture2D *source,
+                          uint32_t width, uint32_t height, const Detection &detection) noexcept {
+    // A comparison says something about the buffer only while it holds a picture of this size.
+    const bool compared = pixels() && width == width_ && height == height_;
+    if (compared && detection.change == Change::kUnchanged) return S_OK;
+    HRESULT hr = S_OK;
+    if (compared && detection.change == Change::kChanged && copy_changed(device, context, source, detection, &hr))
+        return hr;
+    return copy_whole(device, context, source, width, height);
+}
+
+void CpuOutput::reset() noexcept {
+    layout.clear();
+    patches.reset();
+    patch_rows = 0;
+    staging.reset();
+    buffer.reset();
+    buffer_capacity = 0;
+    width_ = height_ = 0;
+}
+
+bool CpuOutput::fit_buffer(uint32_t width, uint32_t height) noexcept {
+    if (ensure_frame_buffer(buffer, buffer_capacity, width, height) && buffer) return true;
+    width_ = height_ = 0;
+    return false;
+}
+
+HRESULT CpuOutput::copy_whole(ID3D11Device *device, ID3D11DeviceContext *context, ID3D11Texture2D *source,
+                              uint32_t width, uint32_t height) noexcept {
+    D3D11_TEXTURE2D_DESC desc;
+    source->GetDesc(&desc);
+    if (staging && !fits(staging.get(), width, height, desc.Format)) staging.reset();
+    if (!staging) {
+        const D3D11_TEXTURE2D_DESC staging_description = staging_desc(width, height, desc);
+        if (FAILED(device->CreateTexture2D(&staging_description, nullptr, staging.put()))) {
+            staging.reset();
+            return copy_without_staging(context, source, width, height);
+        }
+    }
+    copy_picture(context, staging.get(), source, width, height);
+    Mapping mapping(context);
+    if (FAILED(mapping.map(staging.get()))) return copy_without_staging(context, source, width, height);
+    if (!fit_buffer(width, height)) return E_OUTOFMEMORY;
+    copy_rows(buffer.get(), mapping.bytes(), mapping.data.RowPitch, width, height);
+    width_ = width;
+    height_ = height;
+    return S_OK;
+}
+
+HRESULT CpuOutput::copy_without_staging(ID3D11DeviceContext *context, ID3D11Texture2D *source, uint32_t width,
+                                        uint32_t height) noexcept {
+    // The source itself when the CPU may read it, else a one-shot staging copy of it.
+    ComPtr<ID3D11Texture2D> one_shot;  // outlives the mapping of it
+    Mapping mapping(context);
+    HRESULT hr = mapping.map(source);
+    if (hr == E_INVALIDARG) {
+        D3D11_TEXTURE2D_DESC desc;
+        source->GetDesc(&desc);
+        desc.Usage = D3D11_USAGE_STAGING;
+        desc.BindFlags = 0;
+        desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+        desc.MiscFlags = 0;
+        ComPtr<ID3D11Device> device;
+        source->GetDevice(device.put());
+        hr = device ? device->CreateTexture2D(&desc, nullptr, one_shot.put()) : E_POINTER;
+        if (FAILED(hr)) return hr;
+        context->CopyResource(one_shot.get(), source);
+        hr = mapping.map(one_shot.get());
+    }
+    if (FAILED(hr)) return hr;
+    if (!fit_buffer(width, height)) return E_OUTOFMEMORY;
+    copy_rows(buffer.get(), mapping.bytes(), mapping.data.RowPitch, width, height);
+    width_ = width;
+    height_ = height;
+    return S_OK;
+}
+
+bool CpuOutput::copy_changed(ID3D11Device *device, ID3D11DeviceContext *context, ID3D11Texture2D *source,
+                             const Detection &detection, HRESULT *result) noexcept {
+    // Past half of the picture one whole copy costs less than gathering the cells.
+    if (detection.changed_area * 2 > uint64_t{width_} * height_) return false;
+    // Lay the rectangles out in rows of the patch texture, cut into bands of at most one patch height and into
+    // pieces where a row of patches ends, so that no space is left between them.
+    layout.clear();
+    uint32_t x = 0, row = 0;
+    for (const DirtyRect &rect : detection.rects) {
+        if (rect.right > width_ || rect.bottom > height_ || rect.left >= rect.right || rect.top >= rect.bottom)
+            return false;
+        for (uint32_t top = rect.top; top < rect.bottom; top += kPatchHeight) {
+            const uint32_t band = std::min(kPatchHeight, rect.bottom - top);
+            for (uint32_t left = rect.left; left < rect.right;) {
+                const uint32_t take = std::min(rect.right - left, kPatchWidth - x);
+                layout.push_back({left, top, take, band, x, row * kPatchHeight});
+                left += take;
+                x += take;
+                if (x == kPatchWidth) {
+                    x = 0;
+                    if (++row > kMaxPatchRows) return false;
+                }
+            }
+        }
+    }
+    const uint32_t rows = row + (x > 0);
+    if (rows > kMaxPatchRows) return false;
+
+    D3D11_TEXTURE2D_DESC desc;
+    source->GetDesc(&desc);
+    if (patches && (patch_rows < rows || !fits(patches.get(), kPatchWidth, patch_rows * kPatchHeight, desc.Format))) {
+        patches.reset();
+        patch_rows = 0;
+    }
+    if (!patches) {
+        // Grown in powers of two, so that a change of some other size rarely needs a new one.
+        const uint32_t grown = std::bit_ceil(std::max(rows, 1u));
+        const D3D11_TEXTURE2D_DESC patch_description = staging_desc(kPatchWidth, grown * kPatchHeight, desc);
+        if (FAILED(device->CreateTexture2D(&patch_description, nullptr, patches.put()))) {
+            patches.reset();
+            return false;
+        }
+        patch_rows = grown;
+    }
+    for (const Patch &p : layout)
+        copy_region(context, patches.get(), p.x, p.y, source, p.left, p.top, p.left + p.width, p.top + p.height);
+    Mapping mapping(context);
+    if (FAILED(mapping.map(patches.get()))) return false;
+    for (const Patch &p : layout)
+        for (uint32_t r = 0; r < p.height; ++r)
+            std::memcpy(buffer.get() + ((size_t{p.top} + r) * width_ + p.left) * 4,
+                        mapping.bytes() + (size_t{p.y} + r) * mapping.data.RowPitch + size_t{p.x} * 4,
+                        size_t{p.width} * 4);
+    *result = S_OK;
+    return true;
+}
+
+}  // namespace corvo

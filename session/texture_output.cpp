@@ -1,0 +1,51 @@
+#include "session/texture_output.h"
+
+#include "diff/gpu_access.h"
+
+namespace corvo {
+
+HRESULT TextureOutput::update(ID3D11Device *device, ID3D11DeviceContext *context, ID3D11Texture2D *source,
+                              uint32_t width, uint32_t height, const Detection &detection) noexcept {
+    D3D11_TEXTURE2D_DESC desc;
+    source->GetDesc(&desc);
+    D3D11_TEXTURE2D_DESC current{};
+    if (texture_) texture_->GetDesc(&current);
+    if (!texture_ || current.Width != width || current.Height != height || current.Format != desc.Format) {
+        D3D11_TEXTURE2D_DESC created{};
+        created.Width = width;
+        created.Height = height;
+        created.MipLevels = 1;
+        created.ArraySize = 1;
+        created.Format = desc.Format;
+        created.SampleDesc = desc.SampleDesc;
+        created.Usage = D3D11_USAGE_DEFAULT;
+        created.BindFlags = D3D11_BIND_RENDER_TARGET;
+        // A reference the host holds keeps the old texture alive for the host.
+        texture_.reset();
+        has_picture = false;
+        if (const HRESULT hr = device->CreateTexture2D(&created, nullptr, texture_.put()); FAILED(hr)) {
+            texture_.reset();
+            return hr;
+        }
+    }
+    if (has_picture && detection.change == Change::kUnchanged) return S_OK;
+    if (has_picture && detection.change == Change::kChanged) {
+        for (const DirtyRect &rect : detection.rects)
+            copy_region(context, texture_.get(), rect.left, rect.top, source, rect.left, rect.top, rect.right,
+                        rect.bottom);
+    } else {
+        copy_picture(context, texture_.get(), source, width, height);
+    }
+    has_picture = true;
+    width_ = width;
+    height_ = height;
+    return S_OK;
+}
+
+void TextureOutput::reset() noexcept {
+    texture_.reset();
+    has_picture = false;
+    width_ = height_ = 0;
+}
+
+}  // namespace corvo
