@@ -87,6 +87,7 @@ private:
     uint8_t capture_to_texture = 0;
     std::atomic<uint8_t> dirty_rect_enabled{0};
     uint8_t border_shown = 0;
+    uint8_t frames_arrived = 0;  // during the current poll's message loop, counted up to 2
     Output history_output = Output::kNone;
     // The device was removed or reset: the frame path no longer uses it.
     bool device_lost = false;

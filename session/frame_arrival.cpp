@@ -19,7 +19,10 @@ uint32_t cropped(int32_t content, uint32_t texture) {
 
 void WgcCaptureSession::on_frame_arrived() {
     // The frame it replaces goes back to the pool at once, so the service always has a buffer for the next.
-    if (platform::Direct3D11CaptureFrame frame = frame_pool.TryGetNextFrame()) waiting_frame = std::move(frame);
+    if (platform::Direct3D11CaptureFrame frame = frame_pool.TryGetNextFrame()) {
+        waiting_frame = std::move(frame);
+        if (frames_arrived < 2) ++frames_arrived;
+    }
 }
 
 void WgcCaptureSession::take_waiting_frame() noexcept {

@@ -6,8 +6,11 @@ namespace corvo {
 
 bool WgcCaptureSession::get_recent_frame(void **frame_out, int32_t *width_out, int32_t *height_out,
                                          uint8_t *cursor_out) noexcept {
+    // The loop ends when the queue is empty, or once a second frame has arrived during it: only the newest
+    // frame is read anyway, and a source that presents faster than the loop runs cannot hold the poll.
+    frames_arrived = 0;
     MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (frames_arrived < 2 && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }

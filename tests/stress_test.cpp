@@ -56,7 +56,8 @@ constexpr const char *kOperations[] = {
     "CreateForWindow", "CreateDispatcherQueueController", "Create", "Recreate", "CreateCaptureSession",
     "add_FrameArrived", "add_Closed", "StartCapture", "Close", "IsApiContractPresent", "IsPropertyPresent",
     "put_IsCursorCaptureEnabled", "put_IsBorderRequired", "CreateTexture2D", "CreateBuffer",
-    "CreateShaderResourceView", "CreateUnorderedAccessView", "CreateComputeShader", "CopyResource", "Dispatch",
+    "CreateShaderResourceView", "CreateUnorderedAccessView", "CreateComputeShader", "CopyResource",
+    "CopySubresourceRegion", "Dispatch",
     "Map", "Unmap", "allocate", "PeekMessageW", "DispatchMessageW",
 };
 

@@ -1,0 +1,124 @@
+// A seeded random run of what a host and its target do (paint, present, resize, switch modes and detection,
+// faults on the read-back), checked after every poll against a plain model: the picture handed out is the
+// newest delivered frame's, or, when its read-back failed, the picture handed out before; and the ratio is 0
+// exactly when the picture handed out did not change.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "picture.h"
+#include "session_harness.h"
+
+namespace {
+
+// A delivered frame as the model sees it: the target's pixels and size when it was presented, in a pool
+// texture of the pool's size then.
+struct Delivered {
+    Picture target;
+    int32_t pool_width, pool_height;
+};
+
+class FrameModel : public CaptureTest {
+protected:
+    void run(uint32_t seed, int polls) {
+        std::mt19937 random(seed);
+        auto below = [&](uint32_t n) { return int32_t(random() % n); };
+        int32_t width = 1 + below(48), height = 1 + below(48);
+        open_window(width, height);
+        Picture target(width, height);
+        int32_t pool_width = width, pool_height = height;
+        bool texture_mode = false, detection = false, faults = false;
+        std::vector<Delivered> delivered;
+        Picture held[2];  // what the host got last in buffer mode and in texture mode
+
+        for (int step = 0; step < polls; ++step) {
+            SCOPED_TRACE(testing::Message() << "seed " << seed << ", step " << step);
+            const int action = below(100);
+            if (action < 30) {
+                paint(window, target, below(width + 8) - 4, below(height + 8) - 4, 1 + below(20), 1 + below(20),
+                      0xFF000000u | (random() & 0xFFFFFFu));
+            } else if (action < 34) {
+                width = 1 + below(70);
+                height = 1 + below(70);
+                corvo_emu_resize(window, width, height);
+                target.resize(width, height);
+            } else if (action < 38) {
+                texture_mode = !texture_mode;
+                wgc_set_capture_to_texture(session, texture_mode ? 1 : 0);
+            } else if (action < 42) {
+                detection = !detection;
+                wgc_set_dirty_rect(session, detection ? 1 : 0);
+            } else if (action < 46) {
+                static constexpr const char *kOperations[] = {"Map", "CreateTexture2D", "allocate"};
+                corvo_emu_fail(kOperations[below(3)], static_cast<int32_t>(0x8007000E), uint32_t(below(4)),
+                               uint32_t(1 + below(3)));
+                faults = true;
+            }
+            if (below(100) < 55 && corvo_emu_present(window) > 0)
+                delivered.push_back({target, pool_width, pool_height});
+
+            const Poll p = poll(session);
+            const float ratio = wgc_get_update_ratio(session);
+            for (const char *operation : {"Map", "CreateTexture2D", "allocate"}) corvo_emu_fail(operation, 0, 0, 0);
+
+            // The region a picture must match: in buffer mode the content cropped to the texture, in texture
+            // mode the same region of the whole texture (beyond it the pool's texels are not the target's).
+            Picture expected;
+            int32_t region_width = 0, region_height = 0, texture_width = 0, texture_height = 0;
+            if (!delivered.empty()) {
+                const Delivered &newest = delivered.back();
+                texture_width = newest.pool_width;
+                texture_height = newest.pool_height;
+                region_width = std::min(newest.target.width, newest.pool_width);
+                region_height = std::min(newest.target.height, newest.pool_height);
+                expected = newest.target.crop(region_width, region_height);
+                pool_width = newest.target.width;  // the poll recreates the pool at the content size
+                pool_height = newest.target.height;
+            }
+            const bool frame_read = !delivered.empty();
+            delivered.clear();
+
+            Picture &before = held[texture_mode ? 1 : 0];
+            if (!p.ok) {
+                ASSERT_TRUE(faults || before.pixels.empty()) << "no picture without a failure";
+                before = {};
+                faults = false;
+                continue;
+            }
+            Picture got;
+            if (texture_mode) {
+                auto *texture = static_cast<ID3D11Texture2D *>(p.frame);
+                got = picture_of_texture(texture);
+                texture->Release();
+            } else {
+                got = picture_of_buffer(p.frame, p.width, p.height);
+            }
+            ASSERT_FALSE(got.pixels.empty());
+            if (frame_read && (ratio > 0.0f || !faults)) {
+                if (texture_mode) {
+                    ASSERT_EQ(got.width, texture_width);
+                    ASSERT_EQ(got.height, texture_height);
+                    ASSERT_EQ(got.crop(region_width, region_height), expected);
+                } else {
+                    ASSERT_EQ(got, expected);
+                }
+            }
+            if (ratio == 0.0f) {
+                ASSERT_EQ(got, before) << "ratio 0 but the picture changed";
+            } else {
+                ASSERT_TRUE(frame_read) << "a ratio without a new frame";
+            }
+            before = got;
+            faults = false;
+        }
+    }
+};
+
+TEST_F(FrameModel, RandomHostAndTargetSeed1) { run(1, 25000); }
+TEST_F(FrameModel, RandomHostAndTargetSeed2) { run(2, 25000); }
+TEST_F(FrameModel, RandomHostAndTargetSeed3) { run(3, 25000); }
+TEST_F(FrameModel, RandomHostAndTargetSeed4) { run(4, 25000); }
+
+}  // namespace
