@@ -14,6 +14,18 @@ namespace {
 
 WgcCaptureSession *from(wgc_session session) noexcept { return reinterpret_cast<WgcCaptureSession *>(session); }
 
+// Runs `call` on the session, or gives `failure` for a null one. The session counts the call, so that a
+// logger (or another thread) destroying it meanwhile leaves the freeing to the end of the call.
+template <class Result, class Call>
+Result with_session(wgc_session handle, Result failure, Call &&call) noexcept {
+    WgcCaptureSession *session = from(handle);
+    if (!session) return failure;
+    session->enter();
+    const Result result = call(*session);
+    if (session->leave()) delete session;
+    return result;
+}
+
 template <class Target>
 wgc_session create(Target target) noexcept {
     if (!corvo::ensure_com_initialized()) return nullptr;
@@ -27,22 +39,28 @@ extern "C" {
 uint8_t CORVO_WGC_CALL is_wgc_session_supported(void) noexcept { return corvo::capture_supported() ? 1 : 0; }
 
 uint8_t CORVO_WGC_CALL wgc_enable_cursor(wgc_session session, uint8_t enable) noexcept {
-    return from(session)->enable_cursor(enable) ? 1 : 0;
+    return with_session<uint8_t>(session, 0, [&](WgcCaptureSession &s) { return s.enable_cursor(enable) ? 1 : 0; });
 }
 
 void CORVO_WGC_CALL wgc_free_recent_frame(void *) noexcept {}
 
-ID3D11Device *CORVO_WGC_CALL wgc_get_device(wgc_session session) noexcept { return from(session)->device(); }
+ID3D11Device *CORVO_WGC_CALL wgc_get_device(wgc_session session) noexcept {
+    return with_session<ID3D11Device *>(session, nullptr, [](WgcCaptureSession &s) { return s.device(); });
+}
 
 uint8_t CORVO_WGC_CALL wgc_get_recent_frame(wgc_session session, void **frame, intptr_t, int32_t *width,
                                             int32_t *height, uint8_t *cursor) noexcept {
-    return from(session)->get_recent_frame(frame, width, height, cursor) ? 1 : 0;
+    return with_session<uint8_t>(session, 0, [&](WgcCaptureSession &s) {
+        return s.get_recent_frame(frame, width, height, cursor) ? 1 : 0;
+    });
 }
 
-uint8_t CORVO_WGC_CALL wgc_get_status(wgc_session session) noexcept { return from(session)->status(); }
+uint8_t CORVO_WGC_CALL wgc_get_status(wgc_session session) noexcept {
+    return with_session<uint8_t>(session, 0, [](WgcCaptureSession &s) { return s.status(); });
+}
 
 float CORVO_WGC_CALL wgc_get_update_ratio(wgc_session session) noexcept {
-    return from(session)->take_update_ratio();
+    return with_session<float>(session, 0.0f, [](WgcCaptureSession &s) { return s.take_update_ratio(); });
 }
 
 void CORVO_WGC_CALL wgc_register_logger(wgc_log_callback callback) noexcept { corvo::set_log_sink(callback); }
@@ -54,20 +72,30 @@ wgc_session CORVO_WGC_CALL wgc_session_create2(HMONITOR monitor) noexcept {
     return create(monitor);
 }
 
-void CORVO_WGC_CALL wgc_session_destroy(wgc_session session) noexcept { delete from(session); }
+void CORVO_WGC_CALL wgc_session_destroy(wgc_session session) noexcept {
+    if (session) WgcCaptureSession::destroy(from(session));
+}
 
-uint8_t CORVO_WGC_CALL wgc_session_start(wgc_session session) noexcept { return from(session)->Start() ? 1 : 0; }
+uint8_t CORVO_WGC_CALL wgc_session_start(wgc_session session) noexcept {
+    return with_session<uint8_t>(session, 0, [](WgcCaptureSession &s) { return s.Start() ? 1 : 0; });
+}
 
 void CORVO_WGC_CALL wgc_set_capture_to_texture(wgc_session session, uint8_t on) noexcept {
-    from(session)->set_capture_to_texture(on);
+    with_session<bool>(session, false, [&](WgcCaptureSession &s) {
+        s.set_capture_to_texture(on);
+        return true;
+    });
 }
 
 void CORVO_WGC_CALL wgc_set_dirty_rect(wgc_session session, uint8_t enable) noexcept {
-    from(session)->set_dirty_rect(enable);
+    with_session<bool>(session, false, [&](WgcCaptureSession &s) {
+        s.set_dirty_rect(enable);
+        return true;
+    });
 }
 
 uint8_t CORVO_WGC_CALL wgc_show_border(wgc_session session, uint8_t show) noexcept {
-    return from(session)->show_border(show) ? 1 : 0;
+    return with_session<uint8_t>(session, 0, [&](WgcCaptureSession &s) { return s.show_border(show) ? 1 : 0; });
 }
 
 }  // extern "C"

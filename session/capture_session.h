@@ -1,9 +1,11 @@
-// Everything one capture needs: target, device, capture objects, handler registrations, the latest frame,
-// the change detector and the host's switches. The handle the host holds is this object's address.
+// Everything one capture needs: target, device, capture objects, handler registrations, the outputs, the change
+// detector and the host's switches. The handle the host holds is this object's address.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <thread>
 
 #include "diff/diff_detector.h"
 #include "platform/capture.h"
@@ -11,6 +13,7 @@
 #include "platform/graphics.h"
 #include "session/cpu_output.h"
 #include "session/texture_output.h"
+#include "session/thread_queue.h"
 
 namespace corvo {
 
@@ -30,6 +33,14 @@ public:
     // Stop, then release everything in the fixed teardown order.
     ~WgcCaptureSession();
 
+    // Frees the session, or, while one of its calls is in progress (a logger or another thread destroying it),
+    // stops it at once and leaves the freeing to the end of that call.
+    static void destroy(WgcCaptureSession *session) noexcept;
+    // Every export brackets its work with these; leave() is true when the caller must free the session.
+    void enter() noexcept { calls_in_progress.fetch_add(1); }
+    bool leave() noexcept { return calls_in_progress.fetch_sub(1) == 1 && destroy_requested.load(); }
+
+    // All or nothing: on false nothing captures and nothing of this start is kept; may be called again.
     bool Start() noexcept;
     void Stop() noexcept;
     void on_closed() noexcept;
@@ -41,15 +52,19 @@ public:
     float take_update_ratio() noexcept;
 
     ID3D11Device *device() const noexcept { return d3d_device.get(); }
-    uint8_t status() const noexcept { return started.load(std::memory_order_relaxed); }
-    void set_capture_to_texture(uint8_t on) noexcept { capture_to_texture = on; }
+    uint8_t status() const noexcept { return started.load(); }
+    void set_capture_to_texture(uint8_t on) noexcept { capture_to_texture.store(on); }
 
 private:
     // Which output the detector's history describes.
     enum class Output { kNone, kCpu, kTexture };
 
-    void release_all() noexcept;
+    bool create_device() noexcept;
     bool start_pipeline() noexcept;
+    // Lets go of everything a start made, silently; the CPU buffer, which belongs to no device, stays.
+    void release_pipeline() noexcept;
+    // Closes the frame pool and the capture session and lets go of them.
+    void close_capture(bool log_errors) noexcept;
 
     // The FrameArrived handler; runs on the start thread inside its message dispatching. It keeps only the
     // newest frame, which the poll reads after dispatching. A platform error leaves it for the event delegate.
@@ -58,8 +73,8 @@ private:
     void take_waiting_frame() noexcept;
     void read_frame(const platform::Direct3D11CaptureFrame &frame);
     void recreate_pool_if_resized(platform::SizeInt32 content) noexcept;
-    // True when hr says the device is gone; the first time, ends the capture with a log line.
-    bool note_device_lost(HRESULT hr) noexcept;
+    // True when the device has been removed, for whatever reason; the first time, ends the capture with a line.
+    bool device_removed() noexcept;
 
     // Declaration order is teardown order, reversed.
     ComPtr<ID3D11Device> d3d_device;
@@ -72,25 +87,29 @@ private:
     TextureOutput texture_output;  // what the poll hands out in texture mode
     platform::Direct3D11CaptureFramePool frame_pool;
     platform::GraphicsCaptureSession capture_session;
-    platform::SizeInt32 content_size{};  // the size the pool was last created or recreated with
+    platform::SizeInt32 content_size{};     // the size the pool was last created or recreated with
     platform::SizeInt32 failed_recreate{};  // the last size a Recreate failed for, logged once
     platform::EventRegistration closed_revoker;
     platform::EventRegistration frame_arrived_revoker;
     platform::Direct3D11CaptureFrame waiting_frame;  // the newest frame not yet read; holds one pool buffer
-    platform::DispatcherQueueController dispatcher_controller;
+    ThreadQueue::Lease thread_queue;               // the start thread's dispatcher queue, shared
     std::atomic<uint8_t> started{0};
     DiffDetector detector;
     HWND target_window = nullptr;
     HMONITOR target_monitor = nullptr;
     float update_ratio = 0.0f;  // what wgc_get_update_ratio reads and resets
-    uint8_t cursor_enabled = 0;
-    uint8_t capture_to_texture = 0;
+    // The host's switches: set from any thread, read by the frame path and the start.
+    std::atomic<uint8_t> cursor_enabled{0};
+    std::atomic<uint8_t> capture_to_texture{0};
     std::atomic<uint8_t> dirty_rect_enabled{0};
-    uint8_t border_shown = 0;
+    std::atomic<uint8_t> border_shown{0};
     uint8_t frames_arrived = 0;  // during the current poll's message loop, counted up to 2
     Output history_output = Output::kNone;
     // The device was removed or reset: the frame path no longer uses it.
     bool device_lost = false;
+    std::thread::id start_thread;  // checked by the poll in debug builds
+    std::atomic<uint32_t> calls_in_progress{0};
+    std::atomic<bool> destroy_requested{false};
 };
 
 }  // namespace corvo

@@ -1,5 +1,3 @@
-#include <cstdlib>
-
 #include "api/log_sink.h"
 #include "platform/win32.h"
 #include "session/capture_session.h"
@@ -7,9 +5,9 @@
 namespace corvo {
 namespace {
 
-void uninitialize_com() { CoUninitialize(); }
-
-// Throws on failure so that the one-time guard tries again at the next session.
+// Throws on failure so that the one-time guard tries again at the next session. The process's apartment is
+// left to the end of the process: a CoUninitialize at unload would run on whatever thread unloads the library,
+// unbalanced for that thread.
 bool initialize_com_once() {
     const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (hr == RPC_E_CHANGED_MODE) return true;  // the thread has another apartment and is usable as it is
@@ -17,7 +15,6 @@ bool initialize_com_once() {
         log_message(kLogError, "Failed to initialize COM, hr:%08x", static_cast<unsigned>(hr));
         throw hr;
     }
-    std::atexit(uninitialize_com);
     return true;
 }
 

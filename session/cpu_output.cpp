@@ -51,11 +51,14 @@ HRESULT CpuOutput::update(ID3D11Device *device, ID3D11DeviceContext *context, ID
     return copy_whole(device, context, source, width, height);
 }
 
-void CpuOutput::reset() noexcept {
-    layout.clear();
+void CpuOutput::release_textures() noexcept {
     patches.reset();
     patch_rows = 0;
     staging.reset();
+}
+
+void CpuOutput::reset() noexcept {
+    release_textures();
     buffer.reset();
     buffer_capacity = 0;
     width_ = height_ = 0;

@@ -25,6 +25,8 @@ public:
     const uint8_t *pixels() const noexcept { return width_ ? buffer.get() : nullptr; }
     uint32_t width() const noexcept { return width_; }
     uint32_t height() const noexcept { return height_; }
+    // Releases the textures, which belong to the device; the buffer and its picture stay.
+    void release_textures() noexcept;
     // Frees the buffer and releases the textures.
     void reset() noexcept;
 

@@ -8,8 +8,6 @@ namespace corvo {
 namespace {
 
 
-bool means_device_lost(HRESULT hr) { return hr == DXGI_ERROR_DEVICE_REMOVED || hr == DXGI_ERROR_DEVICE_RESET; }
-
 // The content size in one dimension when it is positive and fits the texture, else the texture's.
 uint32_t cropped(int32_t content, uint32_t texture) {
     return content > 0 && uint32_t(content) <= texture ? uint32_t(content) : texture;
@@ -32,23 +30,21 @@ void WgcCaptureSession::take_waiting_frame() noexcept {
     if (device_lost) return;
     try {
         read_frame(frame);
-    } catch (const platform::PlatformError &error) {
-        note_device_lost(error.code());
     } catch (...) {
-        // The frame is dropped; the next one is read as usual.
+        // The frame is dropped and the next one read as usual, unless the device has gone.
+        device_removed();
     }
 }
 
 void WgcCaptureSession::read_frame(const platform::Direct3D11CaptureFrame &frame) {
     const platform::SizeInt32 content = frame.ContentSize();
     const ComPtr<ID3D11Texture2D> texture = frame.texture();
-    if (!texture) return;
-    if (note_device_lost(d3d_device->GetDeviceRemovedReason())) return;
+    if (!texture || device_removed()) return;
 
     D3D11_TEXTURE2D_DESC desc;
     texture->GetDesc(&desc);
     // The texture output shows the whole texture; the buffer shows the content, cropped in each dimension.
-    const bool to_texture = capture_to_texture;
+    const bool to_texture = capture_to_texture.load() != 0;
     const uint32_t width = to_texture ? desc.Width : cropped(content.Width, desc.Width);
     const uint32_t height = to_texture ? desc.Height : cropped(content.Height, desc.Height);
 
@@ -70,7 +66,7 @@ void WgcCaptureSession::read_frame(const platform::Direct3D11CaptureFrame &frame
     if (SUCCEEDED(hr)) {
         detector.accept();
         update_ratio = detection.ratio;
-    } else if (note_device_lost(hr)) {
+    } else if (device_removed()) {
         return;
     }
     recreate_pool_if_resized(content);
@@ -83,7 +79,7 @@ void WgcCaptureSession::recreate_pool_if_resized(platform::SizeInt32 content) no
         content_size = content;
     } catch (const platform::PlatformError &error) {
         // Tried again at the next frame of that size; said once per size, not at every frame.
-        if (note_device_lost(error.code())) return;
+        if (device_removed()) return;
         if (content.Width == failed_recreate.Width && content.Height == failed_recreate.Height) return;
         failed_recreate = content;
         log_message(kLogError, "Failed to recreate the frame pool at %ldx%ld, hr:%08x", static_cast<long>(content.Width),
@@ -92,15 +88,14 @@ void WgcCaptureSession::recreate_pool_if_resized(platform::SizeInt32 content) no
     }
 }
 
-bool WgcCaptureSession::note_device_lost(HRESULT hr) noexcept {
-    if (!means_device_lost(hr)) return false;
-    if (!device_lost) {
-        device_lost = true;
-        const HRESULT reason = d3d_device ? d3d_device->GetDeviceRemovedReason() : hr;
-        log_message(kLogError, "Capture device lost, reason:%08x; the capture has ended",
-                    static_cast<unsigned>(FAILED(reason) ? reason : hr));
-        started.exchange(0);
-    }
+bool WgcCaptureSession::device_removed() noexcept {
+    if (device_lost || !d3d_device) return device_lost;
+    const HRESULT reason = d3d_device->GetDeviceRemovedReason();
+    if (SUCCEEDED(reason)) return false;
+    device_lost = true;
+    started.store(0);
+    // Last: a logger may destroy the session on this line.
+    log_message(kLogError, "Capture device lost, reason:%08x; the capture has ended", static_cast<unsigned>(reason));
     return true;
 }
 

@@ -16,11 +16,19 @@ unsigned hex(HRESULT hr) { return static_cast<unsigned>(hr); }
 
 bool WgcCaptureSession::Start() noexcept {
     log_message(kLogInfo, "%s", "WgcCaptureSession::Start");
+    // A session started again begins from nothing: no object of the previous device may survive.
+    release_pipeline();
     if (!target_window && !target_monitor) {
         log_message(kLogError, "Failed to start: no window or monitor to capture");
         return false;
     }
+    start_thread = std::this_thread::get_id();
+    if (create_device() && start_pipeline()) return true;
+    release_pipeline();
+    return false;
+}
 
+bool WgcCaptureSession::create_device() noexcept {
     HRESULT hr = CreateDXGIFactory1(IID_PPV_ARGS(dxgi_factory.put()));
     if (FAILED(hr)) {
         log_message(kLogError, "Failed to create dxgi factory1, hr:%08x", hex(hr));
@@ -53,19 +61,14 @@ bool WgcCaptureSession::Start() noexcept {
         log_message(kLogError, "Failed to create d3d11 device,hr:%08x", hex(hr));
         return false;
     }
-    device_lost = false;
-
     detector.init(d3d_device, d3d_context);  // a session without working detection still captures
-    return start_pipeline();
+    return true;
 }
 
 bool WgcCaptureSession::start_pipeline() noexcept {
-    // One dispatcher queue per thread: a session started again gives up its previous one first.
-    dispatcher_controller = platform::DispatcherQueueController();
-    const platform::DispatcherQueueOptions options{sizeof(platform::DispatcherQueueOptions),
-                                                   platform::DQTYPE_THREAD_CURRENT, platform::DQTAT_COM_STA};
-    HRESULT hr = platform::DispatcherQueueController::create(options, &dispatcher_controller);
-    if (FAILED(hr)) {
+    HRESULT hr = S_OK;
+    thread_queue = ThreadQueue::for_current_thread(&hr);
+    if (!thread_queue) {
         log_message(kLogError, "Failed to create dispatcher queue controller, hr:%08x", hex(hr));
         return false;
     }
@@ -111,14 +114,16 @@ bool WgcCaptureSession::start_pipeline() noexcept {
         capture_session = frame_pool.CreateCaptureSession(capture_item);
 
         if (is_property_present(kCursorProperty)) {
-            log_message(kLogInfo, "Wgc cursor %s ", cursor_enabled ? "Enable" : "Disable");
-            capture_session.IsCursorCaptureEnabled(cursor_enabled != 0);
+            const uint8_t cursor = cursor_enabled.load();
+            log_message(kLogInfo, "Wgc cursor %s ", cursor ? "Enable" : "Disable");
+            capture_session.IsCursorCaptureEnabled(cursor != 0);
         } else {
             log_message(kLogInfo, "IsCursorToggleSupported: no");
         }
         if (is_property_present(kBorderProperty)) {
-            log_message(kLogInfo, "Wgc border %s ", border_shown ? "Enable" : "Disable");
-            capture_session.IsBorderRequired(border_shown != 0);
+            const uint8_t border = border_shown.load();
+            log_message(kLogInfo, "Wgc border %s ", border ? "Enable" : "Disable");
+            capture_session.IsBorderRequired(border != 0);
         } else {
             log_message(kLogInfo, "IsBorderRequiredSupported: no");
         }
@@ -129,7 +134,7 @@ bool WgcCaptureSession::start_pipeline() noexcept {
         capture_session.StartCapture();
         closed_revoker =
             capture_item.Closed({[](void *session) { static_cast<WgcCaptureSession *>(session)->on_closed(); }, this});
-        started.exchange(1);
+        started.store(1);
         log_message(kLogInfo, "Wgc session started.");
         return true;
     } catch (const platform::PlatformError &error) {

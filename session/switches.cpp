@@ -29,8 +29,8 @@ bool WgcCaptureSession::enable_cursor(uint8_t enable) noexcept {
         log_message(kLogWarning, "Failed to %s cursor", "enable");
         return false;
     }
+    cursor_enabled.store(enable);
     log_message(kLogInfo, "Set %s cursor", enable ? "enable" : "disable");
-    cursor_enabled = enable;
     if (capture_session && is_property_present(kCursorProperty))
         return apply("cursor", [&] { capture_session.IsCursorCaptureEnabled(enable != 0); });
     return true;
@@ -42,10 +42,10 @@ bool WgcCaptureSession::show_border(uint8_t show) noexcept {
         log_message(kLogWarning, "Failed to  %s border", "hide");
         return false;
     }
+    border_shown.store(show);
     log_message(kLogInfo, "Set %s border", show ? "show" : "hide");
-    border_shown = show;
     if (is_property_present(kBorderProperty) && capture_session)
-        return apply("border", [&] { capture_session.IsBorderRequired(border_shown != 0); });
+        return apply("border", [&] { capture_session.IsBorderRequired(show != 0); });
     return true;
 }
 

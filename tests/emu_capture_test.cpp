@@ -69,7 +69,7 @@ protected:
 
     DispatcherQueueController dispatcher() {
         DispatcherQueueController controller;
-        EXPECT_EQ(DispatcherQueueController::create({12, DQTYPE_THREAD_CURRENT, DQTAT_COM_STA}, &controller), S_OK);
+        EXPECT_EQ(DispatcherQueueController::create({12, DQTYPE_THREAD_CURRENT, DQTAT_COM_NONE}, &controller), S_OK);
         return controller;
     }
 
@@ -87,9 +87,29 @@ TEST_F(EmuCaptureTest, FramePoolNeedsADispatcherQueueOnItsThreadAndAThreadHasOne
     }
     DispatcherQueueController first = dispatcher();
     DispatcherQueueController second;
-    EXPECT_EQ(DispatcherQueueController::create({12, DQTYPE_THREAD_CURRENT, DQTAT_COM_STA}, &second),
+    EXPECT_EQ(DispatcherQueueController::create({12, DQTYPE_THREAD_CURRENT, DQTAT_COM_NONE}, &second),
               static_cast<HRESULT>(0x8001010E));
-    EXPECT_EQ(DispatcherQueueController::create({8, DQTYPE_THREAD_CURRENT, DQTAT_COM_STA}, &second), E_INVALIDARG);
+    EXPECT_EQ(DispatcherQueueController::create({8, DQTYPE_THREAD_CURRENT, DQTAT_COM_NONE}, &second), E_INVALIDARG);
+}
+
+TEST_F(EmuCaptureTest, QueueOutlivesItsControllerUntilAShutdownIsDispatched) {
+    {
+        DispatcherQueueController first = dispatcher();
+    }
+    DispatcherQueueController second;
+    EXPECT_EQ(DispatcherQueueController::create({12, DQTYPE_THREAD_CURRENT, DQTAT_COM_NONE}, &second),
+              static_cast<HRESULT>(0x8001010E));  // released, as on Windows, the queue stays on its thread
+    corvo_emu_reset();
+    DispatcherQueueController controller = dispatcher();
+    const AsyncAction shutdown = controller.ShutdownQueueAsync();
+    EXPECT_FALSE(shutdown.completed());
+    EXPECT_EQ(DispatcherQueueController::create({12, DQTYPE_THREAD_CURRENT, DQTAT_COM_NONE}, &second),
+              static_cast<HRESULT>(0x8001010E));
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    EXPECT_TRUE(shutdown.completed());
+    EXPECT_TRUE(controller.ShutdownQueueAsync().completed());  // a second shutdown has nothing left to do
+    EXPECT_EQ(DispatcherQueueController::create({12, DQTYPE_THREAD_CURRENT, DQTAT_COM_NONE}, &second), S_OK);
 }
 
 TEST_F(EmuCaptureTest, PoolHoldsBackFramesWhileAllItsBuffersAreHeld) {

@@ -159,13 +159,26 @@ TEST_F(StartTest, ThreadCanStartAgainAfterItsSessionWasDestroyedElsewhere) {
     EXPECT_EQ(wgc_session_start(session), 1);  // the thread's dispatcher queue went with the old session
 }
 
-TEST_F(StartTest, SecondSessionOnTheSameThreadCannotHaveItsOwnDispatcherQueue) {
+TEST_F(StartTest, SessionsOnOneThreadShareItsDispatcherQueueUntilTheLastGoes) {
     open_window(64, 64);
-    wgc_session other = wgc_session_create(window);
-    log.clear();
-    EXPECT_EQ(wgc_session_start(other), 0);
-    EXPECT_EQ(log.at_level(3), std::vector<std::string>{"Failed to create dispatcher queue controller, hr:8001010e"});
+    HWND other_window = corvo_emu_create_window(32, 32);
+    wgc_session other = wgc_session_create(other_window);
+    EXPECT_EQ(wgc_session_start(other), 1);
+    EXPECT_EQ(corvo_emu_count("CreateDispatcherQueueController"), 1u);
+    corvo_emu_fill(window, 0, 0, 64, 64, 0xFF0000FFu);
+    corvo_emu_fill(other_window, 0, 0, 32, 32, 0xFF00FF00u);
+    EXPECT_EQ(pixel_at(present_and_poll(), 0, 0), 0xFF0000FFu);
+    wgc_session_destroy(session);  // the other goes on capturing through the shared queue
+    session = other;
+    EXPECT_EQ(corvo_emu_count("ShutdownQueueAsync"), 0u);
+    corvo_emu_present(other_window);
+    EXPECT_EQ(pixel_at(poll(other), 0, 0), 0xFF00FF00u);
     wgc_session_destroy(other);
+    session = nullptr;
+    EXPECT_EQ(corvo_emu_count("ShutdownQueueAsync"), 1u);
+    // Shut down and gone: the thread can make a queue of its own again.
+    open_window(16, 16);
+    EXPECT_EQ(corvo_emu_count("CreateDispatcherQueueController"), 2u);
 }
 
 TEST_F(StartTest, StopFailureIsLoggedAndTeardownGoesOn) {
@@ -179,14 +192,15 @@ TEST_F(StartTest, StopFailureIsLoggedAndTeardownGoesOn) {
                                                  {1, "Wgc exit.", 9}}));
 }
 
-TEST_F(StartTest, DestroyAfterAFailedStartReleasesWhatTheStartMade) {
+TEST_F(StartTest, FailedStartReleasesWhatItMade) {
     open_window(64, 64, false);
     corvo_emu_fail("StartCapture", kFail, 0, 1);
     EXPECT_EQ(wgc_session_start(session), 0);
-    EXPECT_GT(corvo_emu_count("live_objects"), 0u);
+    EXPECT_EQ(corvo_emu_count("live_objects"), 0u);  // nothing of a failed start is kept
+    EXPECT_EQ(corvo_emu_count("Close"), 2u);          // the frame pool and the capture session
     wgc_session_destroy(session);
     session = nullptr;
-    EXPECT_EQ(corvo_emu_count("Close"), 2u);  // the frame pool and the capture session
+    EXPECT_EQ(corvo_emu_count("Close"), 2u);
 }
 
 }  // namespace

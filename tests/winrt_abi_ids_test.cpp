@@ -43,6 +43,8 @@ const Known kKnown[] = {
     {"IGraphicsCaptureSession", abi::kIID_IGraphicsCaptureSession, "814e42a9-f70f-4ad7-939b-fddcc6eb880d"},
     {"IGraphicsCaptureSession2", abi::kIID_IGraphicsCaptureSession2, "2c39ae40-7d2e-5044-804e-8b6799d4cf9e"},
     {"IGraphicsCaptureSession3", abi::kIID_IGraphicsCaptureSession3, "f2cdd966-22ae-5ea1-9596-3a289344c3be"},
+    {"IDispatcherQueueController", abi::kIID_IDispatcherQueueController, "22f34e66-50db-4e36-a98d-61c01b384d20"},
+    {"IAsyncInfo", abi::kIID_IAsyncInfo, "00000036-0000-0000-c000-000000000046"},
     {"IClosable", abi::kIID_IClosable, "30d5a829-7fa4-4026-83bb-d75bae4ea99e"},
     {"IDirect3DDevice", abi::kIID_IDirect3DDevice, "a37624ab-8d5f-4650-9d3e-9eae3d9bc670"},
     {"IDirect3DDxgiInterfaceAccess", abi::kIID_IDirect3DDxgiInterfaceAccess, "a9b3d012-3df2-4ee3-b8d1-8695f457d3c1"},
@@ -191,7 +193,7 @@ TEST(WinrtAbiLayout, ProjectionTypesMatchTheAbiOnes) {
               offsetof(abi::DispatcherQueueOptions, apartmentType));
     EXPECT_EQ(sizeof(corvo::platform::SizeInt32), sizeof(abi::SizeInt32));
     EXPECT_EQ(corvo::platform::DQTYPE_THREAD_CURRENT, 2);
-    EXPECT_EQ(corvo::platform::DQTAT_COM_STA, 2);
+    EXPECT_EQ(corvo::platform::DQTAT_COM_NONE, 0);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ namespace {
 
 using emu::check_call;
 
-constexpr HRESULT kWrongThread = static_cast<HRESULT>(0x8001010E);  // RPC_E_WRONG_THREAD
+constexpr HRESULT kWrongThread = RPC_E_WRONG_THREAD;
 
 template <class T, class I>
 T &object_of(const Projected &projected) {
@@ -210,6 +210,12 @@ void GraphicsCaptureSession::Close() const {
     check_call("Close");
     session_of(*this).closed = true;
 }
+
+AsyncAction DispatcherQueueController::ShutdownQueueAsync() const {
+    return AsyncAction(object_of<emu::DispatcherController, IEmuDispatcherController>(*this).shutdown());
+}
+
+bool AsyncAction::completed() const { return object_of<emu::AsyncAction, IEmuAsyncAction>(*this).done; }
 
 HRESULT DispatcherQueueController::create(DispatcherQueueOptions options, DispatcherQueueController *out) noexcept {
     if (!out || options.dwSize != sizeof(DispatcherQueueOptions) || options.threadType != DQTYPE_THREAD_CURRENT)

@@ -103,11 +103,46 @@ void HandlerList::invoke() {
 void check_call(const char *operation) { throw_if_failed(call(operation), operation); }
 
 DispatcherController::DispatcherController() {
+    static const bool hooked = (on_reset([] {
+                                    std::lock_guard lock(dispatcher_threads().mutex);
+                                    dispatcher_threads().threads.clear();
+                                }),
+                                true);
+    (void)hooked;
     std::lock_guard lock(dispatcher_threads().mutex);
     dispatcher_threads().threads.push_back(thread);
 }
 
-DispatcherController::~DispatcherController() { unregister_value(dispatcher_threads(), thread); }
+ComPtr<IUnknown> DispatcherController::shutdown() {
+    check_call("ShutdownQueueAsync");
+    auto *action = new AsyncAction();
+    ComPtr<IUnknown> result = ComPtr<IUnknown>::attach(action->unknown());
+    if (shut_down_) {
+        action->done = true;
+        return result;
+    }
+    shut_down_ = true;
+    struct Shutdown {
+        std::thread::id thread;
+        AsyncAction *action;
+    };
+    action->AddRef();
+    queue_->post(
+        [](void *context) {
+            auto *shutdown = static_cast<Shutdown *>(context);
+            unregister_value(dispatcher_threads(), shutdown->thread);
+            shutdown->action->done = true;
+            shutdown->action->Release();
+            delete shutdown;
+        },
+        new Shutdown{thread, action},
+        [](void *context) {
+            auto *shutdown = static_cast<Shutdown *>(context);
+            shutdown->action->Release();
+            delete shutdown;
+        });
+    return result;
+}
 
 bool thread_has_dispatcher_queue() {
     std::lock_guard lock(dispatcher_threads().mutex);

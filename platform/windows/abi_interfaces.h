@@ -95,6 +95,22 @@ struct IClosable : ::IInspectable {
     virtual HRESULT STDMETHODCALLTYPE Close() = 0;
 };
 
+struct IDispatcherQueueController : ::IInspectable {
+    // The value is an IDispatcherQueue.
+    virtual HRESULT STDMETHODCALLTYPE get_DispatcherQueue(::IInspectable **value) = 0;
+    // The operation is an IAsyncAction.
+    virtual HRESULT STDMETHODCALLTYPE ShutdownQueueAsync(::IInspectable **operation) = 0;
+};
+
+// AsyncStatus: Started 0, Completed 1, Canceled 2, Error 3.
+struct IAsyncInfo : ::IInspectable {
+    virtual HRESULT STDMETHODCALLTYPE get_Id(UINT32 *id) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_Status(int32_t *status) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_ErrorCode(HRESULT *errorCode) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Cancel() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Close() = 0;
+};
+
 struct IApiInformationStatics : ::IInspectable {
     virtual HRESULT STDMETHODCALLTYPE IsTypePresent(HSTRING typeName, boolean *result) = 0;
     virtual HRESULT STDMETHODCALLTYPE IsMethodPresent(HSTRING typeName, HSTRING methodName, boolean *result) = 0;
@@ -133,7 +149,7 @@ struct IRestrictedErrorInfo : ::IUnknown {
 
 // The flat functions looked up at run time, so that the DLL loads where they are missing.
 using CreateDispatcherQueueControllerFn = HRESULT(WINAPI *)(DispatcherQueueOptions options,
-                                                            ::IInspectable **controller);
+                                                            IDispatcherQueueController **controller);
 using CreateDirect3D11DeviceFromDXGIDeviceFn = HRESULT(WINAPI *)(::IDXGIDevice *dxgiDevice,
                                                                  ::IInspectable **graphicsDevice);
 

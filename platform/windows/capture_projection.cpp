@@ -197,11 +197,23 @@ HRESULT DispatcherQueueController::create(DispatcherQueueOptions options, Dispat
     abi::CreateDispatcherQueueControllerFn create = nullptr;
     HRESULT hr = system_function(L"CoreMessaging.dll", "CreateDispatcherQueueController", &create);
     if (FAILED(hr)) return hr;
-    ::IInspectable *controller = nullptr;
+    abi::IDispatcherQueueController *controller = nullptr;
     hr = create({options.dwSize, options.threadType, options.apartmentType}, &controller);
     if (FAILED(hr)) return hr;
     *out = DispatcherQueueController(holding(controller));
     return S_OK;
+}
+
+AsyncAction DispatcherQueueController::ShutdownQueueAsync() const {
+    ::IInspectable *action = nullptr;
+    check(as<abi::IDispatcherQueueController>(*this)->ShutdownQueueAsync(&action));
+    return AsyncAction(holding(action));
+}
+
+bool AsyncAction::completed() const {
+    int32_t status = 0;  // Started
+    check(query<abi::IAsyncInfo>(as<::IInspectable>(*this), abi::kIID_IAsyncInfo)->get_Status(&status));
+    return status != 0;
 }
 
 }  // namespace corvo::platform

@@ -1,0 +1,90 @@
+#include "session/thread_queue.h"
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <new>
+#include <vector>
+
+namespace corvo {
+namespace {
+
+// The queues with leases, one per thread; a lease may end on another thread than the queue's.
+struct Registry {
+    std::mutex mutex;
+    std::vector<ThreadQueue *> queues;
+};
+
+Registry &registry() {
+    static Registry *r = new Registry;  // never destroyed: sessions may outlive static destruction
+    return *r;
+}
+
+// How long a shutdown is waited for; the platform completes it at the next dispatch.
+constexpr int kShutdownRounds = 1000;
+
+}  // namespace
+
+ThreadQueue::Lease ThreadQueue::for_current_thread(HRESULT *hr) noexcept {
+    *hr = S_OK;
+    const std::thread::id thread = std::this_thread::get_id();
+    Registry &r = registry();
+    {
+        std::lock_guard lock(r.mutex);
+        for (ThreadQueue *queue : r.queues)
+            if (queue->thread_ == thread) {
+                ++queue->leases_;
+                return Lease(queue);
+            }
+    }
+    const platform::DispatcherQueueOptions options{sizeof(platform::DispatcherQueueOptions),
+                                                   platform::DQTYPE_THREAD_CURRENT, platform::DQTAT_COM_NONE};
+    platform::DispatcherQueueController controller;
+    *hr = platform::DispatcherQueueController::create(options, &controller);
+    // The thread has a queue of the host's: the service delivers through it, and it is not ours to shut down.
+    if (*hr == RPC_E_WRONG_THREAD) *hr = S_OK;
+    if (FAILED(*hr)) return nullptr;
+    Lease lease(new (std::nothrow) ThreadQueue(std::move(controller), thread));
+    if (!lease) {
+        *hr = E_OUTOFMEMORY;
+        return nullptr;
+    }
+    try {
+        std::lock_guard lock(r.mutex);
+        r.queues.push_back(lease.get());
+    } catch (const std::bad_alloc &) {
+        *hr = E_OUTOFMEMORY;
+        return nullptr;  // the lease shuts the queue down again
+    }
+    return lease;
+}
+
+void ThreadQueue::release() noexcept {
+    {
+        Registry &r = registry();
+        std::lock_guard lock(r.mutex);
+        if (--leases_ > 0) return;
+        r.queues.erase(std::remove(r.queues.begin(), r.queues.end(), this), r.queues.end());
+    }
+    if (controller_ && std::this_thread::get_id() == thread_) shut_down();
+    delete this;
+}
+
+void ThreadQueue::shut_down() noexcept {
+    try {
+        const platform::AsyncAction shutdown = controller_.ShutdownQueueAsync();
+        for (int round = 0; round < kShutdownRounds && !shutdown.completed(); ++round) {
+            MSG msg;
+            if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                continue;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    } catch (...) {
+        // A queue that cannot be shut down is released as it is.
+    }
+}
+
+}  // namespace corvo
