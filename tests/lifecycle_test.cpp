@@ -1,0 +1,245 @@
+// A session's life outside the happy path, through the exports: starting again, failed starts, device loss
+// of any kind, null arguments, a logger that destroys the session, and faults at every call of a start.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <thread>
+
+#include "session_harness.h"
+
+namespace {
+
+constexpr int32_t kFail = static_cast<int32_t>(0x80004005);
+
+using Lifecycle = CaptureTest;
+
+// The device that owns a texture handed out in texture mode.
+ID3D11Device *device_of(void *texture) {
+    ID3D11Device *device = nullptr;
+    static_cast<ID3D11Texture2D *>(texture)->GetDevice(&device);
+    device->Release();  // the session holds it
+    return device;
+}
+
+TEST_F(Lifecycle, SecondStartThatCannotMakeADeviceLeavesNothingRunning) {
+    open_window(32, 32);
+    present_and_poll();
+    corvo_emu_fail("D3D11CreateDevice", kFail, 0, 1);
+    EXPECT_EQ(wgc_session_start(session), 0);
+    EXPECT_EQ(wgc_get_status(session), 0);
+    EXPECT_EQ(corvo_emu_count("live_objects"), 0u);  // the first start's pool is gone with it
+    EXPECT_EQ(corvo_emu_present(window), 0);
+    const Poll p = poll(session);  // the buffer, which belongs to no device, is still the host's
+    EXPECT_TRUE(p.ok);
+    EXPECT_EQ(wgc_session_start(session), 1);
+    EXPECT_TRUE(present_and_poll().ok);
+}
+
+TEST_F(Lifecycle, FailedSecondStartAtAnyStepLeavesTheSessionStoppedAndStartable) {
+    for (const char *operation : {"CreateCaptureSession", "StartCapture", "add_FrameArrived", "add_Closed",
+                                  "put_IsCursorCaptureEnabled", "put_IsBorderRequired", "Create"}) {
+        SCOPED_TRACE(operation);
+        open_window(32, 32);
+        corvo_emu_fail(operation, kFail, 0, 1);
+        log.clear();
+        EXPECT_EQ(wgc_session_start(session), 0);
+        EXPECT_EQ(wgc_get_status(session), 0);
+        EXPECT_FALSE(log.at_level(3).empty());
+        EXPECT_EQ(corvo_emu_count("live_objects"), 0u);
+        EXPECT_EQ(corvo_emu_present(window), 0);  // nothing captures
+        EXPECT_EQ(corvo_emu_capture_property(window, "started"), -1);
+        EXPECT_EQ(wgc_session_start(session), 1);
+        EXPECT_TRUE(present_and_poll().ok);
+        wgc_session_destroy(session);
+        session = nullptr;
+    }
+}
+
+TEST_F(Lifecycle, SecondStartKeepsNothingOfTheFirstDevice) {
+    open_window(32, 32);
+    wgc_set_capture_to_texture(session, 1);
+    wgc_set_dirty_rect(session, 1);
+    const Poll first = present_and_poll();
+    ASSERT_TRUE(first.ok);
+    ID3D11Device *first_device = wgc_get_device(session);
+    EXPECT_EQ(device_of(first.frame), first_device);
+    static_cast<ID3D11Texture2D *>(first.frame)->Release();
+
+    ASSERT_EQ(wgc_session_start(session), 1);
+    const Poll second = present_and_poll();
+    ASSERT_TRUE(second.ok);
+    EXPECT_EQ(device_of(second.frame), wgc_get_device(session));
+    EXPECT_NE(first.frame, second.frame);
+    static_cast<ID3D11Texture2D *>(second.frame)->Release();
+    EXPECT_EQ(wgc_get_update_ratio(session), 1.0f);  // nothing to compare with on a new device
+}
+
+TEST_F(Lifecycle, DeviceRemovedForAnyReasonIsNoticedAtThePollEvenWithoutFrames) {
+    for (const int32_t reason : {int32_t(0x887A0006), int32_t(0x887A0020), int32_t(0x887A0005)}) {
+        for (const bool texture_mode : {false, true}) {
+            SCOPED_TRACE(testing::Message() << std::hex << reason << (texture_mode ? " texture" : " buffer"));
+            open_window(32, 32);
+            wgc_set_capture_to_texture(session, texture_mode ? 1 : 0);
+            const Poll p = present_and_poll();
+            if (p.ok && texture_mode) static_cast<ID3D11Texture2D *>(p.frame)->Release();
+            corvo_emu_remove_devices(reason);
+            log.clear();
+            const Poll q = poll(session);  // no frame arrives
+            if (q.ok && texture_mode) static_cast<ID3D11Texture2D *>(q.frame)->Release();
+            EXPECT_EQ(wgc_get_status(session), 0);
+            char line[64];
+            std::snprintf(line, sizeof line, "Capture device lost, reason:%08x; the capture has ended", unsigned(reason));
+            EXPECT_EQ(log.at_level(3), std::vector<std::string>{line});
+            const Poll r = poll(session);
+            if (r.ok && texture_mode) static_cast<ID3D11Texture2D *>(r.frame)->Release();
+            EXPECT_EQ(log.at_level(3).size(), 1u);  // said once
+            wgc_session_destroy(session);
+            session = nullptr;
+        }
+    }
+}
+
+TEST_F(Lifecycle, NullSessionGivesEachExportsFailureValue) {
+    void *frame = reinterpret_cast<void *>(0x1);
+    int32_t width = 7, height = 7;
+    uint8_t cursor = 7;
+    EXPECT_EQ(wgc_enable_cursor(nullptr, 1), 0);
+    EXPECT_EQ(wgc_show_border(nullptr, 1), 0);
+    EXPECT_EQ(wgc_get_device(nullptr), nullptr);
+    EXPECT_EQ(wgc_get_recent_frame(nullptr, &frame, 0, &width, &height, &cursor), 0);
+    EXPECT_EQ(frame, reinterpret_cast<void *>(0x1));
+    EXPECT_EQ(width, 7);
+    EXPECT_EQ(wgc_get_status(nullptr), 0);
+    EXPECT_EQ(wgc_get_update_ratio(nullptr), 0.0f);
+    EXPECT_EQ(wgc_session_start(nullptr), 0);
+    wgc_set_capture_to_texture(nullptr, 1);
+    wgc_set_dirty_rect(nullptr, 1);
+    wgc_session_destroy(nullptr);
+}
+
+TEST_F(Lifecycle, NullOutPointersAreLeftAloneAndNoReferenceIsAdded) {
+    open_window(32, 32);
+    wgc_set_capture_to_texture(session, 1);
+    corvo_emu_present(window);
+    int32_t width = 0;
+    EXPECT_EQ(wgc_get_recent_frame(session, nullptr, 0, &width, nullptr, nullptr), 0);
+    EXPECT_EQ(width, 32);  // the others are written
+    void *frame = nullptr;
+    EXPECT_EQ(wgc_get_recent_frame(session, &frame, 0, nullptr, nullptr, nullptr), 1);
+    // The session's reference and the one just handed out: the null poll added none.
+    EXPECT_EQ(static_cast<ID3D11Texture2D *>(frame)->Release(), 1u);
+}
+
+wgc_session destroy_on_line_session = nullptr;
+const char *destroy_on_line = nullptr;
+
+void destroying_logger(int32_t, const char *text, uint64_t) {
+    if (destroy_on_line_session && std::string_view(text).starts_with(destroy_on_line)) {
+        wgc_session_destroy(destroy_on_line_session);
+        destroy_on_line_session = nullptr;
+    }
+}
+
+TEST_F(Lifecycle, LoggerMayDestroyTheSessionOnItsOwnLines) {
+    for (const char *line : {"Wgc on_closed", "Capture device lost", "Wgc session started.", "Set dirtyRect"}) {
+        SCOPED_TRACE(line);
+        corvo_emu_reset();
+        HWND window_to_close = corvo_emu_create_window(32, 32);
+        wgc_session s = wgc_session_create(window_to_close);
+        destroy_on_line_session = s;
+        destroy_on_line = line;
+        wgc_register_logger(destroying_logger);
+        wgc_session_start(s);
+        if (destroy_on_line_session) wgc_set_dirty_rect(s, 1);
+        if (destroy_on_line_session) {
+            corvo_emu_present(window_to_close);
+            poll(s);
+            corvo_emu_close(window_to_close);
+            if (std::string_view(line) == "Capture device lost") corvo_emu_remove_devices(int32_t(0x887A0006));
+            poll(s);  // the line is logged inside this poll, which then returns without touching the session
+        }
+        wgc_register_logger(nullptr);
+        EXPECT_EQ(destroy_on_line_session, nullptr);
+        EXPECT_EQ(corvo_emu_count("live_objects"), 0u);
+    }
+}
+
+TEST_F(Lifecycle, StartThatFailsAtTheClosedRegistrationCapturesNothing) {
+    open_window(32, 32, false);
+    corvo_emu_fail("add_Closed", kFail, 0, 1);
+    EXPECT_EQ(wgc_session_start(session), 0);
+    EXPECT_EQ(corvo_emu_present(window), 0);
+    EXPECT_FALSE(poll(session).ok);
+}
+
+#ifndef NDEBUG
+TEST_F(Lifecycle, DebugBuildsRefuseAPollFromAnotherThread) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    open_window(32, 32);
+    EXPECT_DEATH(std::thread([s = session] { poll(s); }).join(), "");
+}
+#endif
+
+// Every call position of every operation of a start, of a second start and of frames: whatever fails, the
+// session neither crashes nor lies about its status, a failed start says why, and nothing is left behind.
+TEST_F(Lifecycle, FaultAtEveryCallOfAStartAndOfFrames) {
+    constexpr const char *kOperations[] = {
+        "CreateDXGIFactory1", "EnumAdapters1", "GetDesc1", "D3D11CreateDevice", "QueryInterface",
+        "CreateDirect3D11DeviceFromDXGIDevice", "RoGetActivationFactory", "IGraphicsCaptureItemInterop",
+        "CreateForWindow", "CreateDispatcherQueueController", "ShutdownQueueAsync", "Create", "Recreate",
+        "CreateCaptureSession", "add_FrameArrived", "add_Closed", "StartCapture", "Close", "IsApiContractPresent",
+        "IsPropertyPresent", "put_IsCursorCaptureEnabled", "put_IsBorderRequired", "CreateTexture2D", "CreateBuffer",
+        "CreateShaderResourceView", "CreateUnorderedAccessView", "CreateComputeShader", "CopyResource",
+        "CopySubresourceRegion", "Dispatch", "Map", "Unmap", "allocate", "PeekMessageW", "DispatchMessageW"};
+    enum Phase { kFirstStart, kSecondStart, kFrames };
+    // One round: start (twice for the later phases), a frame, a change and a resize with detection on.
+    auto round = [&](Phase phase, const char *operation, uint32_t position) {
+        HWND w = corvo_emu_create_window(40, 30);
+        wgc_session s = wgc_session_create(w);
+        wgc_set_dirty_rect(s, 1);
+        if (phase != kFirstStart) {
+            wgc_session_start(s);
+            corvo_emu_present(w);
+            poll(s);
+        }
+        if (operation) corvo_emu_fail(operation, kFail, position, 1);
+        log.clear();
+        bool started = true;
+        if (phase != kFrames) started = wgc_session_start(s) == 1;
+        if (!started) {
+            EXPECT_FALSE(log.at_level(3).empty()) << "a failed start says why";
+        }
+        EXPECT_EQ(wgc_get_status(s), started ? 1 : 0);
+        corvo_emu_fill(w, 3, 3, 5, 5, 0xFF804020u);
+        corvo_emu_present(w);
+        poll(s);
+        corvo_emu_resize(w, 50, 20);
+        corvo_emu_present(w);
+        poll(s);
+        corvo_emu_present(w);
+        const Poll p = poll(s);
+        if (p.ok) {
+            EXPECT_GT(p.width, 0);
+        }
+        if (operation) corvo_emu_fail(operation, 0, 0, 0);
+        wgc_session_destroy(s);
+        EXPECT_EQ(corvo_emu_count("live_objects"), 0u);
+        corvo_emu_close(w);
+    };
+    for (const Phase phase : {kFirstStart, kSecondStart, kFrames}) {
+        // The calls a clean round makes of each operation are the positions to fail.
+        corvo_emu_reset();
+        round(phase, nullptr, 0);
+        std::map<std::string, uint64_t> calls;
+        for (const char *operation : kOperations) calls[operation] = corvo_emu_count(operation);
+        for (const char *operation : kOperations)
+            for (uint32_t position = 0; position < calls[operation]; ++position) {
+                SCOPED_TRACE(testing::Message() << "phase " << phase << ", " << operation << " #" << position);
+                corvo_emu_reset();
+                round(phase, operation, position);
+            }
+    }
+}
+
+}  // namespace
