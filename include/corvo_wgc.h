@@ -1,8 +1,14 @@
 /* libcorvo-wgc: window and monitor capture for Windows hosts.
  *
  * A host creates one session per window or monitor, may set its switches, starts it and then polls it from
- * the thread that started it. Booleans are single bytes: 0 is false, any other value true. Nothing is thrown
- * across these functions; failures are told by a false or null result and by the log callback. */
+ * the thread that started it; several sessions may be started and polled on one thread. Booleans are single
+ * bytes: 0 is false, any other value true. Nothing is thrown across these functions; failures are told by a
+ * false or null result and by the log callback. Every function that takes a session returns its failure
+ * value (0, null or 0.0, or does nothing) for a null session.
+ *
+ * Threads: wgc_set_dirty_rect, wgc_set_capture_to_texture, wgc_get_status and wgc_get_update_ratio may be
+ * called from any thread. The poll, start, destroy, and the cursor and border switches of a running session
+ * belong on the thread that started it. */
 #ifndef CORVO_WGC_H
 #define CORVO_WGC_H
 
@@ -40,7 +46,10 @@ extern "C" {
 typedef struct WgcSession *wgc_session;
 
 /* Log callback: level 1 progress, 2 a switch the system cannot apply, 3 a failure. The text is
- * NUL-terminated, at most 1022 characters, and valid only during the call. */
+ * NUL-terminated, at most 1022 characters, and valid only during the call. It runs on the thread of the call
+ * that logs (for the capture's events, the polling thread) and may call any function here, including
+ * wgc_session_destroy on the session that is logging: the library does not touch a session after the line
+ * that may destroy it, and a session destroyed during one of its own calls is freed when that call returns. */
 typedef void (*wgc_log_callback)(int32_t level, const char *text, uint64_t length);
 
 #define WGC_LOG_INFO 1
@@ -57,10 +66,14 @@ CORVO_WGC_API void CORVO_WGC_CALL wgc_free_recent_frame(void *frame) CORVO_WGC_N
 CORVO_WGC_API ID3D11Device *CORVO_WGC_CALL wgc_get_device(wgc_session session) CORVO_WGC_NOEXCEPT;
 /* Pumps the calling thread's messages and hands out the latest frame: the session's BGRA buffer (rows of
  * width * 4 bytes, no gap) or, in texture mode, an ID3D11Texture2D with one reference for the host.
- * The third parameter is ignored. width, height and cursor are written at every call. */
+ * A poll reads at most one frame, the newest, so a source that presents faster than the host polls cannot
+ * hold it. The third parameter is ignored. width, height and cursor are written at every call where they are
+ * not null; with a null frame the result is 0 and no reference is added. The buffer stays as handed out until
+ * the next poll or start of the session; it moves when a larger frame makes it grow. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_recent_frame(wgc_session session, void **frame, intptr_t reserved,
                                                           int32_t *width, int32_t *height, uint8_t *cursor) CORVO_WGC_NOEXCEPT;
-/* 1 while capturing, 0 before a successful start and after the target closed. */
+/* 1 while capturing; 0 before a successful start, after a failed one, after the target closed and after the
+ * device was lost. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_status(wgc_session session) CORVO_WGC_NOEXCEPT;
 /* The changed share of the latest frame (1.0 whole new frame, 0.0 nothing new); reading resets it to 0. */
 CORVO_WGC_API float CORVO_WGC_CALL wgc_get_update_ratio(wgc_session session) CORVO_WGC_NOEXCEPT;
@@ -72,7 +85,8 @@ CORVO_WGC_API wgc_session CORVO_WGC_CALL wgc_session_create(HWND window) CORVO_W
 CORVO_WGC_API wgc_session CORVO_WGC_CALL wgc_session_create2(HMONITOR monitor) CORVO_WGC_NOEXCEPT;
 /* Stops the capture and frees the session; does nothing for null. */
 CORVO_WGC_API void CORVO_WGC_CALL wgc_session_destroy(wgc_session session) CORVO_WGC_NOEXCEPT;
-/* Starts capturing on the calling thread, which must then be the one that polls. */
+/* Starts capturing on the calling thread, which must then be the one that polls. All or nothing: on 0
+ * nothing captures. Starting a started session again begins anew on a new device; the buffer stays. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_session_start(wgc_session session) CORVO_WGC_NOEXCEPT;
 /* Hand frames out as a texture (non-zero) or as a CPU buffer (0). */
 CORVO_WGC_API void CORVO_WGC_CALL wgc_set_capture_to_texture(wgc_session session, uint8_t on) CORVO_WGC_NOEXCEPT;

@@ -1,5 +1,7 @@
 // The cursor and border switches. The cursor refuses to be turned on, the border refuses to be turned off,
 // where the running system lacks the property.
+#include <cassert>
+
 #include "api/log_sink.h"
 #include "session/api_information.h"
 #include "session/capture_session.h"
@@ -25,6 +27,8 @@ bool apply(const char *what, Setter &&set) noexcept {
 }  // namespace
 
 bool WgcCaptureSession::enable_cursor(uint8_t enable) noexcept {
+    // A running capture session belongs to the thread that started it.
+    assert(!capture_session || start_thread == std::this_thread::get_id());
     if (enable && !is_property_present(kCursorProperty)) {
         log_message(kLogWarning, "Failed to %s cursor", "enable");
         return false;
@@ -37,6 +41,7 @@ bool WgcCaptureSession::enable_cursor(uint8_t enable) noexcept {
 }
 
 bool WgcCaptureSession::show_border(uint8_t show) noexcept {
+    assert(!capture_session || start_thread == std::this_thread::get_id());
     const bool present = is_property_present(kBorderProperty);
     if (!present && !show) {
         log_message(kLogWarning, "Failed to  %s border", "hide");

@@ -127,4 +127,76 @@ TEST_F(Threads, RemovingTheLoggerWhileSessionsLogDropsLinesButNeverTearsThem) {
     EXPECT_EQ(received[2].lines.load(), 0u);  // never registered
 }
 
+// Sessions capture several windows at once, some sharing a thread, with restarts, while a compositor presents
+// and another thread flips their detection switch: each must keep handing out its own window's pixels.
+class SessionsAtOnce : public EmuTest {
+protected:
+    static constexpr int kWindows = 4;
+    static constexpr int kRounds = 60;
+
+    void SetUp() override {
+        EmuTest::SetUp();
+        for (int i = 0; i < kWindows; ++i) {
+            windows[i] = corvo_emu_create_window(40 + 8 * i, 24 + 4 * i);
+            corvo_emu_fill(windows[i], 0, 0, 64, 64, colour_of(i));
+        }
+    }
+    static uint32_t colour_of(int i) { return 0xFF000000u | (0x30u << (8 * (i % 3))) | uint32_t(i); }
+
+    // Starts, polls and restarts sessions of the given windows, all on the calling thread.
+    void capture(std::vector<int> which) {
+        std::vector<wgc_session> sessions;
+        for (int i : which) {
+            sessions.push_back(wgc_session_create(windows[i]));
+            if (wgc_session_start(sessions.back()) != 1) failures.fetch_add(1);
+            published[i].store(sessions.back());
+        }
+        for (int round = 0; round < kRounds; ++round)
+            for (size_t k = 0; k < which.size(); ++k) {
+                if (round % 20 == 10 + int(k) && wgc_session_start(sessions[k]) != 1) failures.fetch_add(1);
+                const Poll p = poll(sessions[k]);
+                if (p.ok && pixel_at(p, 0, 0) != colour_of(which[k])) failures.fetch_add(1);
+                if (p.ok) frames.fetch_add(1);
+                std::this_thread::yield();
+            }
+        hosts_done.fetch_add(1);
+        while (!flipper_stopped.load()) std::this_thread::yield();
+        for (wgc_session s : sessions) wgc_session_destroy(s);
+    }
+
+    void run(const std::vector<std::vector<int>> &threads) {
+        std::atomic<bool> stop{false};
+        std::thread compositor([&] {
+            while (!stop.load())
+                for (HWND window : windows) corvo_emu_present(window);
+        });
+        // The detection switch may be flipped from any thread while the sessions capture.
+        std::thread flipper([&] {
+            for (uint8_t on = 1; hosts_done.load() < int(threads.size()); on ^= 1)
+                for (std::atomic<wgc_session> &session : published)
+                    if (wgc_session s = session.load()) wgc_set_dirty_rect(s, on);
+            flipper_stopped = true;
+        });
+        std::vector<std::thread> hosts;
+        for (const std::vector<int> &which : threads) hosts.emplace_back([&, which] { capture(which); });
+        for (std::thread &host : hosts) host.join();
+        flipper.join();
+        stop = true;
+        compositor.join();
+        EXPECT_EQ(failures.load(), 0);
+        EXPECT_GT(frames.load(), uint64_t(kWindows));
+    }
+
+    HWND windows[kWindows] = {};
+    std::atomic<wgc_session> published[kWindows] = {};
+    std::atomic<int> hosts_done{0};
+    std::atomic<bool> flipper_stopped{false};
+    std::atomic<int> failures{0};
+    std::atomic<uint64_t> frames{0};
+};
+
+TEST_F(SessionsAtOnce, FourSessionsOnOneThread) { run({{0, 1, 2, 3}}); }
+
+TEST_F(SessionsAtOnce, FourSessionsOnFourThreads) { run({{0}, {1}, {2}, {3}}); }
+
 }  // namespace
