@@ -1,0 +1,23 @@
+"""Window and monitor capture with libcorvo-wgc: sessions that hand out frames as numpy BGRA arrays.
+
+The library is loaded on first use from $CORVO_WGC_LIBRARY or the system's library path, or from the path given
+to load(). On Linux, corvo_wgc.emulated drives the emulated platform the library runs on."""
+
+from ._library import library, load
+from .errors import (CaptureStoppedError, CorvoError, LibraryNotFoundError, SessionClosedError, StartError,
+                     SwitchRefusedError, TargetClosedError, WrongThreadError)
+from .log import LogLevel, set_logger
+from .session import Session
+from .texture import Texture
+
+
+def is_supported():
+    """Whether the system offers the capture interfaces at all."""
+    return bool(library().dll.is_wgc_session_supported())
+
+
+__all__ = [
+    "CaptureStoppedError", "CorvoError", "LibraryNotFoundError", "LogLevel", "Session", "SessionClosedError",
+    "StartError", "SwitchRefusedError", "TargetClosedError", "Texture", "WrongThreadError", "is_supported", "load",
+    "set_logger",
+]

@@ -1,0 +1,95 @@
+"""Finds and loads libcorvo-wgc once per process and declares the signatures of its exports."""
+
+import ctypes
+import ctypes.util
+import os
+import sys
+import threading
+
+from .errors import CorvoError, LibraryNotFoundError
+from .log import LOG_CALLBACK, router
+
+c_session = ctypes.c_void_p
+
+# name: (result type, argument types). One line per export; a new export is one more line.
+EXPORTS = {
+    "is_wgc_session_supported": (ctypes.c_uint8, []),
+    "wgc_enable_cursor": (ctypes.c_uint8, [c_session, ctypes.c_uint8]),
+    "wgc_free_recent_frame": (None, [ctypes.c_void_p]),
+    "wgc_get_device": (ctypes.c_void_p, [c_session]),
+    "wgc_get_recent_frame": (
+        ctypes.c_uint8,
+        [c_session, ctypes.POINTER(ctypes.c_void_p), ctypes.c_ssize_t, ctypes.POINTER(ctypes.c_int32),
+         ctypes.POINTER(ctypes.c_int32), ctypes.POINTER(ctypes.c_uint8)],
+    ),
+    "wgc_get_status": (ctypes.c_uint8, [c_session]),
+    "wgc_get_update_ratio": (ctypes.c_float, [c_session]),
+    "wgc_register_logger": (None, [LOG_CALLBACK]),
+    "wgc_session_create": (c_session, [ctypes.c_void_p]),
+    "wgc_session_create2": (c_session, [ctypes.c_void_p]),
+    "wgc_session_destroy": (None, [c_session]),
+    "wgc_session_start": (ctypes.c_uint8, [c_session]),
+    "wgc_set_capture_to_texture": (None, [c_session, ctypes.c_uint8]),
+    "wgc_set_dirty_rect": (None, [c_session, ctypes.c_uint8]),
+    "wgc_show_border": (ctypes.c_uint8, [c_session, ctypes.c_uint8]),
+}
+
+LIBRARY_NAME = "libcorvo-wgc.dll" if sys.platform == "win32" else "libcorvo-wgc.so"
+ENVIRONMENT_VARIABLE = "CORVO_WGC_LIBRARY"
+
+_lock = threading.Lock()
+_loaded = None
+
+
+class Library:
+    """The loaded libcorvo-wgc: `dll` is the ctypes handle with every export declared, `path` where it came from."""
+
+    def __init__(self, dll, path):
+        self.dll = dll
+        self.path = path
+        for name, (restype, argtypes) in EXPORTS.items():
+            try:
+                function = getattr(dll, name)
+            except AttributeError:
+                raise LibraryNotFoundError(f"{path} is not libcorvo-wgc: it has no export {name}") from None
+            function.restype = restype
+            function.argtypes = argtypes
+        # The module's one log callback stays registered: it routes lines to the host's Python callback and
+        # into the exceptions of failing calls.
+        dll.wgc_register_logger(router.c_callback)
+
+
+def _open(path):
+    """Loads the library from `path`, from $CORVO_WGC_LIBRARY, or the installed one; says what it tried."""
+    if path is None:
+        path = os.environ.get(ENVIRONMENT_VARIABLE) or None
+    candidates = [os.fspath(path)] if path is not None else [LIBRARY_NAME, ctypes.util.find_library("corvo-wgc")]
+    tried = []
+    for candidate in candidates:
+        if not candidate:
+            continue
+        try:
+            return ctypes.CDLL(candidate), candidate
+        except OSError as error:
+            tried.append(f"{candidate} ({error})")
+    hint = "" if path is not None else f"; give its path to corvo_wgc.load() or in ${ENVIRONMENT_VARIABLE}"
+    raise LibraryNotFoundError("libcorvo-wgc could not be loaded, tried " + ", ".join(tried) + hint)
+
+
+def load(path=None):
+    """Loads libcorvo-wgc for this process (by `path`, from $CORVO_WGC_LIBRARY, or the installed one) and returns
+    it. Later calls return the same library; naming another file then is an error."""
+    global _loaded
+    with _lock:
+        if _loaded is not None:
+            if path is not None and os.path.realpath(os.fspath(path)) != os.path.realpath(_loaded.path):
+                raise CorvoError(f"libcorvo-wgc is already loaded from {_loaded.path}, not {os.fspath(path)}")
+            return _loaded
+        dll, found = _open(path)
+        _loaded = Library(dll, found)
+        return _loaded
+
+
+def library():
+    """The loaded library, loading the default one on first use."""
+    return _loaded if _loaded is not None else load()

@@ -1,0 +1,163 @@
+"""The emulated platform's control API (Linux builds): simulated windows and monitors with pixels, presented
+frames, what the system offers, fault injection and counters. Load libcorvo-wgc first (corvo_wgc.load());
+its emulated platform is the one it runs on."""
+
+import ctypes
+import os
+import sys
+
+import numpy as np
+
+from ._library import library
+from .errors import LibraryNotFoundError
+
+ENVIRONMENT_VARIABLE = "CORVO_EMU_LIBRARY"
+
+_SIGNATURES = {
+    "corvo_emu_create_window": (ctypes.c_void_p, [ctypes.c_int32, ctypes.c_int32]),
+    "corvo_emu_create_monitor": (ctypes.c_void_p, [ctypes.c_int32, ctypes.c_int32]),
+    "corvo_emu_fill": (None, [ctypes.c_void_p] + [ctypes.c_int32] * 4 + [ctypes.c_uint32]),
+    "corvo_emu_write": (None, [ctypes.c_void_p] + [ctypes.c_int32] * 4 + [ctypes.c_void_p, ctypes.c_uint32]),
+    "corvo_emu_resize": (None, [ctypes.c_void_p, ctypes.c_int32, ctypes.c_int32]),
+    "corvo_emu_close": (None, [ctypes.c_void_p]),
+    "corvo_emu_present": (ctypes.c_int32, [ctypes.c_void_p]),
+    "corvo_emu_capture_property": (ctypes.c_int32, [ctypes.c_void_p, ctypes.c_char_p]),
+    "corvo_emu_set_contract_version": (None, [ctypes.c_uint16]),
+    "corvo_emu_set_property": (None, [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int32]),
+    "corvo_emu_fail": (None, [ctypes.c_char_p, ctypes.c_int32, ctypes.c_uint32, ctypes.c_uint32]),
+    "corvo_emu_count": (ctypes.c_uint64, [ctypes.c_char_p]),
+    "corvo_emu_reset": (None, []),
+    "corvo_emu_set_adapters": (None, [ctypes.POINTER(ctypes.c_uint32), ctypes.c_size_t]),
+    "corvo_emu_remove_devices": (None, [ctypes.c_int32]),
+}
+
+CAPTURE_SESSION_TYPE = "Windows.Graphics.Capture.GraphicsCaptureSession"
+E_FAIL = 0x80004005
+E_OUTOFMEMORY = 0x8007000E
+DXGI_ERROR_DEVICE_HUNG = 0x887A0006
+
+
+def _open():
+    if sys.platform == "win32":
+        raise LibraryNotFoundError("the emulated platform exists only in the Linux build")
+    library()  # libcorvo-wgc brings libcorvo-emu in, so its name finds the loaded one
+    name = os.environ.get(ENVIRONMENT_VARIABLE) or "libcorvo-emu.so"
+    try:
+        dll = ctypes.CDLL(name)
+    except OSError as error:
+        raise LibraryNotFoundError(f"libcorvo-emu could not be loaded: {error}; give its path in "
+                                   f"${ENVIRONMENT_VARIABLE}") from None
+    for function, (restype, argtypes) in _SIGNATURES.items():
+        getattr(dll, function).restype = restype
+        getattr(dll, function).argtypes = argtypes
+    return dll
+
+
+_emu = _open()
+
+
+def _signed(hr):
+    """An HRESULT as the int32 the C API takes (0x80004005 and -2147467259 are the same code)."""
+    return ctypes.c_int32(hr & 0xFFFFFFFF).value
+
+
+def bgra(blue, green, red, alpha=255):
+    """A pixel value for fill(): bytes B, G, R, A in memory."""
+    return blue | green << 8 | red << 16 | alpha << 24
+
+
+class _Target:
+    is_monitor = False
+
+    def __init__(self, handle, width, height):
+        if not handle:
+            raise ValueError(f"a target of {width} x {height} pixels cannot be made")
+        self.handle = handle
+        self.width = width
+        self.height = height
+
+    def fill(self, x, y, width, height, pixel):
+        """Sets a rectangle (clipped to the target) to one pixel value, see bgra()."""
+        _emu.corvo_emu_fill(self.handle, x, y, width, height, pixel)
+
+    def write(self, x, y, pixels):
+        """Copies a (height, width, 4) uint8 BGRA array to (x, y), clipped to the target."""
+        pixels = np.asarray(pixels)
+        if pixels.dtype != np.uint8 or pixels.ndim != 3 or pixels.shape[2] != 4:
+            raise ValueError(f"pixels must be a (height, width, 4) uint8 array, not {pixels.dtype} {pixels.shape}")
+        pixels = np.ascontiguousarray(pixels)
+        height, width, _ = pixels.shape
+        _emu.corvo_emu_write(self.handle, x, y, width, height, pixels.ctypes.data, width * 4)
+
+    def resize(self, width, height):
+        """New size; the content stays top-left and the new area is black."""
+        if width <= 0 or height <= 0:
+            raise ValueError(f"a target cannot be {width} x {height} pixels")
+        _emu.corvo_emu_resize(self.handle, width, height)
+        self.width, self.height = width, height
+
+    def close(self):
+        """The target goes away, as a destroyed window does."""
+        _emu.corvo_emu_close(self.handle)
+
+    def present(self):
+        """Delivers the current pixels to every capture of the target that has room; returns how many took it."""
+        return _emu.corvo_emu_present(self.handle)
+
+    def capture_property(self, name):
+        """A switch of the target's latest capture ("IsCursorCaptureEnabled", "IsBorderRequired", "started"):
+        True or False, None when nothing captures the target."""
+        value = _emu.corvo_emu_capture_property(self.handle, name.encode())
+        return None if value < 0 else bool(value)
+
+
+class Window(_Target):
+    """A simulated top-level window, opaque black at first."""
+
+    def __init__(self, width, height):
+        super().__init__(_emu.corvo_emu_create_window(width, height), width, height)
+
+
+class Monitor(_Target):
+    """A simulated monitor, opaque black at first."""
+
+    is_monitor = True
+
+    def __init__(self, width, height):
+        super().__init__(_emu.corvo_emu_create_monitor(width, height), width, height)
+
+
+def set_contract_version(major):
+    """The UniversalApiContract major version the system offers (default 19)."""
+    _emu.corvo_emu_set_contract_version(major)
+
+
+def set_property(property, present, type_name=CAPTURE_SESSION_TYPE):
+    """Whether the system offers a property of a runtime type (default: the capture session's)."""
+    _emu.corvo_emu_set_property(type_name.encode(), property.encode(), 1 if present else 0)
+
+
+def fail(operation, hr=E_FAIL, skip=0, count=1):
+    """After `skip` further calls of the operation succeed, the next `count` fail with `hr`; count 0 clears it."""
+    _emu.corvo_emu_fail(operation.encode(), _signed(hr), skip, count)
+
+
+def count(name):
+    """Calls of an operation so far, or a gauge: "live_objects", "weak_references", "bytes_mapped"."""
+    return _emu.corvo_emu_count(name.encode())
+
+
+def reset():
+    """A fresh system: no targets, defaults, zero counters, no pending faults."""
+    _emu.corvo_emu_reset()
+
+
+def set_adapters(vendor_ids):
+    """The adapters the system enumerates, by PCI vendor id, in order."""
+    ids = (ctypes.c_uint32 * len(vendor_ids))(*vendor_ids)
+    _emu.corvo_emu_set_adapters(ids, len(vendor_ids))
+
+
+def remove_devices(reason=DXGI_ERROR_DEVICE_HUNG):
+    """Every existing device is removed with `reason`; devices made later work."""
+    _emu.corvo_emu_remove_devices(_signed(reason))

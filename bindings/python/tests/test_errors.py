@@ -1,0 +1,150 @@
+"""Failures come back as exceptions that say which, with the library's log line."""
+
+import os
+import subprocess
+import sys
+import threading
+
+import pytest
+
+import corvo_wgc
+from corvo_wgc import emulated as emu
+from conftest import present_and_grab
+
+PACKAGE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+class TestClosedSession:
+    @pytest.mark.parametrize("use", [
+        lambda s: s.start(),
+        lambda s: s.grab(),
+        lambda s: s.grab_texture(),
+        lambda s: s.update_ratio(),
+        lambda s: s.status,
+        lambda s: s.device,
+        lambda s: s.enable_cursor(True),
+        lambda s: s.show_border(False),
+        lambda s: s.set_dirty_rect(True),
+        lambda s: s.set_capture_to_texture(True),
+    ])
+    def test_every_use_after_close_says_the_session_is_closed(self, use):
+        session = corvo_wgc.Session(emu.Window(32, 32))
+        session.close()
+        with pytest.raises(corvo_wgc.SessionClosedError, match="session is closed"):
+            use(session)
+
+    def test_closing_twice_and_the_with_block_stop_the_capture_once(self, lines):
+        window = emu.Window(32, 32)
+        with corvo_wgc.Session(window) as session:
+            session.start()
+            assert window.capture_property("started") is True
+        assert session.closed
+        assert window.capture_property("started") is None  # no capture of the window is left
+        session.close()
+        assert [text for _, text in lines].count("Wgc exit.") == 1
+
+
+class TestDestroyedWindow:
+    def test_grab_says_the_target_closed_and_keeps_saying_it(self):
+        window = emu.Window(32, 32)
+        with corvo_wgc.Session(window) as session:
+            session.start()
+            present_and_grab(session, window)
+            window.close()
+            with pytest.raises(corvo_wgc.TargetClosedError, match="was closed"):
+                session.grab()
+            assert session.status is False
+            with pytest.raises(corvo_wgc.TargetClosedError):
+                session.grab()
+
+    def test_starting_on_a_destroyed_window_fails_with_the_log_line(self):
+        window = emu.Window(32, 32)
+        window.close()
+        with corvo_wgc.Session(window) as session:
+            with pytest.raises(corvo_wgc.StartError) as raised:
+                session.start()
+        assert "Failed to call IGraphicsCaptureItemInterop::CreateForWindow, hr:80070057" in str(raised.value)
+        assert raised.value.log_lines[-1][0] == corvo_wgc.LogLevel.ERROR
+
+
+class TestFailures:
+    def test_start_failure_carries_the_failing_call_and_its_code(self):
+        emu.fail("D3D11CreateDevice", emu.E_OUTOFMEMORY)
+        with corvo_wgc.Session(emu.Window(32, 32)) as session:
+            with pytest.raises(corvo_wgc.StartError) as raised:
+                session.start()
+            assert raised.value.log_lines == ((3, "Failed to create d3d11 device,hr:8007000e"),)
+            assert session.status is False
+            session.start()  # the fault was for one call: a second start works
+            assert session.status is True
+
+    def test_lost_device_ends_the_capture_with_its_line(self):
+        window = emu.Window(32, 32)
+        with corvo_wgc.Session(window) as session:
+            session.start()
+            present_and_grab(session, window)
+            window.present()  # a frame on its way when the device goes
+            emu.remove_devices(emu.DXGI_ERROR_DEVICE_HUNG)
+            with pytest.raises(corvo_wgc.CaptureStoppedError, match="887a0006"):
+                session.grab()
+
+    def test_grab_before_start_and_from_another_thread_are_refused(self):
+        window = emu.Window(32, 32)
+        with corvo_wgc.Session(window) as session:
+            with pytest.raises(corvo_wgc.CorvoError, match="not started"):
+                session.grab()
+            session.start()
+            raised = []
+
+            def grab_elsewhere():
+                try:
+                    session.grab()
+                except corvo_wgc.WrongThreadError as error:
+                    raised.append(error)
+
+            thread = threading.Thread(target=grab_elsewhere)
+            thread.start()
+            thread.join()
+            assert len(raised) == 1
+
+    def test_targets_are_checked_before_the_library_sees_them(self):
+        with pytest.raises(corvo_wgc.CorvoError, match="no monitor"):
+            corvo_wgc.Session(monitor=0)
+        with pytest.raises(TypeError, match="monitor="):
+            corvo_wgc.Session(emu.Monitor(8, 8))
+        with pytest.raises(TypeError):
+            corvo_wgc.Session()
+        with pytest.raises(ValueError):
+            emu.Window(0, 10)
+
+
+def run_python(code, **environment):
+    env = dict(os.environ, PYTHONPATH=PACKAGE_DIR, **environment)
+    return subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True)
+
+
+class TestMissingLibrary:
+    PROBE = ("import corvo_wgc\n"
+             "try:\n"
+             "    corvo_wgc.load({path})\n"
+             "except corvo_wgc.LibraryNotFoundError as error:\n"
+             "    print(isinstance(error, OSError), error)\n")
+
+    def test_a_wrong_path_is_named(self):
+        result = run_python(self.PROBE.format(path="'/nowhere/libcorvo-wgc.so'"))
+        assert result.stdout.startswith("True libcorvo-wgc could not be loaded, tried /nowhere/libcorvo-wgc.so")
+
+    def test_without_a_path_the_message_says_where_to_give_one(self):
+        result = run_python(self.PROBE.format(path=""), CORVO_WGC_LIBRARY="", LD_LIBRARY_PATH="")
+        assert "libcorvo-wgc.so" in result.stdout and "CORVO_WGC_LIBRARY" in result.stdout
+
+    def test_another_library_is_refused_by_its_missing_exports(self):
+        emu_path = os.path.join(os.path.dirname(corvo_wgc.load().path), "platform", "emulated", "libcorvo-emu.so")
+        if not os.path.exists(emu_path):
+            pytest.skip("not run against a build tree")
+        result = run_python(self.PROBE.format(path=repr(emu_path)))
+        assert "is not libcorvo-wgc: it has no export is_wgc_session_supported" in result.stdout
+
+    def test_a_second_library_in_one_process_is_refused(self):
+        with pytest.raises(corvo_wgc.CorvoError, match="already loaded"):
+            corvo_wgc.load("/elsewhere/libcorvo-wgc.so")

@@ -1,0 +1,145 @@
+"""Frames as numpy arrays: pixels, copies and views, sizes, the update ratio and texture mode."""
+
+import numpy as np
+import pytest
+
+import corvo_wgc
+from corvo_wgc import emulated as emu
+from conftest import pattern, present_and_grab
+
+
+def test_frame_holds_the_windows_bgra_pixels():
+    window = emu.Window(100, 37)  # 400-byte rows in textures whose row pitch is padded
+    picture = pattern(37, 100)
+    window.write(0, 0, picture)
+    with corvo_wgc.Session(window) as session:
+        session.start()
+        assert session.grab() is None  # nothing presented yet
+        frame = present_and_grab(session, window)
+        assert frame.dtype == np.uint8 and frame.shape == (37, 100, 4)
+        np.testing.assert_array_equal(frame, picture)
+
+
+def test_fill_writes_blue_green_red_alpha_in_that_byte_order():
+    window = emu.Window(64, 32)
+    window.fill(8, 4, 16, 8, emu.bgra(10, 20, 30, 255))
+    with corvo_wgc.Session(window) as session:
+        session.start()
+        frame = present_and_grab(session, window)
+    assert list(frame[4, 8]) == [10, 20, 30, 255]
+    assert list(frame[12, 8]) == [0, 0, 0, 255]  # the row below the filled rectangle is still black
+
+
+def test_copy_is_the_hosts_own_and_a_view_is_overwritten_by_the_next_frame():
+    window = emu.Window(64, 64)
+    window.fill(0, 0, 64, 64, emu.bgra(255, 0, 0))
+    with corvo_wgc.Session(window) as session:
+        session.start()
+        copy = present_and_grab(session, window)
+        view = session.grab(copy=False)
+        assert not view.flags.writeable
+        np.testing.assert_array_equal(view, copy)
+
+        window.fill(0, 0, 64, 64, emu.bgra(0, 255, 0))
+        present_and_grab(session, window)
+        assert list(view[0, 0]) == [0, 255, 0, 255]  # the same buffer, now the new frame
+        assert list(copy[0, 0]) == [255, 0, 0, 255]
+
+
+def test_a_resized_window_is_handed_out_at_its_new_size():
+    window = emu.Window(200, 100)
+    with corvo_wgc.Session(window) as session:
+        session.start()
+        present_and_grab(session, window)
+        window.resize(120, 60)
+        picture = pattern(60, 120)
+        window.write(0, 0, picture)
+        frame = present_and_grab(session, window)
+        assert frame.shape == (60, 120, 4)
+        np.testing.assert_array_equal(frame, picture)
+
+
+def test_monitor_session_captures_the_monitor():
+    monitor = emu.Monitor(96, 64)
+    picture = pattern(64, 96, seed=3)
+    monitor.write(0, 0, picture)
+    with corvo_wgc.Session(monitor=monitor) as session:
+        session.start()
+        np.testing.assert_array_equal(present_and_grab(session, monitor), picture)
+
+
+def test_write_clips_to_the_target_and_rejects_other_arrays():
+    window = emu.Window(32, 32)
+    window.write(24, 24, pattern(16, 16))  # only its top-left 8 x 8 lands
+    with corvo_wgc.Session(window) as session:
+        session.start()
+        frame = present_and_grab(session, window)
+    np.testing.assert_array_equal(frame[24:, 24:], pattern(16, 16)[:8, :8])
+    with pytest.raises(ValueError):
+        window.write(0, 0, np.zeros((4, 4, 3), dtype=np.uint8))
+    with pytest.raises(ValueError):
+        window.write(0, 0, np.zeros((4, 4, 4), dtype=np.float32))
+
+
+class TestUpdateRatio:
+    def test_first_frame_is_whole_and_reading_resets(self):
+        window = emu.Window(64, 64)
+        with corvo_wgc.Session(window) as session:
+            session.set_dirty_rect(True)
+            session.start()
+            present_and_grab(session, window)
+            assert session.update_ratio() == 1.0
+            assert session.update_ratio() == 0.0
+
+    def test_unchanged_frame_is_zero_and_one_cell_is_its_share(self):
+        window = emu.Window(256, 128)  # 8 x 4 cells of 32 x 32
+        with corvo_wgc.Session(window) as session:
+            session.set_dirty_rect(True)
+            session.start()
+            present_and_grab(session, window)
+            session.update_ratio()
+
+            present_and_grab(session, window)
+            assert session.update_ratio() == 0.0
+
+            window.fill(40, 40, 1, 1, emu.bgra(1, 1, 1))  # inside the cell at column 1, row 1
+            frame = present_and_grab(session, window)
+            assert session.update_ratio() == pytest.approx(1 / 32)
+            assert list(frame[40, 40]) == [1, 1, 1, 255]
+
+    def test_without_detection_every_new_frame_is_whole(self):
+        window = emu.Window(64, 64)
+        with corvo_wgc.Session(window) as session:
+            session.start()
+            for _ in range(2):
+                present_and_grab(session, window)
+                assert session.update_ratio() == 1.0
+
+
+class TestTextureMode:
+    def test_the_hosts_reference_keeps_the_texture_until_released(self):
+        before = emu.count("live_objects")
+        window = emu.Window(64, 32)
+        session = corvo_wgc.Session(window)
+        session.set_capture_to_texture(True)
+        session.start()
+        assert session.grab_texture() is None
+        window.present()
+        texture = session.grab_texture()
+        assert (texture.width, texture.height) == (64, 32)
+        session.close()
+        assert emu.count("live_objects") > before  # the host's reference
+        with texture:
+            pass
+        assert texture.pointer is None
+        assert emu.count("live_objects") == before
+
+    def test_each_mode_has_its_own_grab(self):
+        window = emu.Window(32, 32)
+        with corvo_wgc.Session(window) as session:
+            session.start()
+            with pytest.raises(corvo_wgc.CorvoError, match="grab\\(\\)"):
+                session.grab_texture()
+            session.set_capture_to_texture(True)
+            with pytest.raises(corvo_wgc.CorvoError, match="grab_texture"):
+                session.grab()
