@@ -1,4 +1,4 @@
-// The fifteen exports. Each is noexcept; nothing crosses into the host.
+// The exports. Each is noexcept; nothing crosses into the host.
 #define CORVO_WGC_API CORVO_WGC_EXPORT
 #include "corvo_wgc.h"
 
@@ -96,6 +96,17 @@ void CORVO_WGC_CALL wgc_set_dirty_rect(wgc_session session, uint8_t enable) noex
 
 uint8_t CORVO_WGC_CALL wgc_show_border(wgc_session session, uint8_t show) noexcept {
     return with_session<uint8_t>(session, 0, [&](WgcCaptureSession &s) { return s.show_border(show) ? 1 : 0; });
+}
+
+int32_t CORVO_WGC_CALL wgc_get_dirty_rects(wgc_session session, wgc_rect *rects, int32_t capacity) noexcept {
+    return with_session<int32_t>(session, -1,
+                                 [&](WgcCaptureSession &s) { return s.dirty_rects(rects, capacity); });
+}
+
+uint8_t CORVO_WGC_CALL wgc_set_min_update_interval(wgc_session session, uint32_t microseconds) noexcept {
+    return with_session<uint8_t>(session, 0, [&](WgcCaptureSession &s) {
+        return s.set_min_update_interval(microseconds) ? 1 : 0;
+    });
 }
 
 }  // extern "C"

@@ -56,6 +56,14 @@ typedef void (*wgc_log_callback)(int32_t level, const char *text, uint64_t lengt
 #define WGC_LOG_WARNING 2
 #define WGC_LOG_ERROR 3
 
+/* A changed rectangle of a frame in pixels: left and top inclusive, right and bottom exclusive. */
+typedef struct wgc_rect {
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
+} wgc_rect;
+
 /* Whether this system offers the capture interfaces at all. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL is_wgc_session_supported(void) CORVO_WGC_NOEXCEPT;
 /* Cursor capture on or off; refused (0) when the system cannot turn it on. */
@@ -94,6 +102,20 @@ CORVO_WGC_API void CORVO_WGC_CALL wgc_set_capture_to_texture(wgc_session session
 CORVO_WGC_API void CORVO_WGC_CALL wgc_set_dirty_rect(wgc_session session, uint8_t enable) CORVO_WGC_NOEXCEPT;
 /* The capture border shown or hidden; refused (0) when the system cannot hide it. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_show_border(wgc_session session, uint8_t show) CORVO_WGC_NOEXCEPT;
+/* Where the frame that the last poll handed out changed, compared with the frame the poll before handed out,
+ * as change detection found it: runs of 32 x 32 cells, clipped to the frame, in rows from the top. Returns
+ * how many there are and writes the first `capacity` of them to `rects`; 0 when nothing changed (no new frame,
+ * or a new frame equal to the last); -1 when nothing is known and the host should take the whole frame as
+ * changed (detection off, a first frame, a new size or mode, a failed comparison, no frame handed out, a null
+ * session). With a null `rects` or a capacity of 0 or less only the count is returned. The answer stays the
+ * same until the next poll. */
+CORVO_WGC_API int32_t CORVO_WGC_CALL wgc_get_dirty_rects(wgc_session session, wgc_rect *rects,
+                                                         int32_t capacity) CORVO_WGC_NOEXCEPT;
+/* The shortest interval between two frames the system may deliver, in microseconds; 0 is the system's own
+ * default (newer systems deliver at most about 60 frames a second unless asked for more). Applied at start and
+ * while capturing; refused (0) where the system cannot set it. */
+CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_set_min_update_interval(wgc_session session,
+                                                                 uint32_t microseconds) CORVO_WGC_NOEXCEPT;
 
 #ifdef __cplusplus
 }

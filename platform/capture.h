@@ -127,6 +127,8 @@ public:
     void StartCapture() const;
     void IsCursorCaptureEnabled(bool enabled) const;
     void IsBorderRequired(bool required) const;
+    // The shortest interval between frames, in 100 ns units (a TimeSpan); 0 is the system's default.
+    void MinUpdateInterval(int64_t interval) const;
     void Close() const;
 };
 

@@ -14,5 +14,6 @@ bool is_property_present(std::u16string_view property) noexcept;
 
 inline constexpr std::u16string_view kCursorProperty = u"IsCursorCaptureEnabled";
 inline constexpr std::u16string_view kBorderProperty = u"IsBorderRequired";
+inline constexpr std::u16string_view kMinUpdateIntervalProperty = u"MinUpdateInterval";
 
 }  // namespace corvo

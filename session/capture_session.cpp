@@ -66,6 +66,8 @@ void WgcCaptureSession::release_pipeline() noexcept {
     cpu_output.release_textures();
     detector.shutdown();
     history_output = Output::kNone;
+    read_change = handed_change = -1;
+    handed_output = Output::kNone;
     capture_item = {};
     winrt_device = {};
     d3d_context.reset();

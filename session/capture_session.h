@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "diff/diff_detector.h"
+#include "corvo_wgc.h"
 #include "platform/capture.h"
 #include "platform/com_ptr.h"
 #include "platform/graphics.h"
@@ -47,9 +49,12 @@ public:
 
     bool enable_cursor(uint8_t enable) noexcept;
     bool show_border(uint8_t show) noexcept;
+    bool set_min_update_interval(uint32_t microseconds) noexcept;
     void set_dirty_rect(uint8_t enable) noexcept;
     bool get_recent_frame(void **frame_out, int32_t *width_out, int32_t *height_out, uint8_t *cursor_out) noexcept;
     float take_update_ratio() noexcept;
+    // The changed rectangles of the frame the last poll handed out: their count, 0, or -1 when unknown.
+    int32_t dirty_rects(wgc_rect *rects, int32_t capacity) const noexcept;
 
     ID3D11Device *device() const noexcept { return d3d_device.get(); }
     uint8_t status() const noexcept { return started.load(); }
@@ -69,9 +74,13 @@ private:
     // The FrameArrived handler; runs on the start thread inside its message dispatching. It keeps only the
     // newest frame, which the poll reads after dispatching. A platform error leaves it for the event delegate.
     void on_frame_arrived();
-    // Reads the waiting frame, if any, into the active output.
-    void take_waiting_frame() noexcept;
-    void read_frame(const platform::Direct3D11CaptureFrame &frame);
+    // Reads the waiting frame, if any, into the active output; true when the output shows a new picture.
+    bool take_waiting_frame() noexcept;
+    bool read_frame(const platform::Direct3D11CaptureFrame &frame);
+    // What a poll hands out and what changed in it; false when it hands out nothing.
+    bool hand_out(void **frame_out, bool read) noexcept;
+    // At start: sets the interval the host asked for; a platform error is thrown.
+    void apply_min_update_interval();
     void recreate_pool_if_resized(platform::SizeInt32 content) noexcept;
     // True when the device has been removed, for whatever reason; the first time, ends the capture with a line.
     bool device_removed() noexcept;
@@ -103,8 +112,15 @@ private:
     std::atomic<uint8_t> capture_to_texture{0};
     std::atomic<uint8_t> dirty_rect_enabled{0};
     std::atomic<uint8_t> border_shown{0};
+    std::atomic<uint32_t> min_update_interval{0};  // microseconds; 0 is the system's default
     uint8_t frames_arrived = 0;  // during the current poll's message loop, counted up to 2
     Output history_output = Output::kNone;
+    // The change of the last picture read (-1 unknown, else the count of `read_rects`) and what the last poll
+    // handed out, from which output.
+    int32_t read_change = -1;
+    std::vector<DirtyRect> read_rects;
+    int32_t handed_change = -1;
+    Output handed_output = Output::kNone;
     // The device was removed or reset: the frame path no longer uses it.
     bool device_lost = false;
     std::thread::id start_thread;  // checked by the poll in debug builds

@@ -23,23 +23,24 @@ void WgcCaptureSession::on_frame_arrived() {
     }
 }
 
-void WgcCaptureSession::take_waiting_frame() noexcept {
-    if (!waiting_frame) return;
+bool WgcCaptureSession::take_waiting_frame() noexcept {
+    if (!waiting_frame) return false;
     const platform::Direct3D11CaptureFrame frame = std::move(waiting_frame);
     waiting_frame = {};
-    if (device_lost) return;
+    if (device_lost) return false;
     try {
-        read_frame(frame);
+        return read_frame(frame);
     } catch (...) {
         // The frame is dropped and the next one read as usual, unless the device has gone.
         device_removed();
+        return false;
     }
 }
 
-void WgcCaptureSession::read_frame(const platform::Direct3D11CaptureFrame &frame) {
+bool WgcCaptureSession::read_frame(const platform::Direct3D11CaptureFrame &frame) {
     const platform::SizeInt32 content = frame.ContentSize();
     const ComPtr<ID3D11Texture2D> texture = frame.texture();
-    if (!texture || device_removed()) return;
+    if (!texture || device_removed()) return false;
 
     D3D11_TEXTURE2D_DESC desc;
     texture->GetDesc(&desc);
@@ -66,10 +67,13 @@ void WgcCaptureSession::read_frame(const platform::Direct3D11CaptureFrame &frame
     if (SUCCEEDED(hr)) {
         detector.accept();
         update_ratio = detection.ratio;
+        read_change = detection.change == Change::kNew ? -1 : int32_t(detection.rects.size());
+        read_rects.assign(detection.rects.begin(), detection.rects.end());
     } else if (device_removed()) {
-        return;
+        return false;
     }
     recreate_pool_if_resized(content);
+    return SUCCEEDED(hr);
 }
 
 void WgcCaptureSession::recreate_pool_if_resized(platform::SizeInt32 content) noexcept {

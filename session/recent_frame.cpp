@@ -1,5 +1,6 @@
 // The host's poll: dispatch the thread's messages (where the capture events run), read the newest waiting
 // frame, then hand out the active output: the buffer, or a counted reference to the frame texture.
+#include <algorithm>
 #include <cassert>
 
 #include "session/capture_session.h"
@@ -19,25 +20,46 @@ bool WgcCaptureSession::get_recent_frame(void **frame_out, int32_t *width_out, i
         DispatchMessageW(&msg);
     }
     // A removal with no frame to notice it is still noticed, whatever its reason.
-    if (!destroy_requested.load() && !device_removed()) take_waiting_frame();
+    const bool read = !destroy_requested.load() && !device_removed() && take_waiting_frame();
     if (destroy_requested.load()) return false;  // destroyed by a handler's logger: nothing to hand out
 
-    const bool texture_mode = capture_to_texture.load() != 0;
     if (cursor_out) *cursor_out = cursor_enabled.load();
+    const bool texture_mode = capture_to_texture.load() != 0;
     if (width_out) *width_out = static_cast<int32_t>(texture_mode ? texture_output.width() : cpu_output.width());
     if (height_out) *height_out = static_cast<int32_t>(texture_mode ? texture_output.height() : cpu_output.height());
-    if (!frame_out) return false;
-    if (texture_mode) {
-        ID3D11Texture2D *texture = texture_output.texture();
-        if (!texture) return false;
-        texture->AddRef();
-        *frame_out = texture;
-        return true;
+    return hand_out(frame_out, read);
+}
+
+bool WgcCaptureSession::hand_out(void **frame_out, bool read) noexcept {
+    const Output output = capture_to_texture.load() ? Output::kTexture : Output::kCpu;
+    void *frame = nullptr;
+    if (output == Output::kTexture) {
+        frame = texture_output.texture();
+    } else {
+        // The host reads the buffer; it is the session's, and the host never writes it.
+        frame = const_cast<uint8_t *>(cpu_output.pixels());
     }
-    if (!cpu_output.pixels()) return false;
-    // The host reads the buffer; it is the session's, and the host never writes it.
-    *frame_out = const_cast<uint8_t *>(cpu_output.pixels());
+    const bool handed = frame_out && frame;
+    // Compared with the picture the previous poll handed out: no new picture is no change, unless it came from
+    // the other output.
+    if (!handed || output != handed_output)
+        handed_change = -1;
+    else
+        handed_change = read ? read_change : 0;
+    handed_output = handed ? output : Output::kNone;
+    if (!handed) return false;
+    if (output == Output::kTexture) static_cast<ID3D11Texture2D *>(frame)->AddRef();
+    *frame_out = frame;
     return true;
+}
+
+int32_t WgcCaptureSession::dirty_rects(wgc_rect *rects, int32_t capacity) const noexcept {
+    if (handed_change > 0 && rects)
+        for (int32_t i = 0; i < std::min(handed_change, capacity); ++i) {
+            const DirtyRect &r = read_rects[size_t(i)];
+            rects[i] = {int32_t(r.left), int32_t(r.top), int32_t(r.right), int32_t(r.bottom)};
+        }
+    return handed_change;
 }
 
 }  // namespace corvo

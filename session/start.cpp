@@ -127,6 +127,7 @@ bool WgcCaptureSession::start_pipeline() noexcept {
         } else {
             log_message(kLogInfo, "IsBorderRequiredSupported: no");
         }
+        apply_min_update_interval();
 
         content_size = size;
         frame_arrived_revoker = frame_pool.FrameArrived(

@@ -54,4 +54,32 @@ bool WgcCaptureSession::show_border(uint8_t show) noexcept {
     return true;
 }
 
+bool WgcCaptureSession::set_min_update_interval(uint32_t microseconds) noexcept {
+    assert(!capture_session || start_thread == std::this_thread::get_id());
+    const bool present = is_property_present(kMinUpdateIntervalProperty);
+    // Where the system has no such setting its own default is all it does: asking for that is no refusal.
+    if (!present && microseconds != 0) {
+        log_message(kLogWarning, "Failed to set min update interval %uus", microseconds);
+        return false;
+    }
+    min_update_interval.store(microseconds);
+    log_message(kLogInfo, "Set min update interval %uus", microseconds);
+    if (capture_session && present)
+        return apply("min update interval",
+                     [&] { capture_session.MinUpdateInterval(int64_t{microseconds} * 10); });
+    return true;
+}
+
+void WgcCaptureSession::apply_min_update_interval() {
+    // Only an interval the host asked for is set, so a start logs nothing new for hosts that never ask.
+    const uint32_t microseconds = min_update_interval.load();
+    if (microseconds == 0) return;
+    if (!is_property_present(kMinUpdateIntervalProperty)) {
+        log_message(kLogWarning, "Failed to set min update interval %uus", microseconds);
+        return;
+    }
+    log_message(kLogInfo, "Wgc min update interval %uus", microseconds);
+    capture_session.MinUpdateInterval(int64_t{microseconds} * 10);
+}
+
 }  // namespace corvo

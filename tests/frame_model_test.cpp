@@ -1,7 +1,7 @@
 // A seeded random run of what a host and its target do (paint, present, resize, switch modes and detection,
 // faults on the read-back), checked after every poll against a plain model: the picture handed out is the
 // newest delivered frame's, or, when its read-back failed, the picture handed out before; and the ratio is 0
-// exactly when the picture handed out did not change.
+// exactly when the picture handed out did not change, and the changed rectangles cover every change.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -104,6 +104,19 @@ protected:
                 } else {
                     ASSERT_EQ(got, expected);
                 }
+            }
+            // The changed rectangles, when known, cover every pixel that differs from the picture before.
+            const int32_t count = wgc_get_dirty_rects(session, nullptr, 0);
+            if (count >= 0) {
+                ASSERT_EQ(got.width, before.width);
+                ASSERT_EQ(got.height, before.height);
+                std::vector<wgc_rect> rects(static_cast<size_t>(count));
+                wgc_get_dirty_rects(session, rects.data(), count);
+                Picture covered = before;
+                for (const wgc_rect &r : rects)
+                    for (int32_t y = r.top; y < r.bottom; ++y)
+                        for (int32_t x = r.left; x < r.right; ++x) covered.pixels[size_t(y) * got.width + x] = got.at(x, y);
+                ASSERT_EQ(covered, got) << "a change outside the rectangles";
             }
             if (ratio == 0.0f) {
                 ASSERT_EQ(got, before) << "ratio 0 but the picture changed";

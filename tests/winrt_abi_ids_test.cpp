@@ -43,6 +43,7 @@ const Known kKnown[] = {
     {"IGraphicsCaptureSession", abi::kIID_IGraphicsCaptureSession, "814e42a9-f70f-4ad7-939b-fddcc6eb880d"},
     {"IGraphicsCaptureSession2", abi::kIID_IGraphicsCaptureSession2, "2c39ae40-7d2e-5044-804e-8b6799d4cf9e"},
     {"IGraphicsCaptureSession3", abi::kIID_IGraphicsCaptureSession3, "f2cdd966-22ae-5ea1-9596-3a289344c3be"},
+    {"IGraphicsCaptureSession5", abi::kIID_IGraphicsCaptureSession5, "67c0ea62-1f85-5061-925a-239be0ac09cb"},
     {"IDispatcherQueueController", abi::kIID_IDispatcherQueueController, "22f34e66-50db-4e36-a98d-61c01b384d20"},
     {"IAsyncInfo", abi::kIID_IAsyncInfo, "00000036-0000-0000-c000-000000000046"},
     {"IClosable", abi::kIID_IClosable, "30d5a829-7fa4-4026-83bb-d75bae4ea99e"},

@@ -206,6 +206,11 @@ void GraphicsCaptureSession::IsBorderRequired(bool required) const {
     session_of(*this).border_required = required;
 }
 
+void GraphicsCaptureSession::MinUpdateInterval(int64_t interval) const {
+    check_call("put_MinUpdateInterval");
+    session_of(*this).min_update_interval = interval;
+}
+
 void GraphicsCaptureSession::Close() const {
     check_call("Close");
     session_of(*this).closed = true;
@@ -240,6 +245,7 @@ extern "C" int32_t corvo_emu_capture_property(void *target, const char *property
     const std::string_view name(property);
     if (name == "IsCursorCaptureEnabled") return session.cursor_capture_enabled;
     if (name == "IsBorderRequired") return session.border_required;
+    if (name == "MinUpdateInterval") return static_cast<int32_t>(session.min_update_interval / 10);
     if (name == "started") return session.started;
     return -1;
 }

@@ -165,6 +165,7 @@ public:
     std::atomic<bool> closed{false};
     std::atomic<bool> cursor_capture_enabled{true};  // the system's defaults until the host sets them
     std::atomic<bool> border_required{true};
+    std::atomic<int64_t> min_update_interval{0};  // 100 ns units; 0 is the system's default
 
 private:
     bool implements(REFIID iid) const noexcept override { return iid == __uuidof(IEmuCaptureSession); }

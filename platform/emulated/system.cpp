@@ -72,7 +72,8 @@ bool property_present(std::string_view type_name, std::string_view property) {
     auto found = s.properties.find(property_key(type_name, property));
     if (found != s.properties.end()) return found->second;
     return type_name == "Windows.Graphics.Capture.GraphicsCaptureSession" &&
-           (property == "IsCursorCaptureEnabled" || property == "IsBorderRequired");
+           (property == "IsCursorCaptureEnabled" || property == "IsBorderRequired" ||
+            property == "MinUpdateInterval");
 }
 
 void on_reset(ResetHook hook) {

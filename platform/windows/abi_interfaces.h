@@ -73,6 +73,11 @@ struct IGraphicsCaptureSession3 : ::IInspectable {
     virtual HRESULT STDMETHODCALLTYPE put_IsBorderRequired(boolean value) = 0;
 };
 
+struct IGraphicsCaptureSession5 : ::IInspectable {
+    virtual HRESULT STDMETHODCALLTYPE get_MinUpdateInterval(TimeSpan *value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_MinUpdateInterval(TimeSpan value) = 0;
+};
+
 struct IDirect3D11CaptureFramePool : ::IInspectable {
     virtual HRESULT STDMETHODCALLTYPE Recreate(IDirect3DDevice *device, int32_t pixelFormat, int32_t numberOfBuffers,
                                                SizeInt32 size) = 0;

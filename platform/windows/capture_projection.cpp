@@ -190,6 +190,12 @@ void GraphicsCaptureSession::IsBorderRequired(bool required) const {
     check(session->put_IsBorderRequired(required ? 1 : 0));
 }
 
+void GraphicsCaptureSession::MinUpdateInterval(int64_t interval) const {
+    auto session = query<abi::IGraphicsCaptureSession5>(as<abi::IGraphicsCaptureSession>(*this),
+                                                         abi::kIID_IGraphicsCaptureSession5);
+    check(session->put_MinUpdateInterval(abi::TimeSpan{interval}));
+}
+
 void GraphicsCaptureSession::Close() const { close(as<abi::IGraphicsCaptureSession>(*this)); }
 
 HRESULT DispatcherQueueController::create(DispatcherQueueOptions options, DispatcherQueueController *out) noexcept {

@@ -27,7 +27,7 @@ struct Exports {
     X(is_wgc_session_supported) X(wgc_enable_cursor) X(wgc_free_recent_frame) X(wgc_get_device)                    \
     X(wgc_get_recent_frame) X(wgc_get_status) X(wgc_get_update_ratio) X(wgc_register_logger) X(wgc_session_create) \
     X(wgc_session_create2) X(wgc_session_destroy) X(wgc_session_start) X(wgc_set_capture_to_texture)              \
-    X(wgc_set_dirty_rect) X(wgc_show_border)
+    X(wgc_set_dirty_rect) X(wgc_show_border) X(wgc_get_dirty_rects) X(wgc_set_min_update_interval)
     WGC_TEST_EXPORTS(WGC_TEST_EXPORT)
 #undef WGC_TEST_EXPORT
 

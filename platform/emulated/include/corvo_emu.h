@@ -28,18 +28,19 @@ void corvo_emu_close(void *target);
  * pixels and queues FrameArrived to its thread; returns how many did. Safe from any thread. */
 int32_t corvo_emu_present(void *target);
 /* A switch of the latest capture session of the target ("IsCursorCaptureEnabled", "IsBorderRequired",
- * "started"): 0 or 1, or -1 when the target has no capture session. */
+ * "started": 0 or 1; "MinUpdateInterval": microseconds), or -1 when the target has no capture session. */
 int32_t corvo_emu_capture_property(void *target, const char *property);
 
 /* The major version of "Windows.Foundation.UniversalApiContract" the system offers (default 19). */
 void corvo_emu_set_contract_version(uint16_t major);
-/* Whether a property of a runtime type is present (default: both capture session properties present). */
+/* Whether a property of a runtime type is present (default: the capture session's IsCursorCaptureEnabled,
+ * IsBorderRequired and MinUpdateInterval are present). */
 void corvo_emu_set_property(const char *type_name, const char *property, int32_t present);
 
 /* After `skip` further calls of the named operation succeed, the next `count` calls fail with `hr`. */
 void corvo_emu_fail(const char *operation, int32_t hr, uint32_t skip, uint32_t count);
 /* Calls of an operation so far, or one of the platform's gauges ("live_objects", "weak_references",
- * "bytes_mapped"). */
+ * "bytes_mapped", and "bytes_copied" by the GPU's copies). */
 uint64_t corvo_emu_count(const char *name);
 /* Back to a fresh system: no targets, defaults, zero counters, no pending faults. */
 void corvo_emu_reset(void);
