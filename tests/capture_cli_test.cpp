@@ -85,6 +85,15 @@ std::string frame_name(size_t poll) {
     return name;
 }
 
+// A bad invocation ends with exit code 2 and one line that names the problem.
+void expect_refused(const std::string &arguments, const std::string &named) {
+    const Outcome run = run_capture(arguments);
+    EXPECT_EQ(run.exit_code, 2) << arguments;
+    EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
+    EXPECT_EQ(run.output.rfind("corvo-capture: ", 0), 0u) << run.output;
+    EXPECT_NE(run.output.find(named), std::string::npos) << run.output;
+}
+
 class CaptureCliTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -123,7 +132,10 @@ TEST_F(CaptureCliTest, DemoSceneRatiosTellClockTicksTileMovesAndUnchangedFrames)
     EXPECT_EQ(field(json, "frames_polled"), 25);
     EXPECT_EQ(field(json, "skipped_unchanged"), unchanged);
     EXPECT_EQ(field(json, "new_frames"), 25 - unchanged);
-    EXPECT_EQ(field(json, "bytes_copied"), (25 - unchanged) * double(DemoScene::kWidth) * DemoScene::kHeight * 4);
+    // The first frame whole, then only what changed: a clock tick or a tile's path, not whole frames.
+    const double frame_bytes = double(DemoScene::kWidth) * DemoScene::kHeight * 4;
+    EXPECT_GT(field(json, "bytes_copied"), frame_bytes);
+    EXPECT_LT(field(json, "bytes_copied"), frame_bytes + (25 - unchanged - 1) * frame_bytes / 4);
 
     // A PNG of each new frame, none of a skipped one.
     for (size_t poll = 0; poll < r.size(); ++poll) {
@@ -159,6 +171,36 @@ TEST_F(CaptureCliTest, EveryNthNewFrameIsWritten) {
     for (size_t poll = 0; poll < 8; ++poll) EXPECT_EQ(fs::exists(dir / frame_name(poll)), poll % 3 == 2) << poll;
 }
 
+TEST_F(CaptureCliTest, RectsArePrintedRecordedAndOutlined) {
+    const Outcome run =
+        run_capture("--deterministic --frames 11 --fps 1000 --dirty-rect --rects --out " + dir.string());
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_NE(run.output.find("poll 0: whole frame"), std::string::npos) << run.output;
+    // Poll 10 is the clock's tick: the bottom-right corner of the scene.
+    const std::string tick = "poll 10: 2 changed: 1248,672-1280,704 1248,704-1280,720";
+    EXPECT_NE(run.output.find(tick), std::string::npos) << run.output;
+    const std::string json = read_file(dir / "summary.json");
+    EXPECT_NE(json.find("{\"poll\": 0, \"rects\": null}"), std::string::npos) << json;
+    EXPECT_NE(json.find("{\"poll\": 10, \"rects\": [[1248, 672, 1280, 704], [1248, 704, 1280, 720]]}"),
+              std::string::npos)
+        << json;
+    // The outlined copy differs from the frame on the rectangles' edges only.
+    const Picture frame = decode_png(dir / frame_name(10));
+    const Picture outlined = decode_png(dir / "frame-000010-rects.png");
+    ASSERT_EQ(outlined.rgba.size(), frame.rgba.size());
+    const uint8_t *corner = &outlined.rgba[(size_t(672) * outlined.width + 1248) * 4];
+    EXPECT_EQ(std::vector<uint8_t>(corner, corner + 4), (std::vector<uint8_t>{255, 0, 255, 255}));
+    EXPECT_EQ(std::vector<uint8_t>(outlined.rgba.begin(), outlined.rgba.begin() + 4000),
+              std::vector<uint8_t>(frame.rgba.begin(), frame.rgba.begin() + 4000));
+}
+
+TEST_F(CaptureCliTest, MinimumIntervalIsAcceptedAndCheckedForRange) {
+    const Outcome run = run_capture("--deterministic --frames 2 --min-interval 8 --verbose");
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_NE(run.output.find("[info] Wgc min update interval 8000us"), std::string::npos) << run.output;
+    expect_refused("--frames 1 --min-interval -3", "--min-interval");
+}
+
 TEST_F(CaptureCliTest, TextureModeCopiesNothingToTheCpu) {
     const Outcome run = run_capture("--deterministic --frames 3 --fps 1000 --texture --out " + dir.string());
     ASSERT_EQ(run.exit_code, 0) << run.output;
@@ -166,15 +208,6 @@ TEST_F(CaptureCliTest, TextureModeCopiesNothingToTheCpu) {
     EXPECT_EQ(field(json, "new_frames"), 3);
     EXPECT_EQ(field(json, "bytes_copied"), 0);
     EXPECT_FALSE(fs::exists(dir / frame_name(0)));
-}
-
-// A bad invocation ends with exit code 2 and one line that names the problem.
-void expect_refused(const std::string &arguments, const std::string &named) {
-    const Outcome run = run_capture(arguments);
-    EXPECT_EQ(run.exit_code, 2) << arguments;
-    EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
-    EXPECT_EQ(run.output.rfind("corvo-capture: ", 0), 0u) << run.output;
-    EXPECT_NE(run.output.find(named), std::string::npos) << run.output;
 }
 
 TEST_F(CaptureCliTest, BadArgumentsAreRefusedWithOneLine) {

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "corvo_wgc.h"
+#include "tools/capture_cli/changed_rects.h"
 #include "tools/capture_cli/options.h"
 #include "tools/capture_cli/png_writer.h"
 #include "tools/capture_cli/summary.h"
@@ -62,6 +63,18 @@ void apply_switches(wgc_session session, const Options &o) {
     if (!wgc_show_border(session, o.border)) std::fputs("corvo-capture: the system cannot hide the border\n", stderr);
     wgc_set_capture_to_texture(session, o.texture);
     wgc_set_dirty_rect(session, o.dirty_rect);
+    if (o.min_interval_ms > 0 && !wgc_set_min_update_interval(session, uint32_t(o.min_interval_ms * 1000)))
+        std::fputs("corvo-capture: the system cannot set a minimum interval between frames\n", stderr);
+}
+
+// The rectangles as summary.json records them: null for the whole frame, else [[left, top, right, bottom]...].
+std::string json_of(const ChangedRects &changed) {
+    if (changed.count < 0) return "null";
+    std::string out = "[";
+    for (const wgc_rect &r : changed.rects)
+        out += (out.size() > 1 ? ", [" : "[") + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " +
+               std::to_string(r.right) + ", " + std::to_string(r.bottom) + "]";
+    return out + "]";
 }
 
 // One line of progress: rewritten in place on a terminal, else a new line.
@@ -118,13 +131,25 @@ int capture(const Options &o) {
         if (!wgc_get_status(session.get()))
             return fail(last_error.empty() ? "the target closed" : with_cause("the capture ended"));
         const bool is_new = got && ratio > 0;
-        // In buffer mode a new frame is the whole picture copied to the CPU; an unchanged one is not copied.
-        summary.add_poll(ratio, is_new && !o.texture ? uint64_t(width) * uint64_t(height) * 4 : 0);
+        // In buffer mode a new frame's changed part is copied to the CPU (all of it without detection); an
+        // unchanged frame is not copied.
+        const ChangedRects changed = is_new ? read_changed_rects(session.get()) : ChangedRects{};
+        summary.add_poll(ratio, is_new && !o.texture ? changed_pixels(changed, width, height) * 4 : 0);
+        if (is_new && o.rects) {
+            std::printf("%spoll %lld: %s\n", terminal ? "\r" : "", (long long)summary.polls() - 1,
+                        describe(changed).c_str());
+            summary.add_changed_rects(summary.polls() - 1, json_of(changed));
+        }
         if (got && o.texture) static_cast<ID3D11Texture2D *>(frame)->Release();
         if (is_new && !o.texture && !o.out.empty() && summary.new_frames() % o.every == 0) {
-            char name[32];
+            char name[48];
             std::snprintf(name, sizeof name, "/frame-%06lld.png", (long long)summary.polls() - 1);
-            const std::string problem = write_png(o.out + name, static_cast<const uint8_t *>(frame), width, height);
+            const auto *pixels = static_cast<const uint8_t *>(frame);
+            std::string problem = write_png(o.out + name, pixels, width, height);
+            if (problem.empty() && o.rects) {
+                std::snprintf(name, sizeof name, "/frame-%06lld-rects.png", (long long)summary.polls() - 1);
+                problem = write_png(o.out + name, outlined(pixels, width, height, changed).data(), width, height);
+            }
             if (!problem.empty()) return fail(problem);
             ++written;
         }

@@ -28,6 +28,11 @@ void add_options(CLI::App &app, Options &o) {
     app.add_flag("--border", o.border, "Show the capture border (hidden by default where the system allows)");
     app.add_flag("--texture", o.texture, "Take frames as Direct3D 11 textures instead of CPU buffers (no PNGs)");
     app.add_flag("--dirty-rect", o.dirty_rect, "Detect changes on the GPU and skip unchanged frames");
+    app.add_flag("--rects", o.rects,
+                 "Print and record where each new frame changed; with --out also a PNG with them outlined");
+    app.add_option("--min-interval", o.min_interval_ms,
+                   "Let the system deliver a frame at most every MS milliseconds (default: its own limit)")
+        ->check(CLI::Range(0.0, 4294967.0));
     auto *frames = app.add_option("--frames", o.frames, "Poll this many times")->check(kPositive);
     app.add_option("--seconds", o.seconds, "Poll for this long (default 5)")->check(kPositive)->excludes(frames);
     app.add_option("--fps", o.fps, "Polls per second (default 30)")->check(kPositive);

@@ -15,6 +15,8 @@ struct Options {
     bool border = false;
     bool texture = false;
     bool dirty_rect = false;
+    bool rects = false;          // print and record the changed rectangles of each new frame
+    double min_interval_ms = 0;  // the shortest interval between frames the system may deliver; 0: its default
     int64_t frames = 0;  // 0: poll for `seconds`
     double seconds = 5.0;
     double fps = 30.0;

@@ -47,7 +47,17 @@ std::string Summary::json() const {
     out += format("  \"polls_per_second\": %.1f,\n", seconds_ > 0 ? double(polls()) / seconds_ : 0.0);
     out += "  \"ratios\": [";
     for (size_t i = 0; i < ratios_.size(); ++i) out += format(i ? ", %.9g" : "%.9g", double(ratios_[i]));
-    return out + "]\n}\n";
+    out += "]";
+    if (!changed_.empty()) {
+        // Per new frame: its poll and its rectangles [left, top, right, bottom], or null for the whole frame.
+        out += ",\n  \"changed_rects\": [";
+        for (size_t i = 0; i < changed_.size(); ++i)
+            out += format(i ? ",\n    {\"poll\": %lld, \"rects\": " : "\n    {\"poll\": %lld, \"rects\": ",
+                          (long long)changed_[i].first) +
+                   changed_[i].second + "}";
+        out += "\n  ]";
+    }
+    return out + "\n}\n";
 }
 
 }  // namespace capture_cli

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace capture_cli {
@@ -11,6 +12,8 @@ class Summary {
 public:
     // One poll: its update ratio and the frame bytes the library copied to the CPU for it.
     void add_poll(float ratio, uint64_t bytes_copied);
+    // The changed rectangles of the last poll's new frame, recorded in summary.json.
+    void add_changed_rects(int64_t poll, std::string json_array) { changed_.emplace_back(poll, std::move(json_array)); }
     void set_seconds(double seconds) { seconds_ = seconds; }
 
     int64_t polls() const { return int64_t(ratios_.size()); }
@@ -27,6 +30,7 @@ private:
     double mean_ratio() const;
 
     std::vector<float> ratios_;
+    std::vector<std::pair<int64_t, std::string>> changed_;  // poll index and its rectangles as a JSON array
     int64_t new_frames_ = 0;
     float min_ratio_ = 0;
     float max_ratio_ = 0;
