@@ -11,6 +11,12 @@ from .log import LOG_CALLBACK, router
 
 c_session = ctypes.c_void_p
 
+
+class WgcRect(ctypes.Structure):
+    _fields_ = [("left", ctypes.c_int32), ("top", ctypes.c_int32), ("right", ctypes.c_int32),
+                ("bottom", ctypes.c_int32)]
+
+
 # name: (result type, argument types). One line per export; a new export is one more line.
 EXPORTS = {
     "is_wgc_session_supported": (ctypes.c_uint8, []),
@@ -32,6 +38,8 @@ EXPORTS = {
     "wgc_set_capture_to_texture": (None, [c_session, ctypes.c_uint8]),
     "wgc_set_dirty_rect": (None, [c_session, ctypes.c_uint8]),
     "wgc_show_border": (ctypes.c_uint8, [c_session, ctypes.c_uint8]),
+    "wgc_get_dirty_rects": (ctypes.c_int32, [c_session, ctypes.POINTER(WgcRect), ctypes.c_int32]),
+    "wgc_set_min_update_interval": (ctypes.c_uint8, [c_session, ctypes.c_uint32]),
 }
 
 LIBRARY_NAME = "libcorvo-wgc.dll" if sys.platform == "win32" else "libcorvo-wgc.so"

@@ -105,10 +105,12 @@ class _Target:
         return _emu.corvo_emu_present(self.handle)
 
     def capture_property(self, name):
-        """A switch of the target's latest capture ("IsCursorCaptureEnabled", "IsBorderRequired", "started"):
-        True or False, None when nothing captures the target."""
+        """A switch of the target's latest capture ("IsCursorCaptureEnabled", "IsBorderRequired", "started":
+        True or False; "MinUpdateInterval": microseconds), None when nothing captures the target."""
         value = _emu.corvo_emu_capture_property(self.handle, name.encode())
-        return None if value < 0 else bool(value)
+        if value < 0:
+            return None
+        return value if name == "MinUpdateInterval" else bool(value)
 
 
 class Window(_Target):
@@ -143,7 +145,8 @@ def fail(operation, hr=E_FAIL, skip=0, count=1):
 
 
 def count(name):
-    """Calls of an operation so far, or a gauge: "live_objects", "weak_references", "bytes_mapped"."""
+    """Calls of an operation so far, or a gauge: "live_objects", "weak_references", "bytes_mapped",
+    "bytes_copied"."""
     return _emu.corvo_emu_count(name.encode())
 
 

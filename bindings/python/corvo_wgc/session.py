@@ -5,7 +5,7 @@ import threading
 
 import numpy as np
 
-from ._library import library
+from ._library import WgcRect, library
 from .errors import (CaptureStoppedError, CorvoError, SessionClosedError, StartError, SwitchRefusedError,
                      TargetClosedError, WrongThreadError)
 from .log import LogLevel, router
@@ -93,6 +93,29 @@ class Session:
             accepted = function(handle, 1 if on else 0)
         if not accepted:
             raise SwitchRefusedError(f"the system refused {what}", _problems(lines))
+
+    def set_min_update_interval(self, seconds):
+        """The shortest interval between frames the system may deliver (0: the system's own default);
+        SwitchRefusedError where the system has no such setting."""
+        handle = self._checked()
+        microseconds = round(seconds * 1_000_000)
+        if not 0 <= microseconds <= 0xFFFFFFFF:
+            raise ValueError(f"interval out of range: {seconds} s")
+        with router.collect() as lines:
+            accepted = self._lib.wgc_set_min_update_interval(handle, microseconds)
+        if not accepted:
+            raise SwitchRefusedError("the system refused a minimum update interval", _problems(lines))
+
+    def dirty_rects(self):
+        """Where the frame of the last grab changed, as (left, top, right, bottom) tuples with right and bottom
+        exclusive: an empty list when it did not change, None when unknown (take the whole frame as changed)."""
+        handle = self._checked()
+        count = self._lib.wgc_get_dirty_rects(handle, None, 0)
+        if count < 0:
+            return None
+        rects = (WgcRect * count)()
+        count = min(count, self._lib.wgc_get_dirty_rects(handle, rects, count))
+        return [(r.left, r.top, r.right, r.bottom) for r in rects[:max(count, 0)]]
 
     def set_dirty_rect(self, on=True):
         """Change detection on the GPU: unchanged frames are not copied, update_ratio() tells how much changed."""

@@ -143,3 +143,32 @@ class TestTextureMode:
             session.set_capture_to_texture(True)
             with pytest.raises(corvo_wgc.CorvoError, match="grab_texture"):
                 session.grab()
+
+
+def test_dirty_rects_tell_where_the_grabbed_frame_changed():
+    window = emu.Window(100, 70)
+    with corvo_wgc.Session(window) as session:
+        session.set_dirty_rect(True)
+        session.start()
+        present_and_grab(session, window)
+        assert session.dirty_rects() is None  # the first frame is all new
+        window.fill(99, 69, 1, 1, emu.bgra(255, 255, 255))
+        window.fill(5, 5, 2, 2, emu.bgra(255, 255, 255))
+        present_and_grab(session, window)
+        assert session.dirty_rects() == [(0, 0, 32, 32), (96, 64, 100, 70)]
+        present_and_grab(session, window)
+        assert session.dirty_rects() == []
+
+
+def test_min_update_interval_reaches_the_capture_session_or_is_refused():
+    window = emu.Window(32, 32)
+    with corvo_wgc.Session(window) as session:
+        session.start()
+        session.set_min_update_interval(0.008)
+        assert window.capture_property("MinUpdateInterval") == 8000
+        with pytest.raises(ValueError):
+            session.set_min_update_interval(-1)
+    emu.set_property("MinUpdateInterval", False)
+    with corvo_wgc.Session(window) as session:
+        with pytest.raises(corvo_wgc.SwitchRefusedError, match="min update interval"):
+            session.set_min_update_interval(0.008)
