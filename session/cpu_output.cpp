@@ -94,13 +94,16 @@ HRESULT CpuOutput::copy_whole(ID3D11Device *device, ID3D11DeviceContext *context
 
 HRESULT CpuOutput::copy_without_staging(ID3D11DeviceContext *context, ID3D11Texture2D *source, uint32_t width,
                                         uint32_t height) noexcept {
-    // The source itself when the CPU may read it, else a one-shot staging copy of it.
+    // The source itself when the CPU may read it, else a one-shot staging copy of it. Its description says
+    // which: a map of a texture the CPU may not read is an error to the runtime, not a question.
     ComPtr<ID3D11Texture2D> one_shot;  // outlives the mapping of it
     Mapping mapping(context);
-    HRESULT hr = mapping.map(source);
-    if (hr == E_INVALIDARG) {
-        D3D11_TEXTURE2D_DESC desc;
-        source->GetDesc(&desc);
+    D3D11_TEXTURE2D_DESC desc;
+    source->GetDesc(&desc);
+    HRESULT hr = S_OK;
+    if (desc.CPUAccessFlags & D3D11_CPU_ACCESS_READ) {
+        hr = mapping.map(source);
+    } else {
         desc.Usage = D3D11_USAGE_STAGING;
         desc.BindFlags = 0;
         desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;

@@ -264,8 +264,8 @@ TEST_F(FramesTest, FailedStagingTextureFallsBackToAOneShotCopy) {
     ASSERT_TRUE(p.ok);
     expect_pattern(p);
     EXPECT_EQ(wgc_get_update_ratio(session), 1.0f);  // a copied frame is never "nothing new"
-    // Map of the frame texture itself is refused; the one-shot staging copy is mapped instead.
-    EXPECT_EQ(corvo_emu_count("Map"), 2u);
+    // The frame texture is not mapped (the CPU may not read it): only the one-shot staging copy is.
+    EXPECT_EQ(corvo_emu_count("Map"), 1u);
     EXPECT_EQ(corvo_emu_count("Unmap"), 1u);
 }
 
@@ -277,7 +277,7 @@ TEST_F(FramesTest, FailedMapFallsBackAndAFailedFallbackKeepsThePictureUntilTheNe
     EXPECT_EQ(corvo_emu_count("Unmap"), 1u);
     (void)wgc_get_update_ratio(session);
 
-    corvo_emu_fail("Map", kFail, 0, 3);  // staging, direct and one-shot maps all fail
+    corvo_emu_fail("Map", kFail, 0, 2);  // the staging and the one-shot maps both fail
     corvo_emu_fill(window, 0, 0, 40, 10, 0xFF123456u);
     const Poll q = present_and_poll();
     EXPECT_TRUE(q.ok);
