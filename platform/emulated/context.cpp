@@ -8,10 +8,17 @@
 namespace corvo::emu {
 namespace {
 
-// Binds `count` objects from `start`; the runtime drops a call that reaches past the last slot.
+constexpr const char *kForeign = "an object of another device";
+
+// Binds `count` objects from `start`, or refuses a call that reaches past the last slot or passes an object of
+// another device, which the runtime drops.
 template <class T, class I, size_t N>
-void bind(ComPtr<T> (&slots)[N], UINT start, UINT count, I *const *objects) {
-    if (!objects || start > N || count > N - start) return;
+void bind(const char *operation, ID3D11Device *device, ComPtr<T> (&slots)[N], UINT start, UINT count,
+          I *const *objects) {
+    if (!objects) return;
+    if (start > N || count > N - start) return refuse(operation, "slots past the last");
+    for (UINT i = 0; i < count; ++i)
+        if (objects[i] && static_cast<T *>(objects[i])->owner() != device) return refuse(operation, kForeign);
     for (UINT i = 0; i < count; ++i) slots[start + i] = ComPtr<T>::share(static_cast<T *>(objects[i]));
 }
 
@@ -93,28 +100,56 @@ void Context::GetDevice(ID3D11Device **device) {
 }
 
 void Context::CSSetShader(ID3D11ComputeShader *shader, ID3D11ClassInstance *const *, UINT) {
-    shader_ = ComPtr<ComputeShader>::share(static_cast<ComputeShader *>(shader));
+    auto *ours = static_cast<ComputeShader *>(shader);
+    if (ours && ours->owner() != &device_) return refuse("CSSetShader", kForeign);
+    shader_ = ComPtr<ComputeShader>::share(ours);
 }
 
 void Context::CSSetConstantBuffers(UINT start_slot, UINT count, ID3D11Buffer *const *buffers) {
-    bind(constant_buffers_, start_slot, count, buffers);
+    bind("CSSetConstantBuffers", &device_, constant_buffers_, start_slot, count, buffers);
     // A buffer created without the constant-buffer flag binds as nothing.
     for (auto &slot : constant_buffers_)
-        if (slot && !(slot->desc.BindFlags & D3D11_BIND_CONSTANT_BUFFER)) slot.reset();
+        if (slot && !(slot->desc.BindFlags & D3D11_BIND_CONSTANT_BUFFER)) {
+            refuse("CSSetConstantBuffers", "a buffer without D3D11_BIND_CONSTANT_BUFFER");
+            slot.reset();
+        }
 }
 
 void Context::CSSetShaderResources(UINT start_slot, UINT count, ID3D11ShaderResourceView *const *views) {
-    bind(resources_, start_slot, count, views);
+    bind("CSSetShaderResources", &device_, resources_, start_slot, count, views);
 }
 
 void Context::CSSetUnorderedAccessViews(UINT start_slot, UINT count, ID3D11UnorderedAccessView *const *views,
                                         const UINT *) {
-    bind(uavs_, start_slot, count, views);
+    bind("CSSetUnorderedAccessViews", &device_, uavs_, start_slot, count, views);
+}
+
+bool Context::admit_dispatch() {
+    const auto mapped = [](const auto &view) { return view && memory_of(view->resource.get()).mapped; };
+    if (std::any_of(std::begin(constant_buffers_), std::end(constant_buffers_),
+                    [](const ComPtr<Buffer> &buffer) { return buffer && buffer->memory.mapped; }) ||
+        std::any_of(std::begin(resources_), std::end(resources_), mapped) ||
+        std::any_of(std::begin(uavs_), std::end(uavs_), mapped)) {
+        refuse("Dispatch", "a bound resource is mapped");
+        return false;
+    }
+    // The runtime never lets a shader read what it writes: a resource's unordered access view unbinds its
+    // shader resource views, whichever was bound first. So the dispatch runs without them.
+    for (ComPtr<ShaderResourceView> &view : resources_) {
+        const auto written = [&view](const ComPtr<UnorderedAccessView> &uav) {
+            return uav && uav->resource.get() == view->resource.get();
+        };
+        if (view && std::any_of(std::begin(uavs_), std::end(uavs_), written)) {
+            refuse("Dispatch", "a resource bound both as shader resource and for unordered access");
+            view.reset();
+        }
+    }
+    return true;
 }
 
 void Context::Dispatch(UINT x, UINT y, UINT z) {
     // An injected fault, like a removed device, loses the work.
-    if (FAILED(call("Dispatch")) || device_.removed() || !shader_) return;
+    if (FAILED(call("Dispatch")) || device_.removed() || !shader_ || !admit_dispatch()) return;
     shader::Bindings bindings;
     for (int i = 0; i < shader::Bindings::kConstantBufferSlots; ++i)
         if (const Buffer *buffer = constant_buffers_[i].get())
@@ -128,12 +163,19 @@ void Context::Dispatch(UINT x, UINT y, UINT z) {
     shader::dispatch(*shader_->program, bindings, x, y, z);
 }
 
+bool Context::foreign(ID3D11Resource *resource) const { return owner_of(resource) != &device_; }
+
 void Context::CopyResource(ID3D11Resource *destination, ID3D11Resource *source) {
-    if (FAILED(call("CopyResource")) || device_.removed()) return;
-    if (!destination || !source || destination == source || !copyable(destination, source)) return;
+    constexpr const char *kCall = "CopyResource";
+    if (FAILED(call(kCall)) || device_.removed()) return;
+    if (!destination || !source) return refuse(kCall, "a null resource");
+    if (foreign(destination) || foreign(source)) return refuse(kCall, kForeign);
+    if (destination == source) return refuse(kCall, "the source is the destination");
+    if (!copyable(destination, source)) return refuse(kCall, "the resources differ in type, size or format");
     Memory &to = memory_of(destination);
     const Memory &from = memory_of(source);
-    if (to.usage == D3D11_USAGE_IMMUTABLE || to.mapped || from.mapped) return;
+    if (to.usage == D3D11_USAGE_IMMUTABLE) return refuse(kCall, "the destination is immutable");
+    if (to.mapped || from.mapped) return refuse(kCall, "a mapped resource");
     std::copy(from.bytes.begin(), from.bytes.end(), to.bytes.begin());
     const Texture *texture = texture_of(source);
     add_count("bytes_copied", texture ? int64_t{texture->desc.Width} * texture->desc.Height *
@@ -143,22 +185,29 @@ void Context::CopyResource(ID3D11Resource *destination, ID3D11Resource *source) 
 
 void Context::CopySubresourceRegion(ID3D11Resource *destination, UINT destination_subresource, UINT x, UINT y,
                                     UINT z, ID3D11Resource *source, UINT source_subresource, const D3D11_BOX *box) {
-    if (FAILED(call("CopySubresourceRegion")) || device_.removed()) return;
-    Texture *to = destination ? texture_of(destination) : nullptr;
-    const Texture *from = source ? texture_of(source) : nullptr;
-    // Texture regions of one format, subresource 0, inside both textures; the runtime drops anything else.
-    if (!to || !from || to == from || destination_subresource != 0 || source_subresource != 0 || z != 0 ||
-        to->desc.Format != from->desc.Format)
-        return;
+    constexpr const char *kCall = "CopySubresourceRegion";
+    if (FAILED(call(kCall)) || device_.removed()) return;
+    if (!destination || !source) return refuse(kCall, "a null resource");
+    if (foreign(destination) || foreign(source)) return refuse(kCall, kForeign);
+    Texture *to = texture_of(destination);
+    const Texture *from = texture_of(source);
+    // Regions of buffers are not implemented: refused too, so that such a copy cannot be lost silently.
+    if (!to || !from) return refuse(kCall, "a buffer (only texture regions are implemented)");
+    if (to == from) return refuse(kCall, "the source is the destination");
+    if (destination_subresource != 0 || source_subresource != 0) return refuse(kCall, "a subresource other than 0");
+    if (to->desc.Format != from->desc.Format) return refuse(kCall, "the textures differ in format");
     const D3D11_BOX whole{0, 0, 0, from->desc.Width, from->desc.Height, 1};
     const D3D11_BOX &region = box ? *box : whole;
-    if (region.left >= region.right || region.top >= region.bottom || region.front != 0 || region.back != 1 ||
-        region.right > from->desc.Width || region.bottom > from->desc.Height)
-        return;
+    // An empty box is a copy of nothing, not a mistake.
+    if (region.left >= region.right || region.top >= region.bottom || region.front >= region.back) return;
+    if (region.right > from->desc.Width || region.bottom > from->desc.Height || region.back > 1)
+        return refuse(kCall, "the box reaches outside the source");
     const uint32_t width = region.right - region.left, height = region.bottom - region.top;
-    if (x > to->desc.Width || width > to->desc.Width - x || y > to->desc.Height || height > to->desc.Height - y)
-        return;
-    if (to->memory.usage == D3D11_USAGE_IMMUTABLE || to->memory.mapped || from->memory.mapped) return;
+    if (z != 0 || x > to->desc.Width || width > to->desc.Width - x || y > to->desc.Height ||
+        height > to->desc.Height - y)
+        return refuse(kCall, "the region reaches outside the destination");
+    if (to->memory.usage == D3D11_USAGE_IMMUTABLE) return refuse(kCall, "the destination is immutable");
+    if (to->memory.mapped || from->memory.mapped) return refuse(kCall, "a mapped resource");
     const size_t pixel = format_size(from->desc.Format), row_bytes = width * pixel;
     for (uint32_t row = 0; row < height; ++row)
         std::copy_n(from->memory.bytes.data() + (region.top + row) * size_t{from->memory.row_pitch} +
@@ -169,12 +218,20 @@ void Context::CopySubresourceRegion(ID3D11Resource *destination, UINT destinatio
 
 HRESULT Context::Map(ID3D11Resource *resource, UINT subresource, D3D11_MAP type, UINT flags,
                      D3D11_MAPPED_SUBRESOURCE *mapped) {
+    const auto refused = [](const char *reason) {
+        refuse("Map", reason);
+        return E_INVALIDARG;
+    };
     if (mapped) *mapped = {};
     if (const HRESULT hr = call("Map"); FAILED(hr)) return hr;
     if (device_.removed()) return DXGI_ERROR_DEVICE_REMOVED;
-    if (!resource || !mapped || subresource != 0 || flags != 0) return E_INVALIDARG;
+    if (!resource || !mapped) return refused("a null resource or mapped-subresource pointer");
+    if (foreign(resource)) return refused(kForeign);
+    if (subresource != 0) return refused("a subresource other than 0");
+    if (flags != 0) return refused("map flags (none are implemented)");
     Memory &memory = memory_of(resource);
-    if (memory.mapped || !map_allowed(memory, type)) return E_INVALIDARG;
+    if (memory.mapped) return refused("the resource is already mapped");
+    if (!map_allowed(memory, type)) return refused("the resource's usage or CPU access does not allow this map type");
     memory.mapped = true;
     mapped->pData = memory.bytes.data();
     mapped->RowPitch = memory.row_pitch;
@@ -185,7 +242,11 @@ HRESULT Context::Map(ID3D11Resource *resource, UINT subresource, D3D11_MAP type,
 
 void Context::Unmap(ID3D11Resource *resource, UINT subresource) {
     (void)call("Unmap");
-    if (resource && subresource == 0) memory_of(resource).mapped = false;
+    if (!resource) return refuse("Unmap", "a null resource");
+    if (foreign(resource)) return refuse("Unmap", kForeign);
+    Memory &memory = memory_of(resource);
+    if (subresource != 0 || !memory.mapped) return refuse("Unmap", "the subresource is not mapped");
+    memory.mapped = false;
 }
 
 void Context::ClearState() {

@@ -41,6 +41,9 @@ public:
 
 private:
     bool implements(REFIID iid) const noexcept override;
+    bool foreign(ID3D11Resource *resource) const;
+    // Refuses a dispatch that would use a mapped resource, and unbinds what the runtime would have unbound.
+    bool admit_dispatch();
 
     Device &device_;
     ComPtr<ComputeShader> shader_;

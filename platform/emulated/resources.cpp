@@ -5,6 +5,8 @@
 #include <new>
 #include <utility>
 
+#include "platform/emulated/system.h"
+
 namespace corvo::emu {
 namespace {
 
@@ -92,6 +94,23 @@ T *allocate(Args &&...args) noexcept {
     }
 }
 
+// The runtime's first checks of a view: a resource of this device, created to be bound that way.
+HRESULT admit_view(const char *operation, ID3D11Device *device, ID3D11Resource *resource, UINT bind_flag) {
+    if (!resource) return E_INVALIDARG;
+    if (owner_of(resource) != device) {
+        refuse(operation, "the resource belongs to another device");
+        return E_INVALIDARG;
+    }
+    const Texture *texture = texture_of(resource);
+    if (!((texture ? texture->desc.BindFlags : buffer_of(resource)->desc.BindFlags) & bind_flag)) {
+        refuse(operation, bind_flag == D3D11_BIND_SHADER_RESOURCE
+                              ? "the resource lacks D3D11_BIND_SHADER_RESOURCE"
+                              : "the resource lacks D3D11_BIND_UNORDERED_ACCESS");
+        return E_INVALIDARG;
+    }
+    return S_OK;
+}
+
 template <class T, class I>
 HRESULT hand_out(T *object, I **out) {
     if (!object) return E_OUTOFMEMORY;
@@ -175,6 +194,11 @@ Memory &memory_of(ID3D11Resource *resource) {
     return buffer_of(resource)->memory;
 }
 
+ID3D11Device *owner_of(ID3D11Resource *resource) {
+    if (Texture *texture = texture_of(resource)) return texture->owner();
+    return buffer_of(resource)->owner();
+}
+
 ShaderResourceView::ShaderResourceView(ID3D11Device *device, ID3D11Resource *r,
                                        const D3D11_SHADER_RESOURCE_VIEW_DESC &d)
     : Child(device), resource(ComPtr<ID3D11Resource>::share(r)), desc(d) {}
@@ -251,10 +275,11 @@ HRESULT make_buffer(ID3D11Device *device, const D3D11_BUFFER_DESC *desc, const D
 
 HRESULT make_srv(ID3D11Device *device, ID3D11Resource *resource, const D3D11_SHADER_RESOURCE_VIEW_DESC *desc,
                  ID3D11ShaderResourceView **out) {
-    if (!resource) return E_INVALIDARG;
+    if (const HRESULT hr = admit_view("CreateShaderResourceView", device, resource, D3D11_BIND_SHADER_RESOURCE);
+        FAILED(hr))
+        return hr;
     D3D11_SHADER_RESOURCE_VIEW_DESC d{};
     if (Texture *texture = texture_of(resource)) {
-        if (!(texture->desc.BindFlags & D3D11_BIND_SHADER_RESOURCE)) return E_INVALIDARG;
         if (desc) {
             d = *desc;
         } else {
@@ -269,7 +294,6 @@ HRESULT make_srv(ID3D11Device *device, ID3D11Resource *resource, const D3D11_SHA
             return E_INVALIDARG;
     } else {
         Buffer &buffer = *buffer_of(resource);
-        if (!(buffer.desc.BindFlags & D3D11_BIND_SHADER_RESOURCE)) return E_INVALIDARG;
         if (desc) {
             d = *desc;
         } else {
@@ -290,10 +314,11 @@ HRESULT make_srv(ID3D11Device *device, ID3D11Resource *resource, const D3D11_SHA
 
 HRESULT make_uav(ID3D11Device *device, ID3D11Resource *resource, const D3D11_UNORDERED_ACCESS_VIEW_DESC *desc,
                  ID3D11UnorderedAccessView **out) {
-    if (!resource) return E_INVALIDARG;
+    if (const HRESULT hr = admit_view("CreateUnorderedAccessView", device, resource, D3D11_BIND_UNORDERED_ACCESS);
+        FAILED(hr))
+        return hr;
     D3D11_UNORDERED_ACCESS_VIEW_DESC d{};
     if (Texture *texture = texture_of(resource)) {
-        if (!(texture->desc.BindFlags & D3D11_BIND_UNORDERED_ACCESS)) return E_INVALIDARG;
         if (desc) {
             d = *desc;
         } else {
@@ -306,7 +331,6 @@ HRESULT make_uav(ID3D11Device *device, ID3D11Resource *resource, const D3D11_UNO
             return E_INVALIDARG;
     } else {
         Buffer &buffer = *buffer_of(resource);
-        if (!(buffer.desc.BindFlags & D3D11_BIND_UNORDERED_ACCESS)) return E_INVALIDARG;
         if (desc) {
             d = *desc;
         } else {

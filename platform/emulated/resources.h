@@ -21,6 +21,8 @@ public:
         device_->AddRef();
         *device = device_.get();
     }
+    // The device it belongs to, without a reference.
+    ID3D11Device *owner() const noexcept { return device_.get(); }
 
 protected:
     explicit Child(ID3D11Device *device) : device_(ComPtr<ID3D11Device>::share(device)) {}
@@ -73,6 +75,7 @@ private:
 Texture *texture_of(ID3D11Resource *resource);  // null for a buffer
 Buffer *buffer_of(ID3D11Resource *resource);    // null for a texture
 Memory &memory_of(ID3D11Resource *resource);
+ID3D11Device *owner_of(ID3D11Resource *resource);
 
 class ShaderResourceView final : public Child<ID3D11ShaderResourceView> {
 public:

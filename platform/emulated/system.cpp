@@ -1,5 +1,6 @@
 #include "platform/emulated/system.h"
 
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -59,6 +60,11 @@ void add_count(std::string_view name, int64_t delta) {
     auto counter = s.counters.find(name);
     if (counter == s.counters.end()) counter = s.counters.emplace(std::string(name), 0).first;
     counter->second += static_cast<uint64_t>(delta);
+}
+
+void refuse(const char *operation, const char *reason) {
+    add_count("validation_errors", 1);
+    std::fprintf(stderr, "corvo-emu: validation error: %s: %s\n", operation, reason);
 }
 
 uint16_t contract_version() {

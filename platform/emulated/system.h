@@ -14,6 +14,9 @@ namespace corvo::emu {
 HRESULT call(std::string_view operation);
 // Adds to a counter that is not a call (bytes mapped, for instance).
 void add_count(std::string_view name, int64_t delta);
+// A call the Direct3D 11 runtime refuses: counted under "validation_errors" and told on stderr with the call's
+// name and why, so that a misuse fails tests here as it fails on real drivers. The caller then refuses the call.
+void refuse(const char *operation, const char *reason);
 
 uint16_t contract_version();
 bool property_present(std::string_view type_name, std::string_view property);
