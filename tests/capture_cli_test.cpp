@@ -32,6 +32,8 @@ Outcome run_capture(const std::string &arguments) {
     for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) run.output.append(chunk, n);
     const int status = pclose(pipe);
     run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    // The emulated device tells each call the Direct3D 11 runtime would refuse on stderr.
+    EXPECT_EQ(run.output.find("corvo-emu: validation error"), std::string::npos) << run.output;
     return run;
 }
 

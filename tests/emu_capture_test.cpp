@@ -42,6 +42,7 @@ protected:
         device = Direct3DDevice();
         d3d.reset();
         EXPECT_EQ(corvo_emu_count("live_objects"), 0u);
+        EXPECT_EQ(corvo_emu_count("validation_errors"), 0u);
     }
 
     GraphicsCaptureItem item_for(HWND target) {

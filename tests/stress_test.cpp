@@ -135,6 +135,7 @@ protected:
         close_session();
         for (const char *operation : kOperations) corvo_emu_fail(operation, 0, 0, 0);
         EXPECT_EQ(corvo_emu_count("live_objects"), 0u) << "seed " << seed;
+        EXPECT_EQ(corvo_emu_count("validation_errors"), 0u) << "seed " << seed;
     }
 
     template <typename Pick>
