@@ -443,7 +443,7 @@ void service_failures() {
 }
 
 // Two sessions started on one thread: the thread has one dispatcher queue, so the second start fails and
-// says why, while the first goes on capturing. Starting a session again on its thread replaces its pipeline.
+// says why, while the first goes on capturing; once the first is gone, a new session starts.
 void second_session() {
     TestWindow window;
     open_window(window);
@@ -457,15 +457,44 @@ void second_session() {
     window.mark({0, 0, 5, 5}, 0xff0000ffu);
     CHECK(poll_until(first, [&](const Frame &f) { return shows(f, window); }));
     dll.wgc_session_destroy(second);
-
-    CHECK(dll.wgc_session_start(first) == 1);
     window.mark({200, 150, 210, 160}, 0xff00ffffu);
     CHECK(poll_until(first, [&](const Frame &f) { return shows(f, window); }));
     destroy(first);
 
-    // The thread's queue went with the first session: a new session starts.
     wgc_session third = start(window, false);
-    if (third) destroy(third);
+    if (!third) return;
+    CHECK(poll_until(third, [&](const Frame &f) { return shows(f, window); }));
+    destroy(third);
+}
+
+// One session started twice on its thread: the second start replaces the device and the whole pipeline, and
+// frames of the new device keep coming, in buffer mode and then in texture mode.
+void restart() {
+    TestWindow window;
+    open_window(window);
+    wgc_session session = start(window, false);
+    if (!session) return;
+    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+    CHECK(dll.wgc_session_start(session) == 1);
+    window.mark({200, 150, 210, 160}, 0xff00ffffu);
+    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+    dll.wgc_set_capture_to_texture(session, 1);
+    CHECK(poll_until(session, [&](const Frame &f) {
+        static_cast<ID3D11Texture2D *>(f.data)->Release();
+        return true;
+    }));
+    CHECK(dll.wgc_session_start(session) == 1);
+    window.mark({0, 0, 5, 5}, 0xff0000ffu);
+    CHECK(poll_until(session, [&](const Frame &f) {
+        auto *texture = static_cast<ID3D11Texture2D *>(f.data);
+        ID3D11Device *device = nullptr;
+        texture->GetDevice(&device);
+        const bool current = device == dll.wgc_get_device(session);
+        device->Release();
+        texture->Release();
+        return current;
+    }));
+    destroy(session);
 }
 
 struct NamedCase {
@@ -476,6 +505,7 @@ constexpr NamedCase kCases[] = {
     {L"buffer_mode", buffer_mode}, {L"change_detection", change_detection}, {L"texture_mode", texture_mode},
     {L"resize", resize},           {L"window_closed", window_closed},       {L"monitor", monitor},
     {L"switches", switches},       {L"service_failures", service_failures}, {L"second_session", second_session},
+    {L"restart", restart},
 };
 
 }  // namespace

@@ -118,6 +118,7 @@ private:
     FramePool() = default;
     const wchar_t *class_name() const override { return L"Windows.Graphics.Capture.Direct3D11CaptureFramePool"; }
     HRESULT allocate(IDirect3DDevice *device, INT32 pixel_format, INT32 buffers, SizeInt32 size);
+    bool arm_timer();
     void make_frame();
     static void CALLBACK on_timer(HWND, UINT, UINT_PTR timer, DWORD);
 

@@ -186,11 +186,23 @@ HRESULT FramePool::allocate(IDirect3DDevice *device, INT32 pixel_format, INT32 b
 HRESULT FramePool::start(Ref<CaptureItem> item) {
     if (closed_) return kClosed;
     if (target_) return kIllegalMethodCall;
-    timer_ = SetTimer(nullptr, 0, kFrameIntervalMs, on_timer);
-    if (!timer_) return HRESULT_FROM_WIN32(GetLastError());
-    capturing_pools()[timer_] = this;
     target_ = std::move(item);
+    if (!arm_timer()) {
+        target_ = nullptr;
+        return HRESULT_FROM_WIN32(GetLastError());
+    }
     return S_OK;
+}
+
+bool FramePool::arm_timer() {
+    // A one-shot timer, armed again after each frame: the next frame is due a frame interval after the last
+    // one was made, so a slow capture (a whole screen through X11 takes about 100 ms) never leaves a timer
+    // message waiting the moment the thread's dispatching ends. Frames come from outside the host's thread
+    // on Windows; here they must not keep its message loop busy.
+    timer_ = SetTimer(nullptr, 0, kFrameIntervalMs, on_timer);
+    if (!timer_) return false;
+    capturing_pools()[timer_] = this;
+    return true;
 }
 
 void FramePool::stop() {
@@ -206,7 +218,11 @@ void CALLBACK FramePool::on_timer(HWND, UINT, UINT_PTR timer, DWORD) {
     const auto found = capturing_pools().find(timer);
     if (found == capturing_pools().end()) return;
     Ref<FramePool> pool = Ref<FramePool>::share(found->second);  // making the frame may stop the capture
+    KillTimer(nullptr, timer);
+    capturing_pools().erase(found);
+    pool->timer_ = 0;
     pool->make_frame();
+    if (pool->target_) pool->arm_timer();
 }
 
 void FramePool::make_frame() {
