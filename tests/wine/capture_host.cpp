@@ -1,6 +1,6 @@
 // Captures real Win32 windows under Wine through the DLL's exports, with the test capture service, dispatcher
-// queue and device interop installed in the prefix. Each case is one run of this program (its name is the
-// third argument), so a crash or a leak is pinned to the case that caused it. The windows are painted by this
+// queue and device interop installed in the prefix. The cases named on the command line run in one process,
+// in order; each ends with every object of the test modules released. The windows are painted by this
 // program from a picture it keeps, so every captured pixel can be compared with what was painted.
 #include <d3d11.h>
 
@@ -512,7 +512,7 @@ constexpr NamedCase kCases[] = {
 
 int wmain(int argc, wchar_t **argv) {
     if (argc < 4) {
-        std::printf("usage: capture_host <libcorvo-wgc.dll> <corvo_capture_service.dll> <case>\n");
+        std::printf("usage: capture_host <libcorvo-wgc.dll> <corvo_capture_service.dll> <case>...\n");
         return 2;
     }
     if (!dll.load(argv[1])) return wgc_test::finish("capture_host");
@@ -521,12 +521,17 @@ int wmain(int argc, wchar_t **argv) {
         return 2;
     }
     dll.wgc_register_logger(wgc_test::record_line);
-    for (const NamedCase &c : kCases)
-        if (std::wcscmp(c.name, argv[3]) == 0) {
-            c.run();
-            std::printf("frames made by the capture service: %ld\n", service.frames());
-            return wgc_test::finish("capture_host");
+    for (int i = 3; i < argc; ++i) {
+        const auto found = std::find_if(std::begin(kCases), std::end(kCases),
+                                        [&](const NamedCase &c) { return std::wcscmp(c.name, argv[i]) == 0; });
+        if (found == std::end(kCases)) {
+            std::printf("no case %ls\n", argv[i]);
+            return 2;
         }
-    std::printf("no case %ls\n", argv[3]);
-    return 2;
+        const int failures_before = wgc_test::failures;
+        found->run();
+        std::printf("%ls: %s\n", found->name, wgc_test::failures == failures_before ? "passed" : "FAILED");
+    }
+    std::printf("frames made by the capture service: %ld\n", service.frames());
+    return wgc_test::finish("capture_host");
 }

@@ -146,10 +146,8 @@ private:
 };
 
 }  // namespace
-}  // namespace wine_wgc
 
-using namespace wine_wgc;
-
+// The module's exports: C names, inside the namespace only so that its names come first.
 extern "C" {
 
 HRESULT WINAPI CreateDispatcherQueueController(DispatcherQueueOptions options, IDispatcherQueueController **out) {
@@ -181,3 +179,5 @@ HRESULT WINAPI DllCanUnloadNow() { return S_FALSE; }
 // Dispatcher queue objects alive now, for the tests' leak checks.
 long WINAPI corvo_test_live_objects() { return live_objects.load(); }
 }
+
+}  // namespace wine_wgc

@@ -57,10 +57,8 @@ Observed &observed() {
     return values;
 }
 
-}  // namespace wine_wgc
 
-using namespace wine_wgc;
-
+// The module's exports: C names, inside the namespace only so that its names come first.
 extern "C" {
 
 HRESULT WINAPI DllGetActivationFactory(HSTRING class_id, IActivationFactory **factory) {
@@ -102,3 +100,5 @@ void WINAPI corvo_test_fail_next(int fault, HRESULT hr) {
 // The newest UniversalApiContract major version the system reports.
 void WINAPI corvo_test_set_contract(int major) { observed().contract_major = major; }
 }
+
+}  // namespace wine_wgc
