@@ -20,7 +20,6 @@ struct Observed {
     std::atomic<int> cursor{-1};  // -1: never set
     std::atomic<int> border{-1};
     std::atomic<long> frames{0};          // frames handed to a pool
-    std::atomic<long> buffers_busy{0};    // times a frame was due but every buffer was held
     std::atomic<int> contract_major{12};  // the newest UniversalApiContract the system offers
 };
 Observed &observed();

@@ -240,10 +240,7 @@ void FramePool::make_frame() {
     {
         std::lock_guard<std::mutex> lock(buffers_->mutex);
         const auto free = std::find(buffers_->held.begin(), buffers_->held.end(), false);
-        if (free == buffers_->held.end()) {
-            observed().buffers_busy.fetch_add(1);
-            return;
-        }
+        if (free == buffers_->held.end()) return;  // every buffer held by a frame: no frame this time
         index = size_t(free - buffers_->held.begin());
         *free = true;
     }

@@ -88,9 +88,8 @@ void WINAPI corvo_test_switches(int *cursor, int *border) {
     *border = observed().border.load();
 }
 
-// Frames made since the service was loaded, and the times a frame was due while every buffer was held.
+// Frames made since the service was loaded.
 long WINAPI corvo_test_frames() { return observed().frames.load(); }
-long WINAPI corvo_test_buffers_busy() { return observed().buffers_busy.load(); }
 
 // The next call of `fault` (a Fault value) fails with `hr`.
 void WINAPI corvo_test_fail_next(int fault, HRESULT hr) {
