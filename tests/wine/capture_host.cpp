@@ -529,8 +529,10 @@ int wmain(int argc, wchar_t **argv) {
             return 2;
         }
         const int failures_before = wgc_test::failures;
+        const ULONGLONG began = GetTickCount64();
         found->run();
-        std::printf("%ls: %s\n", found->name, wgc_test::failures == failures_before ? "passed" : "FAILED");
+        std::printf("%ls: %s (%llu ms)\n", found->name, wgc_test::failures == failures_before ? "passed" : "FAILED",
+                    GetTickCount64() - began);
     }
     std::printf("frames made by the capture service: %ld\n", service.frames());
     return wgc_test::finish("capture_host");
