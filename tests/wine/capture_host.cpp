@@ -1,0 +1,535 @@
+// Captures real Win32 windows under Wine through the DLL's exports, with the test capture service, dispatcher
+// queue and device interop installed in the prefix. The cases named on the command line run in one process,
+// in order; each ends with every object of the test modules released. The windows are painted by this
+// program from a picture it keeps, so every captured pixel can be compared with what was painted.
+#include <d3d11.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "../windows/check.h"
+
+namespace {
+
+wgc_test::Exports dll;
+
+// What the service, the dispatcher queue and the device interop modules report to the tests.
+struct Service {
+    HMODULE module = nullptr;
+    long (WINAPI *live_objects)() = nullptr;
+    void (WINAPI *switches)(int *cursor, int *border) = nullptr;
+    long (WINAPI *frames)() = nullptr;
+    void (WINAPI *fail_next)(int fault, HRESULT hr) = nullptr;
+    void (WINAPI *set_contract)(int major) = nullptr;
+
+    bool load(const wchar_t *path) {
+        module = LoadLibraryW(path);
+        if (!module) return false;
+        resolve(live_objects, "corvo_test_live_objects");
+        resolve(switches, "corvo_test_switches");
+        resolve(frames, "corvo_test_frames");
+        resolve(fail_next, "corvo_test_fail_next");
+        resolve(set_contract, "corvo_test_set_contract");
+        return live_objects && switches && frames && fail_next && set_contract;
+    }
+    template <class F>
+    void resolve(F &function, const char *name) {
+        function = reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(module, name)));
+    }
+} service;
+
+// The service's fault points (its Fault enumeration).
+constexpr int kFailCreateForWindow = 0, kFailCreatePool = 2, kFailCreateTexture = 3;
+
+// Live objects of a test module loaded by the system (coremessaging.dll, d3d11.dll); 0 when it is not loaded.
+long module_live_objects(const wchar_t *name) {
+    HMODULE module = GetModuleHandleW(name);
+    if (!module) return 0;
+    auto count = reinterpret_cast<long(WINAPI *)()>(
+        reinterpret_cast<void *>(GetProcAddress(module, "corvo_test_live_objects")));
+    return count ? count() : -1;
+}
+
+// The pixel this program paints at (x, y) while `generation` is its picture's version, as B, G, R, A bytes.
+uint32_t painted(int x, int y, int generation) {
+    const uint32_t b = uint32_t(x) & 0xff, g = uint32_t(y) & 0xff, r = uint32_t(x * 7 + y * 3 + generation * 40) & 0xff;
+    return b | g << 8 | r << 16 | 0xff000000u;
+}
+
+// A top-level window without a frame whose client area shows `painted` for its generation, except the squares
+// added with mark().
+struct TestWindow {
+    HWND handle = nullptr;
+    int generation = 0;
+    struct Mark {
+        RECT area;
+        uint32_t color;
+    };
+    std::vector<Mark> marks;
+
+    uint32_t expected(int x, int y) const {
+        for (const Mark &m : marks)
+            if (x >= m.area.left && x < m.area.right && y >= m.area.top && y < m.area.bottom) return m.color;
+        return painted(x, y, generation);
+    }
+    void mark(RECT area, uint32_t color) {
+        marks.push_back({area, color});
+        InvalidateRect(handle, nullptr, FALSE);
+    }
+    SIZE client() const {
+        RECT r{};
+        GetClientRect(handle, &r);
+        return {r.right, r.bottom};
+    }
+};
+TestWindow *painting = nullptr;  // the window being painted (one at a time in these cases)
+
+LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message != WM_PAINT || !painting) return DefWindowProcW(window, message, wparam, lparam);
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    const SIZE size = painting->client();
+    std::vector<uint32_t> pixels(size_t(size.cx) * size_t(size.cy));
+    for (int y = 0; y < size.cy; ++y)
+        for (int x = 0; x < size.cx; ++x) pixels[size_t(y) * size_t(size.cx) + size_t(x)] = painting->expected(x, y);
+    BITMAPINFO format{};
+    format.bmiHeader = {sizeof(BITMAPINFOHEADER), size.cx, -size.cy, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    SetDIBitsToDevice(dc, 0, 0, DWORD(size.cx), DWORD(size.cy), 0, 0, 0, UINT(size.cy), pixels.data(), &format,
+                      DIB_RGB_COLORS);
+    EndPaint(window, &paint);
+    return 0;
+}
+
+// An odd size, so that a real driver's row pitch differs from width * 4.
+constexpr int kWidth = 301, kHeight = 203;
+
+void open_window(TestWindow &window, const wchar_t *title = L"corvo wine capture", int width = kWidth,
+                 int height = kHeight) {
+    static const ATOM window_class = [] {
+        WNDCLASSW description{};
+        description.lpfnWndProc = window_proc;
+        description.hInstance = GetModuleHandleW(nullptr);
+        description.lpszClassName = L"corvo-wine-capture-host";
+        return RegisterClassW(&description);
+    }();
+    CHECK(window_class != 0);
+    painting = &window;
+    window.handle = CreateWindowExW(0, L"corvo-wine-capture-host", title, WS_POPUP | WS_VISIBLE, 40, 40, width,
+                                    height, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    CHECK(window.handle != nullptr);
+    UpdateWindow(window.handle);
+}
+
+struct Frame {
+    bool got = false;
+    void *data = nullptr;
+    int32_t width = 0, height = 0;
+};
+
+Frame poll(wgc_session session) {
+    Frame frame;
+    uint8_t cursor = 0;
+    frame.got = dll.wgc_get_recent_frame(session, &frame.data, 0, &frame.width, &frame.height, &cursor) != 0;
+    return frame;
+}
+
+// Polls (which pumps this thread's messages: the window's painting and the frames) until `done` accepts a
+// frame, for at most five seconds; the largest update ratio read meanwhile goes to `max_ratio`.
+bool poll_until(wgc_session session, const std::function<bool(const Frame &)> &done, float *max_ratio = nullptr) {
+    const ULONGLONG deadline = GetTickCount64() + 5000;
+    while (GetTickCount64() < deadline) {
+        const Frame frame = poll(session);
+        const float ratio = dll.wgc_get_update_ratio(session);
+        if (max_ratio && ratio > *max_ratio) *max_ratio = ratio;
+        if (frame.got && done(frame)) return true;
+        Sleep(5);
+    }
+    return false;
+}
+
+// Polls while the service makes `count` more frames; the largest update ratio read goes to `max_ratio`.
+void poll_frames(wgc_session session, long count, float *max_ratio) {
+    const long target = service.frames() + count;
+    const ULONGLONG deadline = GetTickCount64() + 5000;
+    while (service.frames() < target && GetTickCount64() < deadline) {
+        poll(session);
+        *max_ratio = std::max(*max_ratio, dll.wgc_get_update_ratio(session));
+        Sleep(5);
+    }
+    poll(session);  // the last frame's announcement
+    *max_ratio = std::max(*max_ratio, dll.wgc_get_update_ratio(session));
+    CHECK(service.frames() >= target);
+}
+
+// Whether the BGRA buffer picture shows the window's picture, pixel for pixel.
+bool shows(const Frame &frame, const TestWindow &window) {
+    const SIZE size = window.client();
+    if (!frame.got || frame.width != size.cx || frame.height != size.cy) return false;
+    const auto *pixels = static_cast<const uint32_t *>(frame.data);
+    for (int y = 0; y < frame.height; ++y)
+        for (int x = 0; x < frame.width; ++x)
+            if (pixels[size_t(y) * size_t(frame.width) + size_t(x)] != window.expected(x, y)) return false;
+    return true;
+}
+
+// The texture's pixels read back through a staging copy on the texture's device, rows of width * 4 bytes.
+std::vector<uint32_t> read_texture(ID3D11Texture2D *texture) {
+    D3D11_TEXTURE2D_DESC desc;
+    texture->GetDesc(&desc);
+    desc.Usage = D3D11_USAGE_STAGING;
+    desc.BindFlags = 0;
+    desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+    desc.MiscFlags = 0;
+    ID3D11Device *device = nullptr;
+    texture->GetDevice(&device);
+    ID3D11Texture2D *staging = nullptr;
+    std::vector<uint32_t> pixels;
+    if (SUCCEEDED(device->CreateTexture2D(&desc, nullptr, &staging))) {
+        ID3D11DeviceContext *context = nullptr;
+        device->GetImmediateContext(&context);
+        context->CopyResource(staging, texture);
+        D3D11_MAPPED_SUBRESOURCE mapped{};
+        if (SUCCEEDED(context->Map(staging, 0, D3D11_MAP_READ, 0, &mapped))) {
+            pixels.resize(size_t(desc.Width) * desc.Height);
+            for (UINT y = 0; y < desc.Height; ++y)
+                std::memcpy(&pixels[size_t(y) * desc.Width], static_cast<const uint8_t *>(mapped.pData) + y * mapped.RowPitch,
+                            size_t(desc.Width) * 4);
+            context->Unmap(staging, 0);
+        }
+        context->Release();
+        staging->Release();
+    }
+    device->Release();
+    return pixels;
+}
+
+bool logged(const char *text) {
+    for (const wgc_test::LogLine &line : wgc_test::log_lines())
+        if (line.text == text) return true;
+    return false;
+}
+
+// A started session for `window`, with change detection as given; null (and a failed check) when it fails.
+wgc_session start(const TestWindow &window, bool dirty_rect) {
+    wgc_session session = dll.wgc_session_create(window.handle);
+    CHECK(session != nullptr);
+    if (!session) return nullptr;
+    dll.wgc_set_dirty_rect(session, dirty_rect ? 1 : 0);
+    CHECK(dll.wgc_session_start(session) == 1);
+    return session;
+}
+
+// Destroys the session; then nothing of the service, the dispatcher queue or the device interop is left.
+void destroy(wgc_session session) {
+    dll.wgc_session_destroy(session);
+    MSG message;  // work queued before the destruction is dropped, not run
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    CHECK(service.live_objects() == 0);
+    CHECK(module_live_objects(L"coremessaging.dll") == 0);
+    CHECK(module_live_objects(L"d3d11.dll") == 0);
+}
+
+// ---- the cases ----
+
+// The probe, the start's log lines, the device, and the pixels of a buffer-mode frame.
+void buffer_mode() {
+    CHECK(dll.is_wgc_session_supported() == 1);
+    TestWindow window;
+    open_window(window);
+    wgc_session session = dll.wgc_session_create(window.handle);
+    CHECK(session != nullptr);
+    if (!session) return;
+    wgc_test::log_lines().clear();
+    CHECK(dll.wgc_session_start(session) == 1);
+    const std::vector<std::string> expected_start = {"WgcCaptureSession::Start", "Wgc cursor Disable ",
+                                                     "Wgc border Disable ", "Wgc session started."};
+    std::vector<std::string> seen;
+    for (const auto &line : wgc_test::log_lines()) seen.push_back(line.text);
+    CHECK(seen == expected_start);
+    CHECK(dll.wgc_get_status(session) == 1);
+    CHECK(dll.wgc_get_device(session) != nullptr);
+    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+    destroy(session);
+}
+
+// Change detection: a small repaint, no repaint, a change in the last row and column of cells.
+void change_detection() {
+    TestWindow window;
+    open_window(window);
+    wgc_session session = start(window, true);
+    if (!session) return;
+    float ratio = 0.0f;
+    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }, &ratio));
+    CHECK(ratio == 1.0f);
+
+    // Unchanged frames: ratio 0 and no copy into the buffer. The test marks the buffer's first pixel (the
+    // buffer is the host's to read; writing it here is how the test sees whether the library copied).
+    Frame frame = poll(session);
+    CHECK(frame.got);
+    if (!frame.got) return destroy(session);
+    auto *first = static_cast<uint32_t *>(frame.data);
+    const uint32_t original = *first;
+    *first = 0x12345678;
+    ratio = 0.0f;
+    poll_frames(session, 4, &ratio);
+    CHECK(ratio == 0.0f);
+    CHECK(*first == 0x12345678);
+    *first = original;
+
+    // A 10 x 10 square inside one cell.
+    window.mark({100, 100, 110, 110}, 0xff00ff00u);
+    ratio = 0.0f;
+    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }, &ratio));
+    CHECK(ratio > 0.0f && ratio < 0.1f);
+
+    // The last column and row of cells are partial (301 x 203 is not a multiple of 32).
+    window.mark({kWidth - 3, kHeight - 2, kWidth, kHeight}, 0xffff0000u);
+    ratio = 0.0f;
+    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }, &ratio));
+    CHECK(ratio > 0.0f && ratio < 0.1f);
+    destroy(session);
+}
+
+// Texture mode: a counted texture of the window's size on the session's device, showing the window.
+void texture_mode() {
+    TestWindow window;
+    open_window(window);
+    wgc_session session = dll.wgc_session_create(window.handle);
+    if (!session) return;
+    dll.wgc_set_capture_to_texture(session, 1);
+    CHECK(dll.wgc_session_start(session) == 1);
+    bool matched = false;
+    poll_until(session, [&](const Frame &f) {
+        auto *texture = static_cast<ID3D11Texture2D *>(f.data);
+        D3D11_TEXTURE2D_DESC desc;
+        texture->GetDesc(&desc);
+        ID3D11Device *device = nullptr;
+        texture->GetDevice(&device);
+        const bool on_session_device = device == dll.wgc_get_device(session);
+        device->Release();
+        bool same = desc.Width == UINT(kWidth) && desc.Height == UINT(kHeight) && f.width == kWidth &&
+                    f.height == kHeight && desc.Format == DXGI_FORMAT_B8G8R8A8_UNORM && on_session_device;
+        if (same) {
+            const std::vector<uint32_t> pixels = read_texture(texture);
+            for (int y = 0; same && y < kHeight; ++y)
+                for (int x = 0; same && x < kWidth; ++x) same = pixels[size_t(y) * kWidth + size_t(x)] == window.expected(x, y);
+        }
+        // The host's reference: the session keeps its own, so the texture outlives this release.
+        const ULONG left = texture->Release();
+        CHECK(left >= 1);
+        matched = same;
+        return same;
+    });
+    CHECK(matched);
+    destroy(session);
+}
+
+// Resizing: frames of the new size (the pool recreated), larger and then smaller than the pool.
+void resize() {
+    TestWindow window;
+    open_window(window);
+    wgc_session session = start(window, true);
+    if (!session) return;
+    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+    for (const SIZE size : {SIZE{kWidth + 90, kHeight + 41}, SIZE{kWidth - 120, kHeight - 70}}) {
+        ++window.generation;
+        SetWindowPos(window.handle, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
+        InvalidateRect(window.handle, nullptr, FALSE);
+        float ratio = 0.0f;
+        CHECK(poll_until(session, [&](const Frame &f) { return f.width == size.cx && shows(f, window); }, &ratio));
+        CHECK(ratio == 1.0f);  // a picture of a new size is new as a whole
+    }
+    destroy(session);
+}
+
+// The window destroyed while captured: status 0 and the closed line; the session's destruction then frees all.
+void window_closed() {
+    TestWindow window;
+    open_window(window);
+    wgc_session session = start(window, true);
+    if (!session) return;
+    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+    // Between two frames: the next tick finds the window gone.
+    DestroyWindow(window.handle);
+    const ULONGLONG deadline = GetTickCount64() + 5000;
+    while (dll.wgc_get_status(session) != 0 && GetTickCount64() < deadline) {
+        poll(session);
+        Sleep(5);
+    }
+    CHECK(dll.wgc_get_status(session) == 0);
+    CHECK(logged("Wgc on_closed"));
+    destroy(session);
+}
+
+// A monitor: frames of the whole (virtual) screen.
+void monitor() {
+    HMONITOR primary = MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    wgc_session session = dll.wgc_session_create2(primary);
+    CHECK(session != nullptr);
+    if (!session) return;
+    CHECK(dll.wgc_session_start(session) == 1);
+    const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN), height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    CHECK(poll_until(session, [&](const Frame &f) { return f.width == width && f.height == height; }));
+    destroy(session);
+}
+
+// The cursor and border switches reach the service's session, before and after the start; where the system
+// lacks the properties, the start says so and the service's session is never asked.
+void switches() {
+    TestWindow window;
+    open_window(window);
+    wgc_session session = dll.wgc_session_create(window.handle);
+    if (!session) return;
+    CHECK(dll.wgc_enable_cursor(session, 1) == 1);
+    CHECK(dll.wgc_show_border(session, 0) == 1);
+    CHECK(dll.wgc_session_start(session) == 1);
+    int cursor = -1, border = -1;
+    service.switches(&cursor, &border);
+    CHECK(cursor == 1 && border == 0);
+    CHECK(dll.wgc_enable_cursor(session, 0) == 1);
+    CHECK(dll.wgc_show_border(session, 1) == 1);
+    service.switches(&cursor, &border);
+    CHECK(cursor == 0 && border == 1);
+    destroy(session);
+
+    service.set_contract(9);  // before the cursor property (10) and the border property (12)
+    wgc_test::log_lines().clear();
+    session = dll.wgc_session_create(window.handle);
+    CHECK(dll.wgc_enable_cursor(session, 1) == 0);
+    CHECK(dll.wgc_session_start(session) == 1);
+    CHECK(logged("IsCursorToggleSupported: no"));
+    CHECK(logged("IsBorderRequiredSupported: no"));
+    CHECK(dll.wgc_show_border(session, 0) == 0);
+    service.switches(&cursor, &border);
+    CHECK(cursor == 0 && border == 1);  // unchanged since the first session
+    destroy(session);
+    service.set_contract(12);
+}
+
+// The service's own failures reach the host as a failed start with the library's failure line, and leave nothing.
+void service_failures() {
+    TestWindow window;
+    open_window(window);
+    struct Case {
+        int fault;
+        HRESULT hr;
+        const char *line;
+    };
+    const Case cases[] = {
+        {kFailCreateForWindow, E_ACCESSDENIED, "Failed to call IGraphicsCaptureItemInterop::CreateForWindow, hr:80070005"},
+        {kFailCreatePool, E_OUTOFMEMORY, "Winrt exception:-2147024882"},
+        {kFailCreateTexture, E_OUTOFMEMORY, "Winrt exception:-2147024882"},  // the device cannot make the buffers
+    };
+    for (const Case &c : cases) {
+        wgc_test::log_lines().clear();
+        service.fail_next(c.fault, c.hr);
+        wgc_session session = dll.wgc_session_create(window.handle);
+        CHECK(dll.wgc_session_start(session) == 0);
+        CHECK(dll.wgc_get_status(session) == 0);
+        CHECK(logged(c.line));
+        destroy(session);
+    }
+    // A window that is gone before the start.
+    TestWindow gone;
+    open_window(gone);
+    DestroyWindow(gone.handle);
+    painting = &window;
+    wgc_session session = dll.wgc_session_create(gone.handle);
+    CHECK(dll.wgc_session_start(session) == 0);
+    CHECK(logged("Failed to call IGraphicsCaptureItemInterop::CreateForWindow, hr:80070057"));
+    destroy(session);
+}
+
+// Two sessions started on one thread share its dispatcher queue: both capture, destroying one leaves the other
+// capturing, and once both are gone nothing of the queue is left and a new session starts.
+void second_session() {
+    TestWindow window;
+    open_window(window);
+    wgc_session first = start(window, false);
+    if (!first) return;
+    wgc_session second = start(window, true);
+    CHECK(poll_until(first, [&](const Frame &f) { return shows(f, window); }));
+    CHECK(poll_until(second, [&](const Frame &f) { return shows(f, window); }));
+    dll.wgc_session_destroy(second);
+    window.mark({200, 150, 210, 160}, 0xff00ffffu);
+    CHECK(poll_until(first, [&](const Frame &f) { return shows(f, window); }));
+    destroy(first);
+
+    wgc_session third = start(window, false);
+    if (!third) return;
+    CHECK(poll_until(third, [&](const Frame &f) { return shows(f, window); }));
+    destroy(third);
+}
+
+// One session started twice on its thread: the second start replaces the device and the whole pipeline, and
+// frames of the new device keep coming, in buffer mode and then in texture mode.
+void restart() {
+    TestWindow window;
+    open_window(window);
+    wgc_session session = start(window, false);
+    if (!session) return;
+    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+    CHECK(dll.wgc_session_start(session) == 1);
+    window.mark({200, 150, 210, 160}, 0xff00ffffu);
+    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+    dll.wgc_set_capture_to_texture(session, 1);
+    CHECK(poll_until(session, [&](const Frame &f) {
+        static_cast<ID3D11Texture2D *>(f.data)->Release();
+        return true;
+    }));
+    CHECK(dll.wgc_session_start(session) == 1);
+    window.mark({0, 0, 5, 5}, 0xff0000ffu);
+    CHECK(poll_until(session, [&](const Frame &f) {
+        auto *texture = static_cast<ID3D11Texture2D *>(f.data);
+        ID3D11Device *device = nullptr;
+        texture->GetDevice(&device);
+        const bool current = device == dll.wgc_get_device(session);
+        device->Release();
+        texture->Release();
+        return current;
+    }));
+    destroy(session);
+}
+
+struct NamedCase {
+    const wchar_t *name;
+    void (*run)();
+};
+constexpr NamedCase kCases[] = {
+    {L"buffer_mode", buffer_mode}, {L"change_detection", change_detection}, {L"texture_mode", texture_mode},
+    {L"resize", resize},           {L"window_closed", window_closed},       {L"monitor", monitor},
+    {L"switches", switches},       {L"service_failures", service_failures}, {L"second_session", second_session},
+    {L"restart", restart},
+};
+
+}  // namespace
+
+int wmain(int argc, wchar_t **argv) {
+    if (argc < 4) {
+        std::printf("usage: capture_host <libcorvo-wgc.dll> <corvo_capture_service.dll> <case>...\n");
+        return 2;
+    }
+    if (!dll.load(argv[1])) return wgc_test::finish("capture_host");
+    if (!service.load(argv[2])) {
+        std::printf("cannot load the capture service's test exports from %ls\n", argv[2]);
+        return 2;
+    }
+    dll.wgc_register_logger(wgc_test::record_line);
+    for (int i = 3; i < argc; ++i) {
+        const auto found = std::find_if(std::begin(kCases), std::end(kCases),
+                                        [&](const NamedCase &c) { return std::wcscmp(c.name, argv[i]) == 0; });
+        if (found == std::end(kCases)) {
+            std::printf("no case %ls\n", argv[i]);
+            return 2;
+        }
+        const int failures_before = wgc_test::failures;
+        const ULONGLONG began = GetTickCount64();
+        found->run();
+        std::printf("%ls: %s (%llu ms)\n", found->name, wgc_test::failures == failures_before ? "passed" : "FAILED",
+                    GetTickCount64() - began);
+    }
+    std::printf("frames made by the capture service: %ld\n", service.frames());
+    return wgc_test::finish("capture_host");
+}

@@ -1,0 +1,52 @@
+// The capture session: starts and stops its pool's frames and keeps the switches the host sets.
+#include "capture_service.h"
+
+namespace wine_wgc {
+
+CaptureSession::CaptureSession(Ref<FramePool> pool, Ref<CaptureItem> item)
+    : pool_(std::move(pool)), item_(std::move(item)) {}
+
+CaptureSession::~CaptureSession() { Close(); }
+
+HRESULT CaptureSession::StartCapture() {
+    if (!pool_) return kClosed;
+    if (started_) return kIllegalMethodCall;
+    const HRESULT hr = pool_->start(item_);
+    if (SUCCEEDED(hr)) started_ = true;
+    return hr;
+}
+
+HRESULT CaptureSession::get_IsCursorCaptureEnabled(boolean *value) {
+    if (!value) return E_POINTER;
+    *value = cursor_;
+    return S_OK;
+}
+
+HRESULT CaptureSession::put_IsCursorCaptureEnabled(boolean value) {
+    if (!pool_) return kClosed;
+    cursor_ = value;
+    observed().cursor = value ? 1 : 0;
+    return S_OK;
+}
+
+HRESULT CaptureSession::get_IsBorderRequired(boolean *value) {
+    if (!value) return E_POINTER;
+    *value = border_;
+    return S_OK;
+}
+
+HRESULT CaptureSession::put_IsBorderRequired(boolean value) {
+    if (!pool_) return kClosed;
+    border_ = value;
+    observed().border = value ? 1 : 0;
+    return S_OK;
+}
+
+HRESULT CaptureSession::Close() {
+    if (pool_ && started_) pool_->stop();
+    pool_ = nullptr;
+    item_ = nullptr;
+    return S_OK;
+}
+
+}  // namespace wine_wgc

@@ -1,0 +1,64 @@
+// A capture target's size and pixels: a window's client area read from its device context, a monitor's area
+// from the screen's.
+#include "capture_service.h"
+
+namespace wine_wgc {
+
+bool Target::alive() const {
+    if (window) return IsWindow(window);
+    MONITORINFO info{};
+    info.cbSize = sizeof(info);
+    return GetMonitorInfoW(monitor, &info);
+}
+
+SizeInt32 Target::size() const {
+    RECT area{};
+    if (window) {
+        if (!GetClientRect(window, &area)) return {0, 0};
+    } else {
+        MONITORINFO info{};
+        info.cbSize = sizeof(info);
+        if (!GetMonitorInfoW(monitor, &info)) return {0, 0};
+        area = info.rcMonitor;
+    }
+    return {area.right - area.left, area.bottom - area.top};
+}
+
+std::vector<uint8_t> Target::pixels(SizeInt32 size) const {
+    POINT origin{0, 0};
+    if (monitor) {
+        MONITORINFO info{};
+        info.cbSize = sizeof(info);
+        if (!GetMonitorInfoW(monitor, &info)) return {};
+        origin = {info.rcMonitor.left, info.rcMonitor.top};
+    }
+    HDC source = GetDC(window);  // the screen's for a monitor (null window)
+    if (!source) return {};
+    BITMAPINFO format{};
+    format.bmiHeader.biSize = sizeof(format.bmiHeader);
+    format.bmiHeader.biWidth = size.Width;
+    format.bmiHeader.biHeight = -size.Height;  // top-down rows
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    void *bits = nullptr;
+    HBITMAP section = CreateDIBSection(source, &format, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HDC memory = CreateCompatibleDC(source);
+    std::vector<uint8_t> pixels;
+    if (section && memory) {
+        HGDIOBJ previous = SelectObject(memory, section);
+        if (BitBlt(memory, 0, 0, size.Width, size.Height, source, origin.x, origin.y, SRCCOPY | CAPTUREBLT)) {
+            GdiFlush();
+            const auto *begin = static_cast<const uint8_t *>(bits);
+            pixels.assign(begin, begin + size_t(size.Width) * size_t(size.Height) * 4);
+            for (size_t i = 3; i < pixels.size(); i += 4) pixels[i] = 255;  // GDI leaves alpha 0; frames are opaque
+        }
+        SelectObject(memory, previous);
+    }
+    if (memory) DeleteDC(memory);
+    if (section) DeleteObject(section);
+    ReleaseDC(window, source);
+    return pixels;
+}
+
+}  // namespace wine_wgc

@@ -1,0 +1,183 @@
+// The coremessaging.dll of the test prefix: dispatcher queues on the calling thread. Queued work runs inside that
+// thread's message dispatching (a message to a window the thread owns), as a current-thread queue's work does.
+// A thread has at most one queue, from its controller's creation until the queue is shut down or the controller
+// goes away.
+#include "com_object.h"
+
+namespace wine_wgc {
+namespace {
+
+constexpr UINT kRunHandler = WM_APP + 1;
+constexpr wchar_t kWindowClass[] = L"corvo-test-dispatcher-queue";
+
+class Queue;
+thread_local Queue *thread_queue = nullptr;  // this thread's queue, while it has one
+
+LRESULT CALLBACK queue_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message != kRunHandler) return DefWindowProcW(window, message, wparam, lparam);
+    // The reference taken when the work was queued is handed to this call.
+    Ref<IDispatcherQueueHandler> handler = Ref<IDispatcherQueueHandler>::attach(
+        reinterpret_cast<IDispatcherQueueHandler *>(lparam));
+    handler->Invoke();
+    return 0;
+}
+
+HWND create_queue_window() {
+    static const ATOM window_class = [] {
+        WNDCLASSW description{};
+        description.lpfnWndProc = queue_window_proc;
+        description.hInstance = GetModuleHandleW(nullptr);
+        description.lpszClassName = kWindowClass;
+        return RegisterClassW(&description);
+    }();
+    if (!window_class) return nullptr;
+    return CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr),
+                           nullptr);
+}
+
+class Queue final : public Object<IDispatcherQueue, IDispatcherQueue2> {
+public:
+    explicit Queue(HWND window) : window_(window), thread_(GetCurrentThreadId()) {}
+    ~Queue() override { shut_down(); }
+
+    HRESULT STDMETHODCALLTYPE CreateTimer(IInspectable **timer) override {
+        if (timer) *timer = nullptr;
+        return E_NOTIMPL;  // neither the library nor the capture service uses timers
+    }
+    HRESULT STDMETHODCALLTYPE TryEnqueue(IDispatcherQueueHandler *callback, boolean *queued) override {
+        return TryEnqueueWithPriority(0, callback, queued);
+    }
+    HRESULT STDMETHODCALLTYPE TryEnqueueWithPriority(INT32, IDispatcherQueueHandler *callback,
+                                                     boolean *queued) override {
+        if (!callback || !queued) return E_POINTER;
+        *queued = 0;
+        if (!window_) return S_OK;  // shut down: accepted no more, as the platform answers
+        callback->AddRef();
+        if (!PostMessageW(window_, kRunHandler, 0, reinterpret_cast<LPARAM>(callback))) {
+            callback->Release();
+            return HRESULT_FROM_WIN32(GetLastError());
+        }
+        *queued = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE add_ShutdownStarting(IUnknown *, EventRegistrationToken *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE remove_ShutdownStarting(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_ShutdownCompleted(IUnknown *, EventRegistrationToken *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE remove_ShutdownCompleted(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_HasThreadAccess(boolean *value) override {
+        if (!value) return E_POINTER;
+        *value = GetCurrentThreadId() == thread_;
+        return S_OK;
+    }
+
+    // Ends the queue: it accepts nothing more, work not yet run is dropped (its references given back) and
+    // the thread may have a queue again.
+    void shut_down() {
+        if (thread_queue == this) thread_queue = nullptr;
+        if (!window_) return;
+        MSG message;
+        while (PeekMessageW(&message, window_, kRunHandler, kRunHandler, PM_REMOVE))
+            reinterpret_cast<IDispatcherQueueHandler *>(message.lParam)->Release();
+        DestroyWindow(window_);
+        window_ = nullptr;
+    }
+
+private:
+    const wchar_t *class_name() const override { return L"Windows.System.DispatcherQueue"; }
+
+    HWND window_;
+    const DWORD thread_;
+};
+
+// An action that has completed by the time it is handed out.
+class CompletedAction final : public Object<IAsyncAction, IAsyncInfo> {
+public:
+    HRESULT STDMETHODCALLTYPE put_Completed(IAsyncActionCompletedHandler *handler) override {
+        if (!handler) return E_POINTER;
+        handler_ = Ref<IAsyncActionCompletedHandler>::share(handler);
+        return handler->Invoke(this, AsyncCompleted);
+    }
+    HRESULT STDMETHODCALLTYPE get_Completed(IAsyncActionCompletedHandler **handler) override {
+        return hand_out(handler_.get(), handler);
+    }
+    HRESULT STDMETHODCALLTYPE GetResults() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE get_Id(UINT32 *id) override { return id ? (*id = 1, S_OK) : E_POINTER; }
+    HRESULT STDMETHODCALLTYPE get_Status(AsyncStatus *status) override {
+        return status ? (*status = AsyncCompleted, S_OK) : E_POINTER;
+    }
+    HRESULT STDMETHODCALLTYPE get_ErrorCode(HRESULT *code) override { return code ? (*code = S_OK, S_OK) : E_POINTER; }
+    HRESULT STDMETHODCALLTYPE Cancel() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Close() override { return S_OK; }
+
+private:
+    const wchar_t *class_name() const override { return L"Windows.Foundation.IAsyncAction"; }
+    Ref<IAsyncActionCompletedHandler> handler_;
+};
+
+class Controller final : public Object<IDispatcherQueueController> {
+public:
+    explicit Controller(Ref<Queue> queue) : queue_(std::move(queue)) {}
+    ~Controller() override { queue_->shut_down(); }
+
+    HRESULT STDMETHODCALLTYPE get_DispatcherQueue(IDispatcherQueue **queue) override {
+        return hand_out<IDispatcherQueue>(queue_.get(), queue);
+    }
+    HRESULT STDMETHODCALLTYPE ShutdownQueueAsync(IAsyncAction **operation) override {
+        if (!operation) return E_POINTER;
+        queue_->shut_down();
+        *operation = new CompletedAction();
+        return S_OK;
+    }
+
+private:
+    const wchar_t *class_name() const override { return L"Windows.System.DispatcherQueueController"; }
+    Ref<Queue> queue_;
+};
+
+// The statics of Windows.System.DispatcherQueue.
+class QueueStatics final : public Factory<IDispatcherQueueStatics> {
+public:
+    HRESULT STDMETHODCALLTYPE GetForCurrentThread(IDispatcherQueue **queue) override {
+        return hand_out<IDispatcherQueue>(thread_queue, queue);  // null, with S_OK, on a thread without one
+    }
+
+private:
+    const wchar_t *class_name() const override { return L"Windows.System.DispatcherQueue"; }
+};
+
+}  // namespace
+
+// The module's exports: C names, inside the namespace only so that its names come first.
+extern "C" {
+
+HRESULT WINAPI CreateDispatcherQueueController(DispatcherQueueOptions options, IDispatcherQueueController **out) {
+    if (!out) return E_POINTER;
+    if (options.dwSize != sizeof(DispatcherQueueOptions)) return E_INVALIDARG;
+    if (options.threadType != kThreadCurrent && options.threadType != kThreadDedicated) return E_INVALIDARG;
+    *out = nullptr;
+    if (options.threadType == kThreadDedicated) return E_NOTIMPL;  // a queue on a thread of its own: not needed
+    if (thread_queue) return RPC_E_WRONG_THREAD;                    // this thread has its queue already
+    HWND window = create_queue_window();
+    if (!window) return HRESULT_FROM_WIN32(GetLastError());
+    Ref<Queue> queue = Ref<Queue>::attach(new Queue(window));
+    thread_queue = queue.get();
+    *out = new Controller(std::move(queue));
+    return S_OK;
+}
+
+HRESULT WINAPI DllGetActivationFactory(HSTRING class_id, IActivationFactory **factory) {
+    if (!factory) return E_POINTER;
+    *factory = nullptr;
+    if (wcscmp(text_of(class_id), L"Windows.System.DispatcherQueue") != 0) return CLASS_E_CLASSNOTAVAILABLE;
+    static QueueStatics statics;
+    *factory = &statics;
+    return S_OK;
+}
+
+HRESULT WINAPI DllCanUnloadNow() { return S_FALSE; }
+
+// Dispatcher queue objects alive now, for the tests' leak checks.
+long WINAPI corvo_test_live_objects() { return live_objects.load(); }
+}
+
+}  // namespace wine_wgc

@@ -1,0 +1,103 @@
+// The service module: the activation factories of the capture classes, and the exports the tests use to read
+// what the library did and to make the service's own calls fail.
+#include "capture_service.h"
+
+namespace wine_wgc {
+
+IActivationFactory *api_information_factory();
+
+namespace {
+
+std::atomic<HRESULT> faults[int(Fault::Count)];
+
+class ItemFactory final : public Factory<IGraphicsCaptureItemInterop> {
+public:
+    HRESULT STDMETHODCALLTYPE CreateForWindow(HWND window, REFIID iid, void **out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (const HRESULT fault = take_fault(Fault::CreateForWindow); FAILED(fault)) return fault;
+        // Any top-level window; not a child window, not one that is gone.
+        if (!IsWindow(window) || GetAncestor(window, GA_ROOT) != window) return E_INVALIDARG;
+        return make({window, nullptr}, iid, out);
+    }
+    HRESULT STDMETHODCALLTYPE CreateForMonitor(HMONITOR monitor, REFIID iid, void **out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (const HRESULT fault = take_fault(Fault::CreateForMonitor); FAILED(fault)) return fault;
+        const Target target{nullptr, monitor};
+        if (!monitor || !target.alive()) return E_INVALIDARG;
+        return make(target, iid, out);
+    }
+
+private:
+    const wchar_t *class_name() const override { return L"Windows.Graphics.Capture.GraphicsCaptureItem"; }
+    static HRESULT make(Target target, REFIID iid, void **out) {
+        Ref<CaptureItem> item = Ref<CaptureItem>::attach(new CaptureItem(target));
+        return item->QueryInterface(iid, out);
+    }
+};
+
+class PoolFactory final : public Factory<IDirect3D11CaptureFramePoolStatics> {
+public:
+    HRESULT STDMETHODCALLTYPE Create(IDirect3DDevice *device, INT32 pixel_format, INT32 buffers, SizeInt32 size,
+                                     IDirect3D11CaptureFramePool **pool) override {
+        return FramePool::create(device, pixel_format, buffers, size, pool);
+    }
+
+private:
+    const wchar_t *class_name() const override { return L"Windows.Graphics.Capture.Direct3D11CaptureFramePool"; }
+};
+
+}  // namespace
+
+HRESULT take_fault(Fault fault) { return faults[int(fault)].exchange(S_OK); }
+
+Observed &observed() {
+    static Observed values;
+    return values;
+}
+
+
+// The module's exports: C names, inside the namespace only so that its names come first.
+extern "C" {
+
+HRESULT WINAPI DllGetActivationFactory(HSTRING class_id, IActivationFactory **factory) {
+    if (!factory) return E_POINTER;
+    static ItemFactory items;
+    static PoolFactory pools;
+    const std::wstring_view name = text_of(class_id);
+    if (name == L"Windows.Graphics.Capture.GraphicsCaptureItem")
+        *factory = &items;
+    else if (name == L"Windows.Graphics.Capture.Direct3D11CaptureFramePool")
+        *factory = &pools;
+    else if (name == L"Windows.Foundation.Metadata.ApiInformation")
+        *factory = api_information_factory();
+    else
+        *factory = nullptr;
+    return *factory ? S_OK : CLASS_E_CLASSNOTAVAILABLE;
+}
+
+HRESULT WINAPI DllCanUnloadNow() { return S_FALSE; }
+
+// Service objects alive now (items, pools, frames, surfaces, sessions, queued announcements).
+long WINAPI corvo_test_live_objects() { return live_objects.load(); }
+
+// The switches last set on any session: 1 on, 0 off, -1 never set.
+void WINAPI corvo_test_switches(int *cursor, int *border) {
+    *cursor = observed().cursor.load();
+    *border = observed().border.load();
+}
+
+// Frames made since the service was loaded.
+long WINAPI corvo_test_frames() { return observed().frames.load(); }
+
+// The next call of `fault` (a Fault value) fails with `hr`.
+void WINAPI corvo_test_fail_next(int fault, HRESULT hr) {
+    if (fault >= 0 && fault < int(Fault::Count)) faults[fault] = hr;
+}
+
+// The newest UniversalApiContract major version the system reports.
+void WINAPI corvo_test_set_contract(int major) { observed().contract_major = major; }
+}
+
+}  // namespace wine_wgc
