@@ -22,14 +22,14 @@ class DiffDetector {
 public:
     // Keeps the device and its immediate context and creates the three kernels; false when either is missing
     // or a kernel cannot be created, and then every picture is wholly new.
-    bool init(ComPtr<ID3D11Device> device, ComPtr<ID3D11DeviceContext> context) noexcept;
+    bool init(ComPtr<ID3D11Device> device_, ComPtr<ID3D11DeviceContext> context_) noexcept;
     // Compares the top-left width x height pixels of `frame` (the picture) with the accepted picture.
     Detection detect(ID3D11Texture2D *frame, uint32_t width, uint32_t height) noexcept;
     // The texture that holds the picture of the last detect (top-left), or null when it could not be copied.
-    ID3D11Texture2D *picture() const noexcept { return detected ? pictures[1 - accepted].get() : nullptr; }
+    ID3D11Texture2D *picture() const noexcept { return detected_ ? pictures_[1 - accepted_].get() : nullptr; }
     // The host's copy now shows the picture of the last detect.
     void accept() noexcept;
-    void forget() noexcept { has_accepted = detected = false; }
+    void forget() noexcept { has_accepted_ = detected_ = false; }
     // Clears the context's bindings and releases every object.
     void shutdown() noexcept;
 
@@ -41,29 +41,29 @@ private:
     // Reads the mask back into `rects`; false when it cannot be read.
     bool extract(uint64_t *changed_area) noexcept;
 
-    uint32_t stored_width = 0;  // the picture size the sized resources are made for; 0 while there are none
-    uint32_t stored_height = 0;
-    uint32_t cell_rows = 0;
-    uint32_t result_words = 0;
-    uint32_t row_words = 0;  // words per row of cells: 4, more for pictures wider than 4096 pixels
-    int accepted = 0;        // index in `pictures` of the accepted picture; the other receives new pictures
-    bool has_accepted = false;
-    bool detected = false;  // the last detect copied its picture
-    std::vector<DirtyRect> rects;
-    ComPtr<ID3D11Device> device;
-    ComPtr<ID3D11DeviceContext> context;
-    ComPtr<ID3D11ComputeShader> cells_kernel;
-    ComPtr<ID3D11ComputeShader> pack_kernel;
-    ComPtr<ID3D11ComputeShader> clear_kernel;
-    ComPtr<ID3D11Texture2D> pictures[2];
-    ComPtr<ID3D11ShaderResourceView> picture_views[2];
-    ComPtr<ID3D11Buffer> cell_info;
-    ComPtr<ID3D11Texture2D> cell_texture;
-    ComPtr<ID3D11UnorderedAccessView> cell_uav;
-    ComPtr<ID3D11Buffer> pack_info;
-    ComPtr<ID3D11Buffer> result_buffer;
-    ComPtr<ID3D11Buffer> result_readback;
-    ComPtr<ID3D11UnorderedAccessView> result_uav;
+    uint32_t stored_width_ = 0;  // the picture size the sized resources are made for; 0 while there are none
+    uint32_t stored_height_ = 0;
+    uint32_t cell_rows_ = 0;
+    uint32_t result_words_ = 0;
+    uint32_t row_words_ = 0;  // words per row of cells: 4, more for pictures wider than 4096 pixels
+    int accepted_ = 0;        // index in `pictures` of the accepted picture; the other receives new pictures
+    bool has_accepted_ = false;
+    bool detected_ = false;  // the last detect copied its picture
+    std::vector<DirtyRect> rects_;
+    ComPtr<ID3D11Device> device_;
+    ComPtr<ID3D11DeviceContext> context_;
+    ComPtr<ID3D11ComputeShader> cells_kernel_;
+    ComPtr<ID3D11ComputeShader> pack_kernel_;
+    ComPtr<ID3D11ComputeShader> clear_kernel_;
+    ComPtr<ID3D11Texture2D> pictures_[2];
+    ComPtr<ID3D11ShaderResourceView> picture_views_[2];
+    ComPtr<ID3D11Buffer> cell_info_;
+    ComPtr<ID3D11Texture2D> cell_texture_;
+    ComPtr<ID3D11UnorderedAccessView> cell_uav_;
+    ComPtr<ID3D11Buffer> pack_info_;
+    ComPtr<ID3D11Buffer> result_buffer_;
+    ComPtr<ID3D11Buffer> result_readback_;
+    ComPtr<ID3D11UnorderedAccessView> result_uav_;
 };
 
 }  // namespace corvo

@@ -39,8 +39,8 @@ public:
     // stops it at once and leaves the freeing to the end of that call.
     static void destroy(WgcCaptureSession *session) noexcept;
     // Every export brackets its work with these; leave() is true when the caller must free the session.
-    void enter() noexcept { calls_in_progress.fetch_add(1); }
-    bool leave() noexcept { return calls_in_progress.fetch_sub(1) == 1 && destroy_requested.load(); }
+    void enter() noexcept { calls_in_progress_.fetch_add(1); }
+    bool leave() noexcept { return calls_in_progress_.fetch_sub(1) == 1 && destroy_requested_.load(); }
 
     // All or nothing: on false nothing captures and nothing of this start is kept; may be called again.
     bool Start() noexcept;
@@ -56,9 +56,9 @@ public:
     // The changed rectangles of the frame the last poll handed out: their count, 0, or -1 when unknown.
     int32_t dirty_rects(wgc_rect *rects, int32_t capacity) const noexcept;
 
-    ID3D11Device *device() const noexcept { return d3d_device.get(); }
-    uint8_t status() const noexcept { return started.load(); }
-    void set_capture_to_texture(uint8_t on) noexcept { capture_to_texture.store(on); }
+    ID3D11Device *device() const noexcept { return d3d_device_.get(); }
+    uint8_t status() const noexcept { return started_.load(); }
+    void set_capture_to_texture(uint8_t on) noexcept { capture_to_texture_.store(on); }
 
 private:
     // Which output the detector's history describes.
@@ -86,46 +86,46 @@ private:
     bool device_removed() noexcept;
 
     // Declaration order is teardown order, reversed.
-    ComPtr<ID3D11Device> d3d_device;
-    ComPtr<IDXGIFactory1> dxgi_factory;
-    ComPtr<IDXGIAdapter1> adapter;
-    platform::GraphicsCaptureItem capture_item;
-    platform::Direct3DDevice winrt_device;  // the device as the capture service takes it
-    ComPtr<ID3D11DeviceContext> d3d_context;
-    CpuOutput cpu_output;          // what the poll hands out in buffer mode
-    TextureOutput texture_output;  // what the poll hands out in texture mode
-    platform::Direct3D11CaptureFramePool frame_pool;
-    platform::GraphicsCaptureSession capture_session;
-    platform::SizeInt32 content_size{};     // the size the pool was last created or recreated with
-    platform::SizeInt32 failed_recreate{};  // the last size a Recreate failed for, logged once
-    platform::EventRegistration closed_revoker;
-    platform::EventRegistration frame_arrived_revoker;
-    platform::Direct3D11CaptureFrame waiting_frame;  // the newest frame not yet read; holds one pool buffer
-    ThreadQueue::Lease thread_queue;               // the start thread's dispatcher queue, shared
-    std::atomic<uint8_t> started{0};
-    DiffDetector detector;
-    HWND target_window = nullptr;
-    HMONITOR target_monitor = nullptr;
-    float update_ratio = 0.0f;  // what wgc_get_update_ratio reads and resets
+    ComPtr<ID3D11Device> d3d_device_;
+    ComPtr<IDXGIFactory1> dxgi_factory_;
+    ComPtr<IDXGIAdapter1> adapter_;
+    platform::GraphicsCaptureItem capture_item_;
+    platform::Direct3DDevice winrt_device_;  // the device as the capture service takes it
+    ComPtr<ID3D11DeviceContext> d3d_context_;
+    CpuOutput cpu_output_;          // what the poll hands out in buffer mode
+    TextureOutput texture_output_;  // what the poll hands out in texture mode
+    platform::Direct3D11CaptureFramePool frame_pool_;
+    platform::GraphicsCaptureSession capture_session_;
+    platform::SizeInt32 content_size_{};     // the size the pool was last created or recreated with
+    platform::SizeInt32 failed_recreate_{};  // the last size a Recreate failed for, logged once
+    platform::EventRegistration closed_revoker_;
+    platform::EventRegistration frame_arrived_revoker_;
+    platform::Direct3D11CaptureFrame waiting_frame_;  // the newest frame not yet read; holds one pool buffer
+    ThreadQueue::Lease thread_queue_;               // the start thread's dispatcher queue, shared
+    std::atomic<uint8_t> started_{0};
+    DiffDetector detector_;
+    HWND target_window_ = nullptr;
+    HMONITOR target_monitor_ = nullptr;
+    float update_ratio_ = 0.0f;  // what wgc_get_update_ratio reads and resets
     // The host's switches: set from any thread, read by the frame path and the start.
-    std::atomic<uint8_t> cursor_enabled{0};
-    std::atomic<uint8_t> capture_to_texture{0};
-    std::atomic<uint8_t> dirty_rect_enabled{0};
-    std::atomic<uint8_t> border_shown{0};
-    std::atomic<uint32_t> min_update_interval{0};  // microseconds; 0 is the system's default
-    uint8_t frames_arrived = 0;  // during the current poll's message loop, counted up to 2
-    Output history_output = Output::kNone;
+    std::atomic<uint8_t> cursor_enabled_{0};
+    std::atomic<uint8_t> capture_to_texture_{0};
+    std::atomic<uint8_t> dirty_rect_enabled_{0};
+    std::atomic<uint8_t> border_shown_{0};
+    std::atomic<uint32_t> min_update_interval_{0};  // microseconds; 0 is the system's default
+    uint8_t frames_arrived_ = 0;  // during the current poll's message loop, counted up to 2
+    Output history_output_ = Output::kNone;
     // The change of the last picture read (-1 unknown, else the count of `read_rects`) and what the last poll
     // handed out, from which output.
-    int32_t read_change = -1;
-    std::vector<DirtyRect> read_rects;
-    int32_t handed_change = -1;
-    Output handed_output = Output::kNone;
+    int32_t read_change_ = -1;
+    std::vector<DirtyRect> read_rects_;
+    int32_t handed_change_ = -1;
+    Output handed_output_ = Output::kNone;
     // The device was removed or reset: the frame path no longer uses it.
-    bool device_lost = false;
-    std::thread::id start_thread;  // checked by the poll in debug builds
-    std::atomic<uint32_t> calls_in_progress{0};
-    std::atomic<bool> destroy_requested{false};
+    bool device_lost_ = false;
+    std::thread::id start_thread_;  // checked by the poll in debug builds
+    std::atomic<uint32_t> calls_in_progress_{0};
+    std::atomic<bool> destroy_requested_{false};
 };
 
 }  // namespace corvo

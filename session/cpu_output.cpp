@@ -52,20 +52,20 @@ HRESULT CpuOutput::update(ID3D11Device *device, ID3D11DeviceContext *context, ID
 }
 
 void CpuOutput::release_textures() noexcept {
-    patches.reset();
-    patch_rows = 0;
-    staging.reset();
+    patches_.reset();
+    patch_rows_ = 0;
+    staging_.reset();
 }
 
 void CpuOutput::reset() noexcept {
     release_textures();
-    buffer.reset();
-    buffer_capacity = 0;
+    buffer_.reset();
+    buffer_capacity_ = 0;
     width_ = height_ = 0;
 }
 
 bool CpuOutput::fit_buffer(uint32_t width, uint32_t height) noexcept {
-    if (ensure_frame_buffer(buffer, buffer_capacity, width, height) && buffer) return true;
+    if (ensure_frame_buffer(buffer_, buffer_capacity_, width, height) && buffer_) return true;
     width_ = height_ = 0;
     return false;
 }
@@ -74,19 +74,19 @@ HRESULT CpuOutput::copy_whole(ID3D11Device *device, ID3D11DeviceContext *context
                               uint32_t width, uint32_t height) noexcept {
     D3D11_TEXTURE2D_DESC desc;
     source->GetDesc(&desc);
-    if (staging && !fits(staging.get(), width, height, desc.Format)) staging.reset();
-    if (!staging) {
+    if (staging_ && !fits(staging_.get(), width, height, desc.Format)) staging_.reset();
+    if (!staging_) {
         const D3D11_TEXTURE2D_DESC staging_description = staging_desc(width, height, desc);
-        if (FAILED(device->CreateTexture2D(&staging_description, nullptr, staging.put()))) {
-            staging.reset();
+        if (FAILED(device->CreateTexture2D(&staging_description, nullptr, staging_.put()))) {
+            staging_.reset();
             return copy_without_staging(context, source, width, height);
         }
     }
-    copy_picture(context, staging.get(), source, width, height);
+    copy_picture(context, staging_.get(), source, width, height);
     Mapping mapping(context);
-    if (FAILED(mapping.map(staging.get()))) return copy_without_staging(context, source, width, height);
+    if (FAILED(mapping.map(staging_.get()))) return copy_without_staging(context, source, width, height);
     if (!fit_buffer(width, height)) return E_OUTOFMEMORY;
-    copy_rows(buffer.get(), mapping.bytes(), mapping.data.RowPitch, width, height);
+    copy_rows(buffer_.get(), mapping.bytes(), mapping.data.RowPitch, width, height);
     width_ = width;
     height_ = height;
     return S_OK;
@@ -117,7 +117,7 @@ HRESULT CpuOutput::copy_without_staging(ID3D11DeviceContext *context, ID3D11Text
     }
     if (FAILED(hr)) return hr;
     if (!fit_buffer(width, height)) return E_OUTOFMEMORY;
-    copy_rows(buffer.get(), mapping.bytes(), mapping.data.RowPitch, width, height);
+    copy_rows(buffer_.get(), mapping.bytes(), mapping.data.RowPitch, width, height);
     width_ = width;
     height_ = height;
     return S_OK;
@@ -129,7 +129,7 @@ bool CpuOutput::copy_changed(ID3D11Device *device, ID3D11DeviceContext *context,
     if (detection.changed_area * 2 > uint64_t{width_} * height_) return false;
     // Lay the rectangles out in rows of the patch texture, cut into bands of at most one patch height and into
     // pieces where a row of patches ends, so that no space is left between them.
-    layout.clear();
+    layout_.clear();
     uint32_t x = 0, row = 0;
     for (const DirtyRect &rect : detection.rects) {
         if (rect.right > width_ || rect.bottom > height_ || rect.left >= rect.right || rect.top >= rect.bottom)
@@ -138,7 +138,7 @@ bool CpuOutput::copy_changed(ID3D11Device *device, ID3D11DeviceContext *context,
             const uint32_t band = std::min(kPatchHeight, rect.bottom - top);
             for (uint32_t left = rect.left; left < rect.right;) {
                 const uint32_t take = std::min(rect.right - left, kPatchWidth - x);
-                layout.push_back({left, top, take, band, x, row * kPatchHeight});
+                layout_.push_back({left, top, take, band, x, row * kPatchHeight});
                 left += take;
                 x += take;
                 if (x == kPatchWidth) {
@@ -153,27 +153,27 @@ bool CpuOutput::copy_changed(ID3D11Device *device, ID3D11DeviceContext *context,
 
     D3D11_TEXTURE2D_DESC desc;
     source->GetDesc(&desc);
-    if (patches && (patch_rows < rows || !fits(patches.get(), kPatchWidth, patch_rows * kPatchHeight, desc.Format))) {
-        patches.reset();
-        patch_rows = 0;
+    if (patches_ && (patch_rows_ < rows || !fits(patches_.get(), kPatchWidth, patch_rows_ * kPatchHeight, desc.Format))) {
+        patches_.reset();
+        patch_rows_ = 0;
     }
-    if (!patches) {
+    if (!patches_) {
         // Grown in powers of two, so that a change of some other size rarely needs a new one.
         const uint32_t grown = std::bit_ceil(std::max(rows, 1u));
         const D3D11_TEXTURE2D_DESC patch_description = staging_desc(kPatchWidth, grown * kPatchHeight, desc);
-        if (FAILED(device->CreateTexture2D(&patch_description, nullptr, patches.put()))) {
-            patches.reset();
+        if (FAILED(device->CreateTexture2D(&patch_description, nullptr, patches_.put()))) {
+            patches_.reset();
             return false;
         }
-        patch_rows = grown;
+        patch_rows_ = grown;
     }
-    for (const Patch &p : layout)
-        copy_region(context, patches.get(), p.x, p.y, source, p.left, p.top, p.left + p.width, p.top + p.height);
+    for (const Patch &p : layout_)
+        copy_region(context, patches_.get(), p.x, p.y, source, p.left, p.top, p.left + p.width, p.top + p.height);
     Mapping mapping(context);
-    if (FAILED(mapping.map(patches.get()))) return false;
-    for (const Patch &p : layout)
+    if (FAILED(mapping.map(patches_.get()))) return false;
+    for (const Patch &p : layout_)
         for (uint32_t r = 0; r < p.height; ++r)
-            std::memcpy(buffer.get() + ((size_t{p.top} + r) * width_ + p.left) * 4,
+            std::memcpy(buffer_.get() + ((size_t{p.top} + r) * width_ + p.left) * 4,
                         mapping.bytes() + (size_t{p.y} + r) * mapping.data.RowPitch + size_t{p.x} * 4,
                         size_t{p.width} * 4);
     *result = S_OK;

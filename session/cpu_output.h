@@ -22,7 +22,7 @@ public:
                    uint32_t height, const Detection &detection) noexcept;
 
     // The picture: null until one has been read back, and after a failed growth.
-    const uint8_t *pixels() const noexcept { return width_ ? buffer.get() : nullptr; }
+    const uint8_t *pixels() const noexcept { return width_ ? buffer_.get() : nullptr; }
     uint32_t width() const noexcept { return width_; }
     uint32_t height() const noexcept { return height_; }
     // Releases the textures, which belong to the device; the buffer and its picture stay.
@@ -44,14 +44,14 @@ private:
                       const Detection &detection, HRESULT *result) noexcept;
     bool fit_buffer(uint32_t width, uint32_t height) noexcept;
 
-    platform::FrameBuffer buffer;
-    uint64_t buffer_capacity = 0;  // bytes
+    platform::FrameBuffer buffer_;
+    uint64_t buffer_capacity_ = 0;  // bytes
     uint32_t width_ = 0;           // the size of the picture the buffer holds; 0 while it holds none
     uint32_t height_ = 0;
-    ComPtr<ID3D11Texture2D> staging;  // the size and format of the last whole picture
-    ComPtr<ID3D11Texture2D> patches;  // kPatchWidth wide, rows of patches 32 pixels high
-    uint32_t patch_rows = 0;
-    std::vector<Patch> layout;
+    ComPtr<ID3D11Texture2D> staging_;  // the size and format of the last whole picture
+    ComPtr<ID3D11Texture2D> patches_;  // kPatchWidth wide, rows of patches 32 pixels high
+    uint32_t patch_rows_ = 0;
+    std::vector<Patch> layout_;
 };
 
 }  // namespace corvo

@@ -17,17 +17,17 @@ uint32_t cropped(int32_t content, uint32_t texture) {
 
 void WgcCaptureSession::on_frame_arrived() {
     // The frame it replaces goes back to the pool at once, so the service always has a buffer for the next.
-    if (platform::Direct3D11CaptureFrame frame = frame_pool.TryGetNextFrame()) {
-        waiting_frame = std::move(frame);
-        if (frames_arrived < 2) ++frames_arrived;
+    if (platform::Direct3D11CaptureFrame frame = frame_pool_.TryGetNextFrame()) {
+        waiting_frame_ = std::move(frame);
+        if (frames_arrived_ < 2) ++frames_arrived_;
     }
 }
 
 bool WgcCaptureSession::take_waiting_frame() noexcept {
-    if (!waiting_frame) return false;
-    const platform::Direct3D11CaptureFrame frame = std::move(waiting_frame);
-    waiting_frame = {};
-    if (device_lost) return false;
+    if (!waiting_frame_) return false;
+    const platform::Direct3D11CaptureFrame frame = std::move(waiting_frame_);
+    waiting_frame_ = {};
+    if (device_lost_) return false;
     try {
         return read_frame(frame);
     } catch (...) {
@@ -45,30 +45,30 @@ bool WgcCaptureSession::read_frame(const platform::Direct3D11CaptureFrame &frame
     D3D11_TEXTURE2D_DESC desc;
     texture->GetDesc(&desc);
     // The texture output shows the whole texture; the buffer shows the content, cropped in each dimension.
-    const bool to_texture = capture_to_texture.load() != 0;
+    const bool to_texture = capture_to_texture_.load() != 0;
     const uint32_t width = to_texture ? desc.Width : cropped(content.Width, desc.Width);
     const uint32_t height = to_texture ? desc.Height : cropped(content.Height, desc.Height);
 
     // The detector compares with the picture of the output it was last used for: after a switch of mode, or
     // while detection is off, that output's picture is not what the new picture must be compared with.
     const Output output = to_texture ? Output::kTexture : Output::kCpu;
-    if (output != history_output || !dirty_rect_enabled.load()) detector.forget();
-    history_output = output;
+    if (output != history_output_ || !dirty_rect_enabled_.load()) detector_.forget();
+    history_output_ = output;
     Detection detection;
     ID3D11Texture2D *source = texture.get();
-    if (dirty_rect_enabled.load()) {
-        detection = detector.detect(texture.get(), width, height);
+    if (dirty_rect_enabled_.load()) {
+        detection = detector_.detect(texture.get(), width, height);
         // Read what was compared, so that the output and the history cannot disagree.
-        if (ID3D11Texture2D *picture = detector.picture()) source = picture;
+        if (ID3D11Texture2D *picture = detector_.picture()) source = picture;
     }
     const HRESULT hr = to_texture
-                           ? texture_output.update(d3d_device.get(), d3d_context.get(), source, width, height, detection)
-                           : cpu_output.update(d3d_device.get(), d3d_context.get(), source, width, height, detection);
+                           ? texture_output_.update(d3d_device_.get(), d3d_context_.get(), source, width, height, detection)
+                           : cpu_output_.update(d3d_device_.get(), d3d_context_.get(), source, width, height, detection);
     if (SUCCEEDED(hr)) {
-        detector.accept();
-        update_ratio = detection.ratio;
-        read_change = detection.change == Change::kNew ? -1 : int32_t(detection.rects.size());
-        read_rects.assign(detection.rects.begin(), detection.rects.end());
+        detector_.accept();
+        update_ratio_ = detection.ratio;
+        read_change_ = detection.change == Change::kNew ? -1 : int32_t(detection.rects.size());
+        read_rects_.assign(detection.rects.begin(), detection.rects.end());
     } else if (device_removed()) {
         return false;
     }
@@ -77,15 +77,15 @@ bool WgcCaptureSession::read_frame(const platform::Direct3D11CaptureFrame &frame
 }
 
 void WgcCaptureSession::recreate_pool_if_resized(platform::SizeInt32 content) noexcept {
-    if (content.Width == content_size.Width && content.Height == content_size.Height) return;
+    if (content.Width == content_size_.Width && content.Height == content_size_.Height) return;
     try {
-        frame_pool.Recreate(winrt_device, kPixelFormat, kFrameBufferCount, content);
-        content_size = content;
+        frame_pool_.Recreate(winrt_device_, kPixelFormat, kFrameBufferCount, content);
+        content_size_ = content;
     } catch (const platform::PlatformError &error) {
         // Tried again at the next frame of that size; said once per size, not at every frame.
         if (device_removed()) return;
-        if (content.Width == failed_recreate.Width && content.Height == failed_recreate.Height) return;
-        failed_recreate = content;
+        if (content.Width == failed_recreate_.Width && content.Height == failed_recreate_.Height) return;
+        failed_recreate_ = content;
         log_message(kLogError, "Failed to recreate the frame pool at %ldx%ld, hr:%08x", static_cast<long>(content.Width),
                     static_cast<long>(content.Height),
                     static_cast<unsigned>(error.code()));
@@ -93,11 +93,11 @@ void WgcCaptureSession::recreate_pool_if_resized(platform::SizeInt32 content) no
 }
 
 bool WgcCaptureSession::device_removed() noexcept {
-    if (device_lost || !d3d_device) return device_lost;
-    const HRESULT reason = d3d_device->GetDeviceRemovedReason();
+    if (device_lost_ || !d3d_device_) return device_lost_;
+    const HRESULT reason = d3d_device_->GetDeviceRemovedReason();
     if (SUCCEEDED(reason)) return false;
-    device_lost = true;
-    started.store(0);
+    device_lost_ = true;
+    started_.store(0);
     // Last: a logger may destroy the session on this line.
     log_message(kLogError, "Capture device lost, reason:%08x; the capture has ended", static_cast<unsigned>(reason));
     return true;

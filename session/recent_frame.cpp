@@ -10,43 +10,43 @@ namespace corvo {
 bool WgcCaptureSession::get_recent_frame(void **frame_out, int32_t *width_out, int32_t *height_out,
                                          uint8_t *cursor_out) noexcept {
     // The capture's events are delivered to the thread that started it, and only its dispatching runs them.
-    assert(start_thread == std::thread::id() || start_thread == std::this_thread::get_id());
+    assert(start_thread_ == std::thread::id() || start_thread_ == std::this_thread::get_id());
     // The loop ends when the queue is empty, or once a second frame has arrived during it: only the newest
     // frame is read anyway, and a source that presents faster than the loop runs cannot hold the poll.
-    frames_arrived = 0;
+    frames_arrived_ = 0;
     MSG msg;
-    while (frames_arrived < 2 && !destroy_requested.load() && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (frames_arrived_ < 2 && !destroy_requested_.load() && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
     // A removal with no frame to notice it is still noticed, whatever its reason.
-    const bool read = !destroy_requested.load() && !device_removed() && take_waiting_frame();
-    if (destroy_requested.load()) return false;  // destroyed by a handler's logger: nothing to hand out
+    const bool read = !destroy_requested_.load() && !device_removed() && take_waiting_frame();
+    if (destroy_requested_.load()) return false;  // destroyed by a handler's logger: nothing to hand out
 
-    if (cursor_out) *cursor_out = cursor_enabled.load();
-    const bool texture_mode = capture_to_texture.load() != 0;
-    if (width_out) *width_out = static_cast<int32_t>(texture_mode ? texture_output.width() : cpu_output.width());
-    if (height_out) *height_out = static_cast<int32_t>(texture_mode ? texture_output.height() : cpu_output.height());
+    if (cursor_out) *cursor_out = cursor_enabled_.load();
+    const bool texture_mode = capture_to_texture_.load() != 0;
+    if (width_out) *width_out = static_cast<int32_t>(texture_mode ? texture_output_.width() : cpu_output_.width());
+    if (height_out) *height_out = static_cast<int32_t>(texture_mode ? texture_output_.height() : cpu_output_.height());
     return hand_out(frame_out, read);
 }
 
 bool WgcCaptureSession::hand_out(void **frame_out, bool read) noexcept {
-    const Output output = capture_to_texture.load() ? Output::kTexture : Output::kCpu;
+    const Output output = capture_to_texture_.load() ? Output::kTexture : Output::kCpu;
     void *frame = nullptr;
     if (output == Output::kTexture) {
-        frame = texture_output.texture();
+        frame = texture_output_.texture();
     } else {
         // The host reads the buffer; it is the session's, and the host never writes it.
-        frame = const_cast<uint8_t *>(cpu_output.pixels());
+        frame = const_cast<uint8_t *>(cpu_output_.pixels());
     }
     const bool handed = frame_out && frame;
     // Compared with the picture the previous poll handed out: no new picture is no change, unless it came from
     // the other output.
-    if (!handed || output != handed_output)
-        handed_change = -1;
+    if (!handed || output != handed_output_)
+        handed_change_ = -1;
     else
-        handed_change = read ? read_change : 0;
-    handed_output = handed ? output : Output::kNone;
+        handed_change_ = read ? read_change_ : 0;
+    handed_output_ = handed ? output : Output::kNone;
     if (!handed) return false;
     if (output == Output::kTexture) static_cast<ID3D11Texture2D *>(frame)->AddRef();
     *frame_out = frame;
@@ -54,12 +54,12 @@ bool WgcCaptureSession::hand_out(void **frame_out, bool read) noexcept {
 }
 
 int32_t WgcCaptureSession::dirty_rects(wgc_rect *rects, int32_t capacity) const noexcept {
-    if (handed_change > 0 && rects)
-        for (int32_t i = 0; i < std::min(handed_change, capacity); ++i) {
-            const DirtyRect &r = read_rects[size_t(i)];
+    if (handed_change_ > 0 && rects)
+        for (int32_t i = 0; i < std::min(handed_change_, capacity); ++i) {
+            const DirtyRect &r = read_rects_[size_t(i)];
             rects[i] = {int32_t(r.left), int32_t(r.top), int32_t(r.right), int32_t(r.bottom)};
         }
-    return handed_change;
+    return handed_change_;
 }
 
 }  // namespace corvo

@@ -18,63 +18,63 @@ bool WgcCaptureSession::Start() noexcept {
     log_message(kLogInfo, "%s", "WgcCaptureSession::Start");
     // A session started again begins from nothing: no object of the previous device may survive.
     release_pipeline();
-    if (!target_window && !target_monitor) {
+    if (!target_window_ && !target_monitor_) {
         log_message(kLogError, "Failed to start: no window or monitor to capture");
         return false;
     }
-    start_thread = std::this_thread::get_id();
+    start_thread_ = std::this_thread::get_id();
     if (create_device() && start_pipeline()) return true;
     release_pipeline();
     return false;
 }
 
 bool WgcCaptureSession::create_device() noexcept {
-    HRESULT hr = CreateDXGIFactory1(IID_PPV_ARGS(dxgi_factory.put()));
+    HRESULT hr = CreateDXGIFactory1(IID_PPV_ARGS(dxgi_factory_.put()));
     if (FAILED(hr)) {
         log_message(kLogError, "Failed to create dxgi factory1, hr:%08x", hex(hr));
         return false;
     }
 
     // The first adapter with the preferred vendor id, else the first whose description can be read.
-    adapter.reset();
+    adapter_.reset();
     for (UINT index = 0;; ++index) {
         ComPtr<IDXGIAdapter1> candidate;
         // Any failure ends the enumeration: only DXGI_ERROR_NOT_FOUND is expected, and another would repeat.
-        if (FAILED(dxgi_factory->EnumAdapters1(index, candidate.put()))) break;
+        if (FAILED(dxgi_factory_->EnumAdapters1(index, candidate.put()))) break;
         DXGI_ADAPTER_DESC1 desc{};
         if (candidate->GetDesc1(&desc) != S_OK) continue;
-        if (!adapter) adapter = candidate;
+        if (!adapter_) adapter_ = candidate;
         if (desc.VendorId == kPreferredVendorId) {
-            adapter = candidate;
+            adapter_ = candidate;
             break;
         }
     }
-    if (!adapter) {
+    if (!adapter_) {
         log_message(kLogError, "Failed to find any adapter to create d3d11 device");
         return false;
     }
 
     const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1, D3D_FEATURE_LEVEL_10_0};
-    hr = D3D11CreateDevice(adapter.get(), D3D_DRIVER_TYPE_UNKNOWN, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT, levels,
-                           3, D3D11_SDK_VERSION, d3d_device.put(), nullptr, d3d_context.put());
+    hr = D3D11CreateDevice(adapter_.get(), D3D_DRIVER_TYPE_UNKNOWN, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT, levels,
+                           3, D3D11_SDK_VERSION, d3d_device_.put(), nullptr, d3d_context_.put());
     if (FAILED(hr)) {
         log_message(kLogError, "Failed to create d3d11 device,hr:%08x", hex(hr));
         return false;
     }
-    detector.init(d3d_device, d3d_context);  // a session without working detection still captures
+    detector_.init(d3d_device_, d3d_context_);  // a session without working detection still captures
     return true;
 }
 
 bool WgcCaptureSession::start_pipeline() noexcept {
     HRESULT hr = S_OK;
-    thread_queue = ThreadQueue::for_current_thread(&hr);
-    if (!thread_queue) {
+    thread_queue_ = ThreadQueue::for_current_thread(&hr);
+    if (!thread_queue_) {
         log_message(kLogError, "Failed to create dispatcher queue controller, hr:%08x", hex(hr));
         return false;
     }
 
     ComPtr<IDXGIDevice> dxgi_device;
-    hr = d3d_device->QueryInterface(IID_PPV_ARGS(dxgi_device.put()));
+    hr = d3d_device_->QueryInterface(IID_PPV_ARGS(dxgi_device.put()));
     if (FAILED(hr)) {
         log_message(kLogError, "Failed to QueryInterface[IDXGIDevice]. hr:%08x", hex(hr));
         return false;
@@ -93,49 +93,49 @@ bool WgcCaptureSession::start_pipeline() noexcept {
     }
 
     try {
-        if (target_window) {
-            hr = interop.CreateForWindow(target_window, &capture_item);
+        if (target_window_) {
+            hr = interop.CreateForWindow(target_window_, &capture_item_);
             if (FAILED(hr)) {
                 log_message(kLogError, "Failed to call IGraphicsCaptureItemInterop::CreateForWindow, hr:%08x",
                             hex(hr));
                 return false;
             }
         } else {
-            hr = interop.CreateForMonitor(target_monitor, &capture_item);
+            hr = interop.CreateForMonitor(target_monitor_, &capture_item_);
             if (FAILED(hr)) {
                 log_message(kLogError, "Failed to call IGraphicsCaptureItemInterop::CreateForMonitor, hr:%08x",
                             hex(hr));
                 return false;
             }
         }
-        winrt_device = platform::Direct3DDevice::from(inspectable);
-        const platform::SizeInt32 size = capture_item.Size();
-        frame_pool = platform::Direct3D11CaptureFramePool::Create(winrt_device, kPixelFormat, kFrameBufferCount, size);
-        capture_session = frame_pool.CreateCaptureSession(capture_item);
+        winrt_device_ = platform::Direct3DDevice::from(inspectable);
+        const platform::SizeInt32 size = capture_item_.Size();
+        frame_pool_ = platform::Direct3D11CaptureFramePool::Create(winrt_device_, kPixelFormat, kFrameBufferCount, size);
+        capture_session_ = frame_pool_.CreateCaptureSession(capture_item_);
 
         if (is_property_present(kCursorProperty)) {
-            const uint8_t cursor = cursor_enabled.load();
+            const uint8_t cursor = cursor_enabled_.load();
             log_message(kLogInfo, "Wgc cursor %s ", cursor ? "Enable" : "Disable");
-            capture_session.IsCursorCaptureEnabled(cursor != 0);
+            capture_session_.IsCursorCaptureEnabled(cursor != 0);
         } else {
             log_message(kLogInfo, "IsCursorToggleSupported: no");
         }
         if (is_property_present(kBorderProperty)) {
-            const uint8_t border = border_shown.load();
+            const uint8_t border = border_shown_.load();
             log_message(kLogInfo, "Wgc border %s ", border ? "Enable" : "Disable");
-            capture_session.IsBorderRequired(border != 0);
+            capture_session_.IsBorderRequired(border != 0);
         } else {
             log_message(kLogInfo, "IsBorderRequiredSupported: no");
         }
         apply_min_update_interval();
 
-        content_size = size;
-        frame_arrived_revoker = frame_pool.FrameArrived(
+        content_size_ = size;
+        frame_arrived_revoker_ = frame_pool_.FrameArrived(
             {[](void *session) { static_cast<WgcCaptureSession *>(session)->on_frame_arrived(); }, this});
-        capture_session.StartCapture();
-        closed_revoker =
-            capture_item.Closed({[](void *session) { static_cast<WgcCaptureSession *>(session)->on_closed(); }, this});
-        started.store(1);
+        capture_session_.StartCapture();
+        closed_revoker_ =
+            capture_item_.Closed({[](void *session) { static_cast<WgcCaptureSession *>(session)->on_closed(); }, this});
+        started_.store(1);
         log_message(kLogInfo, "Wgc session started.");
         return true;
     } catch (const platform::PlatformError &error) {

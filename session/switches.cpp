@@ -28,58 +28,58 @@ bool apply(const char *what, Setter &&set) noexcept {
 
 bool WgcCaptureSession::enable_cursor(uint8_t enable) noexcept {
     // A running capture session belongs to the thread that started it.
-    assert(!capture_session || start_thread == std::this_thread::get_id());
+    assert(!capture_session_ || start_thread_ == std::this_thread::get_id());
     if (enable && !is_property_present(kCursorProperty)) {
         log_message(kLogWarning, "Failed to %s cursor", "enable");
         return false;
     }
-    cursor_enabled.store(enable);
+    cursor_enabled_.store(enable);
     log_message(kLogInfo, "Set %s cursor", enable ? "enable" : "disable");
-    if (capture_session && is_property_present(kCursorProperty))
-        return apply("cursor", [&] { capture_session.IsCursorCaptureEnabled(enable != 0); });
+    if (capture_session_ && is_property_present(kCursorProperty))
+        return apply("cursor", [&] { capture_session_.IsCursorCaptureEnabled(enable != 0); });
     return true;
 }
 
 bool WgcCaptureSession::show_border(uint8_t show) noexcept {
-    assert(!capture_session || start_thread == std::this_thread::get_id());
+    assert(!capture_session_ || start_thread_ == std::this_thread::get_id());
     const bool present = is_property_present(kBorderProperty);
     if (!present && !show) {
         log_message(kLogWarning, "Failed to  %s border", "hide");
         return false;
     }
-    border_shown.store(show);
+    border_shown_.store(show);
     log_message(kLogInfo, "Set %s border", show ? "show" : "hide");
-    if (is_property_present(kBorderProperty) && capture_session)
-        return apply("border", [&] { capture_session.IsBorderRequired(show != 0); });
+    if (is_property_present(kBorderProperty) && capture_session_)
+        return apply("border", [&] { capture_session_.IsBorderRequired(show != 0); });
     return true;
 }
 
 bool WgcCaptureSession::set_min_update_interval(uint32_t microseconds) noexcept {
-    assert(!capture_session || start_thread == std::this_thread::get_id());
+    assert(!capture_session_ || start_thread_ == std::this_thread::get_id());
     const bool present = is_property_present(kMinUpdateIntervalProperty);
     // Where the system has no such setting its own default is all it does: asking for that is no refusal.
     if (!present && microseconds != 0) {
         log_message(kLogWarning, "Failed to set min update interval %uus", microseconds);
         return false;
     }
-    min_update_interval.store(microseconds);
+    min_update_interval_.store(microseconds);
     log_message(kLogInfo, "Set min update interval %uus", microseconds);
-    if (capture_session && present)
+    if (capture_session_ && present)
         return apply("min update interval",
-                     [&] { capture_session.MinUpdateInterval(int64_t{microseconds} * 10); });
+                     [&] { capture_session_.MinUpdateInterval(int64_t{microseconds} * 10); });
     return true;
 }
 
 void WgcCaptureSession::apply_min_update_interval() {
     // Only an interval the host asked for is set, so a start logs nothing new for hosts that never ask.
-    const uint32_t microseconds = min_update_interval.load();
+    const uint32_t microseconds = min_update_interval_.load();
     if (microseconds == 0) return;
     if (!is_property_present(kMinUpdateIntervalProperty)) {
         log_message(kLogWarning, "Failed to set min update interval %uus", microseconds);
         return;
     }
     log_message(kLogInfo, "Wgc min update interval %uus", microseconds);
-    capture_session.MinUpdateInterval(int64_t{microseconds} * 10);
+    capture_session_.MinUpdateInterval(int64_t{microseconds} * 10);
 }
 
 }  // namespace corvo

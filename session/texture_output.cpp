@@ -22,21 +22,21 @@ HRESULT TextureOutput::update(ID3D11Device *device, ID3D11DeviceContext *context
         created.BindFlags = D3D11_BIND_RENDER_TARGET;
         // A reference the host holds keeps the old texture alive for the host.
         texture_.reset();
-        has_picture = false;
+        has_picture_ = false;
         if (const HRESULT hr = device->CreateTexture2D(&created, nullptr, texture_.put()); FAILED(hr)) {
             texture_.reset();
             return hr;
         }
     }
-    if (has_picture && detection.change == Change::kUnchanged) return S_OK;
-    if (has_picture && detection.change == Change::kChanged) {
+    if (has_picture_ && detection.change == Change::kUnchanged) return S_OK;
+    if (has_picture_ && detection.change == Change::kChanged) {
         for (const DirtyRect &rect : detection.rects)
             copy_region(context, texture_.get(), rect.left, rect.top, source, rect.left, rect.top, rect.right,
                         rect.bottom);
     } else {
         copy_picture(context, texture_.get(), source, width, height);
     }
-    has_picture = true;
+    has_picture_ = true;
     width_ = width;
     height_ = height;
     return S_OK;
@@ -44,7 +44,7 @@ HRESULT TextureOutput::update(ID3D11Device *device, ID3D11DeviceContext *context
 
 void TextureOutput::reset() noexcept {
     texture_.reset();
-    has_picture = false;
+    has_picture_ = false;
     width_ = height_ = 0;
 }
 

@@ -117,13 +117,13 @@ void Device::remove(HRESULT reason) noexcept {
 
 HRESULT Device::DxgiFace::GetParent(REFIID riid, void **parent) {
     if (!parent) return E_INVALIDARG;
-    return owner_->adapter_->QueryInterface(riid, parent);
+    return owner->adapter_->QueryInterface(riid, parent);
 }
 
 HRESULT Device::DxgiFace::GetAdapter(IDXGIAdapter **adapter) {
     if (!adapter) return E_INVALIDARG;
-    owner_->adapter_->AddRef();
-    *adapter = owner_->adapter_.get();
+    owner->adapter_->AddRef();
+    *adapter = owner->adapter_.get();
     return S_OK;
 }
 

@@ -42,13 +42,13 @@ public:
 
 private:
     struct DxgiFace final : IDXGIDevice {
-        explicit DxgiFace(Device *owner) : owner_(owner) {}
-        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override { return owner_->query(iid, out); }
-        ULONG STDMETHODCALLTYPE AddRef() override { return owner_->add_ref(); }
-        ULONG STDMETHODCALLTYPE Release() override { return owner_->release(); }
+        explicit DxgiFace(Device *owner) : owner(owner) {}
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override { return owner->query(iid, out); }
+        ULONG STDMETHODCALLTYPE AddRef() override { return owner->add_ref(); }
+        ULONG STDMETHODCALLTYPE Release() override { return owner->release(); }
         HRESULT STDMETHODCALLTYPE GetParent(REFIID riid, void **parent) override;
         HRESULT STDMETHODCALLTYPE GetAdapter(IDXGIAdapter **adapter) override;
-        Device *owner_;
+        Device *owner;
     };
 
     bool implements(REFIID iid) const noexcept override { return iid == __uuidof(ID3D11Device); }

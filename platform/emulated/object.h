@@ -86,16 +86,16 @@ protected:
 private:
     // IWeakReferenceSource as a second face of the same object, sharing its count.
     struct WeakSourceAdapter final : IWeakReferenceSource {
-        explicit WeakSourceAdapter(Object *owner) : owner_(owner) {}
-        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override { return owner_->query(iid, out); }
-        ULONG STDMETHODCALLTYPE AddRef() override { return owner_->add_ref(); }
-        ULONG STDMETHODCALLTYPE Release() override { return owner_->release(); }
+        explicit WeakSourceAdapter(Object *owner) : owner(owner) {}
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override { return owner->query(iid, out); }
+        ULONG STDMETHODCALLTYPE AddRef() override { return owner->add_ref(); }
+        ULONG STDMETHODCALLTYPE Release() override { return owner->release(); }
         HRESULT STDMETHODCALLTYPE GetWeakReference(IWeakReference **weak) override {
             if (!weak) return E_POINTER;
-            *weak = owner_->weak_reference();
+            *weak = owner->weak_reference();
             return *weak ? S_OK : E_OUTOFMEMORY;
         }
-        Object *owner_;
+        Object *owner;
     };
 
     bool weak_source_;
