@@ -69,21 +69,21 @@ void print_rects(const char *label, const std::vector<corvo::DirtyRect> &rects) 
     std::printf("\n");
 }
 
-// Runs one pair through a fresh detector, as the session does: the first frame is stored, the second detected.
+// Runs one pair through a fresh detector, as the session does: the first frame is new and accepted, the second
+// compared with it.
 void check_pair(ID3D11Device *device, ID3D11DeviceContext *context, const char *name, const Frame &before,
                 const Frame &now, size_t expected_rects) {
     corvo::DiffDetector detector;
     CHECK(detector.init(corvo::ComPtr<ID3D11Device>::share(device), corvo::ComPtr<ID3D11DeviceContext>::share(context)));
     corvo::ComPtr<ID3D11Texture2D> first = texture_of(device, before), second = texture_of(device, now);
     if (!first || !second) return;
-    D3D11_TEXTURE2D_DESC desc;
-    first->GetDesc(&desc);
-    CHECK(detector.size_changed(desc.Width, desc.Height));
-    CHECK(detector.resize(desc));
-    detector.store_previous(first.get());
-    std::vector<corvo::DirtyRect> rects;
-    float ratio = -1.0f;
-    const bool detected = detector.detect(second.get(), &rects, &ratio);
+    CHECK(detector.detect(first.get(), before.width, before.height).change == corvo::Change::kNew);
+    CHECK(detector.picture() != nullptr);
+    detector.accept();
+    const corvo::Detection detection = detector.detect(second.get(), now.width, now.height);
+    const bool detected = detection.change != corvo::Change::kNew;
+    const std::vector<corvo::DirtyRect> rects(detection.rects.begin(), detection.rects.end());
+    const float ratio = detection.ratio;
     const std::vector<corvo::DirtyRect> expected = reference_rects(now, before);
     const bool ok = detected && same(rects, expected) && expected.size() == expected_rects;
     std::printf("%s: %s\n", name, ok ? "same cells as the CPU" : "DIFFERENT");
