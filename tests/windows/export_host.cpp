@@ -84,8 +84,8 @@ void check_start(const wgc_test::Exports &dll, HWND window, bool no_capture_serv
     const uint8_t started = dll.wgc_session_start(session);
     const std::vector<LogLine> lines = log_lines();
     CHECK(!lines.empty() && lines[0].level == WGC_LOG_INFO && lines[0].text == "WgcCaptureSession::Start");
-    // The device phase ran: the session has its Direct3D 11 device whether or not capture could start.
-    CHECK(dll.wgc_get_device(session) != nullptr);
+    // A start is all or nothing: the session keeps its Direct3D 11 device only when capture started.
+    CHECK((dll.wgc_get_device(session) != nullptr) == (started == 1));
     if (no_capture_service) {
         CHECK(started == 0);
         CHECK(lines.size() >= 2 && lines[1].level == WGC_LOG_ERROR);
