@@ -1,0 +1,619 @@
+#include "platform/emulated/shader_lanes.h"
+
+#include <cstring>
+
+namespace corvo::emu::shader {
+namespace {
+
+// Lane ranges start and end on multiples of this, so that the rows' vector loops run whole.
+constexpr uint32_t kChunk = 8;
+
+// Scratch rows: four results, four second results (imul, udiv), then four components of each modified source.
+constexpr size_t kResult = 0, kSecond = 4, kModified = 8, kScratchRows = 20;
+
+// The loops below write rows that none of their inputs share (`__restrict`): results go to scratch rows and
+// are copied to registers after every input was read, so that a destination may also be a source.
+template <class F, class... Rows>
+void each(uint32_t lo, uint32_t hi, uint32_t *__restrict out, F f, const Rows *...in) {
+    for (uint32_t l = lo; l < hi; ++l) out[l] = f(in[l]...);
+}
+
+template <class F>
+void each_pair(uint32_t lo, uint32_t hi, uint32_t *__restrict first, uint32_t *__restrict second, F f,
+               const uint32_t *a, const uint32_t *b) {
+    for (uint32_t l = lo; l < hi; ++l) f(a[l], b[l], first[l], second[l]);
+}
+
+void copy_lanes(uint32_t lo, uint32_t hi, uint32_t *__restrict to, const uint32_t *__restrict from) {
+    for (uint32_t l = lo; l < hi; ++l) to[l] = from[l];
+}
+
+void blend_lanes(uint32_t lo, uint32_t hi, uint32_t *__restrict to, const uint32_t *__restrict from,
+                 const uint32_t *__restrict mask) {
+    for (uint32_t l = lo; l < hi; ++l) to[l] = (from[l] & mask[l]) | (to[l] & ~mask[l]);
+}
+
+void clear_lanes(uint32_t lo, uint32_t hi, uint32_t *__restrict rows, const uint32_t *__restrict gone) {
+    for (uint32_t l = lo; l < hi; ++l) rows[l] &= ~gone[l];
+}
+
+void add_lanes(uint32_t lo, uint32_t hi, uint32_t *__restrict rows, const uint32_t *__restrict gone) {
+    for (uint32_t l = lo; l < hi; ++l) rows[l] |= gone[l];
+}
+
+uint32_t mask_of(bool b) { return b ? ~0u : 0u; }
+
+// Per-lane forms of the operations whose scalar forms branch. Each gives the bits of dispatch_reference's
+// form for every input, NaN and infinities included, without branches.
+constexpr uint32_t kSign = 0x80000000u, kMagnitude = 0x7fffffffu, kInfinity = 0x7f800000u;
+constexpr uint32_t kTwo23 = 0x4b000000u;  // 2^23: floats at least this large are integers already
+constexpr uint32_t kQuiet = 0x00400000u;
+
+enum class Round { kNearestEven, kDown, kUp, kZero };
+
+template <Round R>
+uint32_t round_lane(uint32_t x) {
+    const uint32_t magnitude = x & kMagnitude;
+    const bool small = magnitude < kTwo23;
+    const float f = as_float(small ? x : 0u);
+    float t;
+    if constexpr (R == Round::kNearestEven) {
+        t = (std::fabs(f) + 8388608.0f) - 8388608.0f;
+    } else {
+        t = float(int32_t(f));
+        if constexpr (R == Round::kDown) t = t > f ? t - 1.0f : t;
+        if constexpr (R == Round::kUp) t = t < f ? t + 1.0f : t;
+    }
+    // The rounded value keeps the sign of its input, zero included (ceil(-0.5) is -0).
+    const uint32_t rounded = (as_bits(t) & kMagnitude) | (x & kSign);
+    const uint32_t integral = magnitude > kInfinity ? x | kQuiet : x;
+    return small ? rounded : integral;
+}
+
+uint32_t ftou_lane(uint32_t x) {
+    const float f = as_float(x);
+    float c = f > 0.0f ? f : 0.0f;  // negatives and NaN give 0
+    c = c < 4294967040.0f ? c : 4294967040.0f;
+    const bool high = c >= 2147483648.0f;
+    const uint32_t v = uint32_t(int32_t(high ? c - 2147483648.0f : c)) + (high ? kSign : 0u);
+    return f >= 4294967296.0f ? ~0u : v;
+}
+
+uint32_t ftoi_lane(uint32_t x) {
+    const float f = as_float(x);
+    float c = f == f ? f : 0.0f;  // NaN gives 0
+    c = c > -2147483648.0f ? c : -2147483648.0f;
+    c = c < 2147483520.0f ? c : 2147483520.0f;
+    return f >= 2147483648.0f ? 0x7fffffffu : uint32_t(int32_t(c));
+}
+
+uint32_t saturate_lane(uint32_t x) {
+    const float f = as_float(x);
+    return as_bits(f > 0.0f ? (f < 1.0f ? f : 1.0f) : 0.0f);
+}
+
+// How one component of a loaded texel comes from the texel's bits: what load_texel does, per component.
+struct Decoder {
+    enum Kind : uint8_t { kZero, kOne, kRaw, kUnorm } kind = kZero;
+    uint8_t shift = 0;  // of the component's byte, for kUnorm
+};
+
+Decoder decoder(const Bound &view, bool typed_uav, uint8_t component) {
+    switch (view.format) {
+    case DXGI_FORMAT_B8G8R8A8_UNORM:
+    case DXGI_FORMAT_R8G8B8A8_UNORM: {
+        if (typed_uav) return {};
+        const bool bgra = view.format == DXGI_FORMAT_B8G8R8A8_UNORM;
+        const uint8_t byte = bgra && (component == 0 || component == 2) ? uint8_t(2 - component) : component;
+        return {Decoder::kUnorm, uint8_t(8 * byte)};
+    }
+    case DXGI_FORMAT_R8_UINT:
+        if (typed_uav) return {};
+        [[fallthrough]];
+    case DXGI_FORMAT_R32_UINT:
+        return {component == 0 ? Decoder::kRaw : component == 3 ? Decoder::kOne : Decoder::kZero};
+    default:
+        return {};
+    }
+}
+
+constexpr unsigned kFloats = 0b111;
+
+enum class Leave { kBreak, kContinue, kReturn };
+
+// Runs one thread group over a prepared file.
+class Group {
+public:
+    Group(LaneFile &file, const LaneDispatch &dispatch)
+        : f_(file), d_(dispatch), p_(dispatch.program), stride_(file.stride) {}
+
+    void run(const uint32_t group[3]) {
+        std::fill_n(f_.registers.data(), size_t(p_.temps) * 4 * stride_, 0u);  // temps start at zero
+        for (int axis = 0; axis < 3; ++axis) {
+            const uint32_t base = group[axis] * p_.group[axis];
+            each(0, stride_, row(p_.system_base + kThreadId, axis), [base](uint32_t t) { return base + t; },
+                 row(p_.system_base + kThreadInGroup, axis));
+            std::fill_n(row(p_.system_base + kGroupId, axis), stride_, group[axis]);
+        }
+        const uint32_t lanes = p_.group[0] * p_.group[1] * p_.group[2];
+        for (uint32_t lane = 0; lane < stride_; ++lane) exec()[lane] = live()[lane] = mask_of(lane < lanes);
+        lo_ = 0;
+        hi_ = stride_;
+        all_live_ = true;
+        depth_ = 0;
+        execute();
+    }
+
+private:
+    uint32_t *row(uint32_t slot, uint32_t component) {
+        return f_.registers.data() + (size_t(slot) * 4 + component) * stride_;
+    }
+    uint32_t *scratch(size_t index) { return f_.scratch.data() + index * stride_; }
+    uint32_t *exec() { return f_.masks.data(); }
+    uint32_t *live() { return f_.masks.data() + stride_; }
+    uint32_t *saved(size_t frame) { return f_.masks.data() + (2 + 2 * frame) * stride_; }
+    uint32_t *other(size_t frame) { return f_.masks.data() + (3 + 2 * frame) * stride_; }
+
+    // The rows of source `n`'s components in `mask`. A modifier is applied into scratch rows first: abs and
+    // negate of floats are bit operations, negate of integers a subtraction.
+    const uint32_t *const *source(const Step &s, int n, bool is_float, uint8_t mask, const uint32_t *rows[4]) {
+        const Source &src = s.src[n];
+        for (int c = 0; c < 4; ++c) {
+            rows[c] = row(src.slot, src.swizzle[c]);
+            if (!src.modifier || !(mask & (1u << c))) continue;
+            uint32_t *modified = scratch(kModified + 4 * size_t(n) + size_t(c));
+            if (!is_float) {
+                each(lo_, hi_, modified, [](uint32_t v) { return 0u - v; }, rows[c]);
+            } else {
+                const uint32_t keep = src.modifier & 2 ? kMagnitude : ~0u, flip = src.modifier & 1 ? kSign : 0u;
+                each(lo_, hi_, modified, [keep, flip](uint32_t v) { return (v & keep) ^ flip; }, rows[c]);
+            }
+            rows[c] = modified;
+        }
+        return rows;
+    }
+
+    // Moves the results in scratch rows `from`.. to the components that `dst` names, in the active lanes.
+    // Lanes that returned are never read again, so when every other lane is active the rows are copied whole.
+    void write(const Destination &dst, size_t from) {
+        for (uint32_t c = 0; c < 4; ++c) {
+            if (!(dst.mask & (1u << c))) continue;
+            if (all_live_) {
+                copy_lanes(lo_, hi_, row(dst.slot, c), scratch(from + c));
+            } else {
+                blend_lanes(lo_, hi_, row(dst.slot, c), scratch(from + c), exec());
+            }
+        }
+    }
+
+    // One result per lane from N sources; bit n of `floats` tells that source n is a float.
+    template <int N, class F>
+    void alu(const Step &s, unsigned floats, F f) {
+        const Destination &dst = s.dst[0];
+        if (!dst.mask) return;
+        const uint32_t *src[N][4];
+        for (int n = 0; n < N; ++n) source(s, n, (floats >> n) & 1, dst.mask, src[n]);
+        for (int c = 0; c < 4; ++c) {
+            if (!(dst.mask & (1u << c))) continue;
+            uint32_t *out = scratch(kResult + size_t(c));
+            if constexpr (N == 1) each(lo_, hi_, out, f, src[0][c]);
+            if constexpr (N == 2) each(lo_, hi_, out, f, src[0][c], src[1][c]);
+            if constexpr (N == 3) each(lo_, hi_, out, f, src[0][c], src[1][c], src[2][c]);
+        }
+        write(dst, kResult);
+    }
+
+    template <int N, class F>
+    void float_alu(const Step &s, F f) {
+        if (!s.flag) {
+            alu<N>(s, kFloats, f);
+            return;
+        }
+        alu<N>(s, kFloats, [f](auto... v) { return saturate_lane(f(v...)); });
+    }
+
+    // imul and udiv: two results per lane, written to dst[0] and then dst[1].
+    template <class F>
+    void alu_pair(const Step &s, F f) {
+        const uint8_t mask = s.dst[0].mask | s.dst[1].mask;
+        const uint32_t *a[4], *b[4];
+        source(s, 0, false, mask, a);
+        source(s, 1, false, mask, b);
+        for (int c = 0; c < 4; ++c)
+            if (mask & (1u << c)) each_pair(lo_, hi_, scratch(kResult + size_t(c)), scratch(kSecond + size_t(c)), f, a[c], b[c]);
+        write(s.dst[0], kResult);
+        write(s.dst[1], kSecond);
+    }
+
+    // ld and ld_uav_typed: the texel's bits are read once per lane, then each written component is decoded.
+    void load_texture(const Step &s) {
+        const bool uav = s.op == StepOp::kLdUavTyped;
+        const Bound &view = uav ? d_.views.uavs[s.resource] : d_.views.srvs[s.resource];
+        const uint32_t *address[4];
+        source(s, 0, false, 0, address);
+        uint32_t *raw = scratch(kModified), *found = scratch(kModified + 1);
+        const uint32_t w = view.width, h = view.height;  // 0 when unbound
+        if (uav) {
+            each(lo_, hi_, found, [w, h](uint32_t x, uint32_t y) { return uint32_t(x < w && y < h); }, address[0],
+                 address[1]);
+        } else {
+            each(lo_, hi_, found,  // only mip 0 is bound
+                 [w, h](uint32_t x, uint32_t y, uint32_t mip) { return uint32_t(x < w && y < h && mip == 0); },
+                 address[0], address[1], address[3]);
+        }
+        const uint32_t *x = address[0], *y = address[1];
+        const uint8_t *data = view.data;
+        const size_t pitch = view.pitch, size = view.texel_size;
+        for (uint32_t l = lo_, end = hi_; l < end; ++l) {
+            raw[l] = 0;
+            if (!found[l]) continue;
+            const uint8_t *p = data + y[l] * pitch + x[l] * size;
+            if (size == 4) {
+                std::memcpy(&raw[l], p, 4);
+            } else {
+                raw[l] = p[0];
+            }
+        }
+        for (uint32_t c = 0; c < 4; ++c) {
+            if (!(s.dst[0].mask & (1u << c))) continue;
+            const Decoder dec = decoder(view, uav, s.src[2].swizzle[c]);
+            uint32_t *out = scratch(kResult + c);
+            const uint32_t shift = dec.shift;
+            switch (dec.kind) {
+            case Decoder::kUnorm:
+                each(lo_, hi_, out,
+                     [shift](uint32_t v) { return as_bits(float(int32_t((v >> shift) & 0xff)) / 255.0f); }, raw);
+                break;
+            case Decoder::kRaw:
+                copy_lanes(lo_, hi_, out, raw);
+                break;
+            case Decoder::kOne:
+                copy_lanes(lo_, hi_, out, found);
+                break;
+            case Decoder::kZero:
+                std::fill(out + lo_, out + hi_, 0u);
+                break;
+            }
+        }
+        write(s.dst[0], kResult);
+    }
+
+    void store_texture(const Step &s) {
+        const Bound &view = d_.views.uavs[s.resource];
+        const uint32_t *address[4], *value[4];
+        source(s, 0, false, 0, address);
+        source(s, 1, false, 0, value);
+        const uint32_t *m = exec();
+        for (uint32_t l = lo_; l < hi_; ++l) {
+            if (!m[l]) continue;
+            const Vec texel = {value[0][l], value[1][l], value[2][l], value[3][l]};
+            store_texel(view, address[0][l], address[1][l], texel);
+        }
+    }
+
+    void load_structured(const Step &s) {
+        const Bound &view = s.from_uav ? d_.views.uavs[s.resource] : d_.views.srvs[s.resource];
+        const uint32_t *index[4], *offset[4];
+        source(s, 0, false, 0, index);
+        source(s, 1, false, 0, offset);
+        for (uint32_t c = 0; c < 4; ++c) {
+            if (!(s.dst[0].mask & (1u << c))) continue;
+            uint32_t *out = scratch(kResult + c);
+            const uint32_t at = 4u * s.src[2].swizzle[c];
+            for (uint32_t l = lo_; l < hi_; ++l) {
+                const uint8_t *word = element_word(view, index[0][l], offset[0][l] + at);
+                out[l] = 0;
+                if (word) std::memcpy(&out[l], word, 4);
+            }
+        }
+        write(s.dst[0], kResult);
+    }
+
+    void store_structured(const Step &s) {
+        const Bound &view = d_.views.uavs[s.resource];
+        const uint32_t *index[4], *offset[4], *value[4];
+        source(s, 0, false, 0, index);
+        source(s, 1, false, 0, offset);
+        source(s, 2, false, 0, value);
+        const uint32_t *m = exec();
+        for (uint32_t l = lo_; l < hi_; ++l) {
+            if (!m[l]) continue;
+            for (uint32_t c = 0; c < 4; ++c) {
+                if (!(s.dst[0].mask & (1u << c))) continue;
+                if (uint8_t *word = element_word(view, index[0][l], offset[0][l] + 4u * c))
+                    std::memcpy(word, &value[c][l], 4);
+            }
+        }
+    }
+
+    // Narrows [lo_, hi_) to the chunks of [from, to) that hold an active lane (empty: lo_ == hi_ == 0), and
+    // tells whether every lane there that did not return is active.
+    void scan(uint32_t from, uint32_t to) {
+        uint32_t first = to, last = from, idle = 0;
+        const uint32_t *m = exec(), *l = live();
+        for (uint32_t lane = from; lane < to; lane += kChunk) {
+            uint32_t any = 0;
+            for (uint32_t i = lane; i < lane + kChunk; ++i) {
+                any |= m[i];
+                idle |= l[i] & ~m[i];
+            }
+            if (!any) continue;
+            first = std::min(first, lane);
+            last = lane + kChunk;
+        }
+        lo_ = first < last ? first : 0;
+        hi_ = first < last ? last : 0;
+        all_live_ = idle == 0;
+    }
+
+    // The lanes whose condition (x of source 0) is zero, or non-zero when `nonzero`, among the active ones.
+    // Negating an integer does not change whether it is zero, so the modifier is not applied.
+    uint32_t *test(const Step &s, bool nonzero) {
+        uint32_t *out = scratch(kSecond);
+        each(lo_, hi_, out, [nonzero](uint32_t m, uint32_t x) { return m & mask_of((x != 0) == nonzero); },
+             exec(), row(s.src[0].slot, s.src[0].swizzle[0]));
+        return out;
+    }
+
+    // Opens a block that saves the active lanes; its second row starts as `second` (null: no lane).
+    void open(bool loop, uint32_t exit, const uint32_t *second) {
+        f_.frames[depth_] = {loop, exit, lo_, hi_};
+        copy_lanes(lo_, hi_, saved(depth_), exec());
+        if (second) {
+            copy_lanes(lo_, hi_, other(depth_), second);
+        } else {
+            std::fill(other(depth_) + lo_, other(depth_) + hi_, 0u);
+        }
+        ++depth_;
+    }
+
+    // Makes `rows`, less the lanes of `clear`, the active lanes, over the range of the innermost block.
+    void restore(const uint32_t *rows, const uint32_t *clear) {
+        const LaneFile::Frame &frame = f_.frames[depth_ - 1];
+        copy_lanes(frame.lo, frame.hi, exec(), rows);
+        if (clear) clear_lanes(frame.lo, frame.hi, exec(), clear);
+        scan(frame.lo, frame.hi);
+    }
+
+    // Takes `gone` out of the active lanes. A break or continue also takes them out of the `if` blocks inside
+    // the loop, and a break keeps them out of the loop's next passes; a return takes them out of every block.
+    void leave(Leave kind, const uint32_t *gone) {
+        size_t loop = depth_;
+        if (kind != Leave::kReturn)
+            while (!f_.frames[loop - 1].loop) --loop;
+        clear_lanes(lo_, hi_, exec(), gone);
+        for (size_t frame = kind == Leave::kReturn ? 0 : loop; frame < depth_; ++frame) {
+            clear_lanes(lo_, hi_, saved(frame), gone);
+            if (!f_.frames[frame].loop) clear_lanes(lo_, hi_, other(frame), gone);
+        }
+        if (kind == Leave::kReturn) clear_lanes(lo_, hi_, live(), gone);
+        if (kind == Leave::kBreak) add_lanes(lo_, hi_, other(loop - 1), gone);
+        scan(lo_, hi_);
+    }
+
+    // Flow steps return the next step.
+    uint32_t branch(const Step &s, uint32_t next) {
+        switch (s.op) {
+        case StepOp::kLoop:
+            open(true, s.target - 1, nullptr);  // the second row holds the lanes that broke
+            return next;
+        case StepOp::kEndloop:
+            // Lanes that continued rejoin; the loop ends when every lane broke or returned.
+            restore(saved(depth_ - 1), other(depth_ - 1));
+            if (hi_) return s.target;
+            restore(saved(depth_ - 1), nullptr);
+            --depth_;
+            return next;
+        case StepOp::kIf: {
+            const uint32_t *skip = test(s, !s.flag);  // the second row holds the lanes of the `else` side
+            open(false, s.target - 1, skip);
+            clear_lanes(lo_, hi_, exec(), skip);
+            scan(lo_, hi_);
+            return next;
+        }
+        case StepOp::kElse:
+            restore(other(depth_ - 1), nullptr);
+            f_.frames[depth_ - 1].exit = s.target - 1;
+            return next;
+        case StepOp::kEndif:
+            restore(saved(depth_ - 1), nullptr);
+            --depth_;
+            return next;
+        case StepOp::kBreak:
+        case StepOp::kContinue:
+        case StepOp::kRet: {
+            const Leave kind = s.op == StepOp::kBreak ? Leave::kBreak
+                               : s.op == StepOp::kContinue ? Leave::kContinue
+                                                          : Leave::kReturn;
+            copy_lanes(lo_, hi_, scratch(kSecond), exec());
+            leave(kind, scratch(kSecond));
+            return next;
+        }
+        case StepOp::kBreakc:
+        case StepOp::kContinuec:
+            leave(s.op == StepOp::kBreakc ? Leave::kBreak : Leave::kContinue, test(s, s.flag));
+            return next;
+        default:
+            return next;
+        }
+    }
+
+    void execute() {
+        const Step *steps = p_.steps.data();
+        const uint32_t count = uint32_t(p_.steps.size());
+        for (uint32_t pc = 0; pc < count;) {
+            const Step &s = steps[pc++];
+            switch (s.op) {
+#define FLOAT1(OP, EXPR) \
+    case StepOp::OP:     \
+        float_alu<1>(s, [](uint32_t u) { return EXPR; }); \
+        break;
+#define FLOAT2(OP, EXPR) \
+    case StepOp::OP:     \
+        float_alu<2>(s, [](uint32_t u, uint32_t v) { return as_bits(EXPR); }); \
+        break;
+#define COMPARE(OP, EXPR) \
+    case StepOp::OP:      \
+        alu<2>(s, kFloats, [](uint32_t u, uint32_t v) { return mask_of(EXPR); }); \
+        break;
+#define INT1(OP, EXPR) \
+    case StepOp::OP:   \
+        alu<1>(s, 0, [](uint32_t u) { return uint32_t(EXPR); }); \
+        break;
+#define INT2(OP, EXPR) \
+    case StepOp::OP:   \
+        alu<2>(s, 0, [](uint32_t u, uint32_t v) { return uint32_t(EXPR); }); \
+        break;
+#define X as_float(u)
+#define Y as_float(v)
+#define SU int32_t(u)
+#define SV int32_t(v)
+                FLOAT2(kAdd, X + Y)
+                FLOAT2(kMul, X * Y)
+                FLOAT2(kDiv, X / Y)
+                FLOAT2(kMin, std::fmin(X, Y))
+                FLOAT2(kMax, std::fmax(X, Y))
+                COMPARE(kEq, X == Y)
+                COMPARE(kNe, X != Y)
+                COMPARE(kLt, X < Y)
+                COMPARE(kGe, X >= Y)
+                FLOAT1(kRoundNe, round_lane<Round::kNearestEven>(u))
+                FLOAT1(kRoundNi, round_lane<Round::kDown>(u))
+                FLOAT1(kRoundPi, round_lane<Round::kUp>(u))
+                FLOAT1(kRoundZ, round_lane<Round::kZero>(u))
+                INT2(kAnd, u & v)
+                INT2(kOr, u | v)
+                INT2(kXor, u ^ v)
+                INT1(kNot, ~u)
+                INT1(kIneg, 0u - u)
+                INT2(kIadd, u + v)
+                INT2(kIshl, u << (v & 31))
+                INT2(kIshr, SU >> (v & 31))
+                INT2(kUshr, u >> (v & 31))
+                INT2(kIeq, mask_of(u == v))
+                INT2(kIne, mask_of(u != v))
+                INT2(kIge, mask_of(SU >= SV))
+                INT2(kIlt, mask_of(SU < SV))
+                INT2(kUge, mask_of(u >= v))
+                INT2(kUlt, mask_of(u < v))
+                INT2(kImin, std::min(SU, SV))
+                INT2(kImax, std::max(SU, SV))
+                INT2(kUmin, std::min(u, v))
+                INT2(kUmax, std::max(u, v))
+                INT1(kUtof, as_bits(float(u)))
+                INT1(kItof, as_bits(float(SU)))
+#undef FLOAT1
+#undef FLOAT2
+#undef COMPARE
+#undef INT1
+#undef INT2
+            case StepOp::kFtou:
+                alu<1>(s, kFloats, [](uint32_t u) { return ftou_lane(u); });
+                break;
+            case StepOp::kFtoi:
+                alu<1>(s, kFloats, [](uint32_t u) { return ftoi_lane(u); });
+                break;
+            case StepOp::kMad:
+                float_alu<3>(s, [](uint32_t u, uint32_t v, uint32_t w) { return as_bits(X * Y + as_float(w)); });
+                break;
+            case StepOp::kImad:
+                alu<3>(s, 0, [](uint32_t u, uint32_t v, uint32_t w) { return u * v + w; });
+                break;
+            case StepOp::kMov:
+                alu<1>(s, kFloats, [](uint32_t u) { return u; });
+                break;
+            case StepOp::kMovc:  // an integer condition between two float values
+                alu<3>(s, 0b110, [](uint32_t u, uint32_t v, uint32_t w) { return u ? v : w; });
+                break;
+#undef X
+#undef Y
+#undef SU
+#undef SV
+            case StepOp::kImul:
+                alu_pair(s, [](uint32_t x, uint32_t y, uint32_t &high, uint32_t &low) {
+                    const int64_t product = int64_t(int32_t(x)) * int32_t(y);
+                    high = uint32_t(uint64_t(product) >> 32);
+                    low = uint32_t(product);
+                });
+                break;
+            case StepOp::kUdiv:
+                alu_pair(s, [](uint32_t x, uint32_t y, uint32_t &quotient, uint32_t &remainder) {
+                    quotient = y ? x / y : ~0u;
+                    remainder = y ? x % y : ~0u;
+                });
+                break;
+            case StepOp::kLd:
+            case StepOp::kLdUavTyped:
+                load_texture(s);
+                break;
+            case StepOp::kStoreUavTyped:
+                store_texture(s);
+                break;
+            case StepOp::kLdStructured:
+                load_structured(s);
+                break;
+            case StepOp::kStoreStructured:
+                store_structured(s);
+                break;
+            default:
+                pc = branch(s, pc);
+                // With no lane left in a block, go to the step that closes it (or splits it, at `else`).
+                if (!hi_) {
+                    if (!depth_) return;
+                    pc = f_.frames[depth_ - 1].exit;
+                }
+                break;
+            }
+        }
+    }
+
+    LaneFile &f_;
+    const LaneDispatch &d_;
+    const Program &p_;
+    const uint32_t stride_;
+    uint32_t lo_ = 0, hi_ = 0;  // chunk-aligned lanes that hold every active lane
+    bool all_live_ = true;      // every lane in [lo_, hi_) that has not returned is active
+    size_t depth_ = 0;          // open blocks
+};
+
+}  // namespace
+
+LaneDispatch::LaneDispatch(const Program &p, const Bindings &b, uint32_t groups_x, uint32_t groups_y,
+                           uint32_t groups_z)
+    : program(p),
+      bindings(b),
+      views(bind_views(p, b)),
+      groups{groups_x, groups_y, groups_z},
+      tasks(uint64_t(groups_x) * groups_y * groups_z) {}
+
+void LaneFile::prepare(const LaneDispatch &d) {
+    const Program &p = d.program;
+    const uint32_t *size = p.group;
+    stride = (size[0] * size[1] * size[2] + kChunk - 1) / kChunk * kChunk;
+    registers.resize(size_t(p.slots) * 4 * stride);
+    masks.resize((2 + 2 * size_t(p.depth)) * stride);
+    scratch.resize(kScratchRows * stride);
+    frames.resize(p.depth);
+    // Constant-buffer rows and immediates, the same in every lane.
+    const uint32_t first = p.cb_base[0];
+    uniforms.resize(size_t(p.slots - first) * 4);
+    fill_uniforms(p, d.bindings, uniforms.data());
+    for (size_t w = 0; w < uniforms.size(); ++w)
+        std::fill_n(registers.data() + (size_t(first) * 4 + w) * stride, stride, uniforms[w]);
+    // System values that are the same in every group; the thread and group ids are filled per group.
+    uint32_t *system = registers.data() + size_t(p.system_base) * 4 * stride;
+    std::fill_n(system, size_t(kSystemValues) * 4 * stride, 0u);
+    for (uint32_t lane = 0; lane < stride; ++lane) {
+        const uint32_t in_group[3] = {lane % size[0], lane / size[0] % size[1], lane / size[0] / size[1]};
+        for (uint32_t c = 0; c < 3; ++c) system[(size_t(kThreadInGroup) * 4 + c) * stride + lane] = in_group[c];
+        system[size_t(kFlattened) * 4 * stride + lane] = lane;
+    }
+}
+
+void LaneFile::run(const LaneDispatch &d, uint64_t task) {
+    const uint32_t group[3] = {uint32_t(task % d.groups[0]), uint32_t(task / d.groups[0] % d.groups[1]),
+                               uint32_t(task / d.groups[0] / d.groups[1])};
+    Group(*this, d).run(group);
+}
+
+}  // namespace corvo::emu::shader
