@@ -2,14 +2,24 @@
 
 #include <cstring>
 
+// AVX2 doubles the lanes per instruction: the steps are built, all inlined, for the x86-64 baseline and for
+// AVX2, and the loader picks one for the machine. Clang cannot clone a flattened function, and the picking runs
+// too early for the sanitizers, so those builds keep the baseline (which the sanitizer lanes thereby test).
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__) && \
+    !defined(__SANITIZE_ADDRESS__)
+#define CORVO_LANES_CLONED __attribute__((target_clones("avx2", "default"), flatten))
+#else
+#define CORVO_LANES_CLONED
+#endif
+
 namespace corvo::emu::shader {
 namespace {
 
 // Lane ranges start and end on multiples of this, so that the rows' vector loops run whole.
 constexpr uint32_t kChunk = 8;
 
-// Scratch rows: four results, four second results (imul, udiv), then four components of each modified source.
-constexpr size_t kResult = 0, kSecond = 4, kModified = 8, kScratchRows = 20;
+// Scratch rows: four results, then four second results (imul, udiv) or lane masks, then a loaded texel's bits.
+constexpr size_t kResult = 0, kSecond = 4, kTexel = 8, kScratchRows = 10;
 
 // The loops below write rows that none of their inputs share (`__restrict`): results go to scratch rows and
 // are copied to registers after every input was read, so that a destination may also be a source.
@@ -43,11 +53,22 @@ void add_lanes(uint32_t lo, uint32_t hi, uint32_t *__restrict rows, const uint32
 
 uint32_t mask_of(bool b) { return b ? ~0u : 0u; }
 
+// The lanes of `active` whose `x` is non-zero (or zero); tells whether there is any.
+bool select_lanes(uint32_t lo, uint32_t hi, uint32_t *__restrict out, const uint32_t *__restrict active,
+                  const uint32_t *__restrict x, bool nonzero) {
+    const uint32_t want = mask_of(nonzero);
+    uint32_t any = 0;
+    for (uint32_t l = lo; l < hi; ++l) {
+        out[l] = active[l] & (mask_of(x[l] != 0) ^ ~want);
+        any |= out[l];
+    }
+    return any != 0;
+}
+
 // Per-lane forms of the operations whose scalar forms branch. Each gives the bits of dispatch_reference's
 // form for every input, NaN and infinities included, without branches.
-constexpr uint32_t kSign = 0x80000000u, kMagnitude = 0x7fffffffu, kInfinity = 0x7f800000u;
+constexpr uint32_t kSign = 0x80000000u, kMagnitude = 0x7fffffffu;
 constexpr uint32_t kTwo23 = 0x4b000000u;  // 2^23: floats at least this large are integers already
-constexpr uint32_t kQuiet = 0x00400000u;
 
 enum class Round { kNearestEven, kDown, kUp, kZero };
 
@@ -64,10 +85,10 @@ uint32_t round_lane(uint32_t x) {
         if constexpr (R == Round::kDown) t = t > f ? t - 1.0f : t;
         if constexpr (R == Round::kUp) t = t < f ? t + 1.0f : t;
     }
-    // The rounded value keeps the sign of its input, zero included (ceil(-0.5) is -0).
+    // The rounded value keeps the sign of its input, zero included (ceil(-0.5) is -0). Large values, infinities
+    // and NaN come back as they are.
     const uint32_t rounded = (as_bits(t) & kMagnitude) | (x & kSign);
-    const uint32_t integral = magnitude > kInfinity ? x | kQuiet : x;
-    return small ? rounded : integral;
+    return small ? rounded : x;
 }
 
 uint32_t ftou_lane(uint32_t x) {
@@ -119,6 +140,24 @@ Decoder decoder(const Bound &view, bool typed_uav, uint8_t component) {
 
 constexpr unsigned kFloats = 0b111;
 
+// A source modifier as bit operations: abs and negate of floats clear and flip the sign, negate of an integer
+// (the only one accepted) subtracts from 0.
+struct Modifier {
+    uint32_t keep = ~0u, flip = 0, subtract = 0;
+
+    Modifier() = default;
+    Modifier(uint8_t modifier, bool is_float) {
+        if (!modifier) return;
+        if (!is_float) {
+            flip = subtract = ~0u;  // (v ^ ~0) - ~0 == -v
+            return;
+        }
+        if (modifier & 2) keep = kMagnitude;
+        if (modifier & 1) flip = kSign;
+    }
+    uint32_t operator()(uint32_t v) const { return ((v & keep) ^ flip) - subtract; }
+};
+
 enum class Leave { kBreak, kContinue, kReturn };
 
 // Runs one thread group over a prepared file.
@@ -154,23 +193,9 @@ private:
     uint32_t *saved(size_t frame) { return f_.masks.data() + (2 + 2 * frame) * stride_; }
     uint32_t *other(size_t frame) { return f_.masks.data() + (3 + 2 * frame) * stride_; }
 
-    // The rows of source `n`'s components in `mask`. A modifier is applied into scratch rows first: abs and
-    // negate of floats are bit operations, negate of integers a subtraction.
-    const uint32_t *const *source(const Step &s, int n, bool is_float, uint8_t mask, const uint32_t *rows[4]) {
-        const Source &src = s.src[n];
-        for (int c = 0; c < 4; ++c) {
-            rows[c] = row(src.slot, src.swizzle[c]);
-            if (!src.modifier || !(mask & (1u << c))) continue;
-            uint32_t *modified = scratch(kModified + 4 * size_t(n) + size_t(c));
-            if (!is_float) {
-                each(lo_, hi_, modified, [](uint32_t v) { return 0u - v; }, rows[c]);
-            } else {
-                const uint32_t keep = src.modifier & 2 ? kMagnitude : ~0u, flip = src.modifier & 1 ? kSign : 0u;
-                each(lo_, hi_, modified, [keep, flip](uint32_t v) { return (v & keep) ^ flip; }, rows[c]);
-            }
-            rows[c] = modified;
-        }
-        return rows;
+    // The rows of a source's four components.
+    void source(const Source &src, const uint32_t *rows[4]) {
+        for (int c = 0; c < 4; ++c) rows[c] = row(src.slot, src.swizzle[c]);
     }
 
     // Moves the results in scratch rows `from`.. to the components that `dst` names, in the active lanes.
@@ -192,13 +217,29 @@ private:
         const Destination &dst = s.dst[0];
         if (!dst.mask) return;
         const uint32_t *src[N][4];
-        for (int n = 0; n < N; ++n) source(s, n, (floats >> n) & 1, dst.mask, src[n]);
+        Modifier m[N];
+        bool modified = false;
+        for (int n = 0; n < N; ++n) {
+            source(s.src[n], src[n]);
+            m[n] = Modifier(s.src[n].modifier, (floats >> n) & 1);
+            modified = modified || s.src[n].modifier;
+        }
         for (int c = 0; c < 4; ++c) {
             if (!(dst.mask & (1u << c))) continue;
             uint32_t *out = scratch(kResult + size_t(c));
-            if constexpr (N == 1) each(lo_, hi_, out, f, src[0][c]);
-            if constexpr (N == 2) each(lo_, hi_, out, f, src[0][c], src[1][c]);
-            if constexpr (N == 3) each(lo_, hi_, out, f, src[0][c], src[1][c], src[2][c]);
+            if (modified) {
+                if constexpr (N == 1) each(lo_, hi_, out, [&](uint32_t a) { return f(m[0](a)); }, src[0][c]);
+                if constexpr (N == 2)
+                    each(lo_, hi_, out, [&](uint32_t a, uint32_t b) { return f(m[0](a), m[1](b)); }, src[0][c],
+                         src[1][c]);
+                if constexpr (N == 3)
+                    each(lo_, hi_, out, [&](uint32_t a, uint32_t b, uint32_t d) { return f(m[0](a), m[1](b), m[2](d)); },
+                         src[0][c], src[1][c], src[2][c]);
+            } else {
+                if constexpr (N == 1) each(lo_, hi_, out, f, src[0][c]);
+                if constexpr (N == 2) each(lo_, hi_, out, f, src[0][c], src[1][c]);
+                if constexpr (N == 3) each(lo_, hi_, out, f, src[0][c], src[1][c], src[2][c]);
+            }
         }
         write(dst, kResult);
     }
@@ -217,10 +258,13 @@ private:
     void alu_pair(const Step &s, F f) {
         const uint8_t mask = s.dst[0].mask | s.dst[1].mask;
         const uint32_t *a[4], *b[4];
-        source(s, 0, false, mask, a);
-        source(s, 1, false, mask, b);
+        source(s.src[0], a);
+        source(s.src[1], b);
+        const Modifier ma(s.src[0].modifier, false), mb(s.src[1].modifier, false);
+        const auto g = [&](uint32_t x, uint32_t y, uint32_t &first, uint32_t &second) { f(ma(x), mb(y), first, second); };
         for (int c = 0; c < 4; ++c)
-            if (mask & (1u << c)) each_pair(lo_, hi_, scratch(kResult + size_t(c)), scratch(kSecond + size_t(c)), f, a[c], b[c]);
+            if (mask & (1u << c))
+                each_pair(lo_, hi_, scratch(kResult + size_t(c)), scratch(kSecond + size_t(c)), g, a[c], b[c]);
         write(s.dst[0], kResult);
         write(s.dst[1], kSecond);
     }
@@ -230,8 +274,8 @@ private:
         const bool uav = s.op == StepOp::kLdUavTyped;
         const Bound &view = uav ? d_.views.uavs[s.resource] : d_.views.srvs[s.resource];
         const uint32_t *address[4];
-        source(s, 0, false, 0, address);
-        uint32_t *raw = scratch(kModified), *found = scratch(kModified + 1);
+        source(s.src[0], address);
+        uint32_t *raw = scratch(kTexel), *found = scratch(kTexel + 1);
         const uint32_t w = view.width, h = view.height;  // 0 when unbound
         if (uav) {
             each(lo_, hi_, found, [w, h](uint32_t x, uint32_t y) { return uint32_t(x < w && y < h); }, address[0],
@@ -281,8 +325,8 @@ private:
     void store_texture(const Step &s) {
         const Bound &view = d_.views.uavs[s.resource];
         const uint32_t *address[4], *value[4];
-        source(s, 0, false, 0, address);
-        source(s, 1, false, 0, value);
+        source(s.src[0], address);
+        source(s.src[1], value);
         const uint32_t *m = exec();
         for (uint32_t l = lo_; l < hi_; ++l) {
             if (!m[l]) continue;
@@ -294,8 +338,8 @@ private:
     void load_structured(const Step &s) {
         const Bound &view = s.from_uav ? d_.views.uavs[s.resource] : d_.views.srvs[s.resource];
         const uint32_t *index[4], *offset[4];
-        source(s, 0, false, 0, index);
-        source(s, 1, false, 0, offset);
+        source(s.src[0], index);
+        source(s.src[1], offset);
         for (uint32_t c = 0; c < 4; ++c) {
             if (!(s.dst[0].mask & (1u << c))) continue;
             uint32_t *out = scratch(kResult + c);
@@ -312,9 +356,9 @@ private:
     void store_structured(const Step &s) {
         const Bound &view = d_.views.uavs[s.resource];
         const uint32_t *index[4], *offset[4], *value[4];
-        source(s, 0, false, 0, index);
-        source(s, 1, false, 0, offset);
-        source(s, 2, false, 0, value);
+        source(s.src[0], index);
+        source(s.src[1], offset);
+        source(s.src[2], value);
         const uint32_t *m = exec();
         for (uint32_t l = lo_; l < hi_; ++l) {
             if (!m[l]) continue;
@@ -346,18 +390,18 @@ private:
         all_live_ = idle == 0;
     }
 
-    // The lanes whose condition (x of source 0) is zero, or non-zero when `nonzero`, among the active ones.
-    // Negating an integer does not change whether it is zero, so the modifier is not applied.
-    uint32_t *test(const Step &s, bool nonzero) {
+    // The lanes whose condition (x of source 0) is zero, or non-zero when `nonzero`, among the active ones, or
+    // null when there is none. Negating an integer does not change whether it is zero, so the modifier is not
+    // applied.
+    const uint32_t *test(const Step &s, bool nonzero) {
         uint32_t *out = scratch(kSecond);
-        each(lo_, hi_, out, [nonzero](uint32_t m, uint32_t x) { return m & mask_of((x != 0) == nonzero); },
-             exec(), row(s.src[0].slot, s.src[0].swizzle[0]));
-        return out;
+        const bool any = select_lanes(lo_, hi_, out, exec(), row(s.src[0].slot, s.src[0].swizzle[0]), nonzero);
+        return any ? out : nullptr;
     }
 
     // Opens a block that saves the active lanes; its second row starts as `second` (null: no lane).
     void open(bool loop, uint32_t exit, const uint32_t *second) {
-        f_.frames[depth_] = {loop, exit, lo_, hi_};
+        f_.frames[depth_] = {loop, false, exit, lo_, hi_};
         copy_lanes(lo_, hi_, saved(depth_), exec());
         if (second) {
             copy_lanes(lo_, hi_, other(depth_), second);
@@ -382,9 +426,12 @@ private:
         if (kind != Leave::kReturn)
             while (!f_.frames[loop - 1].loop) --loop;
         clear_lanes(lo_, hi_, exec(), gone);
-        for (size_t frame = kind == Leave::kReturn ? 0 : loop; frame < depth_; ++frame) {
+        for (size_t frame = kind == Leave::kReturn ? 0 : loop - 1; frame < depth_; ++frame) {
+            LaneFile::Frame &f = f_.frames[frame];
+            f.left = f.left || f.loop;  // the loop's next pass starts from its saved lanes
+            if (kind != Leave::kReturn && frame == loop - 1) continue;
             clear_lanes(lo_, hi_, saved(frame), gone);
-            if (!f_.frames[frame].loop) clear_lanes(lo_, hi_, other(frame), gone);
+            if (!f.loop) clear_lanes(lo_, hi_, other(frame), gone);
         }
         if (kind == Leave::kReturn) clear_lanes(lo_, hi_, live(), gone);
         if (kind == Leave::kBreak) add_lanes(lo_, hi_, other(loop - 1), gone);
@@ -398,7 +445,10 @@ private:
             open(true, s.target - 1, nullptr);  // the second row holds the lanes that broke
             return next;
         case StepOp::kEndloop:
-            // Lanes that continued rejoin; the loop ends when every lane broke or returned.
+            // Lanes that continued rejoin; the loop ends when every lane broke or returned. When no lane left
+            // during the pass, the active lanes are those the pass began with.
+            if (!f_.frames[depth_ - 1].left) return s.target;
+            f_.frames[depth_ - 1].left = false;
             restore(saved(depth_ - 1), other(depth_ - 1));
             if (hi_) return s.target;
             restore(saved(depth_ - 1), nullptr);
@@ -407,8 +457,10 @@ private:
         case StepOp::kIf: {
             const uint32_t *skip = test(s, !s.flag);  // the second row holds the lanes of the `else` side
             open(false, s.target - 1, skip);
-            clear_lanes(lo_, hi_, exec(), skip);
-            scan(lo_, hi_);
+            if (skip) {
+                clear_lanes(lo_, hi_, exec(), skip);
+                scan(lo_, hi_);
+            }
             return next;
         }
         case StepOp::kElse:
@@ -431,14 +483,15 @@ private:
         }
         case StepOp::kBreakc:
         case StepOp::kContinuec:
-            leave(s.op == StepOp::kBreakc ? Leave::kBreak : Leave::kContinue, test(s, s.flag));
+            if (const uint32_t *gone = test(s, s.flag))
+                leave(s.op == StepOp::kBreakc ? Leave::kBreak : Leave::kContinue, gone);
             return next;
         default:
             return next;
         }
     }
 
-    void execute() {
+    CORVO_LANES_CLONED void execute() {
         const Step *steps = p_.steps.data();
         const uint32_t count = uint32_t(p_.steps.size());
         for (uint32_t pc = 0; pc < count;) {
@@ -450,7 +503,7 @@ private:
         break;
 #define FLOAT2(OP, EXPR) \
     case StepOp::OP:     \
-        float_alu<2>(s, [](uint32_t u, uint32_t v) { return as_bits(EXPR); }); \
+        float_alu<2>(s, [](uint32_t u, uint32_t v) { return canonical(as_bits(EXPR)); }); \
         break;
 #define COMPARE(OP, EXPR) \
     case StepOp::OP:      \
@@ -471,8 +524,8 @@ private:
                 FLOAT2(kAdd, X + Y)
                 FLOAT2(kMul, X * Y)
                 FLOAT2(kDiv, X / Y)
-                FLOAT2(kMin, std::fmin(X, Y))
-                FLOAT2(kMax, std::fmax(X, Y))
+                FLOAT2(kMin, float_min(X, Y))
+                FLOAT2(kMax, float_max(X, Y))
                 COMPARE(kEq, X == Y)
                 COMPARE(kNe, X != Y)
                 COMPARE(kLt, X < Y)
@@ -514,7 +567,7 @@ private:
                 alu<1>(s, kFloats, [](uint32_t u) { return ftoi_lane(u); });
                 break;
             case StepOp::kMad:
-                float_alu<3>(s, [](uint32_t u, uint32_t v, uint32_t w) { return as_bits(X * Y + as_float(w)); });
+                float_alu<3>(s, [](uint32_t u, uint32_t v, uint32_t w) { return canonical(as_bits(X * Y + as_float(w))); });
                 break;
             case StepOp::kImad:
                 alu<3>(s, 0, [](uint32_t u, uint32_t v, uint32_t w) { return u * v + w; });

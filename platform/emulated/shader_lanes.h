@@ -34,6 +34,7 @@ public:
 
     struct Frame {
         bool loop = false;
+        bool left = false;        // of a loop: a lane left it during the current pass
         uint32_t exit = 0;        // the step that closes or splits the block: else, endif or endloop
         uint32_t lo = 0, hi = 0;  // lanes where the block's saved mask may be set
     };

@@ -29,7 +29,7 @@ public:
     case StepOp::OP:                                                                      \
         fetch(s.src[0], true, a);                                                         \
         fetch(s.src[1], true, b);                                                         \
-        for (int i = 0; i < 4; ++i) out[i] = as_bits(EXPR(as_float(a[i]), as_float(b[i]))); \
+        for (int i = 0; i < 4; ++i) out[i] = canonical(as_bits(EXPR(as_float(a[i]), as_float(b[i])))); \
         write_float(s, out);                                                              \
         break;
 #define COMPARE(OP, EXPR)                                                                     \
@@ -55,16 +55,17 @@ public:
                 FLOAT2(kAdd, [](float x, float y) { return x + y; })
                 FLOAT2(kMul, [](float x, float y) { return x * y; })
                 FLOAT2(kDiv, [](float x, float y) { return x / y; })
-                FLOAT2(kMin, [](float x, float y) { return std::fmin(x, y); })
-                FLOAT2(kMax, [](float x, float y) { return std::fmax(x, y); })
+                FLOAT2(kMin, float_min)
+                FLOAT2(kMax, float_max)
                 COMPARE(kEq, [](float x, float y) { return x == y; })
                 COMPARE(kNe, [](float x, float y) { return x != y; })
                 COMPARE(kLt, [](float x, float y) { return x < y; })
                 COMPARE(kGe, [](float x, float y) { return x >= y; })
-                FLOAT1(kRoundNe, std::nearbyint)
-                FLOAT1(kRoundNi, std::floor)
-                FLOAT1(kRoundPi, std::ceil)
-                FLOAT1(kRoundZ, std::trunc)
+                // A NaN comes back as it is; C libraries differ on whether they quiet a signaling one.
+                FLOAT1(kRoundNe, [](float x) { return x != x ? x : std::nearbyint(x); })
+                FLOAT1(kRoundNi, [](float x) { return x != x ? x : std::floor(x); })
+                FLOAT1(kRoundPi, [](float x) { return x != x ? x : std::ceil(x); })
+                FLOAT1(kRoundZ, [](float x) { return x != x ? x : std::trunc(x); })
                 INT2(kAnd, [](uint32_t x, uint32_t y) { return x & y; })
                 INT2(kOr, [](uint32_t x, uint32_t y) { return x | y; })
                 INT2(kXor, [](uint32_t x, uint32_t y) { return x ^ y; })
@@ -105,7 +106,7 @@ public:
                 fetch(s.src[0], true, a);
                 fetch(s.src[1], true, b);
                 fetch(s.src[2], true, c);
-                for (int i = 0; i < 4; ++i) out[i] = as_bits(as_float(a[i]) * as_float(b[i]) + as_float(c[i]));
+                for (int i = 0; i < 4; ++i) out[i] = canonical(as_bits(as_float(a[i]) * as_float(b[i]) + as_float(c[i])));
                 write_float(s, out);
                 break;
             case StepOp::kImad:

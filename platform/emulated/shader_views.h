@@ -1,5 +1,6 @@
-// The views a dispatch reads and writes, resolved against the program's declarations, and the texel
-// conversions of the formats the executors implement. Shared by both executors so that they agree on memory.
+// The views a dispatch reads and writes, resolved against the program's declarations, the texel conversions
+// of the formats the executors implement, and the float rules that C libraries and compilers leave open. Shared
+// by both executors so that they agree to the bit.
 #pragma once
 
 #include <algorithm>
@@ -35,6 +36,16 @@ inline uint32_t as_bits(float f) { return std::bit_cast<uint32_t>(f); }
 
 // float(v) / 255, looked up: the division is the costliest part of a texel load.
 extern const std::array<uint32_t, 256> kUnorm8;
+
+// The NaN that float arithmetic gives. Which operand's NaN an x86 instruction passes on depends on the order of
+// its operands, which compilers choose freely, so both executors give this one instead.
+constexpr uint32_t kNaN = 0x7fc00000u;
+inline uint32_t canonical(uint32_t bits) { return (bits & 0x7fffffffu) > 0x7f800000u ? kNaN : bits; }
+
+// min and max: a NaN operand gives the other one. Written out rather than left to fmin and fmax, whose handling
+// of signaling NaNs and of inlining differs between libraries and compilers, so that both executors agree.
+inline float float_min(float a, float b) { return a != a ? b : b != b ? a : a < b ? a : b; }
+inline float float_max(float a, float b) { return a != a ? b : b != b ? a : a > b ? a : b; }
 
 inline uint8_t float_to_unorm8(uint32_t bits) {
     const float f = as_float(bits);
