@@ -28,6 +28,13 @@ void each(uint32_t lo, uint32_t hi, uint32_t *__restrict out, F f, const Rows *.
     for (uint32_t l = lo; l < hi; ++l) out[l] = f(in[l]...);
 }
 
+// The same in the lanes of `mask`: the others keep what `out` held.
+template <class F, class... Rows>
+void each_masked(uint32_t lo, uint32_t hi, uint32_t *__restrict out, const uint32_t *__restrict mask, F f,
+                 const Rows *...in) {
+    for (uint32_t l = lo; l < hi; ++l) out[l] = (f(in[l]...) & mask[l]) | (out[l] & ~mask[l]);
+}
+
 template <class F>
 void each_pair(uint32_t lo, uint32_t hi, uint32_t *__restrict first, uint32_t *__restrict second, F f,
                const uint32_t *a, const uint32_t *b) {
@@ -224,24 +231,43 @@ private:
             m[n] = Modifier(s.src[n].modifier, (floats >> n) & 1);
             modified = modified || s.src[n].modifier;
         }
+        if (modified) {
+            const Modifier a = m[0], b = N > 1 ? m[1 % N] : Modifier{}, d = N > 2 ? m[2 % N] : Modifier{};
+            if constexpr (N == 1) components<N>(dst, src, [f, a](uint32_t x) { return f(a(x)); });
+            if constexpr (N == 2)
+                components<N>(dst, src, [f, a, b](uint32_t x, uint32_t y) { return f(a(x), b(y)); });
+            if constexpr (N == 3)
+                components<N>(dst, src,
+                              [f, a, b, d](uint32_t x, uint32_t y, uint32_t z) { return f(a(x), b(y), d(z)); });
+        } else {
+            components<N>(dst, src, f);
+        }
+    }
+
+    // Computes each component of `dst` from its sources. Results go straight to a register row that no source
+    // reads; otherwise they are staged in scratch rows until every source was read.
+    template <int N, class F>
+    void components(const Destination &dst, const uint32_t *const (&src)[N][4], F f) {
+        bool staged = false;
+        for (int c = 0; c < 4; ++c)
+            for (int n = 0; n < N; ++n)
+                for (int k = 0; k < 4; ++k)
+                    staged = staged || ((dst.mask >> c & 1) && (dst.mask >> k & 1) &&
+                                        src[n][k] == row(dst.slot, uint32_t(c)));
         for (int c = 0; c < 4; ++c) {
             if (!(dst.mask & (1u << c))) continue;
-            uint32_t *out = scratch(kResult + size_t(c));
-            if (modified) {
-                if constexpr (N == 1) each(lo_, hi_, out, [&](uint32_t a) { return f(m[0](a)); }, src[0][c]);
-                if constexpr (N == 2)
-                    each(lo_, hi_, out, [&](uint32_t a, uint32_t b) { return f(m[0](a), m[1](b)); }, src[0][c],
-                         src[1][c]);
-                if constexpr (N == 3)
-                    each(lo_, hi_, out, [&](uint32_t a, uint32_t b, uint32_t d) { return f(m[0](a), m[1](b), m[2](d)); },
-                         src[0][c], src[1][c], src[2][c]);
-            } else {
+            uint32_t *out = staged ? scratch(kResult + size_t(c)) : row(dst.slot, uint32_t(c));
+            if (staged || all_live_) {
                 if constexpr (N == 1) each(lo_, hi_, out, f, src[0][c]);
                 if constexpr (N == 2) each(lo_, hi_, out, f, src[0][c], src[1][c]);
                 if constexpr (N == 3) each(lo_, hi_, out, f, src[0][c], src[1][c], src[2][c]);
+            } else {
+                if constexpr (N == 1) each_masked(lo_, hi_, out, exec(), f, src[0][c]);
+                if constexpr (N == 2) each_masked(lo_, hi_, out, exec(), f, src[0][c], src[1][c]);
+                if constexpr (N == 3) each_masked(lo_, hi_, out, exec(), f, src[0][c], src[1][c], src[2][c]);
             }
         }
-        write(dst, kResult);
+        if (staged) write(dst, kResult);
     }
 
     template <int N, class F>
