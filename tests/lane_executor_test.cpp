@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "diff/kernels/kernel_bytecode.h"
@@ -333,10 +335,9 @@ TEST(LaneExecutor, EveryInstructionMatchesTheReferenceBitForBit) {
     expect_program_matches(program_text("7, 3, 2", outputs, bodies), 42, 5, outputs, 1);
 }
 
-TEST(LaneExecutor, DivergentFlowMatchesTheReference) {
-    // Per-thread trip counts, nested if/else, continue and break in both loops, a return from inside a loop,
-    // and conditions on zero and on non-zero, so that the lanes of a group split and join in every way.
-    const std::string body = R"(and r0.xyzw, r0.xyzw, l(15, 7, 13, 5)
+// Per-thread trip counts, nested if/else, continue and break in both loops, a return from inside a loop, and
+// conditions on zero and on non-zero, so that the lanes of a group split and join in every way.
+const char *const kDivergentFlow = R"(and r0.xyzw, r0.xyzw, l(15, 7, 13, 5)
 mov r2.xyzw, l(0, 0, 0, 0)
 and r3.x, r1.x, l(7)
 if_z r3.x
@@ -385,9 +386,11 @@ loop
   endif
 endloop
 movc r2.w, r3.x, r2.w, l(99))";
-    const std::string text = program_text("16, 4, 1", 8, {body});
-    expect_program_matches(text, 64, 6, 8, 2);
-    for (uint32_t seed = 3; seed < 6; ++seed) expect_program_matches(program_text("5, 1, 3", 8, {body}), 15, 7, 8, seed);
+
+TEST(LaneExecutor, DivergentFlowMatchesTheReference) {
+    expect_program_matches(program_text("16, 4, 1", 8, {kDivergentFlow}), 64, 6, 8, 2);
+    for (uint32_t seed = 3; seed < 6; ++seed)
+        expect_program_matches(program_text("5, 1, 3", 8, {kDivergentFlow}), 15, 7, 8, seed);
 }
 
 TEST(LaneExecutor, TextureLoadsAndStoresMatchTheReferenceInEveryFormat) {
@@ -446,6 +449,36 @@ ret
         s.groups[1] = 8;
         expect_same_results(s, "texture formats " + std::to_string(i));
     }
+}
+
+// Also run by the ThreadSanitizer lane: engines that start their workers with the first dispatch, share the
+// groups out and join the workers when they go, while engines on other threads do the same.
+TEST(EngineThreads, EnginesOnSeveralThreadsGiveTheReferenceResults) {
+    Random rng(9);
+    Scenario s;
+    s.program = assemble(program_text("16, 4, 1", 8, {kDivergentFlow}));
+    ASSERT_TRUE(s.program);
+    const uint32_t groups = 24, elements = 64 * groups;
+    s.memory = {special_words(size_t(elements) * 8, rng), std::vector<uint8_t>(size_t(elements) * 32)};
+    s.resources[0] = {0, 0, buffer(0, elements, 32)};
+    s.uavs[0] = {1, 0, buffer(0, elements, 32)};
+    s.groups[0] = groups;
+    const auto want = run(s, shader::dispatch_reference);
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (unsigned t = 0; t < 3; ++t)
+        threads.emplace_back([&, t] {
+            for (unsigned round = 0; round < 4; ++round) {
+                shader::Engine engine(1 + (t + round) % 3);
+                for (int i = 0; i < 3; ++i)
+                    if (run(s, [&engine](auto &p, auto &b, uint32_t x, uint32_t y, uint32_t z) {
+                            engine.dispatch(p, b, x, y, z);
+                        }) != want)
+                        ++mismatches;
+            }
+        });
+    for (std::thread &thread : threads) thread.join();
+    EXPECT_EQ(mismatches.load(), 0);
 }
 
 }  // namespace
