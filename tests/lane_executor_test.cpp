@@ -327,7 +327,8 @@ TEST(LaneExecutor, EveryInstructionMatchesTheReferenceBitForBit) {
         "itof r2.xyzw, -r1.xyzw", "mov r2.xyzw, -|r0.wxyz|", "movc r2.xyzw, r0.xyzw, r1.xyzw, -r0.wzyx",
         "movc r2.xyzw, -r1.xyzw, |r0.xyzw|, r1.xyzw",
         // A destination that is also a source, read before it is written in every component.
-        "mov r2.xyzw, r0.xyzw\nadd r2.xyzw, r2.wxyz, r2.yzwx", "mov r2.xyzw, r1.xyzw\niadd r2.xy, r2.yxxx, l(1, 2, 3, 4)",
+        "mov r2.xyzw, r0.xyzw\nadd r2.xyzw, r2.wxyz, r2.yzwx",
+        "mov r2.xyzw, r1.xyzw\niadd r2.xy, r2.yxxx, l(1, 2, 3, 4)",
         // Typed loads of a structured view do not exist; structured loads past the element or unaligned read 0.
         "ld_structured r2.xyzw, vThreadID.x, l(20), t0.zwxy", "ld_structured r2.xyzw, vThreadID.x, l(2), t0.xyzw",
         "ld_structured r2.xz, r0.x, l(0), t0.yyyy"};

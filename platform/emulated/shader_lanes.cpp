@@ -287,7 +287,9 @@ private:
         source(s.src[0], a);
         source(s.src[1], b);
         const Modifier ma(s.src[0].modifier, false), mb(s.src[1].modifier, false);
-        const auto g = [&](uint32_t x, uint32_t y, uint32_t &first, uint32_t &second) { f(ma(x), mb(y), first, second); };
+        const auto g = [&](uint32_t x, uint32_t y, uint32_t &first, uint32_t &second) {
+            f(ma(x), mb(y), first, second);
+        };
         for (int c = 0; c < 4; ++c)
             if (mask & (1u << c))
                 each_pair(lo_, hi_, scratch(kResult + size_t(c)), scratch(kSecond + size_t(c)), g, a[c], b[c]);
@@ -318,6 +320,9 @@ private:
             raw[l] = 0;
             if (!found[l]) continue;
             const uint8_t *p = data + y[l] * pitch + x[l] * size;
+            // The texel below, which a scan down a column loads next: the loads of neighbouring threads are too
+            // far apart for the processor's own prefetching to follow.
+            __builtin_prefetch(p + pitch);
             if (size == 4) {
                 std::memcpy(&raw[l], p, 4);
             } else {
@@ -593,7 +598,9 @@ private:
                 alu<1>(s, kFloats, [](uint32_t u) { return ftoi_lane(u); });
                 break;
             case StepOp::kMad:
-                float_alu<3>(s, [](uint32_t u, uint32_t v, uint32_t w) { return canonical(as_bits(X * Y + as_float(w))); });
+                float_alu<3>(s, [](uint32_t u, uint32_t v, uint32_t w) {
+                    return canonical(as_bits(X * Y + as_float(w)));
+                });
                 break;
             case StepOp::kImad:
                 alu<3>(s, 0, [](uint32_t u, uint32_t v, uint32_t w) { return u * v + w; });

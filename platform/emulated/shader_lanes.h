@@ -42,7 +42,7 @@ public:
     uint32_t stride = 0;              // lanes per row: threads of a group, rounded up to a chunk
     std::vector<uint32_t> registers;  // a row per component of every register-file slot
     std::vector<uint32_t> masks;      // the active lanes, the lanes that did not return, two rows per block
-    std::vector<uint32_t> scratch;    // results and modified sources of the current step
+    std::vector<uint32_t> scratch;    // the current step's results, lane masks and loaded texels
     std::vector<uint32_t> uniforms;   // constant-buffer rows and immediates, before they fill their rows
     std::vector<Frame> frames;
 };

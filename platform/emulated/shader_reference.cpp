@@ -106,7 +106,8 @@ public:
                 fetch(s.src[0], true, a);
                 fetch(s.src[1], true, b);
                 fetch(s.src[2], true, c);
-                for (int i = 0; i < 4; ++i) out[i] = canonical(as_bits(as_float(a[i]) * as_float(b[i]) + as_float(c[i])));
+                for (int i = 0; i < 4; ++i)
+                    out[i] = canonical(as_bits(as_float(a[i]) * as_float(b[i]) + as_float(c[i])));
                 write_float(s, out);
                 break;
             case StepOp::kImad:
