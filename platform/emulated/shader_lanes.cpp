@@ -21,8 +21,9 @@ constexpr uint32_t kChunk = 8;
 // Scratch rows: four results, then four second results (imul, udiv) or lane masks, then a loaded texel's bits.
 constexpr size_t kResult = 0, kSecond = 4, kTexel = 8, kScratchRows = 10;
 
-// The loops below write rows that none of their inputs share (`__restrict`): results go to scratch rows and
-// are copied to registers after every input was read, so that a destination may also be a source.
+// The loops below write rows that none of their inputs share (`__restrict`), so the compiler vectorises them
+// without alias checks: a result goes to a register row that no source of its step reads, or else to a scratch
+// row that is copied over once every source was read.
 template <class F, class... Rows>
 void each(uint32_t lo, uint32_t hi, uint32_t *__restrict out, F f, const Rows *...in) {
     for (uint32_t l = lo; l < hi; ++l) out[l] = f(in[l]...);
