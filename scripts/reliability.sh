@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The reliability lanes: every test under AddressSanitizer and UndefinedBehaviorSanitizer, the logging and
-# multi-session tests under ThreadSanitizer, and each fuzz target for a bounded time (CORVO_FUZZ_SECONDS).
+# The reliability lanes: every test under AddressSanitizer and UndefinedBehaviorSanitizer, the logging,
+# multi-session and compute-engine thread tests under ThreadSanitizer, and each fuzz target for a bounded time
+# (CORVO_FUZZ_SECONDS).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -11,7 +12,7 @@ cmake --build --preset asan
 ctest --preset asan -j2
 
 cmake --preset tsan
-cmake --build --preset tsan --target unit_tests thread_tests
+cmake --build --preset tsan --target unit_tests thread_tests kernel_tests
 ctest --preset tsan
 
 cmake --preset fuzz

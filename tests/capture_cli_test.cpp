@@ -163,6 +163,25 @@ TEST_F(CaptureCliTest, PngHoldsTheSceneInRgbaOrder) {
     EXPECT_EQ(int(pixel[3]), 255);
 }
 
+TEST_F(CaptureCliTest, DemoSceneTakesTheSizeAsked) {
+    const Outcome run = run_capture("--size 1920x1080 --deterministic --frames 6 --fps 1000 --dirty-rect --out " +
+                                    dir.string());
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    const std::string json = read_file(dir / "summary.json");
+    // The first frame and the tile move at step 5 are new; steps 1 to 4 change nothing.
+    EXPECT_EQ(field(json, "new_frames"), 2);
+    // The first frame whole, then the tile's old and new place only.
+    EXPECT_GT(field(json, "bytes_copied"), 1920.0 * 1080 * 4);
+    EXPECT_LT(field(json, "bytes_copied"), 1.5 * 1920.0 * 1080 * 4);
+    const Picture picture = decode_png(dir / frame_name(0));
+    ASSERT_EQ(picture.width, 1920u);
+    ASSERT_EQ(picture.height, 1080u);
+    // The clock's first glyph, a 0, has its top-left block 16 + 5 * 16 pixels from the right edge.
+    const uint8_t *clock = &picture.rgba[(size_t(1080 - 40 + 10) * 1920 + 1920 - 96) * 4];
+    EXPECT_EQ(int(clock[0]), 240);
+    EXPECT_EQ(int(clock[1]), 240);
+}
+
 TEST_F(CaptureCliTest, EveryNthNewFrameIsWritten) {
     // Without detection every presented frame is new as a whole.
     const Outcome run = run_capture("--deterministic --frames 8 --fps 1000 --every 3 --out " + dir.string());
@@ -219,6 +238,8 @@ TEST_F(CaptureCliTest, BadArgumentsAreRefusedWithOneLine) {
     expect_refused("--frames 2 --seconds 1", "--seconds");
     expect_refused("--window Editor", "--window needs a Windows build");
     expect_refused("--monitor 0", "--monitor needs a Windows build");
+    expect_refused("--frames 1 --size 639x480", "--size: WIDTHxHEIGHT from 640x480");
+    expect_refused("--frames 1 --size 1920by1080", "--size");
 }
 
 TEST_F(CaptureCliTest, UnwritableOutputFolderIsRefusedWithOneLine) {

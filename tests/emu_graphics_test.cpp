@@ -3,9 +3,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <thread>
 #include <vector>
 
+#include "diff/kernels/kernel_bytecode.h"
 #include "emu_device_fixture.h"
 #include "platform/emulated/graphics_access.h"
 
@@ -364,6 +367,57 @@ TEST_F(DeviceTest, TheChangeDetectorsResourcesAreAccepted) {
     readback->GetDesc(&readback_described);
     EXPECT_EQ(readback_described.StructureByteStride, 4u);
     EXPECT_EQ(corvo_emu_count("CreateUnorderedAccessView"), 2u);
+}
+
+// Threads of this process.
+size_t thread_count() {
+    return size_t(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                std::filesystem::directory_iterator()));
+}
+
+TEST_F(DeviceTest, DispatchRunsOnWorkerThreadsThatStartWithItAndGoWithTheDevice) {
+    const size_t before = thread_count();
+    const unsigned cores = std::thread::hardware_concurrency();
+    {
+        ComPtr<ID3D11ComputeShader> clear;
+        ASSERT_EQ(device->CreateComputeShader(corvo::kernels::kClearDiffBuffCS, corvo::kernels::kClearDiffBuffCSSize,
+                                              nullptr, clear.put()),
+                  S_OK);
+        const std::vector<uint32_t> ones(1024, ~0u);
+        const D3D11_SUBRESOURCE_DATA initial{ones.data(), 4096, 0};
+        const ComPtr<ID3D11Buffer> words = buffer(structured_desc(4096), &initial);
+        D3D11_UNORDERED_ACCESS_VIEW_DESC uav_desc{};
+        uav_desc.ViewDimension = D3D11_UAV_DIMENSION_BUFFER;
+        uav_desc.Buffer = {0, 1000, 0};
+        ComPtr<ID3D11UnorderedAccessView> view;
+        ASSERT_EQ(device->CreateUnorderedAccessView(words.get(), &uav_desc, view.put()), S_OK);
+        EXPECT_EQ(thread_count(), before);  // no worker before the first dispatch
+
+        context->CSSetShader(clear.get(), nullptr, 0);
+        ID3D11UnorderedAccessView *views[] = {view.get()};
+        context->CSSetUnorderedAccessViews(0, 1, views, nullptr);
+        context->Dispatch(64, 1, 1);  // 64 groups of 16 threads: every word of the view, and 24 threads past it
+        EXPECT_EQ(thread_count(), before + (cores > 1 ? cores - 1 : 0));
+
+        const ComPtr<ID3D11Buffer> readback = buffer(readback_desc(4096));
+        context->CopyResource(readback.get(), words.get());
+        const std::vector<uint8_t> bytes = read(readback.get());
+        ASSERT_EQ(bytes.size(), 4096u);
+        for (size_t i = 0; i < 1024; ++i) {
+            uint32_t word;
+            std::memcpy(&word, &bytes[i * 4], 4);
+            ASSERT_EQ(word, i < 1000 ? 0u : ~0u) << i;
+        }
+        context->ClearState();
+    }
+    // The last reference to the device joins its workers.
+    context.reset();
+    device.reset();
+    EXPECT_EQ(thread_count(), before);
+    const D3D_FEATURE_LEVEL level = D3D_FEATURE_LEVEL_11_0;
+    ASSERT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, &level, 1, D3D11_SDK_VERSION,
+                                device.put(), nullptr, context.put()),
+              S_OK);
 }
 
 TEST_F(DeviceTest, CreateTexture2DMeetsInjectedFaultsButTheCaptureServiceDoesNot) {

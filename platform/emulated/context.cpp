@@ -160,7 +160,7 @@ void Context::Dispatch(UINT x, UINT y, UINT z) {
     for (int i = 0; i < shader::Bindings::kUavSlots; ++i)
         if (const UnorderedAccessView *view = uavs_[i].get())
             bindings.uavs[i] = describe(view->resource.get(), view->desc);
-    shader::dispatch(*shader_->program, bindings, x, y, z);
+    device_.engine().dispatch(*shader_->program, bindings, x, y, z);
 }
 
 bool Context::foreign(ID3D11Resource *resource) const { return owner_of(resource) != &device_; }

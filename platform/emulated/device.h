@@ -7,6 +7,7 @@
 
 #include "platform/com_ptr.h"
 #include "platform/emulated/object.h"
+#include "platform/emulated/shader_engine.h"
 
 namespace corvo::emu {
 
@@ -37,6 +38,7 @@ public:
     HRESULT query(REFIID iid, void **out) noexcept override;
 
     bool removed() const noexcept { return FAILED(removed_.load()); }
+    shader::Engine &engine() noexcept { return engine_; }
     // The first reason sticks: a removed device stays removed.
     void remove(HRESULT reason) noexcept;
 
@@ -59,6 +61,7 @@ private:
     const D3D_FEATURE_LEVEL level_;
     std::atomic<HRESULT> removed_{S_OK};
     DxgiFace dxgi_face_{this};
+    shader::Engine engine_;  // its worker threads start with the first dispatch
     std::unique_ptr<Context> context_;
 };
 

@@ -1,6 +1,7 @@
 // create_program: decodes and validates a DXBC compute program into the compact form of shader_program.h.
 #include "platform/emulated/shader_executor.h"
 
+#include <algorithm>
 #include <new>
 #include <string>
 
@@ -239,6 +240,7 @@ private:
         case StepOp::kLoop:
         case StepOp::kIf:
             open_.push_back({step->op, here, {}, {}});
+            p_.depth = std::max(p_.depth, uint32_t(open_.size()));
             return true;
         case StepOp::kElse:
             if (open_.empty() || open_.back().op != StepOp::kIf) return false;

@@ -1,5 +1,6 @@
 // The software compute-shader executor behind the emulated device's CreateComputeShader and Dispatch. It
 // decodes DXBC bytecode and runs every thread with Direct3D semantics over the views bound to the context.
+// The device runs dispatches through its Engine (shader_engine.h), on all cores.
 #pragma once
 
 #include <cstdint>
@@ -44,8 +45,13 @@ class Program;
 // Validates the container, checksum and every instruction; E_INVALIDARG for anything it does not implement.
 HRESULT create_program(const void *bytecode, size_t length, std::shared_ptr<const Program> *out);
 
-// Runs groups_x * groups_y * groups_z thread groups of the program.
+// Runs groups_x * groups_y * groups_z thread groups of the program on the calling thread, each step for all
+// threads of a group at once.
 void dispatch(const Program &program, const Bindings &bindings, uint32_t groups_x, uint32_t groups_y,
               uint32_t groups_z);
+
+// The same, one thread after the other: the plain form that the faster ones are checked against.
+void dispatch_reference(const Program &program, const Bindings &bindings, uint32_t groups_x, uint32_t groups_y,
+                        uint32_t groups_z);
 
 }  // namespace corvo::emu::shader

@@ -60,6 +60,7 @@ public:
     uint32_t immediate_base = 0;
     std::vector<uint32_t> immediates;  // 4 DWORDs per immediate slot
     uint32_t slots = 0;                // size of the register file in 4-DWORD slots
+    uint32_t depth = 0;                // deepest nesting of `if` and `loop` blocks
     ResourceDecl resources[Bindings::kResourceSlots];
     ResourceDecl uavs[Bindings::kUavSlots];
 };

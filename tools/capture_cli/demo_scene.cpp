@@ -23,22 +23,24 @@ constexpr uint16_t kGlyphs[11][5] = {
     {7, 4, 7, 5, 7}, {7, 1, 1, 1, 1}, {7, 5, 7, 5, 7}, {7, 5, 7, 1, 7}, {0, 2, 0, 2, 0},
 };
 
-void fill(std::vector<uint32_t> &pixels, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color) {
-    for (int32_t row = std::max(y, 0); row < std::min(y + h, DemoScene::kHeight); ++row)
-        std::fill_n(&pixels[size_t(row) * DemoScene::kWidth + size_t(std::max(x, 0))],
-                    std::max(0, std::min(x + w, DemoScene::kWidth) - std::max(x, 0)), color);
+// Pixels of a `width`-wide picture; what falls outside it is clipped.
+void fill(std::vector<uint32_t> &pixels, int32_t width, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color) {
+    const int32_t height = int32_t(pixels.size() / size_t(width));
+    for (int32_t row = std::max(y, 0); row < std::min(y + h, height); ++row)
+        std::fill_n(&pixels[size_t(row) * size_t(width) + size_t(std::max(x, 0))],
+                    std::max(0, std::min(x + w, width) - std::max(x, 0)), color);
 }
 
 // The desktop: a vertical gradient, an idle document panel and the taskbar.
-std::vector<uint32_t> draw_background() {
-    std::vector<uint32_t> pixels(size_t(DemoScene::kWidth) * DemoScene::kHeight);
-    for (int32_t y = 0; y < DemoScene::kHeight; ++y)
-        fill(pixels, 0, y, DemoScene::kWidth, 1, bgra(32, 64 + uint32_t(y) * 64 / DemoScene::kHeight, 112));
-    fill(pixels, 60, 360, 560, 280, bgra(236, 236, 232));
-    fill(pixels, 60, 360, 560, 28, bgra(70, 90, 120));
+std::vector<uint32_t> draw_background(int32_t width, int32_t height) {
+    std::vector<uint32_t> pixels(size_t(width) * size_t(height));
+    for (int32_t y = 0; y < height; ++y)
+        fill(pixels, width, 0, y, width, 1, bgra(32, 64 + uint32_t(y) * 64 / uint32_t(height), 112));
+    fill(pixels, width, 60, 360, 560, 280, bgra(236, 236, 232));
+    fill(pixels, width, 60, 360, 560, 28, bgra(70, 90, 120));
     for (int32_t line = 0; line < 9; ++line)
-        fill(pixels, 84, 408 + line * 24, 300 + (line * 137) % 200, 10, bgra(150, 150, 150));
-    fill(pixels, 0, DemoScene::kHeight - kTaskbarHeight, DemoScene::kWidth, kTaskbarHeight, bgra(24, 26, 32));
+        fill(pixels, width, 84, 408 + line * 24, 300 + (line * 137) % 200, 10, bgra(150, 150, 150));
+    fill(pixels, width, 0, height - kTaskbarHeight, width, kTaskbarHeight, bgra(24, 26, 32));
     return pixels;
 }
 
@@ -51,27 +53,32 @@ int64_t moves_until(int64_t step) {
 
 }  // namespace
 
-DemoScene::DemoScene()
-    : window_(corvo_emu_create_window(kWidth, kHeight)), background_(draw_background()), pixels_(background_.size()) {}
+DemoScene::DemoScene(int32_t width, int32_t height)
+    : width_(width),
+      height_(height),
+      window_(corvo_emu_create_window(width, height)),
+      background_(draw_background(width, height)),
+      pixels_(background_.size()) {}
 
 void DemoScene::present_next_step() {
     pixels_ = background_;
     draw_tile(step_);
     draw_clock(step_);
-    corvo_emu_write(window_, 0, 0, kWidth, kHeight, pixels_.data(), uint32_t(kWidth) * 4);
+    corvo_emu_write(window_, 0, 0, width_, height_, pixels_.data(), uint32_t(width_) * 4);
     corvo_emu_present(window_);
     ++step_;
 }
 
 void DemoScene::draw_tile(int64_t step) {
     // Back and forth between the margins.
-    constexpr int64_t span = (kWidth - 2 * kTileMargin - kTileSize) / kTileMove;
+    const int64_t span = (width_ - 2 * kTileMargin - kTileSize) / kTileMove;
     const int64_t phase = moves_until(step) % (2 * span);
     const int32_t left = kTileMargin + int32_t(phase < span ? phase : 2 * span - phase) * kTileMove;
     for (int32_t y = 0; y < kTileSize; ++y)
         for (int32_t x = 0; x < kTileSize; ++x) {
             const bool light = (x + y) % kStripePeriod < kStripePeriod / 2;
-            pixels_[size_t(kTileTop + y) * kWidth + size_t(left + x)] = light ? bgra(250, 160, 40) : bgra(200, 90, 20);
+            pixels_[size_t(kTileTop + y) * size_t(width_) + size_t(left + x)] =
+                light ? bgra(250, 160, 40) : bgra(200, 90, 20);
         }
 }
 
@@ -80,13 +87,13 @@ void DemoScene::draw_clock(int64_t step) {
     const int glyphs[5] = {int(seconds / 600 % 10), int(seconds / 60 % 10), 10, int(seconds % 60 / 10),
                            int(seconds % 10)};
     const int32_t advance = 4 * kClockScale;
-    const int32_t left = kWidth - 16 - 5 * advance;
-    const int32_t top = kHeight - kTaskbarHeight + 10;
+    const int32_t left = width_ - 16 - 5 * advance;
+    const int32_t top = height_ - kTaskbarHeight + 10;
     for (int i = 0; i < 5; ++i)
         for (int32_t row = 0; row < 5; ++row)
             for (int32_t col = 0; col < 3; ++col)
                 if (kGlyphs[glyphs[i]][row] >> (2 - col) & 1)
-                    fill(pixels_, left + i * advance + col * kClockScale, top + row * kClockScale, kClockScale,
+                    fill(pixels_, width_, left + i * advance + col * kClockScale, top + row * kClockScale, kClockScale,
                          kClockScale, bgra(240, 240, 240));
 }
 

@@ -13,11 +13,14 @@ namespace capture_cli {
 
 class DemoScene {
 public:
-    static constexpr int32_t kWidth = 1280;
+    static constexpr int32_t kWidth = 1280;  // the default size
     static constexpr int32_t kHeight = 720;
+    static constexpr int32_t kMinWidth = 640;  // room for the tile to move and the clock
+    static constexpr int32_t kMinHeight = 480;
+    static constexpr int32_t kMaxSide = 8192;
     static constexpr int64_t kStepsPerSecond = 10;
 
-    DemoScene();
+    DemoScene(int32_t width = kWidth, int32_t height = kHeight);
     DemoScene(const DemoScene &) = delete;
     DemoScene &operator=(const DemoScene &) = delete;
 
@@ -29,6 +32,7 @@ private:
     void draw_tile(int64_t step);
     void draw_clock(int64_t step);
 
+    int32_t width_, height_;
     HWND window_;
     std::vector<uint32_t> background_;
     std::vector<uint32_t> pixels_;

@@ -101,7 +101,7 @@ int capture(const Options &o) {
     Session session(create_windows_session(o, reason), wgc_session_destroy);
     if (!reason.empty()) return fail(reason);
 #else
-    DemoScene scene;
+    DemoScene scene(o.scene_width, o.scene_height);
     Session session(wgc_session_create(scene.window()), wgc_session_destroy);
 #endif
     if (!session) return fail(with_cause("could not create a capture session"));

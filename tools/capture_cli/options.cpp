@@ -4,6 +4,10 @@
 
 #include <cstdio>
 
+#ifndef _WIN32
+#include "tools/capture_cli/demo_scene.h"
+#endif
+
 namespace capture_cli {
 namespace {
 
@@ -15,6 +19,21 @@ const CLI::Validator kPositive(
     },
     "POSITIVE");
 
+#ifndef _WIN32
+// WIDTHxHEIGHT within the sizes the demo scene can draw.
+bool parse_size(const std::string &text, Options &o) {
+    int width = 0, height = 0;
+    char rest = 0;
+    if (std::sscanf(text.c_str(), "%dx%d%c", &width, &height, &rest) != 2) return false;
+    if (width < DemoScene::kMinWidth || height < DemoScene::kMinHeight || width > DemoScene::kMaxSide ||
+        height > DemoScene::kMaxSide)
+        return false;
+    o.scene_width = width;
+    o.scene_height = height;
+    return true;
+}
+#endif
+
 void add_options(CLI::App &app, Options &o) {
     app.add_option("--window", o.window, "Capture the window with this title, or this handle (0x...); Windows only");
     app.add_option("--monitor", o.monitor, "Capture the monitor with this index, from 0; Windows only")
@@ -23,6 +42,15 @@ void add_options(CLI::App &app, Options &o) {
 #ifndef _WIN32
     app.add_flag("--deterministic", o.deterministic,
                  "Demo scene: advance one scene step before each poll instead of on the scene's own clock");
+    const std::string sizes = std::to_string(DemoScene::kMinWidth) + "x" + std::to_string(DemoScene::kMinHeight) +
+                              " to " + std::to_string(DemoScene::kMaxSide) + "x" + std::to_string(DemoScene::kMaxSide);
+    app.add_option_function<std::string>(
+           "--size",
+           [&o, sizes](const std::string &text) {
+               if (!parse_size(text, o)) throw CLI::ValidationError("--size", "WIDTHxHEIGHT from " + sizes);
+           },
+           "Demo scene: its size in pixels, WIDTHxHEIGHT (default 1280x720)")
+        ->type_name("WxH");
 #endif
     app.add_flag("--cursor", o.cursor, "Capture the cursor");
     app.add_flag("--border", o.border, "Show the capture border (hidden by default where the system allows)");

@@ -11,6 +11,8 @@ struct Options {
     std::optional<std::string> window;  // title or handle (Windows)
     std::optional<int32_t> monitor;     // index in the system's enumeration order (Windows)
     bool deterministic = false;         // demo scene: one scene step per poll instead of its own clock
+    int32_t scene_width = 1280;         // demo scene size
+    int32_t scene_height = 720;
     bool cursor = false;
     bool border = false;
     bool texture = false;

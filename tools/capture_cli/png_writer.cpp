@@ -34,6 +34,10 @@ std::string write_png(const std::string &path, const uint8_t *bgra, int32_t widt
     png_init_io(png, file.get());
     png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    // PNGs are written on the polling thread: the fastest deflate level with the Sub filter takes a quarter of
+    // the default's time on a desktop picture, for files about a sixth larger.
+    png_set_compression_level(png, 1);
+    png_set_filter(png, 0, PNG_FILTER_SUB);
     png_write_info(png, info);
     png_set_bgr(png);  // the rows are B, G, R, A: libpng swaps them to R, G, B, A as it writes
     for (int32_t y = 0; y < height; ++y) png_write_row(png, bgra + size_t(y) * size_t(width) * 4);

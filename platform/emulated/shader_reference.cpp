@@ -1,122 +1,11 @@
-// dispatch: runs every thread of a compiled program, one after the other, over the bound views.
-#include <algorithm>
-#include <array>
-#include <bit>
-#include <cmath>
-#include <cstring>
+// dispatch_reference: runs every thread of a compiled program, one after the other, over the bound views. The
+// plain form of the executor, which the lane executor is checked against.
 #include <vector>
 
-#include "platform/emulated/shader_executor.h"
-#include "platform/emulated/shader_program.h"
+#include "platform/emulated/shader_views.h"
 
 namespace corvo::emu::shader {
 namespace {
-
-using Vec = uint32_t[4];
-
-float as_float(uint32_t v) { return std::bit_cast<float>(v); }
-uint32_t as_bits(float f) { return std::bit_cast<uint32_t>(f); }
-
-uint32_t unorm8_to_float(uint8_t v) { return as_bits(float(v) / 255.0f); }
-
-uint8_t float_to_unorm8(uint32_t bits) {
-    const float f = as_float(bits);
-    if (!(f > 0.0f)) return 0;  // also NaN
-    return f >= 1.0f ? 255 : uint8_t(std::floor(f * 255.0f + 0.5f));
-}
-
-// A bound view as the program's declaration sees it; `data` null means loads give 0 and stores are dropped.
-struct Bound {
-    uint8_t *data = nullptr;
-    DXGI_FORMAT format = DXGI_FORMAT_UNKNOWN;
-    uint32_t width = 0, height = 0, pitch = 0, texel_size = 0;
-    uint32_t elements = 0, stride = 0;
-};
-
-uint32_t texel_size(DXGI_FORMAT format) {
-    switch (format) {
-    case DXGI_FORMAT_B8G8R8A8_UNORM:
-    case DXGI_FORMAT_R8G8B8A8_UNORM:
-    case DXGI_FORMAT_R32_UINT:
-        return 4;
-    case DXGI_FORMAT_R8_UINT:
-        return 1;
-    default:
-        return 0;  // a format the executor cannot convert: treated as unbound
-    }
-}
-
-Bound bind(const View &view, const ResourceDecl &decl) {
-    Bound b;
-    if (!view.data) return b;
-    if (decl.kind == ResourceKind::kTexture2D && !view.is_buffer && texel_size(view.format)) {
-        b = {view.data, view.format, view.width, view.height, view.row_pitch, texel_size(view.format), 0, 0};
-    } else if (decl.kind == ResourceKind::kStructured && view.is_buffer && view.stride == decl.stride) {
-        b.data = view.data + size_t(view.first_element) * view.stride;
-        b.elements = view.num_elements;
-        b.stride = view.stride;
-    }
-    return b;
-}
-
-void load_texel(const Bound &b, uint32_t x, uint32_t y, bool typed_uav, Vec out) {
-    out[0] = out[1] = out[2] = out[3] = 0;
-    if (!b.data || x >= b.width || y >= b.height) return;
-    const uint8_t *p = b.data + size_t(y) * b.pitch + size_t(x) * b.texel_size;
-    switch (b.format) {
-    case DXGI_FORMAT_B8G8R8A8_UNORM:
-    case DXGI_FORMAT_R8G8B8A8_UNORM: {
-        if (typed_uav) return;  // not among the formats every device loads from a typed UAV
-        const bool bgra = b.format == DXGI_FORMAT_B8G8R8A8_UNORM;
-        out[0] = unorm8_to_float(p[bgra ? 2 : 0]);
-        out[1] = unorm8_to_float(p[1]);
-        out[2] = unorm8_to_float(p[bgra ? 0 : 2]);
-        out[3] = unorm8_to_float(p[3]);
-        return;
-    }
-    case DXGI_FORMAT_R32_UINT:
-        std::memcpy(&out[0], p, 4);
-        out[3] = 1;
-        return;
-    case DXGI_FORMAT_R8_UINT:
-        if (typed_uav) return;  // typed-UAV loads of R8_UINT are an optional feature
-        out[0] = p[0];
-        out[3] = 1;
-        return;
-    default:
-        return;
-    }
-}
-
-void store_texel(const Bound &b, uint32_t x, uint32_t y, const Vec v) {
-    if (!b.data || x >= b.width || y >= b.height) return;
-    uint8_t *p = b.data + size_t(y) * b.pitch + size_t(x) * b.texel_size;
-    switch (b.format) {
-    case DXGI_FORMAT_B8G8R8A8_UNORM:
-    case DXGI_FORMAT_R8G8B8A8_UNORM: {
-        const bool bgra = b.format == DXGI_FORMAT_B8G8R8A8_UNORM;
-        p[bgra ? 2 : 0] = float_to_unorm8(v[0]);
-        p[1] = float_to_unorm8(v[1]);
-        p[bgra ? 0 : 2] = float_to_unorm8(v[2]);
-        p[3] = float_to_unorm8(v[3]);
-        return;
-    }
-    case DXGI_FORMAT_R32_UINT:
-        std::memcpy(p, &v[0], 4);
-        return;
-    case DXGI_FORMAT_R8_UINT:
-        p[0] = uint8_t(std::min<uint32_t>(v[0], 255));
-        return;
-    default:
-        return;
-    }
-}
-
-// DWORD `offset / 4` of structured element `index`, or null when outside the view.
-uint8_t *element_word(const Bound &b, uint32_t index, uint32_t offset) {
-    if (!b.data || index >= b.elements || offset % 4 != 0 || offset >= b.stride) return nullptr;
-    return b.data + size_t(index) * b.stride + offset;
-}
 
 class Thread {
 public:
@@ -140,7 +29,7 @@ public:
     case StepOp::OP:                                                                      \
         fetch(s.src[0], true, a);                                                         \
         fetch(s.src[1], true, b);                                                         \
-        for (int i = 0; i < 4; ++i) out[i] = as_bits(EXPR(as_float(a[i]), as_float(b[i]))); \
+        for (int i = 0; i < 4; ++i) out[i] = canonical(as_bits(EXPR(as_float(a[i]), as_float(b[i])))); \
         write_float(s, out);                                                              \
         break;
 #define COMPARE(OP, EXPR)                                                                     \
@@ -166,16 +55,17 @@ public:
                 FLOAT2(kAdd, [](float x, float y) { return x + y; })
                 FLOAT2(kMul, [](float x, float y) { return x * y; })
                 FLOAT2(kDiv, [](float x, float y) { return x / y; })
-                FLOAT2(kMin, [](float x, float y) { return std::fmin(x, y); })
-                FLOAT2(kMax, [](float x, float y) { return std::fmax(x, y); })
+                FLOAT2(kMin, float_min)
+                FLOAT2(kMax, float_max)
                 COMPARE(kEq, [](float x, float y) { return x == y; })
                 COMPARE(kNe, [](float x, float y) { return x != y; })
                 COMPARE(kLt, [](float x, float y) { return x < y; })
                 COMPARE(kGe, [](float x, float y) { return x >= y; })
-                FLOAT1(kRoundNe, std::nearbyint)
-                FLOAT1(kRoundNi, std::floor)
-                FLOAT1(kRoundPi, std::ceil)
-                FLOAT1(kRoundZ, std::trunc)
+                // A NaN comes back as it is; C libraries differ on whether they quiet a signaling one.
+                FLOAT1(kRoundNe, [](float x) { return x != x ? x : std::nearbyint(x); })
+                FLOAT1(kRoundNi, [](float x) { return x != x ? x : std::floor(x); })
+                FLOAT1(kRoundPi, [](float x) { return x != x ? x : std::ceil(x); })
+                FLOAT1(kRoundZ, [](float x) { return x != x ? x : std::trunc(x); })
                 INT2(kAnd, [](uint32_t x, uint32_t y) { return x & y; })
                 INT2(kOr, [](uint32_t x, uint32_t y) { return x | y; })
                 INT2(kXor, [](uint32_t x, uint32_t y) { return x ^ y; })
@@ -216,7 +106,8 @@ public:
                 fetch(s.src[0], true, a);
                 fetch(s.src[1], true, b);
                 fetch(s.src[2], true, c);
-                for (int i = 0; i < 4; ++i) out[i] = as_bits(as_float(a[i]) * as_float(b[i]) + as_float(c[i]));
+                for (int i = 0; i < 4; ++i)
+                    out[i] = canonical(as_bits(as_float(a[i]) * as_float(b[i]) + as_float(c[i])));
                 write_float(s, out);
                 break;
             case StepOp::kImad:
@@ -372,24 +263,14 @@ private:
 
 }  // namespace
 
-void dispatch(const Program &program, const Bindings &bindings, uint32_t groups_x, uint32_t groups_y,
-              uint32_t groups_z) {
+void dispatch_reference(const Program &program, const Bindings &bindings, uint32_t groups_x, uint32_t groups_y,
+                        uint32_t groups_z) {
     // Kept per thread so that a steady stream of dispatches allocates nothing once warm.
     thread_local std::vector<uint32_t> file;
     file.assign(size_t(program.slots) * 4, 0);
-    for (int i = 0; i < Bindings::kConstantBufferSlots; ++i) {
-        const ConstantBuffer &cb = bindings.constant_buffers[i];
-        const size_t bytes = std::min<size_t>(size_t(program.cb_rows[i]) * 16, cb.data ? cb.byte_size : 0);
-        if (bytes) std::memcpy(&file[size_t(program.cb_base[i]) * 4], cb.data, bytes);
-    }
-    std::copy(program.immediates.begin(), program.immediates.end(),
-              file.begin() + size_t(program.immediate_base) * 4);
-    std::array<Bound, Bindings::kResourceSlots> srvs;
-    std::array<Bound, Bindings::kUavSlots> uavs;
-    for (int i = 0; i < Bindings::kResourceSlots; ++i)
-        srvs[size_t(i)] = bind(bindings.resources[i], program.resources[i]);
-    for (int i = 0; i < Bindings::kUavSlots; ++i) uavs[size_t(i)] = bind(bindings.uavs[i], program.uavs[i]);
-    Thread thread(program, file, srvs.data(), uavs.data());
+    fill_uniforms(program, bindings, &file[size_t(program.cb_base[0]) * 4]);
+    const BoundViews views = bind_views(program, bindings);
+    Thread thread(program, file, views.srvs.data(), views.uavs.data());
     uint32_t *system = &file[size_t(program.system_base) * 4];
     const uint32_t *g = program.group;
     for (uint32_t gz = 0; gz < groups_z; ++gz)

@@ -1,0 +1,706 @@
+#include "platform/emulated/shader_lanes.h"
+
+#include <cstring>
+
+// AVX2 doubles the lanes per instruction: the steps are built, all inlined, for the x86-64 baseline and for
+// AVX2, and the loader picks one for the machine. Clang cannot clone a flattened function, and the picking runs
+// too early for the sanitizers, so those builds keep the baseline (which the sanitizer lanes thereby test).
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__) && \
+    !defined(__SANITIZE_ADDRESS__)
+#define CORVO_LANES_CLONED __attribute__((target_clones("avx2", "default"), flatten))
+#else
+#define CORVO_LANES_CLONED
+#endif
+
+namespace corvo::emu::shader {
+namespace {
+
+// Lane ranges start and end on multiples of this, so that the rows' vector loops run whole.
+constexpr uint32_t kChunk = 8;
+
+// Scratch rows: four results, then four second results (imul, udiv) or lane masks, then a loaded texel's bits.
+constexpr size_t kResult = 0, kSecond = 4, kTexel = 8, kScratchRows = 10;
+
+// The loops below write rows that none of their inputs share (`__restrict`), so the compiler vectorises them
+// without alias checks: a result goes to a register row that no source of its step reads, or else to a scratch
+// row that is copied over once every source was read.
+template <class F, class... Rows>
+void each(uint32_t lo, uint32_t hi, uint32_t *__restrict out, F f, const Rows *...in) {
+    for (uint32_t l = lo; l < hi; ++l) out[l] = f(in[l]...);
+}
+
+// The same in the lanes of `mask`: the others keep what `out` held.
+template <class F, class... Rows>
+void each_masked(uint32_t lo, uint32_t hi, uint32_t *__restrict out, const uint32_t *__restrict mask, F f,
+                 const Rows *...in) {
+    for (uint32_t l = lo; l < hi; ++l) out[l] = (f(in[l]...) & mask[l]) | (out[l] & ~mask[l]);
+}
+
+template <class F>
+void each_pair(uint32_t lo, uint32_t hi, uint32_t *__restrict first, uint32_t *__restrict second, F f,
+               const uint32_t *a, const uint32_t *b) {
+    for (uint32_t l = lo; l < hi; ++l) f(a[l], b[l], first[l], second[l]);
+}
+
+void copy_lanes(uint32_t lo, uint32_t hi, uint32_t *__restrict to, const uint32_t *__restrict from) {
+    for (uint32_t l = lo; l < hi; ++l) to[l] = from[l];
+}
+
+void blend_lanes(uint32_t lo, uint32_t hi, uint32_t *__restrict to, const uint32_t *__restrict from,
+                 const uint32_t *__restrict mask) {
+    for (uint32_t l = lo; l < hi; ++l) to[l] = (from[l] & mask[l]) | (to[l] & ~mask[l]);
+}
+
+void clear_lanes(uint32_t lo, uint32_t hi, uint32_t *__restrict rows, const uint32_t *__restrict gone) {
+    for (uint32_t l = lo; l < hi; ++l) rows[l] &= ~gone[l];
+}
+
+void add_lanes(uint32_t lo, uint32_t hi, uint32_t *__restrict rows, const uint32_t *__restrict gone) {
+    for (uint32_t l = lo; l < hi; ++l) rows[l] |= gone[l];
+}
+
+uint32_t mask_of(bool b) { return b ? ~0u : 0u; }
+
+// The lanes of `active` whose `x` is non-zero (or zero); tells whether there is any.
+bool select_lanes(uint32_t lo, uint32_t hi, uint32_t *__restrict out, const uint32_t *__restrict active,
+                  const uint32_t *__restrict x, bool nonzero) {
+    const uint32_t want = mask_of(nonzero);
+    uint32_t any = 0;
+    for (uint32_t l = lo; l < hi; ++l) {
+        out[l] = active[l] & (mask_of(x[l] != 0) ^ ~want);
+        any |= out[l];
+    }
+    return any != 0;
+}
+
+// Per-lane forms of the operations whose scalar forms branch. Each gives the bits of dispatch_reference's
+// form for every input, NaN and infinities included, without branches.
+constexpr uint32_t kSign = 0x80000000u, kMagnitude = 0x7fffffffu;
+constexpr uint32_t kTwo23 = 0x4b000000u;  // 2^23: floats at least this large are integers already
+
+enum class Round { kNearestEven, kDown, kUp, kZero };
+
+template <Round R>
+uint32_t round_lane(uint32_t x) {
+    const uint32_t magnitude = x & kMagnitude;
+    const bool small = magnitude < kTwo23;
+    const float f = as_float(small ? x : 0u);
+    float t;
+    if constexpr (R == Round::kNearestEven) {
+        t = (std::fabs(f) + 8388608.0f) - 8388608.0f;
+    } else {
+        t = float(int32_t(f));
+        if constexpr (R == Round::kDown) t = t > f ? t - 1.0f : t;
+        if constexpr (R == Round::kUp) t = t < f ? t + 1.0f : t;
+    }
+    // The rounded value keeps the sign of its input, zero included (ceil(-0.5) is -0). Large values, infinities
+    // and NaN come back as they are.
+    const uint32_t rounded = (as_bits(t) & kMagnitude) | (x & kSign);
+    return small ? rounded : x;
+}
+
+uint32_t ftou_lane(uint32_t x) {
+    const float f = as_float(x);
+    float c = f > 0.0f ? f : 0.0f;  // negatives and NaN give 0
+    c = c < 4294967040.0f ? c : 4294967040.0f;
+    const bool high = c >= 2147483648.0f;
+    const uint32_t v = uint32_t(int32_t(high ? c - 2147483648.0f : c)) + (high ? kSign : 0u);
+    return f >= 4294967296.0f ? ~0u : v;
+}
+
+uint32_t ftoi_lane(uint32_t x) {
+    const float f = as_float(x);
+    float c = f == f ? f : 0.0f;  // NaN gives 0
+    c = c > -2147483648.0f ? c : -2147483648.0f;
+    c = c < 2147483520.0f ? c : 2147483520.0f;
+    return f >= 2147483648.0f ? 0x7fffffffu : uint32_t(int32_t(c));
+}
+
+uint32_t saturate_lane(uint32_t x) {
+    const float f = as_float(x);
+    return as_bits(f > 0.0f ? (f < 1.0f ? f : 1.0f) : 0.0f);
+}
+
+// How one component of a loaded texel comes from the texel's bits: what load_texel does, per component.
+struct Decoder {
+    enum Kind : uint8_t { kZero, kOne, kRaw, kUnorm } kind = kZero;
+    uint8_t shift = 0;  // of the component's byte, for kUnorm
+};
+
+Decoder decoder(const Bound &view, bool typed_uav, uint8_t component) {
+    switch (view.format) {
+    case DXGI_FORMAT_B8G8R8A8_UNORM:
+    case DXGI_FORMAT_R8G8B8A8_UNORM: {
+        if (typed_uav) return {};
+        const bool bgra = view.format == DXGI_FORMAT_B8G8R8A8_UNORM;
+        const uint8_t byte = bgra && (component == 0 || component == 2) ? uint8_t(2 - component) : component;
+        return {Decoder::kUnorm, uint8_t(8 * byte)};
+    }
+    case DXGI_FORMAT_R8_UINT:
+        if (typed_uav) return {};
+        [[fallthrough]];
+    case DXGI_FORMAT_R32_UINT:
+        return {component == 0 ? Decoder::kRaw : component == 3 ? Decoder::kOne : Decoder::kZero};
+    default:
+        return {};
+    }
+}
+
+constexpr unsigned kFloats = 0b111;
+
+// A source modifier as bit operations: abs and negate of floats clear and flip the sign, negate of an integer
+// (the only one accepted) subtracts from 0.
+struct Modifier {
+    uint32_t keep = ~0u, flip = 0, subtract = 0;
+
+    Modifier() = default;
+    Modifier(uint8_t modifier, bool is_float) {
+        if (!modifier) return;
+        if (!is_float) {
+            flip = subtract = ~0u;  // (v ^ ~0) - ~0 == -v
+            return;
+        }
+        if (modifier & 2) keep = kMagnitude;
+        if (modifier & 1) flip = kSign;
+    }
+    uint32_t operator()(uint32_t v) const { return ((v & keep) ^ flip) - subtract; }
+};
+
+enum class Leave { kBreak, kContinue, kReturn };
+
+// Runs one thread group over a prepared file.
+class Group {
+public:
+    Group(LaneFile &file, const LaneDispatch &dispatch)
+        : f_(file), d_(dispatch), p_(dispatch.program), stride_(file.stride) {}
+
+    void run(const uint32_t group[3]) {
+        std::fill_n(f_.registers.data(), size_t(p_.temps) * 4 * stride_, 0u);  // temps start at zero
+        for (int axis = 0; axis < 3; ++axis) {
+            const uint32_t base = group[axis] * p_.group[axis];
+            each(0, stride_, row(p_.system_base + kThreadId, axis), [base](uint32_t t) { return base + t; },
+                 row(p_.system_base + kThreadInGroup, axis));
+            std::fill_n(row(p_.system_base + kGroupId, axis), stride_, group[axis]);
+        }
+        const uint32_t lanes = p_.group[0] * p_.group[1] * p_.group[2];
+        for (uint32_t lane = 0; lane < stride_; ++lane) exec()[lane] = live()[lane] = mask_of(lane < lanes);
+        lo_ = 0;
+        hi_ = stride_;
+        all_live_ = true;
+        depth_ = 0;
+        execute();
+    }
+
+private:
+    uint32_t *row(uint32_t slot, uint32_t component) {
+        return f_.registers.data() + (size_t(slot) * 4 + component) * stride_;
+    }
+    uint32_t *scratch(size_t index) { return f_.scratch.data() + index * stride_; }
+    uint32_t *exec() { return f_.masks.data(); }
+    uint32_t *live() { return f_.masks.data() + stride_; }
+    uint32_t *saved(size_t frame) { return f_.masks.data() + (2 + 2 * frame) * stride_; }
+    uint32_t *other(size_t frame) { return f_.masks.data() + (3 + 2 * frame) * stride_; }
+
+    // The rows of a source's four components.
+    void source(const Source &src, const uint32_t *rows[4]) {
+        for (int c = 0; c < 4; ++c) rows[c] = row(src.slot, src.swizzle[c]);
+    }
+
+    // Moves the results in scratch rows `from`.. to the components that `dst` names, in the active lanes.
+    // Lanes that returned are never read again, so when every other lane is active the rows are copied whole.
+    void write(const Destination &dst, size_t from) {
+        for (uint32_t c = 0; c < 4; ++c) {
+            if (!(dst.mask & (1u << c))) continue;
+            if (all_live_) {
+                copy_lanes(lo_, hi_, row(dst.slot, c), scratch(from + c));
+            } else {
+                blend_lanes(lo_, hi_, row(dst.slot, c), scratch(from + c), exec());
+            }
+        }
+    }
+
+    // One result per lane from N sources; bit n of `floats` tells that source n is a float.
+    template <int N, class F>
+    void alu(const Step &s, unsigned floats, F f) {
+        const Destination &dst = s.dst[0];
+        if (!dst.mask) return;
+        const uint32_t *src[N][4];
+        Modifier m[N];
+        bool modified = false;
+        for (int n = 0; n < N; ++n) {
+            source(s.src[n], src[n]);
+            m[n] = Modifier(s.src[n].modifier, (floats >> n) & 1);
+            modified = modified || s.src[n].modifier;
+        }
+        if (modified) {
+            const Modifier a = m[0], b = N > 1 ? m[1 % N] : Modifier{}, d = N > 2 ? m[2 % N] : Modifier{};
+            if constexpr (N == 1) components<N>(dst, src, [f, a](uint32_t x) { return f(a(x)); });
+            if constexpr (N == 2)
+                components<N>(dst, src, [f, a, b](uint32_t x, uint32_t y) { return f(a(x), b(y)); });
+            if constexpr (N == 3)
+                components<N>(dst, src,
+                              [f, a, b, d](uint32_t x, uint32_t y, uint32_t z) { return f(a(x), b(y), d(z)); });
+        } else {
+            components<N>(dst, src, f);
+        }
+    }
+
+    // Computes each component of `dst` from its sources. Results go straight to a register row that no source
+    // reads; otherwise they are staged in scratch rows until every source was read.
+    template <int N, class F>
+    void components(const Destination &dst, const uint32_t *const (&src)[N][4], F f) {
+        bool staged = false;
+        for (int c = 0; c < 4; ++c)
+            for (int n = 0; n < N; ++n)
+                for (int k = 0; k < 4; ++k)
+                    staged = staged || ((dst.mask >> c & 1) && (dst.mask >> k & 1) &&
+                                        src[n][k] == row(dst.slot, uint32_t(c)));
+        for (int c = 0; c < 4; ++c) {
+            if (!(dst.mask & (1u << c))) continue;
+            uint32_t *out = staged ? scratch(kResult + size_t(c)) : row(dst.slot, uint32_t(c));
+            if (staged || all_live_) {
+                if constexpr (N == 1) each(lo_, hi_, out, f, src[0][c]);
+                if constexpr (N == 2) each(lo_, hi_, out, f, src[0][c], src[1][c]);
+                if constexpr (N == 3) each(lo_, hi_, out, f, src[0][c], src[1][c], src[2][c]);
+            } else {
+                if constexpr (N == 1) each_masked(lo_, hi_, out, exec(), f, src[0][c]);
+                if constexpr (N == 2) each_masked(lo_, hi_, out, exec(), f, src[0][c], src[1][c]);
+                if constexpr (N == 3) each_masked(lo_, hi_, out, exec(), f, src[0][c], src[1][c], src[2][c]);
+            }
+        }
+        if (staged) write(dst, kResult);
+    }
+
+    template <int N, class F>
+    void float_alu(const Step &s, F f) {
+        if (!s.flag) {
+            alu<N>(s, kFloats, f);
+            return;
+        }
+        alu<N>(s, kFloats, [f](auto... v) { return saturate_lane(f(v...)); });
+    }
+
+    // imul and udiv: two results per lane, written to dst[0] and then dst[1].
+    template <class F>
+    void alu_pair(const Step &s, F f) {
+        const uint8_t mask = s.dst[0].mask | s.dst[1].mask;
+        const uint32_t *a[4], *b[4];
+        source(s.src[0], a);
+        source(s.src[1], b);
+        const Modifier ma(s.src[0].modifier, false), mb(s.src[1].modifier, false);
+        const auto g = [&](uint32_t x, uint32_t y, uint32_t &first, uint32_t &second) {
+            f(ma(x), mb(y), first, second);
+        };
+        for (int c = 0; c < 4; ++c)
+            if (mask & (1u << c))
+                each_pair(lo_, hi_, scratch(kResult + size_t(c)), scratch(kSecond + size_t(c)), g, a[c], b[c]);
+        write(s.dst[0], kResult);
+        write(s.dst[1], kSecond);
+    }
+
+    // ld and ld_uav_typed: the texel's bits are read once per lane, then each written component is decoded.
+    void load_texture(const Step &s) {
+        const bool uav = s.op == StepOp::kLdUavTyped;
+        const Bound &view = uav ? d_.views.uavs[s.resource] : d_.views.srvs[s.resource];
+        const uint32_t *address[4];
+        source(s.src[0], address);
+        uint32_t *raw = scratch(kTexel), *found = scratch(kTexel + 1);
+        const uint32_t w = view.width, h = view.height;  // 0 when unbound
+        if (uav) {
+            each(lo_, hi_, found, [w, h](uint32_t x, uint32_t y) { return uint32_t(x < w && y < h); }, address[0],
+                 address[1]);
+        } else {
+            each(lo_, hi_, found,  // only mip 0 is bound
+                 [w, h](uint32_t x, uint32_t y, uint32_t mip) { return uint32_t(x < w && y < h && mip == 0); },
+                 address[0], address[1], address[3]);
+        }
+        const uint32_t *x = address[0], *y = address[1];
+        const uint8_t *data = view.data;
+        const size_t pitch = view.pitch, size = view.texel_size;
+        for (uint32_t l = lo_, end = hi_; l < end; ++l) {
+            raw[l] = 0;
+            if (!found[l]) continue;
+            const uint8_t *p = data + y[l] * pitch + x[l] * size;
+            // The texel below, which a scan down a column loads next: the loads of neighbouring threads are too
+            // far apart for the processor's own prefetching to follow.
+            __builtin_prefetch(p + pitch);
+            if (size == 4) {
+                std::memcpy(&raw[l], p, 4);
+            } else {
+                raw[l] = p[0];
+            }
+        }
+        for (uint32_t c = 0; c < 4; ++c) {
+            if (!(s.dst[0].mask & (1u << c))) continue;
+            const Decoder dec = decoder(view, uav, s.src[2].swizzle[c]);
+            uint32_t *out = scratch(kResult + c);
+            const uint32_t shift = dec.shift;
+            switch (dec.kind) {
+            case Decoder::kUnorm:
+                each(lo_, hi_, out,
+                     [shift](uint32_t v) { return as_bits(float(int32_t((v >> shift) & 0xff)) / 255.0f); }, raw);
+                break;
+            case Decoder::kRaw:
+                copy_lanes(lo_, hi_, out, raw);
+                break;
+            case Decoder::kOne:
+                copy_lanes(lo_, hi_, out, found);
+                break;
+            case Decoder::kZero:
+                std::fill(out + lo_, out + hi_, 0u);
+                break;
+            }
+        }
+        write(s.dst[0], kResult);
+    }
+
+    void store_texture(const Step &s) {
+        const Bound &view = d_.views.uavs[s.resource];
+        const uint32_t *address[4], *value[4];
+        source(s.src[0], address);
+        source(s.src[1], value);
+        const uint32_t *m = exec();
+        for (uint32_t l = lo_; l < hi_; ++l) {
+            if (!m[l]) continue;
+            const Vec texel = {value[0][l], value[1][l], value[2][l], value[3][l]};
+            store_texel(view, address[0][l], address[1][l], texel);
+        }
+    }
+
+    void load_structured(const Step &s) {
+        const Bound &view = s.from_uav ? d_.views.uavs[s.resource] : d_.views.srvs[s.resource];
+        const uint32_t *index[4], *offset[4];
+        source(s.src[0], index);
+        source(s.src[1], offset);
+        for (uint32_t c = 0; c < 4; ++c) {
+            if (!(s.dst[0].mask & (1u << c))) continue;
+            uint32_t *out = scratch(kResult + c);
+            const uint32_t at = 4u * s.src[2].swizzle[c];
+            for (uint32_t l = lo_; l < hi_; ++l) {
+                const uint8_t *word = element_word(view, index[0][l], offset[0][l] + at);
+                out[l] = 0;
+                if (word) std::memcpy(&out[l], word, 4);
+            }
+        }
+        write(s.dst[0], kResult);
+    }
+
+    void store_structured(const Step &s) {
+        const Bound &view = d_.views.uavs[s.resource];
+        const uint32_t *index[4], *offset[4], *value[4];
+        source(s.src[0], index);
+        source(s.src[1], offset);
+        source(s.src[2], value);
+        const uint32_t *m = exec();
+        for (uint32_t l = lo_; l < hi_; ++l) {
+            if (!m[l]) continue;
+            for (uint32_t c = 0; c < 4; ++c) {
+                if (!(s.dst[0].mask & (1u << c))) continue;
+                if (uint8_t *word = element_word(view, index[0][l], offset[0][l] + 4u * c))
+                    std::memcpy(word, &value[c][l], 4);
+            }
+        }
+    }
+
+    // Narrows [lo_, hi_) to the chunks of [from, to) that hold an active lane (empty: lo_ == hi_ == 0), and
+    // tells whether every lane there that did not return is active.
+    void scan(uint32_t from, uint32_t to) {
+        uint32_t first = to, last = from, idle = 0;
+        const uint32_t *m = exec(), *l = live();
+        for (uint32_t lane = from; lane < to; lane += kChunk) {
+            uint32_t any = 0;
+            for (uint32_t i = lane; i < lane + kChunk; ++i) {
+                any |= m[i];
+                idle |= l[i] & ~m[i];
+            }
+            if (!any) continue;
+            first = std::min(first, lane);
+            last = lane + kChunk;
+        }
+        lo_ = first < last ? first : 0;
+        hi_ = first < last ? last : 0;
+        all_live_ = idle == 0;
+    }
+
+    // The lanes whose condition (x of source 0) is zero, or non-zero when `nonzero`, among the active ones, or
+    // null when there is none. Negating an integer does not change whether it is zero, so the modifier is not
+    // applied.
+    const uint32_t *test(const Step &s, bool nonzero) {
+        uint32_t *out = scratch(kSecond);
+        const bool any = select_lanes(lo_, hi_, out, exec(), row(s.src[0].slot, s.src[0].swizzle[0]), nonzero);
+        return any ? out : nullptr;
+    }
+
+    // Opens a block that saves the active lanes; its second row starts as `second` (null: no lane).
+    void open(bool loop, uint32_t exit, const uint32_t *second) {
+        f_.frames[depth_] = {loop, false, exit, lo_, hi_};
+        copy_lanes(lo_, hi_, saved(depth_), exec());
+        if (second) {
+            copy_lanes(lo_, hi_, other(depth_), second);
+        } else {
+            std::fill(other(depth_) + lo_, other(depth_) + hi_, 0u);
+        }
+        ++depth_;
+    }
+
+    // Makes `rows`, less the lanes of `clear`, the active lanes, over the range of the innermost block.
+    void restore(const uint32_t *rows, const uint32_t *clear) {
+        const LaneFile::Frame &frame = f_.frames[depth_ - 1];
+        copy_lanes(frame.lo, frame.hi, exec(), rows);
+        if (clear) clear_lanes(frame.lo, frame.hi, exec(), clear);
+        scan(frame.lo, frame.hi);
+    }
+
+    // Takes `gone` out of the active lanes. A break or continue also takes them out of the `if` blocks inside
+    // the loop, and a break keeps them out of the loop's next passes; a return takes them out of every block.
+    void leave(Leave kind, const uint32_t *gone) {
+        size_t loop = depth_;
+        if (kind != Leave::kReturn)
+            while (!f_.frames[loop - 1].loop) --loop;
+        clear_lanes(lo_, hi_, exec(), gone);
+        for (size_t frame = kind == Leave::kReturn ? 0 : loop - 1; frame < depth_; ++frame) {
+            LaneFile::Frame &f = f_.frames[frame];
+            f.left = f.left || f.loop;  // the loop's next pass starts from its saved lanes
+            if (kind != Leave::kReturn && frame == loop - 1) continue;
+            clear_lanes(lo_, hi_, saved(frame), gone);
+            if (!f.loop) clear_lanes(lo_, hi_, other(frame), gone);
+        }
+        if (kind == Leave::kReturn) clear_lanes(lo_, hi_, live(), gone);
+        if (kind == Leave::kBreak) add_lanes(lo_, hi_, other(loop - 1), gone);
+        scan(lo_, hi_);
+    }
+
+    // Flow steps return the next step.
+    uint32_t branch(const Step &s, uint32_t next) {
+        switch (s.op) {
+        case StepOp::kLoop:
+            open(true, s.target - 1, nullptr);  // the second row holds the lanes that broke
+            return next;
+        case StepOp::kEndloop:
+            // Lanes that continued rejoin; the loop ends when every lane broke or returned. When no lane left
+            // during the pass, the active lanes are those the pass began with.
+            if (!f_.frames[depth_ - 1].left) return s.target;
+            f_.frames[depth_ - 1].left = false;
+            restore(saved(depth_ - 1), other(depth_ - 1));
+            if (hi_) return s.target;
+            restore(saved(depth_ - 1), nullptr);
+            --depth_;
+            return next;
+        case StepOp::kIf: {
+            const uint32_t *skip = test(s, !s.flag);  // the second row holds the lanes of the `else` side
+            open(false, s.target - 1, skip);
+            if (skip) {
+                clear_lanes(lo_, hi_, exec(), skip);
+                scan(lo_, hi_);
+            }
+            return next;
+        }
+        case StepOp::kElse:
+            restore(other(depth_ - 1), nullptr);
+            f_.frames[depth_ - 1].exit = s.target - 1;
+            return next;
+        case StepOp::kEndif:
+            restore(saved(depth_ - 1), nullptr);
+            --depth_;
+            return next;
+        case StepOp::kBreak:
+        case StepOp::kContinue:
+        case StepOp::kRet: {
+            const Leave kind = s.op == StepOp::kBreak ? Leave::kBreak
+                               : s.op == StepOp::kContinue ? Leave::kContinue
+                                                          : Leave::kReturn;
+            copy_lanes(lo_, hi_, scratch(kSecond), exec());
+            leave(kind, scratch(kSecond));
+            return next;
+        }
+        case StepOp::kBreakc:
+        case StepOp::kContinuec:
+            if (const uint32_t *gone = test(s, s.flag))
+                leave(s.op == StepOp::kBreakc ? Leave::kBreak : Leave::kContinue, gone);
+            return next;
+        default:
+            return next;
+        }
+    }
+
+    CORVO_LANES_CLONED void execute() {
+        const Step *steps = p_.steps.data();
+        const uint32_t count = uint32_t(p_.steps.size());
+        for (uint32_t pc = 0; pc < count;) {
+            const Step &s = steps[pc++];
+            switch (s.op) {
+#define FLOAT1(OP, EXPR) \
+    case StepOp::OP:     \
+        float_alu<1>(s, [](uint32_t u) { return EXPR; }); \
+        break;
+#define FLOAT2(OP, EXPR) \
+    case StepOp::OP:     \
+        float_alu<2>(s, [](uint32_t u, uint32_t v) { return canonical(as_bits(EXPR)); }); \
+        break;
+#define COMPARE(OP, EXPR) \
+    case StepOp::OP:      \
+        alu<2>(s, kFloats, [](uint32_t u, uint32_t v) { return mask_of(EXPR); }); \
+        break;
+#define INT1(OP, EXPR) \
+    case StepOp::OP:   \
+        alu<1>(s, 0, [](uint32_t u) { return uint32_t(EXPR); }); \
+        break;
+#define INT2(OP, EXPR) \
+    case StepOp::OP:   \
+        alu<2>(s, 0, [](uint32_t u, uint32_t v) { return uint32_t(EXPR); }); \
+        break;
+#define X as_float(u)
+#define Y as_float(v)
+#define SU int32_t(u)
+#define SV int32_t(v)
+                FLOAT2(kAdd, X + Y)
+                FLOAT2(kMul, X * Y)
+                FLOAT2(kDiv, X / Y)
+                FLOAT2(kMin, float_min(X, Y))
+                FLOAT2(kMax, float_max(X, Y))
+                COMPARE(kEq, X == Y)
+                COMPARE(kNe, X != Y)
+                COMPARE(kLt, X < Y)
+                COMPARE(kGe, X >= Y)
+                FLOAT1(kRoundNe, round_lane<Round::kNearestEven>(u))
+                FLOAT1(kRoundNi, round_lane<Round::kDown>(u))
+                FLOAT1(kRoundPi, round_lane<Round::kUp>(u))
+                FLOAT1(kRoundZ, round_lane<Round::kZero>(u))
+                INT2(kAnd, u & v)
+                INT2(kOr, u | v)
+                INT2(kXor, u ^ v)
+                INT1(kNot, ~u)
+                INT1(kIneg, 0u - u)
+                INT2(kIadd, u + v)
+                INT2(kIshl, u << (v & 31))
+                INT2(kIshr, SU >> (v & 31))
+                INT2(kUshr, u >> (v & 31))
+                INT2(kIeq, mask_of(u == v))
+                INT2(kIne, mask_of(u != v))
+                INT2(kIge, mask_of(SU >= SV))
+                INT2(kIlt, mask_of(SU < SV))
+                INT2(kUge, mask_of(u >= v))
+                INT2(kUlt, mask_of(u < v))
+                INT2(kImin, std::min(SU, SV))
+                INT2(kImax, std::max(SU, SV))
+                INT2(kUmin, std::min(u, v))
+                INT2(kUmax, std::max(u, v))
+                INT1(kUtof, as_bits(float(u)))
+                INT1(kItof, as_bits(float(SU)))
+#undef FLOAT1
+#undef FLOAT2
+#undef COMPARE
+#undef INT1
+#undef INT2
+            case StepOp::kFtou:
+                alu<1>(s, kFloats, [](uint32_t u) { return ftou_lane(u); });
+                break;
+            case StepOp::kFtoi:
+                alu<1>(s, kFloats, [](uint32_t u) { return ftoi_lane(u); });
+                break;
+            case StepOp::kMad:
+                float_alu<3>(s, [](uint32_t u, uint32_t v, uint32_t w) {
+                    return canonical(as_bits(X * Y + as_float(w)));
+                });
+                break;
+            case StepOp::kImad:
+                alu<3>(s, 0, [](uint32_t u, uint32_t v, uint32_t w) { return u * v + w; });
+                break;
+            case StepOp::kMov:
+                alu<1>(s, kFloats, [](uint32_t u) { return u; });
+                break;
+            case StepOp::kMovc:  // an integer condition between two float values
+                alu<3>(s, 0b110, [](uint32_t u, uint32_t v, uint32_t w) { return u ? v : w; });
+                break;
+#undef X
+#undef Y
+#undef SU
+#undef SV
+            case StepOp::kImul:
+                alu_pair(s, [](uint32_t x, uint32_t y, uint32_t &high, uint32_t &low) {
+                    const int64_t product = int64_t(int32_t(x)) * int32_t(y);
+                    high = uint32_t(uint64_t(product) >> 32);
+                    low = uint32_t(product);
+                });
+                break;
+            case StepOp::kUdiv:
+                alu_pair(s, [](uint32_t x, uint32_t y, uint32_t &quotient, uint32_t &remainder) {
+                    quotient = y ? x / y : ~0u;
+                    remainder = y ? x % y : ~0u;
+                });
+                break;
+            case StepOp::kLd:
+            case StepOp::kLdUavTyped:
+                load_texture(s);
+                break;
+            case StepOp::kStoreUavTyped:
+                store_texture(s);
+                break;
+            case StepOp::kLdStructured:
+                load_structured(s);
+                break;
+            case StepOp::kStoreStructured:
+                store_structured(s);
+                break;
+            default:
+                pc = branch(s, pc);
+                // With no lane left in a block, go to the step that closes it (or splits it, at `else`).
+                if (!hi_) {
+                    if (!depth_) return;
+                    pc = f_.frames[depth_ - 1].exit;
+                }
+                break;
+            }
+        }
+    }
+
+    LaneFile &f_;
+    const LaneDispatch &d_;
+    const Program &p_;
+    const uint32_t stride_;
+    uint32_t lo_ = 0, hi_ = 0;  // chunk-aligned lanes that hold every active lane
+    bool all_live_ = true;      // every lane in [lo_, hi_) that has not returned is active
+    size_t depth_ = 0;          // open blocks
+};
+
+}  // namespace
+
+LaneDispatch::LaneDispatch(const Program &p, const Bindings &b, uint32_t groups_x, uint32_t groups_y,
+                           uint32_t groups_z)
+    : program(p),
+      bindings(b),
+      views(bind_views(p, b)),
+      groups{groups_x, groups_y, groups_z},
+      tasks(uint64_t(groups_x) * groups_y * groups_z) {}
+
+void LaneFile::prepare(const LaneDispatch &d) {
+    const Program &p = d.program;
+    const uint32_t *size = p.group;
+    stride = (size[0] * size[1] * size[2] + kChunk - 1) / kChunk * kChunk;
+    registers.resize(size_t(p.slots) * 4 * stride);
+    masks.resize((2 + 2 * size_t(p.depth)) * stride);
+    scratch.resize(kScratchRows * stride);
+    frames.resize(p.depth);
+    // Constant-buffer rows and immediates, the same in every lane.
+    const uint32_t first = p.cb_base[0];
+    uniforms.resize(size_t(p.slots - first) * 4);
+    fill_uniforms(p, d.bindings, uniforms.data());
+    for (size_t w = 0; w < uniforms.size(); ++w)
+        std::fill_n(registers.data() + (size_t(first) * 4 + w) * stride, stride, uniforms[w]);
+    // System values that are the same in every group; the thread and group ids are filled per group.
+    uint32_t *system = registers.data() + size_t(p.system_base) * 4 * stride;
+    std::fill_n(system, size_t(kSystemValues) * 4 * stride, 0u);
+    for (uint32_t lane = 0; lane < stride; ++lane) {
+        const uint32_t in_group[3] = {lane % size[0], lane / size[0] % size[1], lane / size[0] / size[1]};
+        for (uint32_t c = 0; c < 3; ++c) system[(size_t(kThreadInGroup) * 4 + c) * stride + lane] = in_group[c];
+        system[size_t(kFlattened) * 4 * stride + lane] = lane;
+    }
+}
+
+void LaneFile::run(const LaneDispatch &d, uint64_t task) {
+    const uint32_t group[3] = {uint32_t(task % d.groups[0]), uint32_t(task / d.groups[0] % d.groups[1]),
+                               uint32_t(task / d.groups[0] / d.groups[1])};
+    Group(*this, d).run(group);
+}
+
+}  // namespace corvo::emu::shader

@@ -1,0 +1,50 @@
+// The lane executor: runs each step of a program for all threads of a thread group at once. Registers are
+// kept as structure of arrays, one lane per thread, and `if`, loops, `break`, `continue` and `ret` act on
+// per-lane execution masks, so a step is decoded once per group and its per-lane work is a loop the compiler
+// vectorises. It gives the results of dispatch_reference.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/emulated/shader_views.h"
+
+namespace corvo::emu::shader {
+
+// One dispatch: the program, its views and uniform values, and its thread groups as numbered tasks.
+struct LaneDispatch {
+    LaneDispatch(const Program &program, const Bindings &bindings, uint32_t groups_x, uint32_t groups_y,
+                 uint32_t groups_z);
+
+    const Program &program;
+    const Bindings &bindings;
+    const BoundViews views;
+    const uint32_t groups[3];
+    const uint64_t tasks;  // thread groups
+};
+
+// One worker's registers and masks. Sized by the first dispatch that needs them and kept, so that a warm
+// stream of dispatches allocates nothing.
+class LaneFile {
+public:
+    // Sizes the file for the dispatch and fills the values that are the same in every group.
+    void prepare(const LaneDispatch &dispatch);
+    // Runs thread group `task` of the prepared dispatch.
+    void run(const LaneDispatch &dispatch, uint64_t task);
+
+    struct Frame {
+        bool loop = false;
+        bool left = false;        // of a loop: a lane left it during the current pass
+        uint32_t exit = 0;        // the step that closes or splits the block: else, endif or endloop
+        uint32_t lo = 0, hi = 0;  // lanes where the block's saved mask may be set
+    };
+
+    uint32_t stride = 0;              // lanes per row: threads of a group, rounded up to a chunk
+    std::vector<uint32_t> registers;  // a row per component of every register-file slot
+    std::vector<uint32_t> masks;      // the active lanes, the lanes that did not return, two rows per block
+    std::vector<uint32_t> scratch;    // the current step's results, lane masks and loaded texels
+    std::vector<uint32_t> uniforms;   // constant-buffer rows and immediates, before they fill their rows
+    std::vector<Frame> frames;
+};
+
+}  // namespace corvo::emu::shader
