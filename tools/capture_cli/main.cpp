@@ -158,7 +158,9 @@ int capture(const Options &o) {
             show_progress(summary, terminal);
             last_line = Clock::now();
         }
-        next = std::max(next + period, Clock::now());  // after a slow poll, no burst of polls to catch up
+        // Polls that ran late are made up by the next ones coming early, but the schedule never falls more than
+        // a few periods behind: after a slow stretch, no long burst of polls to catch up.
+        next = std::max(next + period, Clock::now() - 4 * period);
         std::this_thread::sleep_until(next);
     }
     summary.set_seconds(std::chrono::duration<double>(Clock::now() - start).count());
