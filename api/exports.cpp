@@ -99,8 +99,7 @@ uint8_t CORVO_WGC_CALL wgc_show_border(wgc_session session, uint8_t show) noexce
 }
 
 int32_t CORVO_WGC_CALL wgc_get_dirty_rects(wgc_session session, wgc_rect *rects, int32_t capacity) noexcept {
-    return with_session<int32_t>(session, -1,
-                                 [&](WgcCaptureSession &s) { return s.dirty_rects(rects, capacity); });
+    return with_session<int32_t>(session, -1, [&](WgcCaptureSession &s) { return s.dirty_rects(rects, capacity); });
 }
 
 uint8_t CORVO_WGC_CALL wgc_set_min_update_interval(wgc_session session, uint32_t microseconds) noexcept {

@@ -106,9 +106,10 @@ int main(int argc, char **argv) {
     if (!ms.contains("OldExecutor") || !ms.contains("NewExecutor") || !ms.contains("PlainCpp")) return 0;
     const double old_ms = ms.at("OldExecutor"), new_ms = ms.at("NewExecutor"), plain_ms = ms.at("PlainCpp");
     const unsigned workers = shader::Engine::default_threads();
-    std::printf("1080p cell pass: old executor %.1f ms, new executor %.2f ms (the caller and %u worker thread%s), "
-                "plain C++ %.2f ms (one thread)\n",
-                old_ms, new_ms, workers, workers == 1 ? "" : "s", plain_ms);
+    std::printf(
+        "1080p cell pass: old executor %.1f ms, new executor %.2f ms (the caller and %u worker thread%s), "
+        "plain C++ %.2f ms (one thread)\n",
+        old_ms, new_ms, workers, workers == 1 ? "" : "s", plain_ms);
     std::printf("new executor: %.1fx faster than the old one, %.2fx the time of plain C++\n", old_ms / new_ms,
                 new_ms / plain_ms);
     return 0;

@@ -26,13 +26,13 @@ bool DiffDetector::init(ComPtr<ID3D11Device> new_device, ComPtr<ID3D11DeviceCont
     device_ = std::move(new_device);
     context_ = std::move(new_context);
     if (FAILED(device_->CreateComputeShader(kernels::kDiffCellsCS, kernels::kDiffCellsCSSize, nullptr,
-                                           cells_kernel_.put())))
+                                            cells_kernel_.put())))
         return false;
     if (FAILED(device_->CreateComputeShader(kernels::kClearDiffBuffCS, kernels::kClearDiffBuffCSSize, nullptr,
-                                           clear_kernel_.put())))
+                                            clear_kernel_.put())))
         return false;
     return SUCCEEDED(device_->CreateComputeShader(kernels::kPackDiffBitsCS, kernels::kPackDiffBitsCSSize, nullptr,
-                                                 pack_kernel_.put()));
+                                                  pack_kernel_.put()));
 }
 
 bool DiffDetector::resize(const D3D11_TEXTURE2D_DESC &frame, uint32_t width, uint32_t height) noexcept {
@@ -72,7 +72,8 @@ bool DiffDetector::create_sized_resources(const D3D11_TEXTURE2D_DESC &frame) noe
     srv.Texture2D.MipLevels = 1;
     for (int i = 0; i < 2; ++i) {
         if (FAILED(device_->CreateTexture2D(&picture_desc, nullptr, pictures_[i].put()))) return false;
-        if (FAILED(device_->CreateShaderResourceView(pictures_[i].get(), &srv, picture_views_[i].put()))) return false;
+        if (FAILED(device_->CreateShaderResourceView(pictures_[i].get(), &srv, picture_views_[i].put())))
+            return false;
     }
 
     // One 32-bit texel per cell: every feature-level-11 device can load R32_UINT through an unordered view.
@@ -111,10 +112,12 @@ bool DiffDetector::create_sized_resources(const D3D11_TEXTURE2D_DESC &frame) noe
     result_view.ViewDimension = D3D11_UAV_DIMENSION_BUFFER;
     result_view.Buffer.FirstElement = 0;
     result_view.Buffer.NumElements = result.ByteWidth / result.StructureByteStride;
-    if (FAILED(device_->CreateUnorderedAccessView(result_buffer_.get(), &result_view, result_uav_.put()))) return false;
+    if (FAILED(device_->CreateUnorderedAccessView(result_buffer_.get(), &result_view, result_uav_.put())))
+        return false;
     result_words_ = result.ByteWidth / 4;
 
-    return SUCCEEDED(create_constants(device_.get(), {row_words_, cell_rows_, cell_columns, tex_step}, pack_info_.put()));
+    return SUCCEEDED(
+        create_constants(device_.get(), {row_words_, cell_rows_, cell_columns, tex_step}, pack_info_.put()));
 }
 
 void DiffDetector::release_sized_resources() noexcept {

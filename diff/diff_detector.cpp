@@ -55,8 +55,8 @@ void DiffDetector::run_kernels() noexcept {
     context_->CSSetShaderResources(0, 2, views);
     uav = cell_uav_.get();
     context_->CSSetUnorderedAccessViews(0, 1, &uav, nullptr);
-    context_->Dispatch(ceil_div(stored_width_, kCellSize * kGroupCells), ceil_div(stored_height_, kCellSize * kGroupCells),
-                      1);
+    context_->Dispatch(ceil_div(stored_width_, kCellSize * kGroupCells),
+                       ceil_div(stored_height_, kCellSize * kGroupCells), 1);
 
     context_->CSSetShader(pack_kernel_.get(), nullptr, 0);
     constants = pack_info_.get();
@@ -80,8 +80,9 @@ bool DiffDetector::extract(uint64_t *changed_area) noexcept {
     Mapping mapping(context_.get());
     if (FAILED(mapping.map(result_readback_.get()))) return false;
     const uint32_t rows = mapping.data.DepthPitch / (4 * row_words_);
-    *changed_area = extract_rects(reinterpret_cast<const uint32_t *>(mapping.bytes()), rows < cell_rows_ ? rows : cell_rows_,
-                                  row_words_, stored_width_, stored_height_, rects_);
+    *changed_area =
+        extract_rects(reinterpret_cast<const uint32_t *>(mapping.bytes()), rows < cell_rows_ ? rows : cell_rows_,
+                      row_words_, stored_width_, stored_height_, rects_);
     return true;
 }
 

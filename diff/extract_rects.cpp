@@ -5,8 +5,8 @@
 
 namespace corvo {
 
-uint64_t extract_rects(const uint32_t *words, uint32_t rows, uint32_t words_per_row, uint32_t width,
-                       uint32_t height, std::vector<DirtyRect> &rects) {
+uint64_t extract_rects(const uint32_t *words, uint32_t rows, uint32_t words_per_row, uint32_t width, uint32_t height,
+                       std::vector<DirtyRect> &rects) {
     rects.clear();
     uint64_t area = 0;
     // A word whose first cell starts at or right of the frame's right edge can give nothing.
@@ -25,7 +25,8 @@ uint64_t extract_rects(const uint32_t *words, uint32_t rows, uint32_t words_per_
                 const int end = first + std::countr_one(v >> first);  // one past the run's last bit
                 const uint64_t left = (uint64_t{j} * 32 + static_cast<uint32_t>(first)) * 32;
                 if (left >= width) break;
-                const uint64_t right = std::min<uint64_t>((uint64_t{j} * 32 + static_cast<uint32_t>(end)) * 32, width);
+                const uint64_t right =
+                    std::min<uint64_t>((uint64_t{j} * 32 + static_cast<uint32_t>(end)) * 32, width);
                 rects.push_back({static_cast<uint32_t>(left), static_cast<uint32_t>(top), 0,
                                  static_cast<uint32_t>(right), static_cast<uint32_t>(bottom), 0});
                 area += (bottom - top) * (right - left);

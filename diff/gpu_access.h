@@ -38,9 +38,10 @@ inline void copy_picture(ID3D11DeviceContext *context, ID3D11Texture2D *destinat
     D3D11_TEXTURE2D_DESC to, from;
     destination->GetDesc(&to);
     source->GetDesc(&from);
-    const bool same = to.Width == width && to.Height == height && from.Width == width && from.Height == height &&
-                      to.MipLevels == from.MipLevels && to.ArraySize == from.ArraySize &&
-                      to.SampleDesc.Count == from.SampleDesc.Count && to.SampleDesc.Quality == from.SampleDesc.Quality;
+    const bool same =
+        to.Width == width && to.Height == height && from.Width == width && from.Height == height &&
+        to.MipLevels == from.MipLevels && to.ArraySize == from.ArraySize &&
+        to.SampleDesc.Count == from.SampleDesc.Count && to.SampleDesc.Quality == from.SampleDesc.Quality;
     if (same) {
         context->CopyResource(destination, source);
         return;

@@ -79,7 +79,8 @@ CORVO_WGC_API ID3D11Device *CORVO_WGC_CALL wgc_get_device(wgc_session session) C
  * not null; with a null frame the result is 0 and no reference is added. The buffer stays as handed out until
  * the next poll or start of the session; it moves when a larger frame makes it grow. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_recent_frame(wgc_session session, void **frame, intptr_t reserved,
-                                                          int32_t *width, int32_t *height, uint8_t *cursor) CORVO_WGC_NOEXCEPT;
+                                                          int32_t *width, int32_t *height,
+                                                          uint8_t *cursor) CORVO_WGC_NOEXCEPT;
 /* 1 while capturing; 0 before a successful start, after a failed one, after the target closed and after the
  * device was lost. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_status(wgc_session session) CORVO_WGC_NOEXCEPT;

@@ -101,7 +101,7 @@ private:
     platform::EventRegistration closed_revoker_;
     platform::EventRegistration frame_arrived_revoker_;
     platform::Direct3D11CaptureFrame waiting_frame_;  // the newest frame not yet read; holds one pool buffer
-    ThreadQueue::Lease thread_queue_;               // the start thread's dispatcher queue, shared
+    ThreadQueue::Lease thread_queue_;                 // the start thread's dispatcher queue, shared
     std::atomic<uint8_t> started_{0};
     DiffDetector detector_;
     HWND target_window_ = nullptr;
@@ -113,7 +113,7 @@ private:
     std::atomic<uint8_t> dirty_rect_enabled_{0};
     std::atomic<uint8_t> border_shown_{0};
     std::atomic<uint32_t> min_update_interval_{0};  // microseconds; 0 is the system's default
-    uint8_t frames_arrived_ = 0;  // during the current poll's message loop, counted up to 2
+    uint8_t frames_arrived_ = 0;                    // during the current poll's message loop, counted up to 2
     Output history_output_ = Output::kNone;
     // The change of the last picture read (-1 unknown, else the count of `read_rects`) and what the last poll
     // handed out, from which output.

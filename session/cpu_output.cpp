@@ -153,7 +153,8 @@ bool CpuOutput::copy_changed(ID3D11Device *device, ID3D11DeviceContext *context,
 
     D3D11_TEXTURE2D_DESC desc;
     source->GetDesc(&desc);
-    if (patches_ && (patch_rows_ < rows || !fits(patches_.get(), kPatchWidth, patch_rows_ * kPatchHeight, desc.Format))) {
+    if (patches_ &&
+        (patch_rows_ < rows || !fits(patches_.get(), kPatchWidth, patch_rows_ * kPatchHeight, desc.Format))) {
         patches_.reset();
         patch_rows_ = 0;
     }

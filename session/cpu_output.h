@@ -46,7 +46,7 @@ private:
 
     platform::FrameBuffer buffer_;
     uint64_t buffer_capacity_ = 0;  // bytes
-    uint32_t width_ = 0;           // the size of the picture the buffer holds; 0 while it holds none
+    uint32_t width_ = 0;            // the size of the picture the buffer holds; 0 while it holds none
     uint32_t height_ = 0;
     ComPtr<ID3D11Texture2D> staging_;  // the size and format of the last whole picture
     ComPtr<ID3D11Texture2D> patches_;  // kPatchWidth wide, rows of patches 32 pixels high

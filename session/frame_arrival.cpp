@@ -7,7 +7,6 @@
 namespace corvo {
 namespace {
 
-
 // The content size in one dimension when it is positive and fits the texture, else the texture's.
 uint32_t cropped(int32_t content, uint32_t texture) {
     return content > 0 && uint32_t(content) <= texture ? uint32_t(content) : texture;
@@ -61,9 +60,9 @@ bool WgcCaptureSession::read_frame(const platform::Direct3D11CaptureFrame &frame
         // Read what was compared, so that the output and the history cannot disagree.
         if (ID3D11Texture2D *picture = detector_.picture()) source = picture;
     }
-    const HRESULT hr = to_texture
-                           ? texture_output_.update(d3d_device_.get(), d3d_context_.get(), source, width, height, detection)
-                           : cpu_output_.update(d3d_device_.get(), d3d_context_.get(), source, width, height, detection);
+    const HRESULT hr =
+        to_texture ? texture_output_.update(d3d_device_.get(), d3d_context_.get(), source, width, height, detection)
+                   : cpu_output_.update(d3d_device_.get(), d3d_context_.get(), source, width, height, detection);
     if (SUCCEEDED(hr)) {
         detector_.accept();
         update_ratio_ = detection.ratio;
@@ -86,8 +85,8 @@ void WgcCaptureSession::recreate_pool_if_resized(platform::SizeInt32 content) no
         if (device_removed()) return;
         if (content.Width == failed_recreate_.Width && content.Height == failed_recreate_.Height) return;
         failed_recreate_ = content;
-        log_message(kLogError, "Failed to recreate the frame pool at %ldx%ld, hr:%08x", static_cast<long>(content.Width),
-                    static_cast<long>(content.Height),
+        log_message(kLogError, "Failed to recreate the frame pool at %ldx%ld, hr:%08x",
+                    static_cast<long>(content.Width), static_cast<long>(content.Height),
                     static_cast<unsigned>(error.code()));
     }
 }

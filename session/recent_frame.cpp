@@ -26,7 +26,8 @@ bool WgcCaptureSession::get_recent_frame(void **frame_out, int32_t *width_out, i
     if (cursor_out) *cursor_out = cursor_enabled_.load();
     const bool texture_mode = capture_to_texture_.load() != 0;
     if (width_out) *width_out = static_cast<int32_t>(texture_mode ? texture_output_.width() : cpu_output_.width());
-    if (height_out) *height_out = static_cast<int32_t>(texture_mode ? texture_output_.height() : cpu_output_.height());
+    if (height_out)
+        *height_out = static_cast<int32_t>(texture_mode ? texture_output_.height() : cpu_output_.height());
     return hand_out(frame_out, read);
 }
 

@@ -8,7 +8,8 @@ namespace corvo {
 
 // Copies the top-left width x height BGRA pixels of rows `row_pitch` bytes apart into rows width x 4 bytes
 // apart; bytes are copied as they are.
-inline void copy_rows(uint8_t *dst, const uint8_t *src, uint32_t row_pitch, uint32_t width, uint32_t height) noexcept {
+inline void copy_rows(uint8_t *dst, const uint8_t *src, uint32_t row_pitch, uint32_t width,
+                      uint32_t height) noexcept {
     const size_t row_bytes = size_t{width} * 4;
     // Unpadded rows lie back to back on both sides: one copy, which the C library runs faster than row by row.
     if (row_pitch == row_bytes) {

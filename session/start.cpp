@@ -55,8 +55,8 @@ bool WgcCaptureSession::create_device() noexcept {
     }
 
     const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1, D3D_FEATURE_LEVEL_10_0};
-    hr = D3D11CreateDevice(adapter_.get(), D3D_DRIVER_TYPE_UNKNOWN, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT, levels,
-                           3, D3D11_SDK_VERSION, d3d_device_.put(), nullptr, d3d_context_.put());
+    hr = D3D11CreateDevice(adapter_.get(), D3D_DRIVER_TYPE_UNKNOWN, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT,
+                           levels, 3, D3D11_SDK_VERSION, d3d_device_.put(), nullptr, d3d_context_.put());
     if (FAILED(hr)) {
         log_message(kLogError, "Failed to create d3d11 device,hr:%08x", hex(hr));
         return false;
@@ -110,7 +110,8 @@ bool WgcCaptureSession::start_pipeline() noexcept {
         }
         winrt_device_ = platform::Direct3DDevice::from(inspectable);
         const platform::SizeInt32 size = capture_item_.Size();
-        frame_pool_ = platform::Direct3D11CaptureFramePool::Create(winrt_device_, kPixelFormat, kFrameBufferCount, size);
+        frame_pool_ =
+            platform::Direct3D11CaptureFramePool::Create(winrt_device_, kPixelFormat, kFrameBufferCount, size);
         capture_session_ = frame_pool_.CreateCaptureSession(capture_item_);
 
         if (is_property_present(kCursorProperty)) {
@@ -133,8 +134,8 @@ bool WgcCaptureSession::start_pipeline() noexcept {
         frame_arrived_revoker_ = frame_pool_.FrameArrived(
             {[](void *session) { static_cast<WgcCaptureSession *>(session)->on_frame_arrived(); }, this});
         capture_session_.StartCapture();
-        closed_revoker_ =
-            capture_item_.Closed({[](void *session) { static_cast<WgcCaptureSession *>(session)->on_closed(); }, this});
+        closed_revoker_ = capture_item_.Closed(
+            {[](void *session) { static_cast<WgcCaptureSession *>(session)->on_closed(); }, this});
         started_.store(1);
         log_message(kLogInfo, "Wgc session started.");
         return true;

@@ -65,8 +65,7 @@ bool WgcCaptureSession::set_min_update_interval(uint32_t microseconds) noexcept 
     min_update_interval_.store(microseconds);
     log_message(kLogInfo, "Set min update interval %uus", microseconds);
     if (capture_session_ && present)
-        return apply("min update interval",
-                     [&] { capture_session_.MinUpdateInterval(int64_t{microseconds} * 10); });
+        return apply("min update interval", [&] { capture_session_.MinUpdateInterval(int64_t{microseconds} * 10); });
     return true;
 }
 

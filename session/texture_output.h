@@ -26,7 +26,7 @@ public:
 
 private:
     ComPtr<ID3D11Texture2D> texture_;  // what the host gets a reference to; replaced, never rewritten in size
-    bool has_picture_ = false;          // the texture shows a picture (a new one is empty)
+    bool has_picture_ = false;         // the texture shows a picture (a new one is empty)
     uint32_t width_ = 0;
     uint32_t height_ = 0;
 };

@@ -164,8 +164,8 @@ TEST_F(CaptureCliTest, PngHoldsTheSceneInRgbaOrder) {
 }
 
 TEST_F(CaptureCliTest, DemoSceneTakesTheSizeAsked) {
-    const Outcome run = run_capture("--size 1920x1080 --deterministic --frames 6 --fps 1000 --dirty-rect --out " +
-                                    dir.string());
+    const Outcome run =
+        run_capture("--size 1920x1080 --deterministic --frames 6 --fps 1000 --dirty-rect --out " + dir.string());
     ASSERT_EQ(run.exit_code, 0) << run.output;
     const std::string json = read_file(dir / "summary.json");
     // The first frame and the tile move at step 5 are new; steps 1 to 4 change nothing.

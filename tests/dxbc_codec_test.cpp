@@ -154,11 +154,13 @@ TEST(Executor, RefusesInstructionsItDoesNotImplement) {
     std::shared_ptr<const shader::Program> p;
     EXPECT_EQ(shader::create_program(umul.data(), umul.size(), &p), E_INVALIDARG);
 
-    const auto volume = assemble("cs_5_0\ndcl_resource_texture3d (float,float,float,float) t0\n"
-                                 "dcl_thread_group 1, 1, 1\nret\n");
+    const auto volume = assemble(
+        "cs_5_0\ndcl_resource_texture3d (float,float,float,float) t0\n"
+        "dcl_thread_group 1, 1, 1\nret\n");
     EXPECT_EQ(shader::create_program(volume.data(), volume.size(), &p), E_INVALIDARG);
-    const auto fine = assemble("cs_5_0\ndcl_resource_texture2d (float,float,float,float) t0\n"
-                               "dcl_thread_group 1, 1, 1\nret\n");
+    const auto fine = assemble(
+        "cs_5_0\ndcl_resource_texture2d (float,float,float,float) t0\n"
+        "dcl_thread_group 1, 1, 1\nret\n");
     EXPECT_EQ(shader::create_program(fine.data(), fine.size(), &p), S_OK);
 }
 

@@ -94,9 +94,7 @@ TEST_F(EmuCaptureTest, FramePoolNeedsADispatcherQueueOnItsThreadAndAThreadHasOne
 }
 
 TEST_F(EmuCaptureTest, QueueOutlivesItsControllerUntilAShutdownIsDispatched) {
-    {
-        DispatcherQueueController first = dispatcher();
-    }
+    { DispatcherQueueController first = dispatcher(); }
     DispatcherQueueController second;
     EXPECT_EQ(DispatcherQueueController::create({12, DQTYPE_THREAD_CURRENT, DQTAT_COM_NONE}, &second),
               static_cast<HRESULT>(0x8001010E));  // released, as on Windows, the queue stays on its thread

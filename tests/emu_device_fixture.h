@@ -29,8 +29,12 @@ inline D3D11_TEXTURE2D_DESC texture_desc(UINT width, UINT height, D3D11_USAGE us
 }
 
 inline D3D11_BUFFER_DESC structured_desc(UINT bytes) {
-    return {bytes, D3D11_USAGE_DEFAULT, D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_UNORDERED_ACCESS, 0,
-            D3D11_RESOURCE_MISC_BUFFER_STRUCTURED, 4};
+    return {bytes,
+            D3D11_USAGE_DEFAULT,
+            D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_UNORDERED_ACCESS,
+            0,
+            D3D11_RESOURCE_MISC_BUFFER_STRUCTURED,
+            4};
 }
 
 inline D3D11_BUFFER_DESC readback_desc(UINT bytes) {
@@ -77,7 +81,8 @@ protected:
         GraphicsTest::TearDown();
     }
 
-    ComPtr<ID3D11Texture2D> texture(const D3D11_TEXTURE2D_DESC &desc, const D3D11_SUBRESOURCE_DATA *initial = nullptr) {
+    ComPtr<ID3D11Texture2D> texture(const D3D11_TEXTURE2D_DESC &desc,
+                                    const D3D11_SUBRESOURCE_DATA *initial = nullptr) {
         ComPtr<ID3D11Texture2D> created;
         EXPECT_EQ(device->CreateTexture2D(&desc, initial, created.put()), S_OK);
         return created;

@@ -135,7 +135,7 @@ TEST_F(DeviceTest, NewResourcesStartZeroFilled) {
 
 TEST_F(DeviceTest, InitialDataIsReadWithItsPitch) {
     // Two rows of three BGRA texels, 4 bytes of gap after each row in the source.
-    const uint8_t source[32] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 99, 99, 99, 99,
+    const uint8_t source[32] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 99, 99, 99, 99,
                                 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 99, 99, 99, 99};
     const D3D11_SUBRESOURCE_DATA initial{source, 16, 0};
     const ComPtr<ID3D11Texture2D> frame = texture(texture_desc(3, 2), &initial);
@@ -162,7 +162,8 @@ TEST_F(DeviceTest, MapForReadingNeedsCpuReadAccess) {
     const ComPtr<ID3D11Texture2D> frame = texture(texture_desc(8, 8));
     D3D11_MAPPED_SUBRESOURCE mapped{reinterpret_cast<void *>(1), 1, 1};
     const auto refused_map = [&](ID3D11Resource *resource, UINT subresource, D3D11_MAP type) {
-        expect_refused("Map", [&] { EXPECT_EQ(context->Map(resource, subresource, type, 0, &mapped), E_INVALIDARG); });
+        expect_refused("Map",
+                       [&] { EXPECT_EQ(context->Map(resource, subresource, type, 0, &mapped), E_INVALIDARG); });
         EXPECT_EQ(mapped.pData, nullptr);
     };
     refused_map(frame.get(), 0, D3D11_MAP_READ);
@@ -173,7 +174,8 @@ TEST_F(DeviceTest, MapForReadingNeedsCpuReadAccess) {
     refused_map(staging.get(), 0, D3D11_MAP_WRITE_DISCARD);
     refused_map(nullptr, 0, D3D11_MAP_READ);
     ASSERT_EQ(context->Map(staging.get(), 0, D3D11_MAP_READ, 0, &mapped), S_OK);
-    expect_refused("Map", [&] { EXPECT_EQ(context->Map(staging.get(), 0, D3D11_MAP_READ, 0, &mapped), E_INVALIDARG); });
+    expect_refused("Map",
+                   [&] { EXPECT_EQ(context->Map(staging.get(), 0, D3D11_MAP_READ, 0, &mapped), E_INVALIDARG); });
     context->Unmap(staging.get(), 0);
 }
 
@@ -278,8 +280,9 @@ INSTANTIATE_TEST_SUITE_P(
                     }},
         RefusedCase{"ZeroWidth", [](ID3D11Device *d) { return create_texture(d, texture_desc(0, 4)); }},
         RefusedCase{"UnimplementedFormat",
-                    [](ID3D11Device *d) { return create_texture(d, texture_desc(4, 4, D3D11_USAGE_DEFAULT,
-                                                                                DXGI_FORMAT(10))); }},
+                    [](ID3D11Device *d) {
+                        return create_texture(d, texture_desc(4, 4, D3D11_USAGE_DEFAULT, DXGI_FORMAT(10)));
+                    }},
         RefusedCase{"Multisampled",
                     [](ID3D11Device *d) {
                         D3D11_TEXTURE2D_DESC desc = texture_desc(4, 4);

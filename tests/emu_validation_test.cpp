@@ -165,8 +165,8 @@ TEST_F(ValidationTest, AViewNeedsItsBindFlag) {
         buffer_description.BindFlags = flags;
         const ComPtr<ID3D11Texture2D> cells = texture(texture_description);
         const ComPtr<ID3D11Buffer> words = buffer(buffer_description);
-        for (ID3D11Resource *resource : {static_cast<ID3D11Resource *>(cells.get()),
-                                         static_cast<ID3D11Resource *>(words.get())}) {
+        for (ID3D11Resource *resource :
+             {static_cast<ID3D11Resource *>(cells.get()), static_cast<ID3D11Resource *>(words.get())}) {
             ComPtr<ID3D11ShaderResourceView> srv;
             ComPtr<ID3D11UnorderedAccessView> uav;
             if (flags == D3D11_BIND_SHADER_RESOURCE) {
@@ -228,8 +228,9 @@ TEST_F(ValidationTest, ADispatchThatWouldUseAMappedResourceDoesNothing) {
     bind_uav(context.get(), words.uav.get());
     const ComPtr<ID3D11Buffer> constants =
         buffer({16, D3D11_USAGE_DYNAMIC, D3D11_BIND_CONSTANT_BUFFER, D3D11_CPU_ACCESS_WRITE, 0, 0});
-    const ComPtr<ID3D11Buffer> structured = buffer({16, D3D11_USAGE_DYNAMIC, D3D11_BIND_SHADER_RESOURCE,
-                                                    D3D11_CPU_ACCESS_WRITE, D3D11_RESOURCE_MISC_BUFFER_STRUCTURED, 4});
+    const ComPtr<ID3D11Buffer> structured =
+        buffer({16, D3D11_USAGE_DYNAMIC, D3D11_BIND_SHADER_RESOURCE, D3D11_CPU_ACCESS_WRITE,
+                D3D11_RESOURCE_MISC_BUFFER_STRUCTURED, 4});
     ComPtr<ID3D11ShaderResourceView> structured_view;
     ASSERT_EQ(device->CreateShaderResourceView(structured.get(), nullptr, structured_view.put()), S_OK);
     ID3D11Buffer *const constant_slot = constants.get();
@@ -237,8 +238,8 @@ TEST_F(ValidationTest, ADispatchThatWouldUseAMappedResourceDoesNothing) {
     ID3D11ShaderResourceView *const view_slot = structured_view.get();
     context->CSSetShaderResources(0, 1, &view_slot);
 
-    for (ID3D11Resource *mapped_one : {static_cast<ID3D11Resource *>(constants.get()),
-                                       static_cast<ID3D11Resource *>(structured.get())}) {
+    for (ID3D11Resource *mapped_one :
+         {static_cast<ID3D11Resource *>(constants.get()), static_cast<ID3D11Resource *>(structured.get())}) {
         D3D11_MAPPED_SUBRESOURCE mapped{};
         ASSERT_EQ(context->Map(mapped_one, 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped), S_OK);
         expect_refused("Dispatch", [&] { context->Dispatch(1, 1, 1); });
@@ -264,7 +265,7 @@ TEST_F(ValidationTest, AResourceBoundForReadingAndWritingRunsWithoutItsShaderRes
     expect_refused("Dispatch", [&] { context->Dispatch(1, 1, 1); });
     EXPECT_EQ(words_of(words.buffer.get()), kZeros);
     EXPECT_EQ(corvo_emu_count("live_objects"), live - 1);  // the view was unbound and released
-    context->Dispatch(1, 1, 1);  // and stays unbound: nothing more to refuse
+    context->Dispatch(1, 1, 1);                            // and stays unbound: nothing more to refuse
 }
 
 // A region copy between 8 x 8 textures, and what it must do.
@@ -292,7 +293,8 @@ TEST_P(RegionTest, CopiesOnlyRegionsInsideBothTextures) {
     const ComPtr<ID3D11Texture2D> destination = texture(texture_desc(8, 8, D3D11_USAGE_STAGING), &filled);
     std::vector<uint8_t> expected = read(destination.get());
     const auto copy = [&] {
-        context->CopySubresourceRegion(destination.get(), 0, c.x, c.y, c.z, source.get(), c.source_subresource, &c.box);
+        context->CopySubresourceRegion(destination.get(), 0, c.x, c.y, c.z, source.get(), c.source_subresource,
+                                       &c.box);
     };
     if (c.outcome == RegionCase::kRefused) {
         expect_refused("CopySubresourceRegion", copy);
@@ -308,19 +310,19 @@ TEST_P(RegionTest, CopiesOnlyRegionsInsideBothTextures) {
 
 INSTANTIATE_TEST_SUITE_P(
     Regions, RegionTest,
-    ::testing::Values(RegionCase{"Whole", 0, 0, 0, {0, 0, 0, 8, 8, 1}, RegionCase::kCopies},
-                      RegionCase{"LastPixelToLastPixel", 7, 7, 0, {7, 7, 0, 8, 8, 1}, RegionCase::kCopies},
-                      RegionCase{"EmptyBox", 0, 0, 0, {3, 3, 0, 3, 5, 1}, RegionCase::kCopiesNothing},
-                      RegionCase{"BoxPastTheRight", 0, 0, 0, {4, 0, 0, 9, 4, 1}, RegionCase::kRefused},
-                      RegionCase{"BoxPastTheBottom", 0, 0, 0, {0, 4, 0, 4, 9, 1}, RegionCase::kRefused},
-                      RegionCase{"BoxDeeperThanTheTexture", 0, 0, 0, {0, 0, 0, 4, 4, 2}, RegionCase::kRefused},
-                      RegionCase{"RegionPastTheRight", 5, 0, 0, {0, 0, 0, 4, 4, 1}, RegionCase::kRefused},
-                      RegionCase{"RegionPastTheBottom", 0, 5, 0, {0, 0, 0, 4, 4, 1}, RegionCase::kRefused},
-                      RegionCase{"DestinationDepth", 0, 0, 1, {0, 0, 0, 4, 4, 1}, RegionCase::kRefused},
-                      RegionCase{"OtherFormat", 0, 0, 0, {0, 0, 0, 4, 4, 1}, RegionCase::kRefused,
-                                 DXGI_FORMAT_R8G8B8A8_UNORM},
-                      RegionCase{"SecondSubresource", 0, 0, 0, {0, 0, 0, 4, 4, 1}, RegionCase::kRefused,
-                                 DXGI_FORMAT_B8G8R8A8_UNORM, 1}),
+    ::testing::Values(
+        RegionCase{"Whole", 0, 0, 0, {0, 0, 0, 8, 8, 1}, RegionCase::kCopies},
+        RegionCase{"LastPixelToLastPixel", 7, 7, 0, {7, 7, 0, 8, 8, 1}, RegionCase::kCopies},
+        RegionCase{"EmptyBox", 0, 0, 0, {3, 3, 0, 3, 5, 1}, RegionCase::kCopiesNothing},
+        RegionCase{"BoxPastTheRight", 0, 0, 0, {4, 0, 0, 9, 4, 1}, RegionCase::kRefused},
+        RegionCase{"BoxPastTheBottom", 0, 0, 0, {0, 4, 0, 4, 9, 1}, RegionCase::kRefused},
+        RegionCase{"BoxDeeperThanTheTexture", 0, 0, 0, {0, 0, 0, 4, 4, 2}, RegionCase::kRefused},
+        RegionCase{"RegionPastTheRight", 5, 0, 0, {0, 0, 0, 4, 4, 1}, RegionCase::kRefused},
+        RegionCase{"RegionPastTheBottom", 0, 5, 0, {0, 0, 0, 4, 4, 1}, RegionCase::kRefused},
+        RegionCase{"DestinationDepth", 0, 0, 1, {0, 0, 0, 4, 4, 1}, RegionCase::kRefused},
+        RegionCase{"OtherFormat", 0, 0, 0, {0, 0, 0, 4, 4, 1}, RegionCase::kRefused, DXGI_FORMAT_R8G8B8A8_UNORM},
+        RegionCase{
+            "SecondSubresource", 0, 0, 0, {0, 0, 0, 4, 4, 1}, RegionCase::kRefused, DXGI_FORMAT_B8G8R8A8_UNORM, 1}),
     [](const ::testing::TestParamInfo<RegionCase> &info) { return info.param.name; });
 
 // A resource as the model sees it: its layout, whether the CPU may read it, whether it is mapped, its pixels.

@@ -76,9 +76,7 @@ TEST_F(ExportsTest, PollDispatchesTheCallingThreadsMessages) {
     EXPECT_EQ(dispatched, 2);
 
     // A message of another thread is not dispatched by this thread's poll.
-    std::thread([&] {
-        corvo_emu_post([](void *count) { ++*static_cast<int *>(count); }, &dispatched);
-    }).join();
+    std::thread([&] { corvo_emu_post([](void *count) { ++*static_cast<int *>(count); }, &dispatched); }).join();
     wgc_get_recent_frame(s, &frame, 0, &width, &height, &cursor);
     EXPECT_EQ(dispatched, 2);
     wgc_session_destroy(s);

@@ -14,8 +14,8 @@ bool operator==(const DirtyRect &a, const DirtyRect &b) {
 }
 
 void PrintTo(const DirtyRect &r, std::ostream *out) {
-    *out << '{' << r.left << ", " << r.top << ", " << r.front << ", " << r.right << ", " << r.bottom << ", " << r.back
-         << '}';
+    *out << '{' << r.left << ", " << r.top << ", " << r.front << ", " << r.right << ", " << r.bottom << ", "
+         << r.back << '}';
 }
 
 }  // namespace corvo
@@ -139,8 +139,8 @@ TEST(ExtractRects, WideFrameReportsCellsBeyond4096) {
     // 7680 x 4320: 240 cell columns in 8 words per row, 135 rows.
     const uint32_t words_per_row = 8;
     std::vector<uint32_t> mask(135 * words_per_row, 0);
-    mask[1 * words_per_row + 4] = 1u << 3;   // row 1, cell column 131: x 4192
-    mask[134 * words_per_row + 7] = 1u << 15;  // last row, cell column 239: the bottom-right cell
+    mask[1 * words_per_row + 4] = 1u << 3;      // row 1, cell column 131: x 4192
+    mask[134 * words_per_row + 7] = 1u << 15;   // last row, cell column 239: the bottom-right cell
     mask[134 * words_per_row + 7] |= 1u << 16;  // cell column 240 lies right of the frame
     std::vector<DirtyRect> rects;
     const uint64_t area = corvo::extract_rects(mask.data(), 135, words_per_row, 7680, 4320, rects);

@@ -115,7 +115,8 @@ protected:
                 Picture covered = before;
                 for (const wgc_rect &r : rects)
                     for (int32_t y = r.top; y < r.bottom; ++y)
-                        for (int32_t x = r.left; x < r.right; ++x) covered.pixels[size_t(y) * got.width + x] = got.at(x, y);
+                        for (int32_t x = r.left; x < r.right; ++x)
+                            covered.pixels[size_t(y) * got.width + x] = got.at(x, y);
                 ASSERT_EQ(covered, got) << "a change outside the rectangles";
             }
             if (ratio == 0.0f) {

@@ -78,7 +78,7 @@ TEST_F(FramePathTest, FailedReadBackIsNotTakenAsThePictureTheHostHolds) {
     // The mask reads; the patch, staging, direct and one-shot maps all fail.
     corvo_emu_fail("Map", static_cast<int32_t>(0x80004005), 1, 4);
     EXPECT_EQ(frame(), first);
-    EXPECT_EQ(ratio, 0.0f);  // nothing new reached the host
+    EXPECT_EQ(ratio, 0.0f);     // nothing new reached the host
     EXPECT_EQ(frame(), model);  // the same picture again is still a change for the host
     EXPECT_GT(ratio, 0.0f);
 }
@@ -100,10 +100,10 @@ TEST_F(FramePathTest, EdgeCellsCountWholeAndAWholeChangeIsOne) {
         float ratio;
     };
     const Case cases[] = {
-        {33, 32, 32, 0, 32.0f / (33 * 32)},          // the last column of a 33-wide frame
-        {31, 33, 0, 32, 31.0f / (31 * 33)},          // the last row of a 31 x 33 frame
-        {4097, 8, 4096, 3, 8.0f / (4097 * 8)},       // x = 4096 of a 4097-wide frame
-        {1, 1, 0, 0, 1.0f},                          // a one-pixel frame
+        {33, 32, 32, 0, 32.0f / (33 * 32)},     // the last column of a 33-wide frame
+        {31, 33, 0, 32, 31.0f / (31 * 33)},     // the last row of a 31 x 33 frame
+        {4097, 8, 4096, 3, 8.0f / (4097 * 8)},  // x = 4096 of a 4097-wide frame
+        {1, 1, 0, 0, 1.0f},                     // a one-pixel frame
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << " x " << c.height);
@@ -194,7 +194,7 @@ TEST_F(FramePathTest, HistoryFollowsResizesAndModeSwitches) {
         model.resize(w, h);
         paint(window, model, step, step, 3, 3, 0xFF102030u + uint32_t(step));
         set_texture_mode(step % 3 == 1);
-        frame();         // still the old pool size
+        frame();                    // still the old pool size
         const Picture p = frame();  // the recreated pool
         EXPECT_EQ(p, model) << "step " << step;
         EXPECT_EQ(frame(), model);

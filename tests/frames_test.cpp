@@ -309,7 +309,8 @@ TEST_F(FramesTest, FailedRecreateIsSaidOnceAndTriedAgainAtTheNextFrame) {
     EXPECT_TRUE(p.ok);  // the buffer holds the frame already
     EXPECT_EQ(p.width, 32);
     present_and_poll();
-    EXPECT_EQ(log.at_level(3), (std::vector<std::string>{"Failed to recreate the frame pool at 32x32, hr:80004005"}));
+    EXPECT_EQ(log.at_level(3),
+              (std::vector<std::string>{"Failed to recreate the frame pool at 32x32, hr:80004005"}));
     present_and_poll();
     EXPECT_EQ(corvo_emu_count("Recreate"), 3u);
     EXPECT_EQ(log.at_level(3).size(), 1u);

@@ -60,7 +60,8 @@ inline bool matches(std::string_view format, std::string_view text) {
         while (n < t.size() && ((t[n] >= '0' && t[n] <= '9') || (hex && t[n] >= 'a' && t[n] <= 'f'))) ++n;
         return n;
     };
-    if (format.substr(0, 4) == "%08x") return digits(text.substr(0, 8), true) == 8 && matches(format.substr(4), text.substr(8));
+    if (format.substr(0, 4) == "%08x")
+        return digits(text.substr(0, 8), true) == 8 && matches(format.substr(4), text.substr(8));
     if (format.substr(0, 3) == "%ld") {
         const size_t sign = !text.empty() && text[0] == '-' ? 1 : 0;
         const size_t n = digits(text.substr(sign), false);

@@ -58,7 +58,8 @@ struct Scenario {
     uint32_t groups[3] = {1, 1, 1};
 };
 
-using Executor = std::function<void(const shader::Program &, const shader::Bindings &, uint32_t, uint32_t, uint32_t)>;
+using Executor =
+    std::function<void(const shader::Program &, const shader::Bindings &, uint32_t, uint32_t, uint32_t)>;
 
 std::vector<std::vector<uint8_t>> run(const Scenario &s, const Executor &execute) {
     std::vector<bool> written(s.memory.size());
@@ -151,7 +152,8 @@ public:
         for (uint32_t cy = 0; cy < grid_.rows; ++cy)
             for (uint32_t cx = 0; cx < grid_.columns; ++cx) {
                 if (rng_() % 8 == 0) continue;
-                const uint32_t x = std::min(w_ - 1, cx * 32 + rng_() % 32), y = std::min(h_ - 1, cy * 32 + rng_() % 32);
+                const uint32_t x = std::min(w_ - 1, cx * 32 + rng_() % 32),
+                               y = std::min(h_ - 1, cy * 32 + rng_() % 32);
                 before_[(size_t(y) * w_ + x) * 4 + rng_() % 4] ^= uint8_t(1 + rng_() % 255);  // alpha too
             }
     }
@@ -175,19 +177,37 @@ public:
             Binding &t = s.resources[size_t(i)];
             t = {i, 0, texture(DXGI_FORMAT_B8G8R8A8_UNORM, w_, h_, w_ * 4)};
             switch (bend()) {
-            case 1: t.view.format = DXGI_FORMAT_R8G8B8A8_UNORM; break;
-            case 2: t.view.format = rng_() % 2 ? DXGI_FORMAT_R32_UINT : DXGI_FORMAT_R8_UINT; break;  // odd floats
-            case 3: t.view.width = rng_() % (w_ + 1); t.view.height = rng_() % (h_ + 1); break;
-            case 4: t.block = -1; break;
+            case 1:
+                t.view.format = DXGI_FORMAT_R8G8B8A8_UNORM;
+                break;
+            case 2:
+                t.view.format = rng_() % 2 ? DXGI_FORMAT_R32_UINT : DXGI_FORMAT_R8_UINT;
+                break;  // odd floats
+            case 3:
+                t.view.width = rng_() % (w_ + 1);
+                t.view.height = rng_() % (h_ + 1);
+                break;
+            case 4:
+                t.block = -1;
+                break;
             }
         }
         Binding &u = s.uavs[0];
         u = {2, 0, texture(DXGI_FORMAT_R32_UINT, grid_.columns, grid_.rows, (grid_.columns + 3) * 4)};
         switch (bend()) {
-        case 1: u.view.format = DXGI_FORMAT_B8G8R8A8_UNORM; break;
-        case 2: u.view.format = DXGI_FORMAT_R8_UINT; break;
-        case 3: u.view.width = rng_() % (grid_.columns + 3); u.view.height = rng_() % (grid_.rows + 3); break;
-        case 4: u.view = buffer(0, grid_.columns, 4); break;  // a buffer where a texture is declared
+        case 1:
+            u.view.format = DXGI_FORMAT_B8G8R8A8_UNORM;
+            break;
+        case 2:
+            u.view.format = DXGI_FORMAT_R8_UINT;
+            break;
+        case 3:
+            u.view.width = rng_() % (grid_.columns + 3);
+            u.view.height = rng_() % (grid_.rows + 3);
+            break;
+        case 4:
+            u.view = buffer(0, grid_.columns, 4);
+            break;  // a buffer where a texture is declared
         }
         s.groups[0] = ceil_div(w_, 512) + (bend() == 1);
         s.groups[1] = ceil_div(h_, 512) + (bend() == 1);
@@ -210,10 +230,18 @@ public:
         if (bend() == 1) s.uavs[0].view.format = DXGI_FORMAT_B8G8R8A8_UNORM;  // typed loads of it give 0
         s.uavs[1] = {1, 0, buffer(0, words, 4)};
         switch (bend()) {
-        case 1: s.uavs[1].view.first_element = rng_() % 20; break;
-        case 2: s.uavs[1].view.num_elements = rng_() % (words + 20); break;
-        case 3: s.uavs[1].view.stride = 8; break;  // not the declared stride: unbound
-        case 4: s.uavs[1].block = -1; break;
+        case 1:
+            s.uavs[1].view.first_element = rng_() % 20;
+            break;
+        case 2:
+            s.uavs[1].view.num_elements = rng_() % (words + 20);
+            break;
+        case 3:
+            s.uavs[1].view.stride = 8;
+            break;  // not the declared stride: unbound
+        case 4:
+            s.uavs[1].block = -1;
+            break;
         }
         s.groups[0] = ceil_div(grid_.row_words, 16) + (bend() == 1);
         s.groups[1] = ceil_div(grid_.rows, 16) + (bend() == 1);
@@ -240,8 +268,8 @@ private:
 };
 
 TEST(LaneExecutor, ChangeDetectionKernelsMatchTheReferenceOverRandomFramesSizesAndBindings) {
-    std::vector<std::pair<uint32_t, uint32_t>> sizes = {{1, 1},     {2, 3},    {33, 31},  {511, 513}, {1000, 700},
-                                                        {1920, 1080}, {4100, 37}, {5120, 64}, {7680, 4320}};
+    std::vector<std::pair<uint32_t, uint32_t>> sizes = {
+        {1, 1}, {2, 3}, {33, 31}, {511, 513}, {1000, 700}, {1920, 1080}, {4100, 37}, {5120, 64}, {7680, 4320}};
     Random rng(14);
     for (int i = 0; i < 12; ++i) sizes.emplace_back(1 + rng() % 2000, 1 + rng() % 1200);
     uint32_t seed = 0;
@@ -265,10 +293,18 @@ std::vector<uint8_t> special_words(size_t count, Random &rng) {
     for (size_t i = 0; i < count; ++i) {
         uint32_t v;
         switch (rng() % 4) {
-        case 0: v = kSpecial[rng() % std::size(kSpecial)]; break;
-        case 1: v = std::bit_cast<uint32_t>(std::uniform_real_distribution<float>(-300.0f, 300.0f)(rng.engine)); break;
-        case 2: v = std::bit_cast<uint32_t>(float(int(rng() % 64) - 32) * 0.25f); break;
-        default: v = rng(); break;
+        case 0:
+            v = kSpecial[rng() % std::size(kSpecial)];
+            break;
+        case 1:
+            v = std::bit_cast<uint32_t>(std::uniform_real_distribution<float>(-300.0f, 300.0f)(rng.engine));
+            break;
+        case 2:
+            v = std::bit_cast<uint32_t>(float(int(rng() % 64) - 32) * 0.25f);
+            break;
+        default:
+            v = rng();
+            break;
         }
         std::memcpy(&bytes[i * 4], &v, 4);
     }
@@ -278,12 +314,17 @@ std::vector<uint8_t> special_words(size_t count, Random &rng) {
 // A program over two input elements (r0, r1) per thread that writes element vThreadID.x of u0, words of `outputs`
 // four at a time; `body` computes r2 before each store.
 std::string program_text(const char *group, uint32_t outputs, const std::vector<std::string> &bodies) {
-    std::string text = "cs_5_0\ndcl_globalFlags refactoringAllowed\ndcl_resource_structured t0, 32\n"
-                       "dcl_uav_structured u0, " + std::to_string(outputs * 4) + "\n"
-                       "dcl_input vThreadID.x\ndcl_temps 4\ndcl_thread_group " + group + "\n"
-                       "ld_structured r0.xyzw, vThreadID.x, l(0), t0.xyzw\n"
-                       "ld_structured r1.xyzw, vThreadID.x, l(16), t0.xyzw\n"
-                       "mov r2.xyzw, l(0, 0, 0, 0)\n";
+    std::string text =
+        "cs_5_0\ndcl_globalFlags refactoringAllowed\ndcl_resource_structured t0, 32\n"
+        "dcl_uav_structured u0, " +
+        std::to_string(outputs * 4) +
+        "\n"
+        "dcl_input vThreadID.x\ndcl_temps 4\ndcl_thread_group " +
+        group +
+        "\n"
+        "ld_structured r0.xyzw, vThreadID.x, l(0), t0.xyzw\n"
+        "ld_structured r1.xyzw, vThreadID.x, l(16), t0.xyzw\n"
+        "mov r2.xyzw, l(0, 0, 0, 0)\n";
     for (size_t i = 0; i < bodies.size(); ++i)
         text += bodies[i] + "\nstore_structured u0.xyzw, vThreadID.x, l(" + std::to_string(16 * i) + "), r2.xyzw\n";
     return text + "ret\n";
@@ -314,17 +355,17 @@ TEST(LaneExecutor, EveryInstructionMatchesTheReferenceBitForBit) {
         "eq r2.xyzw, r0.xyzw, r1.xyzw", "ne r2.xyzw, r0.xyzw, r0.xyzw", "lt r2.xyzw, r0.xyzw, r1.xyzw",
         "ge r2.xyzw, r0.xyzw, -r1.xyzw", "round_ne r2.xyzw, r0.xyzw", "round_ni r2.xyzw, r0.xyzw",
         "round_pi r2.xyzw, -r0.xyzw", "round_z r2.xyzw, |r1.xyzw|", "round_pi_sat r2.xyzw, r1.xyzw",
-        "ftou r2.xyzw, r0.xyzw", "ftoi r2.xyzw, r1.xyzw", "ftou r2.xyzw, -r1.xyzw",
-        "and r2.xyzw, r0.xyzw, r1.xyzw", "or r2.xyzw, r0.xyzw, r1.wzyx", "xor r2.xyzw, r0.xyzw, -r1.xyzw",
-        "not r2.xyzw, r0.xyzw", "ineg r2.xyzw, r1.xyzw", "iadd r2.xyzw, r0.xyzw, -r1.xyzw",
-        "imad r2.xyzw, r0.xyzw, r1.xyzw, -r0.yyyy", "imul r3.xyzw, r2.xyzw, r0.xyzw, r1.xyzw",
-        "imul null, r2.xyzw, r0.xyzw, r1.xyzw", "udiv r2.xyzw, r3.xyzw, r0.xyzw, r1.xyzw",
-        "udiv r3.xyzw, r2.xyzw, r0.xyzw, r1.xxxx", "ishl r2.xyzw, r0.xyzw, r1.xyzw", "ishr r2.xyzw, r0.xyzw, r1.xyzw",
-        "ushr r2.xyzw, r0.xyzw, r1.xyzw", "ieq r2.xyzw, r0.xyzw, r1.xyzw", "ine r2.xyzw, r0.xyzw, r1.xyzw",
-        "ige r2.xyzw, r0.xyzw, r1.xyzw", "ilt r2.xyzw, r0.xyzw, r1.xyzw", "uge r2.xyzw, r0.xyzw, r1.xyzw",
-        "ult r2.xyzw, r0.xyzw, r1.xyzw", "imin r2.xyzw, r0.xyzw, r1.xyzw", "imax r2.xyzw, r0.xyzw, -r1.xyzw",
-        "umin r2.xyzw, r0.xyzw, r1.xyzw", "umax r2.xyzw, r0.xyzw, r1.xyzw", "utof r2.xyzw, r0.xyzw",
-        "itof r2.xyzw, -r1.xyzw", "mov r2.xyzw, -|r0.wxyz|", "movc r2.xyzw, r0.xyzw, r1.xyzw, -r0.wzyx",
+        "ftou r2.xyzw, r0.xyzw", "ftoi r2.xyzw, r1.xyzw", "ftou r2.xyzw, -r1.xyzw", "and r2.xyzw, r0.xyzw, r1.xyzw",
+        "or r2.xyzw, r0.xyzw, r1.wzyx", "xor r2.xyzw, r0.xyzw, -r1.xyzw", "not r2.xyzw, r0.xyzw",
+        "ineg r2.xyzw, r1.xyzw", "iadd r2.xyzw, r0.xyzw, -r1.xyzw", "imad r2.xyzw, r0.xyzw, r1.xyzw, -r0.yyyy",
+        "imul r3.xyzw, r2.xyzw, r0.xyzw, r1.xyzw", "imul null, r2.xyzw, r0.xyzw, r1.xyzw",
+        "udiv r2.xyzw, r3.xyzw, r0.xyzw, r1.xyzw", "udiv r3.xyzw, r2.xyzw, r0.xyzw, r1.xxxx",
+        "ishl r2.xyzw, r0.xyzw, r1.xyzw", "ishr r2.xyzw, r0.xyzw, r1.xyzw", "ushr r2.xyzw, r0.xyzw, r1.xyzw",
+        "ieq r2.xyzw, r0.xyzw, r1.xyzw", "ine r2.xyzw, r0.xyzw, r1.xyzw", "ige r2.xyzw, r0.xyzw, r1.xyzw",
+        "ilt r2.xyzw, r0.xyzw, r1.xyzw", "uge r2.xyzw, r0.xyzw, r1.xyzw", "ult r2.xyzw, r0.xyzw, r1.xyzw",
+        "imin r2.xyzw, r0.xyzw, r1.xyzw", "imax r2.xyzw, r0.xyzw, -r1.xyzw", "umin r2.xyzw, r0.xyzw, r1.xyzw",
+        "umax r2.xyzw, r0.xyzw, r1.xyzw", "utof r2.xyzw, r0.xyzw", "itof r2.xyzw, -r1.xyzw",
+        "mov r2.xyzw, -|r0.wxyz|", "movc r2.xyzw, r0.xyzw, r1.xyzw, -r0.wzyx",
         "movc r2.xyzw, -r1.xyzw, |r0.xyzw|, r1.xyzw",
         // A destination that is also a source, read before it is written in every component.
         "mov r2.xyzw, r0.xyzw\nadd r2.xyzw, r2.wxyz, r2.yzwx",

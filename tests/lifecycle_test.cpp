@@ -88,7 +88,8 @@ TEST_F(Lifecycle, DeviceRemovedForAnyReasonIsNoticedAtThePollEvenWithoutFrames) 
             if (q.ok && texture_mode) static_cast<ID3D11Texture2D *>(q.frame)->Release();
             EXPECT_EQ(wgc_get_status(session), 0);
             char line[64];
-            std::snprintf(line, sizeof line, "Capture device lost, reason:%08x; the capture has ended", unsigned(reason));
+            std::snprintf(line, sizeof line, "Capture device lost, reason:%08x; the capture has ended",
+                          unsigned(reason));
             EXPECT_EQ(log.at_level(3), std::vector<std::string>{line});
             const Poll r = poll(session);
             if (r.ok && texture_mode) static_cast<ID3D11Texture2D *>(r.frame)->Release();
@@ -184,13 +185,41 @@ TEST_F(Lifecycle, DebugBuildsRefuseAPollFromAnotherThread) {
 // session neither crashes nor lies about its status, a failed start says why, and nothing is left behind.
 TEST_F(Lifecycle, FaultAtEveryCallOfAStartAndOfFrames) {
     constexpr const char *kOperations[] = {
-        "CreateDXGIFactory1", "EnumAdapters1", "GetDesc1", "D3D11CreateDevice", "QueryInterface",
-        "CreateDirect3D11DeviceFromDXGIDevice", "RoGetActivationFactory", "IGraphicsCaptureItemInterop",
-        "CreateForWindow", "CreateDispatcherQueueController", "ShutdownQueueAsync", "Create", "Recreate",
-        "CreateCaptureSession", "add_FrameArrived", "add_Closed", "StartCapture", "Close", "IsApiContractPresent",
-        "IsPropertyPresent", "put_IsCursorCaptureEnabled", "put_IsBorderRequired", "CreateTexture2D", "CreateBuffer",
-        "CreateShaderResourceView", "CreateUnorderedAccessView", "CreateComputeShader", "CopyResource",
-        "CopySubresourceRegion", "Dispatch", "Map", "Unmap", "allocate", "PeekMessageW", "DispatchMessageW"};
+        "CreateDXGIFactory1",
+        "EnumAdapters1",
+        "GetDesc1",
+        "D3D11CreateDevice",
+        "QueryInterface",
+        "CreateDirect3D11DeviceFromDXGIDevice",
+        "RoGetActivationFactory",
+        "IGraphicsCaptureItemInterop",
+        "CreateForWindow",
+        "CreateDispatcherQueueController",
+        "ShutdownQueueAsync",
+        "Create",
+        "Recreate",
+        "CreateCaptureSession",
+        "add_FrameArrived",
+        "add_Closed",
+        "StartCapture",
+        "Close",
+        "IsApiContractPresent",
+        "IsPropertyPresent",
+        "put_IsCursorCaptureEnabled",
+        "put_IsBorderRequired",
+        "CreateTexture2D",
+        "CreateBuffer",
+        "CreateShaderResourceView",
+        "CreateUnorderedAccessView",
+        "CreateComputeShader",
+        "CopyResource",
+        "CopySubresourceRegion",
+        "Dispatch",
+        "Map",
+        "Unmap",
+        "allocate",
+        "PeekMessageW",
+        "DispatchMessageW"};
     enum Phase { kFirstStart, kSecondStart, kFrames };
     // One round: start (twice for the later phases), a frame, a change and a resize with detection on.
     auto round = [&](Phase phase, const char *operation, uint32_t position) {

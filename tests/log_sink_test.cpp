@@ -47,9 +47,7 @@ TEST(LogSink, ConversionsFormatAsThePrintfFamily) {
 }
 
 TEST(LogSink, LinesWithoutALoggerAreDropped) {
-    {
-        LogCapture log;
-    }
+    { LogCapture log; }
     log_message(corvo::kLogInfo, "nobody listens");  // must simply return
     LogCapture log;
     log_message(corvo::kLogInfo, "heard");

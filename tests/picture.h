@@ -20,13 +20,15 @@ struct Picture {
     uint32_t at(int32_t x, int32_t y) const { return pixels[size_t(y) * width + x]; }
     void fill(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t bgra) {
         for (int32_t row = std::max(y, 0); row < std::min(y + h, height); ++row)
-            for (int32_t col = std::max(x, 0); col < std::min(x + w, width); ++col) pixels[size_t(row) * width + col] = bgra;
+            for (int32_t col = std::max(x, 0); col < std::min(x + w, width); ++col)
+                pixels[size_t(row) * width + col] = bgra;
     }
     // New size, content kept top-left and the new area black, as a target does.
     void resize(int32_t w, int32_t h) {
         Picture grown(w, h);
         for (int32_t row = 0; row < std::min(h, height); ++row)
-            for (int32_t col = 0; col < std::min(w, width); ++col) grown.pixels[size_t(row) * w + col] = at(col, row);
+            for (int32_t col = 0; col < std::min(w, width); ++col)
+                grown.pixels[size_t(row) * w + col] = at(col, row);
         *this = std::move(grown);
     }
     // The top-left w x h part.
@@ -71,8 +73,8 @@ inline Picture picture_of_texture(ID3D11Texture2D *texture) {
         if (SUCCEEDED(context->Map(staging, 0, D3D11_MAP_READ, 0, &mapped))) {
             p = Picture(int32_t(desc.Width), int32_t(desc.Height));
             for (uint32_t row = 0; row < desc.Height; ++row)
-                std::copy_n(reinterpret_cast<const uint32_t *>(static_cast<const uint8_t *>(mapped.pData) +
-                                                               size_t(row) * mapped.RowPitch),
+                std::copy_n(reinterpret_cast<const uint32_t *>(
+                                static_cast<const uint8_t *>(mapped.pData) + size_t(row) * mapped.RowPitch),
                             desc.Width, p.pixels.begin() + size_t(row) * desc.Width);
             context->Unmap(staging, 0);
         }

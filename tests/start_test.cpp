@@ -66,8 +66,9 @@ TEST_F(StartTest, SetterRefusedByARunningCaptureReturnsFalseWithALine) {
     EXPECT_EQ(wgc_enable_cursor(session, 1), 0);
     corvo_emu_fail("put_IsBorderRequired", kFail, 0, 1);
     EXPECT_EQ(wgc_show_border(session, 1), 0);
-    EXPECT_EQ(log.at_level(3), (std::vector<std::string>{"Failed to apply cursor switch, Winrt exception:-2147467259",
-                                                         "Failed to apply border switch, Winrt exception:-2147467259"}));
+    EXPECT_EQ(log.at_level(3),
+              (std::vector<std::string>{"Failed to apply cursor switch, Winrt exception:-2147467259",
+                                        "Failed to apply border switch, Winrt exception:-2147467259"}));
 }
 
 TEST_F(StartTest, PrefersTheFirstAdapterOfThePreferredVendor) {
@@ -197,7 +198,7 @@ TEST_F(StartTest, FailedStartReleasesWhatItMade) {
     corvo_emu_fail("StartCapture", kFail, 0, 1);
     EXPECT_EQ(wgc_session_start(session), 0);
     EXPECT_EQ(corvo_emu_count("live_objects"), 0u);  // nothing of a failed start is kept
-    EXPECT_EQ(corvo_emu_count("Close"), 2u);          // the frame pool and the capture session
+    EXPECT_EQ(corvo_emu_count("Close"), 2u);         // the frame pool and the capture session
     wgc_session_destroy(session);
     session = nullptr;
     EXPECT_EQ(corvo_emu_count("Close"), 2u);

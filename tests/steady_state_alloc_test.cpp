@@ -51,8 +51,7 @@ protected:
             const Poll p = poll(session);
             counting = false;
             EXPECT_TRUE(p.ok);
-            if (p.ok && wgc_get_status(session) && texture_mode)
-                static_cast<ID3D11Texture2D *>(p.frame)->Release();
+            if (p.ok && wgc_get_status(session) && texture_mode) static_cast<ID3D11Texture2D *>(p.frame)->Release();
             wgc_get_update_ratio(session);
         }
         return allocations.load();

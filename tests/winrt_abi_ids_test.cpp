@@ -55,7 +55,8 @@ const Known kKnown[] = {
     {"IRestrictedErrorInfo", abi::kIID_IRestrictedErrorInfo, "82ba7092-4c88-427d-a7bc-16dd93feb67e"},
     {"TypedEventHandler<Direct3D11CaptureFramePool, Object>", abi::kIID_FrameArrivedHandler,
      "51a947f7-79cf-5a3e-a3a5-1289cfa6dfe8"},
-    {"TypedEventHandler<GraphicsCaptureItem, Object>", abi::kIID_ClosedHandler, "e9c610c0-a68c-5bd9-8021-8589346eeee2"},
+    {"TypedEventHandler<GraphicsCaptureItem, Object>", abi::kIID_ClosedHandler,
+     "e9c610c0-a68c-5bd9-8021-8589346eeee2"},
 };
 
 TEST(WinrtAbiIds, EveryIidMatchesItsCanonicalText) {
@@ -161,7 +162,8 @@ TEST(WinrtAbiIds, ParameterizedIidAlgorithmReproducesPublishedInstances) {
 }
 
 TEST(WinrtAbiIds, EventHandlerIidsFollowFromTheirSignatures) {
-    EXPECT_EQ(text_of(parameterized_iid(abi::kFrameArrivedHandlerSignature)), text_of(abi::kIID_FrameArrivedHandler));
+    EXPECT_EQ(text_of(parameterized_iid(abi::kFrameArrivedHandlerSignature)),
+              text_of(abi::kIID_FrameArrivedHandler));
     EXPECT_EQ(text_of(parameterized_iid(abi::kClosedHandlerSignature)), text_of(abi::kIID_ClosedHandler));
 }
 

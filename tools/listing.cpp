@@ -19,8 +19,8 @@ constexpr uint32_t kSaturate = 1u << 2;     // token bit 13
 constexpr uint32_t kSwizzleXyzw = 0xe4;
 constexpr char kComponents[] = "xyzw";
 
-const char *const kDimensions[] = {nullptr,     "buffer",         "texture1d",        "texture2d",
-                                   "texture2dms", "texture3d",    "texturecube",      "texture1darray",
+const char *const kDimensions[] = {nullptr,          "buffer",           "texture1d",       "texture2d",
+                                   "texture2dms",    "texture3d",        "texturecube",     "texture1darray",
                                    "texture2darray", "texture2dmsarray", "texturecubearray"};
 const char *const kReturnTypes[] = {nullptr, "unorm", "snorm", "sint", "uint", "float"};
 
@@ -226,8 +226,7 @@ bool parse_declaration(std::string_view name, std::string_view rest, Instruction
     }
     for (size_t i = operands; i < parts.size(); ++i) {
         in->literals.emplace_back();
-        if (!parse_number(parts[i], &in->literals.back()))
-            return fail(error, "bad number " + std::string(parts[i]));
+        if (!parse_number(parts[i], &in->literals.back())) return fail(error, "bad number " + std::string(parts[i]));
     }
     return true;
 }
@@ -320,8 +319,8 @@ bool declaration_text(const Instruction &in, const OpcodeInfo &info, std::string
     if (in.opcode == kDclResource || in.opcode == kDclUavTyped) {
         if (in.control == 0 || in.control >= std::size(kDimensions))
             return fail(error, "unknown resource dimension");
-        line = std::string(in.opcode == kDclResource ? "dcl_resource_" : "dcl_uav_typed_") + kDimensions[in.control] +
-               " (";
+        line = std::string(in.opcode == kDclResource ? "dcl_resource_" : "dcl_uav_typed_") +
+               kDimensions[in.control] + " (";
         if (in.literals[0] > 0xffff) return fail(error, "unknown return type");
         for (int i = 0; i < 4; ++i) {
             const uint32_t t = (in.literals[0] >> (4 * i)) & 0xf;
@@ -382,8 +381,7 @@ bool parse_listing(std::string_view text, ProgramTokens *out, std::string *error
         }
         Instruction in;
         std::string why;
-        if (!parse_instruction(line, &in, &why))
-            return fail(error, "line " + std::to_string(number) + ": " + why);
+        if (!parse_instruction(line, &in, &why)) return fail(error, "line " + std::to_string(number) + ": " + why);
         out->instructions.push_back(std::move(in));
     }
     if (!have_version) return fail(error, "empty listing");

@@ -20,9 +20,7 @@ T &object_of(const Projected &projected) {
 emu::CaptureItem &item_of(const Projected &p) { return object_of<emu::CaptureItem, IEmuCaptureItem>(p); }
 emu::FramePool &pool_of(const Projected &p) { return object_of<emu::FramePool, IEmuFramePool>(p); }
 emu::Frame &frame_of(const Projected &p) { return object_of<emu::Frame, IEmuFrame>(p); }
-emu::CaptureSession &session_of(const Projected &p) {
-    return object_of<emu::CaptureSession, IEmuCaptureSession>(p);
-}
+emu::CaptureSession &session_of(const Projected &p) { return object_of<emu::CaptureSession, IEmuCaptureSession>(p); }
 
 template <class T>
 ComPtr<IUnknown> as_unknown(T *object) {
@@ -50,7 +48,8 @@ void make_buffers(emu::PoolState &pool, const Direct3DDevice &device, int32_t pi
     desc.Usage = D3D11_USAGE_DEFAULT;
     desc.BindFlags = D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET;
     std::vector<ComPtr<ID3D11Texture2D>> buffers(static_cast<size_t>(buffer_count));
-    for (auto &buffer : buffers) emu::throw_if_failed(emu::create_texture(d3d.get(), desc, buffer.put()), "Recreate");
+    for (auto &buffer : buffers)
+        emu::throw_if_failed(emu::create_texture(d3d.get(), desc, buffer.put()), "Recreate");
 
     std::lock_guard lock(pool.mutex);
     pool.device = std::move(d3d);

@@ -103,11 +103,12 @@ void HandlerList::invoke() {
 void check_call(const char *operation) { throw_if_failed(call(operation), operation); }
 
 DispatcherController::DispatcherController() {
-    static const bool hooked = (on_reset([] {
-                                    std::lock_guard lock(dispatcher_threads().mutex);
-                                    dispatcher_threads().threads.clear();
-                                }),
-                                true);
+    static const bool hooked =
+        (on_reset([] {
+             std::lock_guard lock(dispatcher_threads().mutex);
+             dispatcher_threads().threads.clear();
+         }),
+         true);
     (void)hooked;
     std::lock_guard lock(dispatcher_threads().mutex);
     dispatcher_threads().threads.push_back(thread);

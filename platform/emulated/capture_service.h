@@ -16,10 +16,10 @@
 #include "platform/emulated/targets.h"
 
 #define CORVO_EMU_INTERFACE(name, d1, d2, d3, b0, b1, b2, b3, b4, b5, b6, b7) \
-    CORVO_EMU_IID(name, d1, d2, d3, b0, b1, b2, b3, b4, b5, b6, b7)          \
-    struct name : IUnknown {                                                 \
-    protected:                                                               \
-        ~name() = default;                                                   \
+    CORVO_EMU_IID(name, d1, d2, d3, b0, b1, b2, b3, b4, b5, b6, b7)           \
+    struct name : IUnknown {                                                  \
+    protected:                                                                \
+        ~name() = default;                                                    \
     };
 
 // Private interfaces of the emulated runtime classes.

@@ -178,9 +178,9 @@ void Context::CopyResource(ID3D11Resource *destination, ID3D11Resource *source) 
     if (to.mapped || from.mapped) return refuse(kCall, "a mapped resource");
     std::copy(from.bytes.begin(), from.bytes.end(), to.bytes.begin());
     const Texture *texture = texture_of(source);
-    add_count("bytes_copied", texture ? int64_t{texture->desc.Width} * texture->desc.Height *
-                                            format_size(texture->desc.Format)
-                                      : int64_t{buffer_of(source)->desc.ByteWidth});
+    add_count("bytes_copied",
+              texture ? int64_t{texture->desc.Width} * texture->desc.Height * format_size(texture->desc.Format)
+                      : int64_t{buffer_of(source)->desc.ByteWidth});
 }
 
 void Context::CopySubresourceRegion(ID3D11Resource *destination, UINT destination_subresource, UINT x, UINT y,
@@ -231,7 +231,8 @@ HRESULT Context::Map(ID3D11Resource *resource, UINT subresource, D3D11_MAP type,
     if (flags != 0) return refused("map flags (none are implemented)");
     Memory &memory = memory_of(resource);
     if (memory.mapped) return refused("the resource is already mapped");
-    if (!map_allowed(memory, type)) return refused("the resource's usage or CPU access does not allow this map type");
+    if (!map_allowed(memory, type))
+        return refused("the resource's usage or CPU access does not allow this map type");
     memory.mapped = true;
     mapped->pData = memory.bytes.data();
     mapped->RowPitch = memory.row_pitch;

@@ -25,9 +25,8 @@ public:
     void STDMETHODCALLTYPE CSSetConstantBuffers(UINT start_slot, UINT count, ID3D11Buffer *const *buffers) override;
     void STDMETHODCALLTYPE CSSetShaderResources(UINT start_slot, UINT count,
                                                 ID3D11ShaderResourceView *const *views) override;
-    void STDMETHODCALLTYPE CSSetUnorderedAccessViews(UINT start_slot, UINT count,
-                                                     ID3D11UnorderedAccessView *const *views,
-                                                     const UINT *initial_counts) override;
+    void STDMETHODCALLTYPE CSSetUnorderedAccessViews(
+        UINT start_slot, UINT count, ID3D11UnorderedAccessView *const *views, const UINT *initial_counts) override;
     void STDMETHODCALLTYPE Dispatch(UINT x, UINT y, UINT z) override;
     void STDMETHODCALLTYPE CopyResource(ID3D11Resource *destination, ID3D11Resource *source) override;
     void STDMETHODCALLTYPE CopySubresourceRegion(ID3D11Resource *destination, UINT destination_subresource, UINT x,

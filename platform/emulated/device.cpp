@@ -150,8 +150,8 @@ using namespace corvo::emu;
 extern "C" {
 
 HRESULT WINAPI D3D11CreateDevice(IDXGIAdapter *adapter, D3D_DRIVER_TYPE driver_type, HMODULE software, UINT,
-                                 const D3D_FEATURE_LEVEL *feature_levels, UINT feature_level_count,
-                                 UINT sdk_version, ID3D11Device **device, D3D_FEATURE_LEVEL *feature_level,
+                                 const D3D_FEATURE_LEVEL *feature_levels, UINT feature_level_count, UINT sdk_version,
+                                 ID3D11Device **device, D3D_FEATURE_LEVEL *feature_level,
                                  ID3D11DeviceContext **context) {
     if (device) *device = nullptr;
     if (context) *context = nullptr;
@@ -159,7 +159,8 @@ HRESULT WINAPI D3D11CreateDevice(IDXGIAdapter *adapter, D3D_DRIVER_TYPE driver_t
     // An explicit adapter goes with the unknown driver type, no adapter with a named one; only hardware exists.
     if (adapter ? driver_type != D3D_DRIVER_TYPE_UNKNOWN : driver_type != D3D_DRIVER_TYPE_HARDWARE)
         return E_INVALIDARG;
-    if (software || sdk_version != D3D11_SDK_VERSION || (!feature_levels && feature_level_count)) return E_INVALIDARG;
+    if (software || sdk_version != D3D11_SDK_VERSION || (!feature_levels && feature_level_count))
+        return E_INVALIDARG;
     D3D_FEATURE_LEVEL level = D3D_FEATURE_LEVEL_11_0;  // the highest, when the caller names none
     if (feature_levels) {
         const D3D_FEATURE_LEVEL *end = feature_levels + feature_level_count;

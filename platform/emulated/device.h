@@ -20,8 +20,8 @@ public:
 
     HRESULT STDMETHODCALLTYPE CreateBuffer(const D3D11_BUFFER_DESC *desc, const D3D11_SUBRESOURCE_DATA *initial,
                                            ID3D11Buffer **buffer) override;
-    HRESULT STDMETHODCALLTYPE CreateTexture2D(const D3D11_TEXTURE2D_DESC *desc, const D3D11_SUBRESOURCE_DATA *initial,
-                                              ID3D11Texture2D **texture) override;
+    HRESULT STDMETHODCALLTYPE CreateTexture2D(
+        const D3D11_TEXTURE2D_DESC *desc, const D3D11_SUBRESOURCE_DATA *initial, ID3D11Texture2D **texture) override;
     HRESULT STDMETHODCALLTYPE CreateShaderResourceView(ID3D11Resource *resource,
                                                        const D3D11_SHADER_RESOURCE_VIEW_DESC *desc,
                                                        ID3D11ShaderResourceView **view) override;

@@ -74,7 +74,8 @@ HRESULT Adapter::GetDesc1(DXGI_ADAPTER_DESC1 *desc) {
     if (const HRESULT hr = call("GetDesc1"); FAILED(hr)) return hr;
     if (!desc) return E_INVALIDARG;
     *desc = {};
-    static_assert(sizeof kDescription / sizeof *kDescription <= sizeof desc->Description / sizeof *desc->Description);
+    static_assert(
+        sizeof kDescription / sizeof *kDescription <= sizeof desc->Description / sizeof *desc->Description);
     for (size_t i = 0; kDescription[i]; ++i) desc->Description[i] = kDescription[i];
     desc->VendorId = vendor_id_;
     desc->SharedSystemMemory = SIZE_T(1) << 30;

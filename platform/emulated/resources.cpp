@@ -39,7 +39,8 @@ bool usage_allowed(D3D11_USAGE usage, UINT bind_flags, UINT cpu_access) {
 }
 
 HRESULT check(const D3D11_TEXTURE2D_DESC &d) {
-    if (d.Width == 0 || d.Height == 0 || d.Width > kMaxTextureSize || d.Height > kMaxTextureSize) return E_INVALIDARG;
+    if (d.Width == 0 || d.Height == 0 || d.Width > kMaxTextureSize || d.Height > kMaxTextureSize)
+        return E_INVALIDARG;
     if (d.Format == DXGI_FORMAT_UNKNOWN || format_size(d.Format) == 0) return E_INVALIDARG;
     // Arrays and multisampling are not implemented.
     if (d.ArraySize != 1 || d.SampleDesc.Count != 1 || d.SampleDesc.Quality != 0) return E_INVALIDARG;

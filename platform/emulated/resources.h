@@ -119,12 +119,12 @@ private:
 
 // Validation as the runtime does it, then the new object. `out` null only validates (S_FALSE), as on Windows.
 HRESULT make_texture(ID3D11Device *device, const D3D11_TEXTURE2D_DESC *desc, const D3D11_SUBRESOURCE_DATA *initial,
-                       ID3D11Texture2D **out);
+                     ID3D11Texture2D **out);
 HRESULT make_buffer(ID3D11Device *device, const D3D11_BUFFER_DESC *desc, const D3D11_SUBRESOURCE_DATA *initial,
-                      ID3D11Buffer **out);
+                    ID3D11Buffer **out);
 HRESULT make_srv(ID3D11Device *device, ID3D11Resource *resource, const D3D11_SHADER_RESOURCE_VIEW_DESC *desc,
-                   ID3D11ShaderResourceView **out);
+                 ID3D11ShaderResourceView **out);
 HRESULT make_uav(ID3D11Device *device, ID3D11Resource *resource, const D3D11_UNORDERED_ACCESS_VIEW_DESC *desc,
-                   ID3D11UnorderedAccessView **out);
+                 ID3D11UnorderedAccessView **out);
 
 }  // namespace corvo::emu

@@ -24,6 +24,8 @@ struct Translation {
     uint32_t opcode;
 };
 
+// A table packed as written; the formatter would give it a line an entry.
+// clang-format off
 constexpr Translation kSteps[] = {
     {StepOp::kAdd, d::kAdd}, {StepOp::kMul, d::kMul}, {StepOp::kMad, d::kMad}, {StepOp::kDiv, d::kDiv},
     {StepOp::kMin, d::kMin}, {StepOp::kMax, d::kMax}, {StepOp::kEq, d::kEq}, {StepOp::kNe, d::kNe},
@@ -42,6 +44,7 @@ constexpr Translation kSteps[] = {
     {StepOp::kBreakc, d::kBreakc}, {StepOp::kContinue, d::kContinue}, {StepOp::kContinuec, d::kContinuec},
     {StepOp::kIf, d::kIf}, {StepOp::kElse, d::kElse}, {StepOp::kEndif, d::kEndif}, {StepOp::kRet, d::kRet},
 };
+// clang-format on
 
 class Builder {
 public:
@@ -126,16 +129,17 @@ public:
             const d::Operand &op = in.operands[i];
             const bool last = i + 1 == in.operands.size();
             if (memory && is_store(step.op) && i == 0) {
-                if (!resource(op, step.op == StepOp::kStoreStructured ? ResourceKind::kStructured
-                                                                     : ResourceKind::kTexture2D,
+                if (!resource(op,
+                              step.op == StepOp::kStoreStructured ? ResourceKind::kStructured
+                                                                  : ResourceKind::kTexture2D,
                               &step))
                     return false;
                 step.dst[0].mask = uint8_t(op.select);
                 if (step.op == StepOp::kStoreUavTyped && op.select != 0xf) return false;
             } else if (memory && !is_store(step.op) && last) {
-                if (!resource(op, step.op == StepOp::kLdStructured ? ResourceKind::kStructured
-                                                                   : ResourceKind::kTexture2D,
-                              &step))
+                if (!resource(
+                        op, step.op == StepOp::kLdStructured ? ResourceKind::kStructured : ResourceKind::kTexture2D,
+                        &step))
                     return false;
                 if (op.selection != d::kSwizzle) return false;
                 step.src[2] = Source{};
@@ -224,9 +228,9 @@ private:
         case d::kThreadIdInGroup:
         case d::kThreadIdInGroupFlattened:
             if (op.index_count != 0 || !(inputs_ & (1u << (op.type - d::kThreadId)))) return false;
-            src->slot = uint16_t(p_.system_base + (op.type == d::kThreadIdInGroupFlattened
-                                                       ? uint32_t(kFlattened)
-                                                       : op.type - d::kThreadId));
+            src->slot =
+                uint16_t(p_.system_base +
+                         (op.type == d::kThreadIdInGroupFlattened ? uint32_t(kFlattened) : op.type - d::kThreadId));
             return true;
         default:
             return false;

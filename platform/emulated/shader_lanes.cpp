@@ -178,8 +178,9 @@ public:
         std::fill_n(f_.registers.data(), size_t(p_.temps) * 4 * stride_, 0u);  // temps start at zero
         for (int axis = 0; axis < 3; ++axis) {
             const uint32_t base = group[axis] * p_.group[axis];
-            each(0, stride_, row(p_.system_base + kThreadId, axis), [base](uint32_t t) { return base + t; },
-                 row(p_.system_base + kThreadInGroup, axis));
+            each(
+                0, stride_, row(p_.system_base + kThreadId, axis), [base](uint32_t t) { return base + t; },
+                row(p_.system_base + kThreadInGroup, axis));
             std::fill_n(row(p_.system_base + kGroupId, axis), stride_, group[axis]);
         }
         const uint32_t lanes = p_.group[0] * p_.group[1] * p_.group[2];
@@ -253,8 +254,8 @@ private:
         for (int c = 0; c < 4; ++c)
             for (int n = 0; n < N; ++n)
                 for (int k = 0; k < 4; ++k)
-                    staged = staged || ((dst.mask >> c & 1) && (dst.mask >> k & 1) &&
-                                        src[n][k] == row(dst.slot, uint32_t(c)));
+                    staged = staged ||
+                             ((dst.mask >> c & 1) && (dst.mask >> k & 1) && src[n][k] == row(dst.slot, uint32_t(c)));
         for (int c = 0; c < 4; ++c) {
             if (!(dst.mask & (1u << c))) continue;
             uint32_t *out = staged ? scratch(kResult + size_t(c)) : row(dst.slot, uint32_t(c));
@@ -307,12 +308,14 @@ private:
         uint32_t *raw = scratch(kTexel), *found = scratch(kTexel + 1);
         const uint32_t w = view.width, h = view.height;  // 0 when unbound
         if (uav) {
-            each(lo_, hi_, found, [w, h](uint32_t x, uint32_t y) { return uint32_t(x < w && y < h); }, address[0],
-                 address[1]);
+            each(
+                lo_, hi_, found, [w, h](uint32_t x, uint32_t y) { return uint32_t(x < w && y < h); }, address[0],
+                address[1]);
         } else {
-            each(lo_, hi_, found,  // only mip 0 is bound
-                 [w, h](uint32_t x, uint32_t y, uint32_t mip) { return uint32_t(x < w && y < h && mip == 0); },
-                 address[0], address[1], address[3]);
+            each(
+                lo_, hi_, found,  // only mip 0 is bound
+                [w, h](uint32_t x, uint32_t y, uint32_t mip) { return uint32_t(x < w && y < h && mip == 0); },
+                address[0], address[1], address[3]);
         }
         const uint32_t *x = address[0], *y = address[1];
         const uint8_t *data = view.data;
@@ -337,8 +340,9 @@ private:
             const uint32_t shift = dec.shift;
             switch (dec.kind) {
             case Decoder::kUnorm:
-                each(lo_, hi_, out,
-                     [shift](uint32_t v) { return as_bits(float(int32_t((v >> shift) & 0xff)) / 255.0f); }, raw);
+                each(
+                    lo_, hi_, out,
+                    [shift](uint32_t v) { return as_bits(float(int32_t((v >> shift) & 0xff)) / 255.0f); }, raw);
                 break;
             case Decoder::kRaw:
                 copy_lanes(lo_, hi_, out, raw);
@@ -506,9 +510,9 @@ private:
         case StepOp::kBreak:
         case StepOp::kContinue:
         case StepOp::kRet: {
-            const Leave kind = s.op == StepOp::kBreak ? Leave::kBreak
+            const Leave kind = s.op == StepOp::kBreak      ? Leave::kBreak
                                : s.op == StepOp::kContinue ? Leave::kContinue
-                                                          : Leave::kReturn;
+                                                           : Leave::kReturn;
             copy_lanes(lo_, hi_, scratch(kSecond), exec());
             leave(kind, scratch(kSecond));
             return next;
@@ -529,24 +533,24 @@ private:
         for (uint32_t pc = 0; pc < count;) {
             const Step &s = steps[pc++];
             switch (s.op) {
-#define FLOAT1(OP, EXPR) \
-    case StepOp::OP:     \
+#define FLOAT1(OP, EXPR)                                  \
+    case StepOp::OP:                                      \
         float_alu<1>(s, [](uint32_t u) { return EXPR; }); \
         break;
-#define FLOAT2(OP, EXPR) \
-    case StepOp::OP:     \
+#define FLOAT2(OP, EXPR)                                                                  \
+    case StepOp::OP:                                                                      \
         float_alu<2>(s, [](uint32_t u, uint32_t v) { return canonical(as_bits(EXPR)); }); \
         break;
-#define COMPARE(OP, EXPR) \
-    case StepOp::OP:      \
+#define COMPARE(OP, EXPR)                                                         \
+    case StepOp::OP:                                                              \
         alu<2>(s, kFloats, [](uint32_t u, uint32_t v) { return mask_of(EXPR); }); \
         break;
-#define INT1(OP, EXPR) \
-    case StepOp::OP:   \
+#define INT1(OP, EXPR)                                           \
+    case StepOp::OP:                                             \
         alu<1>(s, 0, [](uint32_t u) { return uint32_t(EXPR); }); \
         break;
-#define INT2(OP, EXPR) \
-    case StepOp::OP:   \
+#define INT2(OP, EXPR)                                                       \
+    case StepOp::OP:                                                         \
         alu<2>(s, 0, [](uint32_t u, uint32_t v) { return uint32_t(EXPR); }); \
         break;
 #define X as_float(u)

@@ -9,6 +9,8 @@
 
 namespace corvo::emu::shader {
 
+// A table packed as written; the formatter would give it a line an entry.
+// clang-format off
 enum class StepOp : uint8_t {
     kAdd, kMul, kMad, kDiv, kMin, kMax, kEq, kNe, kLt, kGe, kRoundNe, kRoundNi, kRoundPi, kRoundZ, kFtou, kFtoi,
     kAnd, kOr, kXor, kNot, kIadd, kImad, kImul, kIneg, kIshl, kIshr, kUshr, kIeq, kIne, kIge, kIlt, kUge, kUlt,
@@ -16,6 +18,7 @@ enum class StepOp : uint8_t {
     kLd, kLdUavTyped, kStoreUavTyped, kLdStructured, kStoreStructured,
     kLoop, kEndloop, kBreak, kBreakc, kContinue, kContinuec, kIf, kElse, kEndif, kRet,
 };
+// clang-format on
 
 // Every operand reads or writes 4-DWORD slots of one register file: temps, then the thread's system values,
 // then the declared constant-buffer rows, then the immediates.
@@ -32,10 +35,10 @@ struct Destination {
 
 struct Step {
     StepOp op = StepOp::kRet;
-    bool flag = false;     // `_sat` on float steps, `_nz` on conditional ones
-    uint8_t resource = 0;  // t# or u# of memory steps
+    bool flag = false;      // `_sat` on float steps, `_nz` on conditional ones
+    uint8_t resource = 0;   // t# or u# of memory steps
     bool from_uav = false;  // ld_structured reads u# rather than t#
-    uint32_t target = 0;   // jump target of flow steps
+    uint32_t target = 0;    // jump target of flow steps
     Destination dst[2];
     Source src[3];
 };

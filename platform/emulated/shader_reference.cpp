@@ -19,18 +19,18 @@ public:
             const Step &s = steps[pc++];
             Vec a, b, c, out;
             switch (s.op) {
-#define FLOAT1(OP, EXPR)                                                   \
-    case StepOp::OP:                                                       \
-        fetch(s.src[0], true, a);                                          \
+#define FLOAT1(OP, EXPR)                                                    \
+    case StepOp::OP:                                                        \
+        fetch(s.src[0], true, a);                                           \
         for (int i = 0; i < 4; ++i) out[i] = as_bits(EXPR(as_float(a[i]))); \
-        write_float(s, out);                                               \
+        write_float(s, out);                                                \
         break;
-#define FLOAT2(OP, EXPR)                                                                  \
-    case StepOp::OP:                                                                      \
-        fetch(s.src[0], true, a);                                                         \
-        fetch(s.src[1], true, b);                                                         \
+#define FLOAT2(OP, EXPR)                                                                               \
+    case StepOp::OP:                                                                                   \
+        fetch(s.src[0], true, a);                                                                      \
+        fetch(s.src[1], true, b);                                                                      \
         for (int i = 0; i < 4; ++i) out[i] = canonical(as_bits(EXPR(as_float(a[i]), as_float(b[i])))); \
-        write_float(s, out);                                                              \
+        write_float(s, out);                                                                           \
         break;
 #define COMPARE(OP, EXPR)                                                                     \
     case StepOp::OP:                                                                          \
@@ -39,18 +39,18 @@ public:
         for (int i = 0; i < 4; ++i) out[i] = EXPR(as_float(a[i]), as_float(b[i])) ? ~0u : 0u; \
         write(s.dst[0], out);                                                                 \
         break;
-#define INT1(OP, EXPR)                                       \
-    case StepOp::OP:                                         \
-        fetch(s.src[0], false, a);                           \
-        for (int i = 0; i < 4; ++i) out[i] = EXPR(a[i]);     \
-        write(s.dst[0], out);                                \
+#define INT1(OP, EXPR)                                   \
+    case StepOp::OP:                                     \
+        fetch(s.src[0], false, a);                       \
+        for (int i = 0; i < 4; ++i) out[i] = EXPR(a[i]); \
+        write(s.dst[0], out);                            \
         break;
-#define INT2(OP, EXPR)                                          \
-    case StepOp::OP:                                            \
-        fetch(s.src[0], false, a);                              \
-        fetch(s.src[1], false, b);                              \
-        for (int i = 0; i < 4; ++i) out[i] = EXPR(a[i], b[i]);  \
-        write(s.dst[0], out);                                   \
+#define INT2(OP, EXPR)                                         \
+    case StepOp::OP:                                           \
+        fetch(s.src[0], false, a);                             \
+        fetch(s.src[1], false, b);                             \
+        for (int i = 0; i < 4; ++i) out[i] = EXPR(a[i], b[i]); \
+        write(s.dst[0], out);                                  \
         break;
                 FLOAT2(kAdd, [](float x, float y) { return x + y; })
                 FLOAT2(kMul, [](float x, float y) { return x * y; })

@@ -122,8 +122,7 @@ struct IApiInformationStatics : ::IInspectable {
     virtual HRESULT STDMETHODCALLTYPE IsMethodPresentWithArity(HSTRING typeName, HSTRING methodName,
                                                                UINT32 inputParameterCount, boolean *result) = 0;
     virtual HRESULT STDMETHODCALLTYPE IsEventPresent(HSTRING typeName, HSTRING eventName, boolean *result) = 0;
-    virtual HRESULT STDMETHODCALLTYPE IsPropertyPresent(HSTRING typeName, HSTRING propertyName,
-                                                        boolean *result) = 0;
+    virtual HRESULT STDMETHODCALLTYPE IsPropertyPresent(HSTRING typeName, HSTRING propertyName, boolean *result) = 0;
     virtual HRESULT STDMETHODCALLTYPE IsReadOnlyPropertyPresent(HSTRING typeName, HSTRING propertyName,
                                                                 boolean *result) = 0;
     virtual HRESULT STDMETHODCALLTYPE IsWriteablePropertyPresent(HSTRING typeName, HSTRING propertyName,
@@ -132,10 +131,8 @@ struct IApiInformationStatics : ::IInspectable {
                                                               boolean *result) = 0;
     virtual HRESULT STDMETHODCALLTYPE IsApiContractPresentByMajor(HSTRING contractName, UINT16 majorVersion,
                                                                   boolean *result) = 0;
-    virtual HRESULT STDMETHODCALLTYPE IsApiContractPresentByMajorAndMinor(HSTRING contractName,
-                                                                          UINT16 majorVersion,
-                                                                          UINT16 minorVersion,
-                                                                          boolean *result) = 0;
+    virtual HRESULT STDMETHODCALLTYPE IsApiContractPresentByMajorAndMinor(HSTRING contractName, UINT16 majorVersion,
+                                                                          UINT16 minorVersion, boolean *result) = 0;
 };
 
 struct IWeakReference : ::IUnknown {

@@ -15,8 +15,9 @@ HRESULT ActivationFactory::get(::IUnknown **out) noexcept {
         // The name is static and NUL-terminated, so a reference string (no copy) is enough.
         HSTRING_HEADER header;
         HSTRING name = nullptr;
-        HRESULT hr = WindowsCreateStringReference(class_name_, UINT32(std::char_traits<wchar_t>::length(class_name_)),
-                                                  &header, &name);
+        HRESULT hr =
+            WindowsCreateStringReference(class_name_, UINT32(std::char_traits<wchar_t>::length(class_name_)),
+                                         &header, &name);
         if (FAILED(hr)) return hr;
         hr = RoGetActivationFactory(name, iid_, reinterpret_cast<void **>(&factory));
         if (FAILED(hr)) return hr;

@@ -73,7 +73,8 @@ HRESULT Direct3DDevice::from_dxgi_device(IDXGIDevice *dxgi_device, ComPtr<IUnkno
 
 Direct3DDevice Direct3DDevice::from(const ComPtr<IUnknown> &inspectable) {
     if (!inspectable) throw PlatformError(E_POINTER, error_text(E_POINTER));
-    return Direct3DDevice(holding(query<abi::IDirect3DDevice>(inspectable.get(), abi::kIID_IDirect3DDevice).detach()));
+    return Direct3DDevice(
+        holding(query<abi::IDirect3DDevice>(inspectable.get(), abi::kIID_IDirect3DDevice).detach()));
 }
 
 HRESULT GraphicsCaptureItemInterop::get(GraphicsCaptureItemInterop *out) noexcept {
@@ -93,7 +94,8 @@ HRESULT create_item(const Projected &interop, Handle handle, GraphicsCaptureItem
     if (!interop) return E_POINTER;
     auto *factory = static_cast<abi::IGraphicsCaptureItemInterop *>(interop.get());
     abi::IGraphicsCaptureItem *created = nullptr;
-    const HRESULT hr = (factory->*create)(handle, abi::kIID_IGraphicsCaptureItem, reinterpret_cast<void **>(&created));
+    const HRESULT hr =
+        (factory->*create)(handle, abi::kIID_IGraphicsCaptureItem, reinterpret_cast<void **>(&created));
     if (FAILED(hr)) return hr;
     *item = GraphicsCaptureItem(holding(created));
     return S_OK;
@@ -150,7 +152,7 @@ Direct3D11CaptureFramePool Direct3D11CaptureFramePool::Create(const Direct3DDevi
 void Direct3D11CaptureFramePool::Recreate(const Direct3DDevice &device, int32_t pixel_format, int32_t buffer_count,
                                           SizeInt32 size) const {
     check(as<abi::IDirect3D11CaptureFramePool>(*this)->Recreate(as<abi::IDirect3DDevice>(device), pixel_format,
-                                                                 buffer_count, to_abi(size)));
+                                                                buffer_count, to_abi(size)));
 }
 
 Direct3D11CaptureFrame Direct3D11CaptureFramePool::TryGetNextFrame() const {
@@ -170,7 +172,7 @@ EventRegistration Direct3D11CaptureFramePool::FrameArrived(EventHandler handler)
 GraphicsCaptureSession Direct3D11CaptureFramePool::CreateCaptureSession(const GraphicsCaptureItem &item) const {
     abi::IGraphicsCaptureSession *session = nullptr;
     check(as<abi::IDirect3D11CaptureFramePool>(*this)->CreateCaptureSession(as<abi::IGraphicsCaptureItem>(item),
-                                                                             &session));
+                                                                            &session));
     return GraphicsCaptureSession(holding(session));
 }
 
@@ -180,19 +182,19 @@ void GraphicsCaptureSession::StartCapture() const { check(as<abi::IGraphicsCaptu
 
 void GraphicsCaptureSession::IsCursorCaptureEnabled(bool enabled) const {
     auto session = query<abi::IGraphicsCaptureSession2>(as<abi::IGraphicsCaptureSession>(*this),
-                                                         abi::kIID_IGraphicsCaptureSession2);
+                                                        abi::kIID_IGraphicsCaptureSession2);
     check(session->put_IsCursorCaptureEnabled(enabled ? 1 : 0));
 }
 
 void GraphicsCaptureSession::IsBorderRequired(bool required) const {
     auto session = query<abi::IGraphicsCaptureSession3>(as<abi::IGraphicsCaptureSession>(*this),
-                                                         abi::kIID_IGraphicsCaptureSession3);
+                                                        abi::kIID_IGraphicsCaptureSession3);
     check(session->put_IsBorderRequired(required ? 1 : 0));
 }
 
 void GraphicsCaptureSession::MinUpdateInterval(int64_t interval) const {
     auto session = query<abi::IGraphicsCaptureSession5>(as<abi::IGraphicsCaptureSession>(*this),
-                                                         abi::kIID_IGraphicsCaptureSession5);
+                                                        abi::kIID_IGraphicsCaptureSession5);
     check(session->put_MinUpdateInterval(abi::TimeSpan{interval}));
 }
 

@@ -56,8 +56,9 @@ private:
     std::atomic<ULONG> refs_{1};
 };
 
-using FrameArrivedDelegate = EventDelegate<corvo_wgc_abi::IFrameArrivedHandler, corvo_wgc_abi::kIID_FrameArrivedHandler,
-                                           corvo_wgc_abi::IDirect3D11CaptureFramePool>;
+using FrameArrivedDelegate =
+    EventDelegate<corvo_wgc_abi::IFrameArrivedHandler, corvo_wgc_abi::kIID_FrameArrivedHandler,
+                  corvo_wgc_abi::IDirect3D11CaptureFramePool>;
 using ClosedDelegate = EventDelegate<corvo_wgc_abi::IClosedHandler, corvo_wgc_abi::kIID_ClosedHandler,
                                      corvo_wgc_abi::IGraphicsCaptureItem>;
 

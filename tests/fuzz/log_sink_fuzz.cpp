@@ -38,7 +38,9 @@ class Input {
 public:
     Input(const uint8_t *data, size_t size) : data_(data), size_(size) {}
     uint8_t byte() { return size_ ? (--size_, *data_++) : 0; }
-    uint32_t u32() { return uint32_t(byte()) | uint32_t(byte()) << 8 | uint32_t(byte()) << 16 | uint32_t(byte()) << 24; }
+    uint32_t u32() {
+        return uint32_t(byte()) | uint32_t(byte()) << 8 | uint32_t(byte()) << 16 | uint32_t(byte()) << 24;
+    }
     // Printable text without '%', of up to `max` characters.
     std::string text(size_t max) {
         const size_t n = (size_t(byte()) << 8 | byte()) % (max + 1);

@@ -153,16 +153,21 @@ int wmain(int argc, wchar_t **argv) {
 
     // The first picture is new as a whole.
     float ratio = 0.0f;
-    CHECK(poll_buffer(session, [](const Picture &p) {
-        return p.width == kWidth && p.height == kHeight && p.has(10, 10, kLeft) && p.has(kWidth - 10, 10, kRight);
-    }, &ratio));
+    CHECK(poll_buffer(
+        session,
+        [](const Picture &p) {
+            return p.width == kWidth && p.height == kHeight && p.has(10, 10, kLeft) &&
+                   p.has(kWidth - 10, 10, kRight);
+        },
+        &ratio));
     CHECK(ratio == 1.0f);
 
     // A small change: some of the picture, far from all of it; reading the ratio resets it.
     marked = true;
     InvalidateRect(window, nullptr, FALSE);
     ratio = 0.0f;
-    CHECK(poll_buffer(session, [](const Picture &p) { return p.has(105, 105, kMark); }, &ratio));
+    CHECK(poll_buffer(
+        session, [](const Picture &p) { return p.has(105, 105, kMark); }, &ratio));
     CHECK(ratio > 0.0f && ratio < 0.5f);
     CHECK(dll.wgc_get_update_ratio(session) == 0.0f);
 

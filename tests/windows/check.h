@@ -19,15 +19,20 @@ inline void check(bool ok, const char *what, int line) {
 }
 #define CHECK(condition) ::wgc_test::check((condition), #condition, __LINE__)
 
+// The exports, packed as written; the formatter would give them a line each.
+// clang-format off
+#define WGC_TEST_EXPORTS(X) \
+    X(is_wgc_session_supported) X(wgc_enable_cursor) X(wgc_free_recent_frame) X(wgc_get_device) \
+    X(wgc_get_recent_frame) X(wgc_get_status) X(wgc_get_update_ratio) X(wgc_register_logger) \
+    X(wgc_session_create) X(wgc_session_create2) X(wgc_session_destroy) X(wgc_session_start) \
+    X(wgc_set_capture_to_texture) X(wgc_set_dirty_rect) X(wgc_show_border) X(wgc_get_dirty_rects) \
+    X(wgc_set_min_update_interval)
+// clang-format on
+
 // The exports as a host that loads the library at run time sees them.
 struct Exports {
     HMODULE module = nullptr;
 #define WGC_TEST_EXPORT(name) decltype(&::name) name = nullptr;
-#define WGC_TEST_EXPORTS(X)                                                                                          \
-    X(is_wgc_session_supported) X(wgc_enable_cursor) X(wgc_free_recent_frame) X(wgc_get_device)                    \
-    X(wgc_get_recent_frame) X(wgc_get_status) X(wgc_get_update_ratio) X(wgc_register_logger) X(wgc_session_create) \
-    X(wgc_session_create2) X(wgc_session_destroy) X(wgc_session_start) X(wgc_set_capture_to_texture)              \
-    X(wgc_set_dirty_rect) X(wgc_show_border) X(wgc_get_dirty_rects) X(wgc_set_min_update_interval)
     WGC_TEST_EXPORTS(WGC_TEST_EXPORT)
 #undef WGC_TEST_EXPORT
 
@@ -37,11 +42,11 @@ struct Exports {
         CHECK(module != nullptr);
         if (!module) return false;
         bool all = true;
-#define WGC_TEST_RESOLVE(name)                                                                                       \
-    name = reinterpret_cast<decltype(name)>(reinterpret_cast<void *>(GetProcAddress(module, #name)));              \
-    if (!name) {                                                                                                     \
-        check(false, "GetProcAddress(\"" #name "\")", __LINE__);                                                    \
-        all = false;                                                                                                 \
+#define WGC_TEST_RESOLVE(name)                                                                        \
+    name = reinterpret_cast<decltype(name)>(reinterpret_cast<void *>(GetProcAddress(module, #name))); \
+    if (!name) {                                                                                      \
+        check(false, "GetProcAddress(\"" #name "\")", __LINE__);                                      \
+        all = false;                                                                                  \
     }
         WGC_TEST_EXPORTS(WGC_TEST_RESOLVE)
 #undef WGC_TEST_RESOLVE

@@ -74,7 +74,8 @@ void print_rects(const char *label, const std::vector<corvo::DirtyRect> &rects) 
 void check_pair(ID3D11Device *device, ID3D11DeviceContext *context, const char *name, const Frame &before,
                 const Frame &now, size_t expected_rects) {
     corvo::DiffDetector detector;
-    CHECK(detector.init(corvo::ComPtr<ID3D11Device>::share(device), corvo::ComPtr<ID3D11DeviceContext>::share(context)));
+    CHECK(detector.init(corvo::ComPtr<ID3D11Device>::share(device),
+                        corvo::ComPtr<ID3D11DeviceContext>::share(context)));
     corvo::ComPtr<ID3D11Texture2D> first = texture_of(device, before), second = texture_of(device, now);
     if (!first || !second) return;
     CHECK(detector.detect(first.get(), before.width, before.height).change == corvo::Change::kNew);
@@ -104,8 +105,9 @@ int main() {
     corvo::ComPtr<ID3D11Device> device;
     corvo::ComPtr<ID3D11DeviceContext> context;
     const D3D_FEATURE_LEVEL level = D3D_FEATURE_LEVEL_11_0;
-    const HRESULT hr = D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT,
-                                         &level, 1, D3D11_SDK_VERSION, device.put(), nullptr, context.put());
+    const HRESULT hr =
+        D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT, &level, 1,
+                          D3D11_SDK_VERSION, device.put(), nullptr, context.put());
     CHECK(SUCCEEDED(hr));
     if (FAILED(hr)) return wgc_test::finish("detector_host");
 
@@ -113,7 +115,8 @@ int main() {
     check_pair(device.get(), context.get(), "unchanged", base, base, 0);
 
     Frame scattered = base;
-    for (auto [x, y] : {std::pair{0u, 0u}, {70u, 40u}, {149u, 5u}, {3u, 99u}, {149u, 99u}}) scattered.pixel(x, y)[1] ^= 0x40;
+    for (auto [x, y] : {std::pair{0u, 0u}, {70u, 40u}, {149u, 5u}, {3u, 99u}, {149u, 99u}})
+        scattered.pixel(x, y)[1] ^= 0x40;
     check_pair(device.get(), context.get(), "one pixel in five cells, last row and column", base, scattered, 5);
 
     Frame alpha_only = base;

@@ -41,7 +41,8 @@ void check_ordinals(const wgc_test::Exports &dll) {
 #undef WGC_TEST_ADDRESS
     };
     for (int ordinal = 1; ordinal <= 17; ++ordinal) {
-        const void *by_ordinal = reinterpret_cast<const void *>(GetProcAddress(dll.module, MAKEINTRESOURCEA(ordinal)));
+        const void *by_ordinal =
+            reinterpret_cast<const void *>(GetProcAddress(dll.module, MAKEINTRESOURCEA(ordinal)));
         CHECK(by_ordinal != nullptr && by_ordinal == by_name[ordinal - 1]);
     }
     CHECK(GetProcAddress(dll.module, MAKEINTRESOURCEA(18)) == nullptr);

@@ -34,11 +34,15 @@ public:
     HRESULT STDMETHODCALLTYPE IsTypePresent(HSTRING type, boolean *value) override {
         return answer(value, std::wstring_view(text_of(type)).starts_with(L"Windows.Graphics.Capture."));
     }
-    HRESULT STDMETHODCALLTYPE IsMethodPresent(HSTRING, HSTRING, boolean *value) override { return answer(value, false); }
+    HRESULT STDMETHODCALLTYPE IsMethodPresent(HSTRING, HSTRING, boolean *value) override {
+        return answer(value, false);
+    }
     HRESULT STDMETHODCALLTYPE IsMethodPresentWithArity(HSTRING, HSTRING, UINT32, boolean *value) override {
         return answer(value, false);
     }
-    HRESULT STDMETHODCALLTYPE IsEventPresent(HSTRING, HSTRING, boolean *value) override { return answer(value, false); }
+    HRESULT STDMETHODCALLTYPE IsEventPresent(HSTRING, HSTRING, boolean *value) override {
+        return answer(value, false);
+    }
     HRESULT STDMETHODCALLTYPE IsPropertyPresent(HSTRING type, HSTRING property, boolean *value) override {
         return answer(value, offered(contract_of(text_of(type), text_of(property))));
     }

@@ -80,14 +80,15 @@ Picture decode(IWICImagingFactory *factory, const std::wstring &path) {
     IWICBitmapDecoder *decoder = nullptr;
     IWICBitmapFrameDecode *frame = nullptr;
     IWICFormatConverter *converter = nullptr;
-    if (SUCCEEDED(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
-                                                     &decoder)) &&
+    if (SUCCEEDED(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
+                                                     WICDecodeMetadataCacheOnDemand, &decoder)) &&
         SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(factory->CreateFormatConverter(&converter)) &&
         SUCCEEDED(converter->Initialize(frame, GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
                                         WICBitmapPaletteTypeCustom)) &&
         SUCCEEDED(converter->GetSize(&picture.width, &picture.height))) {
         picture.pixels.resize(size_t(picture.width) * picture.height * 4);
-        if (FAILED(converter->CopyPixels(nullptr, picture.width * 4, UINT(picture.pixels.size()), picture.pixels.data())))
+        if (FAILED(converter->CopyPixels(nullptr, picture.width * 4, UINT(picture.pixels.size()),
+                                         picture.pixels.data())))
             picture.pixels.clear();
     }
     if (converter) converter->Release();

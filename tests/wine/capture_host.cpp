@@ -18,11 +18,11 @@ wgc_test::Exports dll;
 // What the service, the dispatcher queue and the device interop modules report to the tests.
 struct Service {
     HMODULE module = nullptr;
-    long (WINAPI *live_objects)() = nullptr;
-    void (WINAPI *switches)(int *cursor, int *border) = nullptr;
-    long (WINAPI *frames)() = nullptr;
-    void (WINAPI *fail_next)(int fault, HRESULT hr) = nullptr;
-    void (WINAPI *set_contract)(int major) = nullptr;
+    long(WINAPI *live_objects)() = nullptr;
+    void(WINAPI *switches)(int *cursor, int *border) = nullptr;
+    long(WINAPI *frames)() = nullptr;
+    void(WINAPI *fail_next)(int fault, HRESULT hr) = nullptr;
+    void(WINAPI *set_contract)(int major) = nullptr;
 
     bool load(const wchar_t *path) {
         module = LoadLibraryW(path);
@@ -54,7 +54,8 @@ long module_live_objects(const wchar_t *name) {
 
 // The pixel this program paints at (x, y) while `generation` is its picture's version, as B, G, R, A bytes.
 uint32_t painted(int x, int y, int generation) {
-    const uint32_t b = uint32_t(x) & 0xff, g = uint32_t(y) & 0xff, r = uint32_t(x * 7 + y * 3 + generation * 40) & 0xff;
+    const uint32_t b = uint32_t(x) & 0xff, g = uint32_t(y) & 0xff,
+                   r = uint32_t(x * 7 + y * 3 + generation * 40) & 0xff;
     return b | g << 8 | r << 16 | 0xff000000u;
 }
 
@@ -194,7 +195,8 @@ std::vector<uint32_t> read_texture(ID3D11Texture2D *texture) {
         if (SUCCEEDED(context->Map(staging, 0, D3D11_MAP_READ, 0, &mapped))) {
             pixels.resize(size_t(desc.Width) * desc.Height);
             for (UINT y = 0; y < desc.Height; ++y)
-                std::memcpy(&pixels[size_t(y) * desc.Width], static_cast<const uint8_t *>(mapped.pData) + y * mapped.RowPitch,
+                std::memcpy(&pixels[size_t(y) * desc.Width],
+                            static_cast<const uint8_t *>(mapped.pData) + y * mapped.RowPitch,
                             size_t(desc.Width) * 4);
             context->Unmap(staging, 0);
         }
@@ -261,7 +263,8 @@ void change_detection() {
     wgc_session session = start(window, true);
     if (!session) return;
     float ratio = 0.0f;
-    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }, &ratio));
+    CHECK(poll_until(
+        session, [&](const Frame &f) { return shows(f, window); }, &ratio));
     CHECK(ratio == 1.0f);
 
     // Unchanged frames: ratio 0 and no copy into the buffer. The test marks the buffer's first pixel (the
@@ -281,13 +284,15 @@ void change_detection() {
     // A 10 x 10 square inside one cell.
     window.mark({100, 100, 110, 110}, 0xff00ff00u);
     ratio = 0.0f;
-    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }, &ratio));
+    CHECK(poll_until(
+        session, [&](const Frame &f) { return shows(f, window); }, &ratio));
     CHECK(ratio > 0.0f && ratio < 0.1f);
 
     // The last column and row of cells are partial (301 x 203 is not a multiple of 32).
     window.mark({kWidth - 3, kHeight - 2, kWidth, kHeight}, 0xffff0000u);
     ratio = 0.0f;
-    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }, &ratio));
+    CHECK(poll_until(
+        session, [&](const Frame &f) { return shows(f, window); }, &ratio));
     CHECK(ratio > 0.0f && ratio < 0.1f);
     destroy(session);
 }
@@ -314,7 +319,8 @@ void texture_mode() {
         if (same) {
             const std::vector<uint32_t> pixels = read_texture(texture);
             for (int y = 0; same && y < kHeight; ++y)
-                for (int x = 0; same && x < kWidth; ++x) same = pixels[size_t(y) * kWidth + size_t(x)] == window.expected(x, y);
+                for (int x = 0; same && x < kWidth; ++x)
+                    same = pixels[size_t(y) * kWidth + size_t(x)] == window.expected(x, y);
         }
         // The host's reference: the session keeps its own, so the texture outlives this release.
         const ULONG left = texture->Release();
@@ -338,7 +344,8 @@ void resize() {
         SetWindowPos(window.handle, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
         InvalidateRect(window.handle, nullptr, FALSE);
         float ratio = 0.0f;
-        CHECK(poll_until(session, [&](const Frame &f) { return f.width == size.cx && shows(f, window); }, &ratio));
+        CHECK(poll_until(
+            session, [&](const Frame &f) { return f.width == size.cx && shows(f, window); }, &ratio));
         CHECK(ratio == 1.0f);  // a picture of a new size is new as a whole
     }
     destroy(session);
@@ -418,7 +425,8 @@ void service_failures() {
         const char *line;
     };
     const Case cases[] = {
-        {kFailCreateForWindow, E_ACCESSDENIED, "Failed to call IGraphicsCaptureItemInterop::CreateForWindow, hr:80070005"},
+        {kFailCreateForWindow, E_ACCESSDENIED,
+         "Failed to call IGraphicsCaptureItemInterop::CreateForWindow, hr:80070005"},
         {kFailCreatePool, E_OUTOFMEMORY, "Winrt exception:-2147024882"},
         {kFailCreateTexture, E_OUTOFMEMORY, "Winrt exception:-2147024882"},  // the device cannot make the buffers
     };
@@ -518,8 +526,9 @@ int wmain(int argc, wchar_t **argv) {
     }
     dll.wgc_register_logger(wgc_test::record_line);
     for (int i = 3; i < argc; ++i) {
-        const auto found = std::find_if(std::begin(kCases), std::end(kCases),
-                                        [&](const NamedCase &c) { return std::wcscmp(c.name, argv[i]) == 0; });
+        const auto found = std::find_if(std::begin(kCases), std::end(kCases), [&](const NamedCase &c) {
+            return std::wcscmp(c.name, argv[i]) == 0;
+        });
         if (found == std::end(kCases)) {
             std::printf("no case %ls\n", argv[i]);
             return 2;

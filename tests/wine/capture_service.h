@@ -106,7 +106,8 @@ public:
     HRESULT STDMETHODCALLTYPE Recreate(IDirect3DDevice *device, INT32 pixel_format, INT32 buffers,
                                        SizeInt32 size) override;
     HRESULT STDMETHODCALLTYPE TryGetNextFrame(IDirect3D11CaptureFrame **frame) override;
-    HRESULT STDMETHODCALLTYPE add_FrameArrived(IFrameArrivedHandler *handler, EventRegistrationToken *token) override;
+    HRESULT STDMETHODCALLTYPE add_FrameArrived(IFrameArrivedHandler *handler,
+                                               EventRegistrationToken *token) override;
     HRESULT STDMETHODCALLTYPE remove_FrameArrived(EventRegistrationToken token) override;
     HRESULT STDMETHODCALLTYPE CreateCaptureSession(IGraphicsCaptureItem *item,
                                                    IGraphicsCaptureSession **session) override;

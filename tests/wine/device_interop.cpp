@@ -35,8 +35,7 @@ private:
 
 extern "C" {
 
-HRESULT WINAPI CreateDirect3D11DeviceFromDXGIDevice(IDXGIDevice *device,
-                                                                          IInspectable **out) {
+HRESULT WINAPI CreateDirect3D11DeviceFromDXGIDevice(IDXGIDevice *device, IInspectable **out) {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (!device) return E_INVALIDARG;
@@ -46,5 +45,4 @@ HRESULT WINAPI CreateDirect3D11DeviceFromDXGIDevice(IDXGIDevice *device,
 
 // Device interop objects alive now, for the tests' leak checks.
 long WINAPI corvo_test_live_objects() { return wine_wgc::live_objects.load(); }
-
 }

@@ -16,8 +16,8 @@ thread_local Queue *thread_queue = nullptr;  // this thread's queue, while it ha
 LRESULT CALLBACK queue_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message != kRunHandler) return DefWindowProcW(window, message, wparam, lparam);
     // The reference taken when the work was queued is handed to this call.
-    Ref<IDispatcherQueueHandler> handler = Ref<IDispatcherQueueHandler>::attach(
-        reinterpret_cast<IDispatcherQueueHandler *>(lparam));
+    Ref<IDispatcherQueueHandler> handler =
+        Ref<IDispatcherQueueHandler>::attach(reinterpret_cast<IDispatcherQueueHandler *>(lparam));
     handler->Invoke();
     return 0;
 }
@@ -60,9 +60,13 @@ public:
         *queued = 1;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE add_ShutdownStarting(IUnknown *, EventRegistrationToken *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_ShutdownStarting(IUnknown *, EventRegistrationToken *) override {
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE remove_ShutdownStarting(EventRegistrationToken) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE add_ShutdownCompleted(IUnknown *, EventRegistrationToken *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_ShutdownCompleted(IUnknown *, EventRegistrationToken *) override {
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE remove_ShutdownCompleted(EventRegistrationToken) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_HasThreadAccess(boolean *value) override {
         if (!value) return E_POINTER;
@@ -105,7 +109,9 @@ public:
     HRESULT STDMETHODCALLTYPE get_Status(AsyncStatus *status) override {
         return status ? (*status = AsyncCompleted, S_OK) : E_POINTER;
     }
-    HRESULT STDMETHODCALLTYPE get_ErrorCode(HRESULT *code) override { return code ? (*code = S_OK, S_OK) : E_POINTER; }
+    HRESULT STDMETHODCALLTYPE get_ErrorCode(HRESULT *code) override {
+        return code ? (*code = S_OK, S_OK) : E_POINTER;
+    }
     HRESULT STDMETHODCALLTYPE Cancel() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE Close() override { return S_OK; }
 
@@ -156,7 +162,7 @@ HRESULT WINAPI CreateDispatcherQueueController(DispatcherQueueOptions options, I
     if (options.threadType != kThreadCurrent && options.threadType != kThreadDedicated) return E_INVALIDARG;
     *out = nullptr;
     if (options.threadType == kThreadDedicated) return E_NOTIMPL;  // a queue on a thread of its own: not needed
-    if (thread_queue) return RPC_E_WRONG_THREAD;                    // this thread has its queue already
+    if (thread_queue) return RPC_E_WRONG_THREAD;                   // this thread has its queue already
     HWND window = create_queue_window();
     if (!window) return HRESULT_FROM_WIN32(GetLastError());
     Ref<Queue> queue = Ref<Queue>::attach(new Queue(window));

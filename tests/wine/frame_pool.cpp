@@ -32,7 +32,8 @@ Ref<IDispatcherQueue> current_thread_queue() {
     Ref<IDispatcherQueueStatics> statics;
     Ref<IDispatcherQueue> queue;
     if (SUCCEEDED(WindowsCreateStringReference(kClass, UINT32(std::size(kClass) - 1), &header, &name)) &&
-        SUCCEEDED(RoGetActivationFactory(name, IDispatcherQueueStatics::iid, reinterpret_cast<void **>(statics.put()))))
+        SUCCEEDED(
+            RoGetActivationFactory(name, IDispatcherQueueStatics::iid, reinterpret_cast<void **>(statics.put()))))
         statics->GetForCurrentThread(queue.put());
     return queue;
 }
@@ -147,7 +148,8 @@ FramePool::~FramePool() { stop(); }
 
 HRESULT FramePool::allocate(IDirect3DDevice *device, INT32 pixel_format, INT32 buffers, SizeInt32 size) {
     if (!device) return E_POINTER;
-    if (pixel_format != kPixelFormatB8G8R8A8 || buffers < 1 || size.Width < 1 || size.Height < 1) return E_INVALIDARG;
+    if (pixel_format != kPixelFormatB8G8R8A8 || buffers < 1 || size.Width < 1 || size.Height < 1)
+        return E_INVALIDARG;
     Ref<IDirect3DDxgiInterfaceAccess> access;
     HRESULT hr = device->QueryInterface(IDirect3DDxgiInterfaceAccess::iid, reinterpret_cast<void **>(access.put()));
     if (FAILED(hr)) return hr;
@@ -249,8 +251,8 @@ void FramePool::make_frame() {
     const std::vector<uint8_t> pixels = target.pixels(content);
     if (pixels.empty()) return;  // the frame goes, giving its buffer back
     // The picture goes to the top-left corner; a picture larger than the pool's buffers is cut at their edges.
-    const D3D11_BOX box{0, 0, 0, UINT(std::min(content.Width, size_.Width)), UINT(std::min(content.Height, size_.Height)),
-                        1};
+    const D3D11_BOX box{
+        0, 0, 0, UINT(std::min(content.Width, size_.Width)), UINT(std::min(content.Height, size_.Height)), 1};
     context_->UpdateSubresource(buffers_->textures[index].get(), 0, &box, pixels.data(), UINT(content.Width) * 4, 0);
     ready_.push_back(std::move(frame));
     observed().frames.fetch_add(1);
@@ -302,8 +304,8 @@ HRESULT FramePool::CreateCaptureSession(IGraphicsCaptureItem *item, IGraphicsCap
     *session = nullptr;
     if (closed_) return kClosed;
     // Every item reaching this service was made by it.
-    *session = new CaptureSession(Ref<FramePool>::share(this),
-                                  Ref<CaptureItem>::share(static_cast<CaptureItem *>(item)));
+    *session =
+        new CaptureSession(Ref<FramePool>::share(this), Ref<CaptureItem>::share(static_cast<CaptureItem *>(item)));
     return S_OK;
 }
 

@@ -57,7 +57,6 @@ Observed &observed() {
     return values;
 }
 
-
 // The module's exports: C names, inside the namespace only so that its names come first.
 extern "C" {
 

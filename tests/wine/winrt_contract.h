@@ -164,7 +164,8 @@ struct IApiInformationStatics : IInspectable {
     virtual HRESULT STDMETHODCALLTYPE IsReadOnlyPropertyPresent(HSTRING type, HSTRING property, boolean *value) = 0;
     virtual HRESULT STDMETHODCALLTYPE IsWriteablePropertyPresent(HSTRING type, HSTRING property, boolean *value) = 0;
     virtual HRESULT STDMETHODCALLTYPE IsEnumNamedValuePresent(HSTRING type, HSTRING name, boolean *value) = 0;
-    virtual HRESULT STDMETHODCALLTYPE IsApiContractPresentByMajor(HSTRING contract, UINT16 major, boolean *value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE IsApiContractPresentByMajor(HSTRING contract, UINT16 major,
+                                                                  boolean *value) = 0;
     virtual HRESULT STDMETHODCALLTYPE IsApiContractPresentByMajorAndMinor(HSTRING contract, UINT16 major,
                                                                           UINT16 minor, boolean *value) = 0;
 };

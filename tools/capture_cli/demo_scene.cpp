@@ -93,8 +93,8 @@ void DemoScene::draw_clock(int64_t step) {
         for (int32_t row = 0; row < 5; ++row)
             for (int32_t col = 0; col < 3; ++col)
                 if (kGlyphs[glyphs[i]][row] >> (2 - col) & 1)
-                    fill(pixels_, width_, left + i * advance + col * kClockScale, top + row * kClockScale, kClockScale,
-                         kClockScale, bgra(240, 240, 240));
+                    fill(pixels_, width_, left + i * advance + col * kClockScale, top + row * kClockScale,
+                         kClockScale, kClockScale, bgra(240, 240, 240));
 }
 
 Compositor::Compositor(DemoScene &scene)

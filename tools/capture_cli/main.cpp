@@ -54,13 +54,16 @@ bool stdout_is_terminal() {
 #endif
 }
 
-std::string with_cause(const std::string &reason) { return last_error.empty() ? reason : reason + ": " + last_error; }
+std::string with_cause(const std::string &reason) {
+    return last_error.empty() ? reason : reason + ": " + last_error;
+}
 
 void apply_switches(wgc_session session, const Options &o) {
     // A refused switch is no reason to stop: the capture runs without it.
     if (!wgc_enable_cursor(session, o.cursor))
         std::fputs("corvo-capture: the system cannot capture the cursor\n", stderr);
-    if (!wgc_show_border(session, o.border)) std::fputs("corvo-capture: the system cannot hide the border\n", stderr);
+    if (!wgc_show_border(session, o.border))
+        std::fputs("corvo-capture: the system cannot hide the border\n", stderr);
     wgc_set_capture_to_texture(session, o.texture);
     wgc_set_dirty_rect(session, o.dirty_rect);
     if (o.min_interval_ms > 0 && !wgc_set_min_update_interval(session, uint32_t(o.min_interval_ms * 1000)))

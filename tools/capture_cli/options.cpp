@@ -42,8 +42,9 @@ void add_options(CLI::App &app, Options &o) {
 #ifndef _WIN32
     app.add_flag("--deterministic", o.deterministic,
                  "Demo scene: advance one scene step before each poll instead of on the scene's own clock");
-    const std::string sizes = std::to_string(DemoScene::kMinWidth) + "x" + std::to_string(DemoScene::kMinHeight) +
-                              " to " + std::to_string(DemoScene::kMaxSide) + "x" + std::to_string(DemoScene::kMaxSide);
+    const std::string sizes =
+        std::to_string(DemoScene::kMinWidth) + "x" + std::to_string(DemoScene::kMinHeight) + " to " +
+        std::to_string(DemoScene::kMaxSide) + "x" + std::to_string(DemoScene::kMaxSide);
     app.add_option_function<std::string>(
            "--size",
            [&o, sizes](const std::string &text) {

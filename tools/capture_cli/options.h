@@ -19,7 +19,7 @@ struct Options {
     bool dirty_rect = false;
     bool rects = false;          // print and record the changed rectangles of each new frame
     double min_interval_ms = 0;  // the shortest interval between frames the system may deliver; 0: its default
-    int64_t frames = 0;  // 0: poll for `seconds`
+    int64_t frames = 0;          // 0: poll for `seconds`
     double seconds = 5.0;
     double fps = 30.0;
     std::string out;  // empty: no files

@@ -13,7 +13,9 @@ public:
     // One poll: its update ratio and the frame bytes the library copied to the CPU for it.
     void add_poll(float ratio, uint64_t bytes_copied);
     // The changed rectangles of the last poll's new frame, recorded in summary.json.
-    void add_changed_rects(int64_t poll, std::string json_array) { changed_.emplace_back(poll, std::move(json_array)); }
+    void add_changed_rects(int64_t poll, std::string json_array) {
+        changed_.emplace_back(poll, std::move(json_array));
+    }
     void set_seconds(double seconds) { seconds_ = seconds; }
 
     int64_t polls() const { return int64_t(ratios_.size()); }

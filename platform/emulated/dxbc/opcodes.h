@@ -6,6 +6,8 @@
 
 namespace corvo::dxbc {
 
+// A table packed as written; the formatter would give it a line an entry.
+// clang-format off
 enum Opcode : uint32_t {
     kAdd = 0, kAnd = 1, kBreak = 2, kBreakc = 3, kContinue = 7, kContinuec = 8, kDiv = 14, kElse = 18,
     kEndif = 21, kEndloop = 22, kEq = 24, kFtoi = 27, kFtou = 28, kGe = 29, kIadd = 30, kIf = 31, kIeq = 32,
@@ -18,6 +20,7 @@ enum Opcode : uint32_t {
     kDclResourceStructured = 162, kLdUavTyped = 163, kStoreUavTyped = 164, kLdStructured = 167,
     kStoreStructured = 168,
 };
+// clang-format on
 
 enum class OpKind : uint8_t {
     kFloat,        // float arithmetic: source modifiers act on the float sign, `_sat` allowed

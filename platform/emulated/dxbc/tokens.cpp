@@ -49,7 +49,9 @@ bool decode_operand(const uint32_t *tokens, size_t *at, size_t end, Operand *op,
     if (count == 3) return fail(error, "N-component operands are not supported");
     op->components = count == 2 ? 4 : count;
     op->selection = count == 2 ? (token >> 2) & 3 : 0;
-    op->select = count == 2 ? (token >> 4) & (op->selection == kMask ? 0xf : op->selection == kSwizzle ? 0xff : 3)
+    op->select = count == 2 ? (token >> 4) & (op->selection == kMask      ? 0xf
+                                              : op->selection == kSwizzle ? 0xff
+                                                                          : 3)
                             : 0;
     op->type = (token >> 12) & 0xff;
     op->index_count = (token >> 20) & 3;

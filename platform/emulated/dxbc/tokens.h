@@ -7,10 +7,13 @@
 
 namespace corvo::dxbc {
 
+// A table packed as written; the formatter would give it a line an entry.
+// clang-format off
 enum OperandType : uint32_t {
     kTemp = 0, kImmediate32 = 4, kResource = 7, kConstantBuffer = 8, kNull = 13, kUav = 30, kThreadId = 32,
     kThreadGroupId = 33, kThreadIdInGroup = 34, kThreadIdInGroupFlattened = 36,
 };
+// clang-format on
 
 enum Selection : uint32_t { kMask = 0, kSwizzle = 1, kSelectOne = 2 };
 

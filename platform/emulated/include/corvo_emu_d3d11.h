@@ -24,11 +24,11 @@ void **ppv(T **pp) {
 }
 }  // namespace corvo_emu
 
-#define CORVO_EMU_IID(type, d1, d2, d3, b0, b1, b2, b3, b4, b5, b6, b7)                                  \
-    struct type;                                                                                          \
-    template <>                                                                                           \
-    struct corvo_emu::uuid<type> {                                                                        \
-        static constexpr IID value{d1, d2, d3, {b0, b1, b2, b3, b4, b5, b6, b7}};                          \
+#define CORVO_EMU_IID(type, d1, d2, d3, b0, b1, b2, b3, b4, b5, b6, b7)           \
+    struct type;                                                                  \
+    template <>                                                                   \
+    struct corvo_emu::uuid<type> {                                                \
+        static constexpr IID value{d1, d2, d3, {b0, b1, b2, b3, b4, b5, b6, b7}}; \
     };
 
 #define __uuidof(T) (::corvo_emu::uuid<std::remove_cv_t<std::remove_reference_t<T>>>::value)
@@ -55,10 +55,8 @@ CORVO_EMU_IID(ID3D11Resource, 0xdc8e63f3, 0xd12b, 0x4952, 0xb4, 0x7b, 0x5e, 0x45
 CORVO_EMU_IID(ID3D11Texture2D, 0x6f15aaf2, 0xd208, 0x4e89, 0x9a, 0xb4, 0x48, 0x95, 0x35, 0xd3, 0x4f, 0x9c)
 CORVO_EMU_IID(ID3D11Buffer, 0x48570b85, 0xd1ee, 0x4fcd, 0xa2, 0x50, 0xeb, 0x35, 0x07, 0x22, 0xb0, 0x37)
 CORVO_EMU_IID(ID3D11View, 0x839d1216, 0xbb2e, 0x412b, 0xb7, 0xf4, 0xa9, 0xdb, 0xeb, 0xe0, 0x8e, 0xd1)
-CORVO_EMU_IID(ID3D11ShaderResourceView, 0xb0e06fe0, 0x8192, 0x4e1a, 0xb1, 0xca, 0x36, 0xd7, 0x41, 0x47, 0x10,
-              0xb2)
-CORVO_EMU_IID(ID3D11UnorderedAccessView, 0x28acf509, 0x7f5c, 0x48f6, 0x86, 0x11, 0xf3, 0x16, 0x01, 0x0a, 0x63,
-              0x80)
+CORVO_EMU_IID(ID3D11ShaderResourceView, 0xb0e06fe0, 0x8192, 0x4e1a, 0xb1, 0xca, 0x36, 0xd7, 0x41, 0x47, 0x10, 0xb2)
+CORVO_EMU_IID(ID3D11UnorderedAccessView, 0x28acf509, 0x7f5c, 0x48f6, 0x86, 0x11, 0xf3, 0x16, 0x01, 0x0a, 0x63, 0x80)
 CORVO_EMU_IID(ID3D11ComputeShader, 0x4f5b196e, 0xc2bd, 0x495e, 0xbd, 0x01, 0x1f, 0xde, 0xd3, 0x8e, 0x49, 0x69)
 
 struct ID3D11ClassLinkage;
@@ -358,9 +356,8 @@ struct ID3D11DeviceContext : ID3D11DeviceChild {
                                                         ID3D11Buffer *const *buffers) = 0;
     virtual void STDMETHODCALLTYPE CSSetShaderResources(UINT start_slot, UINT count,
                                                         ID3D11ShaderResourceView *const *views) = 0;
-    virtual void STDMETHODCALLTYPE CSSetUnorderedAccessViews(UINT start_slot, UINT count,
-                                                             ID3D11UnorderedAccessView *const *views,
-                                                             const UINT *initial_counts) = 0;
+    virtual void STDMETHODCALLTYPE CSSetUnorderedAccessViews(
+        UINT start_slot, UINT count, ID3D11UnorderedAccessView *const *views, const UINT *initial_counts) = 0;
     virtual void STDMETHODCALLTYPE Dispatch(UINT x, UINT y, UINT z) = 0;
     virtual void STDMETHODCALLTYPE CopyResource(ID3D11Resource *destination, ID3D11Resource *source) = 0;
     virtual void STDMETHODCALLTYPE CopySubresourceRegion(ID3D11Resource *destination, UINT destination_subresource,
@@ -379,18 +376,15 @@ protected:
 struct ID3D11Device : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE CreateBuffer(const D3D11_BUFFER_DESC *desc,
                                                    const D3D11_SUBRESOURCE_DATA *initial, ID3D11Buffer **buffer) = 0;
-    virtual HRESULT STDMETHODCALLTYPE CreateTexture2D(const D3D11_TEXTURE2D_DESC *desc,
-                                                      const D3D11_SUBRESOURCE_DATA *initial,
-                                                      ID3D11Texture2D **texture) = 0;
-    virtual HRESULT STDMETHODCALLTYPE CreateShaderResourceView(ID3D11Resource *resource,
-                                                               const D3D11_SHADER_RESOURCE_VIEW_DESC *desc,
-                                                               ID3D11ShaderResourceView **view) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CreateTexture2D(
+        const D3D11_TEXTURE2D_DESC *desc, const D3D11_SUBRESOURCE_DATA *initial, ID3D11Texture2D **texture) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CreateShaderResourceView(
+        ID3D11Resource *resource, const D3D11_SHADER_RESOURCE_VIEW_DESC *desc, ID3D11ShaderResourceView **view) = 0;
     virtual HRESULT STDMETHODCALLTYPE CreateUnorderedAccessView(ID3D11Resource *resource,
                                                                 const D3D11_UNORDERED_ACCESS_VIEW_DESC *desc,
                                                                 ID3D11UnorderedAccessView **view) = 0;
-    virtual HRESULT STDMETHODCALLTYPE CreateComputeShader(const void *bytecode, SIZE_T length,
-                                                          ID3D11ClassLinkage *linkage,
-                                                          ID3D11ComputeShader **shader) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CreateComputeShader(
+        const void *bytecode, SIZE_T length, ID3D11ClassLinkage *linkage, ID3D11ComputeShader **shader) = 0;
     virtual void STDMETHODCALLTYPE GetImmediateContext(ID3D11DeviceContext **context) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetDeviceRemovedReason() = 0;
     virtual D3D_FEATURE_LEVEL STDMETHODCALLTYPE GetFeatureLevel() = 0;
@@ -402,7 +396,7 @@ protected:
 extern "C" {
 HRESULT WINAPI CreateDXGIFactory1(REFIID riid, void **factory);
 HRESULT WINAPI D3D11CreateDevice(IDXGIAdapter *adapter, D3D_DRIVER_TYPE driver_type, HMODULE software, UINT flags,
-                                 const D3D_FEATURE_LEVEL *feature_levels, UINT feature_level_count,
-                                 UINT sdk_version, ID3D11Device **device, D3D_FEATURE_LEVEL *feature_level,
+                                 const D3D_FEATURE_LEVEL *feature_levels, UINT feature_level_count, UINT sdk_version,
+                                 ID3D11Device **device, D3D_FEATURE_LEVEL *feature_level,
                                  ID3D11DeviceContext **context);
 }
