@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "platform_operations.h"
 #include "session_harness.h"
 
 namespace {
@@ -184,42 +185,6 @@ TEST_F(Lifecycle, DebugBuildsRefuseAPollFromAnotherThread) {
 // Every call position of every operation of a start, of a second start and of frames: whatever fails, the
 // session neither crashes nor lies about its status, a failed start says why, and nothing is left behind.
 TEST_F(Lifecycle, FaultAtEveryCallOfAStartAndOfFrames) {
-    constexpr const char *kOperations[] = {
-        "CreateDXGIFactory1",
-        "EnumAdapters1",
-        "GetDesc1",
-        "D3D11CreateDevice",
-        "QueryInterface",
-        "CreateDirect3D11DeviceFromDXGIDevice",
-        "RoGetActivationFactory",
-        "IGraphicsCaptureItemInterop",
-        "CreateForWindow",
-        "CreateDispatcherQueueController",
-        "ShutdownQueueAsync",
-        "Create",
-        "Recreate",
-        "CreateCaptureSession",
-        "add_FrameArrived",
-        "add_Closed",
-        "StartCapture",
-        "Close",
-        "IsApiContractPresent",
-        "IsPropertyPresent",
-        "put_IsCursorCaptureEnabled",
-        "put_IsBorderRequired",
-        "CreateTexture2D",
-        "CreateBuffer",
-        "CreateShaderResourceView",
-        "CreateUnorderedAccessView",
-        "CreateComputeShader",
-        "CopyResource",
-        "CopySubresourceRegion",
-        "Dispatch",
-        "Map",
-        "Unmap",
-        "allocate",
-        "PeekMessageW",
-        "DispatchMessageW"};
     enum Phase { kFirstStart, kSecondStart, kFrames };
     // One round: start (twice for the later phases), a frame, a change and a resize with detection on.
     auto round = [&](Phase phase, const char *operation, uint32_t position) {
@@ -260,8 +225,8 @@ TEST_F(Lifecycle, FaultAtEveryCallOfAStartAndOfFrames) {
         corvo_emu_reset();
         round(phase, nullptr, 0);
         std::map<std::string, uint64_t> calls;
-        for (const char *operation : kOperations) calls[operation] = corvo_emu_count(operation);
-        for (const char *operation : kOperations)
+        for (const char *operation : kPlatformOperations) calls[operation] = corvo_emu_count(operation);
+        for (const char *operation : kPlatformOperations)
             for (uint32_t position = 0; position < calls[operation]; ++position) {
                 SCOPED_TRACE(testing::Message() << "phase " << phase << ", " << operation << " #" << position);
                 corvo_emu_reset();

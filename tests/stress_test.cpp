@@ -11,6 +11,7 @@
 #include <random>
 
 #include "known_lines.h"
+#include "platform_operations.h"
 #include "session_harness.h"
 
 namespace {
@@ -47,45 +48,6 @@ void operator delete(void *p, const std::nothrow_t &) noexcept { counted_free(p)
 void operator delete[](void *p, const std::nothrow_t &) noexcept { counted_free(p); }
 
 namespace {
-
-// Every operation of the emulated platform that the library reaches, except COM initialisation, which
-// happens once per process.
-constexpr const char *kOperations[] = {
-    "CreateDXGIFactory1",
-    "EnumAdapters1",
-    "GetDesc1",
-    "D3D11CreateDevice",
-    "QueryInterface",
-    "CreateDirect3D11DeviceFromDXGIDevice",
-    "RoGetActivationFactory",
-    "IGraphicsCaptureItemInterop",
-    "CreateForWindow",
-    "CreateDispatcherQueueController",
-    "Create",
-    "Recreate",
-    "CreateCaptureSession",
-    "add_FrameArrived",
-    "add_Closed",
-    "StartCapture",
-    "Close",
-    "IsApiContractPresent",
-    "IsPropertyPresent",
-    "put_IsCursorCaptureEnabled",
-    "put_IsBorderRequired",
-    "CreateTexture2D",
-    "CreateBuffer",
-    "CreateShaderResourceView",
-    "CreateUnorderedAccessView",
-    "CreateComputeShader",
-    "CopyResource",
-    "CopySubresourceRegion",
-    "Dispatch",
-    "Map",
-    "Unmap",
-    "allocate",
-    "PeekMessageW",
-    "DispatchMessageW",
-};
 
 constexpr int32_t kFailures[] = {
     static_cast<int32_t>(0x80004005),  // E_FAIL
@@ -135,8 +97,9 @@ protected:
                 break;
             case 4:
             case 5:
-                corvo_emu_fail(kOperations[pick(std::size(kOperations))], kFailures[pick(std::size(kFailures))],
-                               static_cast<uint32_t>(pick(4)), static_cast<uint32_t>(1 + pick(2)));
+                corvo_emu_fail(kPlatformOperations[pick(std::size(kPlatformOperations))],
+                               kFailures[pick(std::size(kFailures))], static_cast<uint32_t>(pick(4)),
+                               static_cast<uint32_t>(1 + pick(2)));
                 break;
             case 6:
                 if (pick(10) == 0) corvo_emu_remove_devices(static_cast<int32_t>(0x887A0006));  // DEVICE_HUNG
@@ -159,7 +122,7 @@ protected:
             }
         }
         close_session();
-        for (const char *operation : kOperations) corvo_emu_fail(operation, 0, 0, 0);
+        for (const char *operation : kPlatformOperations) corvo_emu_fail(operation, 0, 0, 0);
         EXPECT_EQ(corvo_emu_count("live_objects"), 0u) << "seed " << seed;
         EXPECT_EQ(corvo_emu_count("validation_errors"), 0u) << "seed " << seed;
     }
