@@ -3,9 +3,9 @@
 // After every poll the frame must be readable and the ratio and status sane; after a round nothing is left.
 #include <gtest/gtest.h>
 
-#include <malloc.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdlib>
 #include <new>
 #include <random>
@@ -15,13 +15,17 @@
 #include "session_harness.h"
 
 namespace {
-// Live bytes of operator new, so that two equal rounds can be compared.
+// Live bytes of operator new, so that two equal rounds can be compared. Each block carries the size asked for
+// in front of it: the allocator's usable size depends on the heap's layout, which threads vary from run to run.
 std::atomic<int64_t> live_bytes{0};
+constexpr size_t kHeader = alignof(std::max_align_t);
 
 void *counted_allocation(size_t size, const std::nothrow_t &) noexcept {
-    void *p = std::malloc(size ? size : 1);
-    if (p) live_bytes.fetch_add(static_cast<int64_t>(malloc_usable_size(p)), std::memory_order_relaxed);
-    return p;
+    auto *block = static_cast<unsigned char *>(std::malloc(size + kHeader));
+    if (!block) return nullptr;
+    *reinterpret_cast<size_t *>(block) = size;
+    live_bytes.fetch_add(static_cast<int64_t>(size), std::memory_order_relaxed);
+    return block + kHeader;
 }
 
 void *counted_allocation(size_t size) {
@@ -31,8 +35,9 @@ void *counted_allocation(size_t size) {
 
 void counted_free(void *p) noexcept {
     if (!p) return;
-    live_bytes.fetch_sub(static_cast<int64_t>(malloc_usable_size(p)), std::memory_order_relaxed);
-    std::free(p);
+    unsigned char *block = static_cast<unsigned char *>(p) - kHeader;
+    live_bytes.fetch_sub(static_cast<int64_t>(*reinterpret_cast<size_t *>(block)), std::memory_order_relaxed);
+    std::free(block);
 }
 }  // namespace
 
