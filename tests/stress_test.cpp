@@ -3,7 +3,6 @@
 // After every poll the frame must be readable and the ratio and status sane; after a round nothing is left.
 #include <gtest/gtest.h>
 
-
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
