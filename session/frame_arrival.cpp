@@ -51,11 +51,12 @@ bool WgcCaptureSession::read_frame(const platform::Direct3D11CaptureFrame &frame
     // The detector compares with the picture of the output it was last used for: after a switch of mode, or
     // while detection is off, that output's picture is not what the new picture must be compared with.
     const Output output = to_texture ? Output::kTexture : Output::kCpu;
-    if (output != history_output_ || !dirty_rect_enabled_.load()) detector_.forget();
+    const bool detecting = dirty_rect_enabled_.load() != 0;  // read once: another thread may switch it
+    if (output != history_output_ || !detecting) detector_.forget();
     history_output_ = output;
     Detection detection;
     ID3D11Texture2D *source = texture.get();
-    if (dirty_rect_enabled_.load()) {
+    if (detecting) {
         detection = detector_.detect(texture.get(), width, height);
         // Read what was compared, so that the output and the history cannot disagree.
         if (ID3D11Texture2D *picture = detector_.picture()) source = picture;
