@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "diff/diff_detector.h"
+#include "diff/gpu_access.h"
 #include "diff/kernels/kernel_bytecode.h"
 #include "diff/kernel_grid.h"
 
@@ -56,22 +57,14 @@ bool DiffDetector::create_sized_resources(const D3D11_TEXTURE2D_DESC &frame) noe
     const uint32_t tex_step = ceil_div(cell_columns, 32);
     row_words_ = std::max(kMinRowWords, tex_step);
 
-    D3D11_TEXTURE2D_DESC picture_desc{};
-    picture_desc.Width = w;
-    picture_desc.Height = h;
-    picture_desc.MipLevels = 1;
-    picture_desc.ArraySize = 1;
-    picture_desc.Format = frame.Format;
-    picture_desc.SampleDesc = frame.SampleDesc;
-    picture_desc.Usage = D3D11_USAGE_DEFAULT;
-    picture_desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
+    const D3D11_TEXTURE2D_DESC picture = picture_desc(w, h, frame, D3D11_USAGE_DEFAULT, D3D11_BIND_SHADER_RESOURCE);
     D3D11_SHADER_RESOURCE_VIEW_DESC srv{};
     srv.Format = frame.Format;
     srv.ViewDimension = D3D11_SRV_DIMENSION_TEXTURE2D;
     srv.Texture2D.MostDetailedMip = 0;
     srv.Texture2D.MipLevels = 1;
     for (int i = 0; i < 2; ++i) {
-        if (FAILED(device_->CreateTexture2D(&picture_desc, nullptr, pictures_[i].put()))) return false;
+        if (FAILED(device_->CreateTexture2D(&picture, nullptr, pictures_[i].put()))) return false;
         if (FAILED(device_->CreateShaderResourceView(pictures_[i].get(), &srv, picture_views_[i].put())))
             return false;
     }

@@ -31,6 +31,22 @@ private:
     ID3D11Resource *mapped_ = nullptr;
 };
 
+// A texture of one level and one slice, width x height, in the format and sampling of `like`.
+inline D3D11_TEXTURE2D_DESC picture_desc(uint32_t width, uint32_t height, const D3D11_TEXTURE2D_DESC &like,
+                                         D3D11_USAGE usage, UINT bind_flags, UINT cpu_access = 0) noexcept {
+    D3D11_TEXTURE2D_DESC desc{};
+    desc.Width = width;
+    desc.Height = height;
+    desc.MipLevels = 1;
+    desc.ArraySize = 1;
+    desc.Format = like.Format;
+    desc.SampleDesc = like.SampleDesc;
+    desc.Usage = usage;
+    desc.BindFlags = bind_flags;
+    desc.CPUAccessFlags = cpu_access;
+    return desc;
+}
+
 // Copies the top-left width x height pixels of `source` to the top-left of `destination`: one whole-resource copy
 // when both textures have that size and layout, else a region copy.
 inline void copy_picture(ID3D11DeviceContext *context, ID3D11Texture2D *destination, ID3D11Texture2D *source,

@@ -20,16 +20,7 @@ constexpr uint32_t kPatchHeight = 32;
 constexpr uint32_t kMaxPatchRows = 128;
 
 D3D11_TEXTURE2D_DESC staging_desc(uint32_t width, uint32_t height, const D3D11_TEXTURE2D_DESC &like) {
-    D3D11_TEXTURE2D_DESC desc{};
-    desc.Width = width;
-    desc.Height = height;
-    desc.MipLevels = 1;
-    desc.ArraySize = 1;
-    desc.Format = like.Format;
-    desc.SampleDesc = like.SampleDesc;
-    desc.Usage = D3D11_USAGE_STAGING;
-    desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-    return desc;
+    return picture_desc(width, height, like, D3D11_USAGE_STAGING, 0, D3D11_CPU_ACCESS_READ);
 }
 
 bool fits(ID3D11Texture2D *texture, uint32_t width, uint32_t height, DXGI_FORMAT format) {

@@ -11,15 +11,8 @@ HRESULT TextureOutput::update(ID3D11Device *device, ID3D11DeviceContext *context
     D3D11_TEXTURE2D_DESC current{};
     if (texture_) texture_->GetDesc(&current);
     if (!texture_ || current.Width != width || current.Height != height || current.Format != desc.Format) {
-        D3D11_TEXTURE2D_DESC created{};
-        created.Width = width;
-        created.Height = height;
-        created.MipLevels = 1;
-        created.ArraySize = 1;
-        created.Format = desc.Format;
-        created.SampleDesc = desc.SampleDesc;
-        created.Usage = D3D11_USAGE_DEFAULT;
-        created.BindFlags = D3D11_BIND_RENDER_TARGET;
+        const D3D11_TEXTURE2D_DESC created =
+            picture_desc(width, height, desc, D3D11_USAGE_DEFAULT, D3D11_BIND_RENDER_TARGET);
         // A reference the host holds keeps the old texture alive for the host.
         texture_.reset();
         has_picture_ = false;
