@@ -21,7 +21,7 @@ Result with_session(wgc_session handle, Result failure, Call &&call) noexcept {
     WgcCaptureSession *session = from(handle);
     if (!session) return failure;
     session->enter();
-    const Result result = call(*session);
+    const Result result = session->tell_events() ? call(*session) : failure;
     if (session->leave()) delete session;
     return result;
 }
@@ -29,7 +29,12 @@ Result with_session(wgc_session handle, Result failure, Call &&call) noexcept {
 template <class Target>
 wgc_session create(Target target) noexcept {
     if (!corvo::ensure_com_initialized()) return nullptr;
-    return reinterpret_cast<wgc_session>(new (std::nothrow) WgcCaptureSession(target));
+    auto *session = new (std::nothrow) WgcCaptureSession(target);
+    if (session && !session->valid()) {
+        delete session;
+        return nullptr;
+    }
+    return reinterpret_cast<wgc_session>(session);
 }
 
 }  // namespace

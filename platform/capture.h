@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -34,10 +35,11 @@ private:
 };
 
 // Called by a platform event delegate on the thread the event is delivered to. The delegate catches
-// whatever the callback throws and hands its HRESULT back to the event source.
+// whatever the callback throws and hands its HRESULT back to the event source. The delegate holds the
+// context for as long as the source may call it, which can be after the handler was removed.
 struct EventHandler {
     void (*invoke)(void *context);
-    void *context;
+    std::shared_ptr<void> context;
 };
 
 // A weak reference to a platform object; resolving gives a strong reference while the object lives.
@@ -135,9 +137,12 @@ public:
 class Direct3D11CaptureFramePool : public Projected {
 public:
     using Projected::Projected;
-    // Create (not CreateFreeThreaded): FrameArrived is raised on the calling thread's dispatcher queue.
+    // FrameArrived is raised on the calling thread's dispatcher queue, so only while that thread dispatches.
     static Direct3D11CaptureFramePool Create(const Direct3DDevice &device, int32_t pixel_format,
                                              int32_t buffer_count, SizeInt32 size);
+    // FrameArrived is raised on a thread of the capture service, as soon as a frame is rendered.
+    static Direct3D11CaptureFramePool CreateFreeThreaded(const Direct3DDevice &device, int32_t pixel_format,
+                                                         int32_t buffer_count, SizeInt32 size);
     void Recreate(const Direct3DDevice &device, int32_t pixel_format, int32_t buffer_count, SizeInt32 size) const;
     Direct3D11CaptureFrame TryGetNextFrame() const;
     EventRegistration FrameArrived(EventHandler handler) const;

@@ -7,11 +7,24 @@
 
 namespace corvo {
 
-WgcCaptureSession::WgcCaptureSession(HWND window) noexcept : target_window_(window) {}
+namespace {
 
-WgcCaptureSession::WgcCaptureSession(HMONITOR monitor) noexcept : target_monitor_(monitor) {}
+std::shared_ptr<FrameSlot> make_slot() noexcept {
+    try {
+        return std::make_shared<FrameSlot>();
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+}
+
+}  // namespace
+
+WgcCaptureSession::WgcCaptureSession(HWND window) noexcept : slot_(make_slot()), target_window_(window) {}
+
+WgcCaptureSession::WgcCaptureSession(HMONITOR monitor) noexcept : slot_(make_slot()), target_monitor_(monitor) {}
 
 WgcCaptureSession::~WgcCaptureSession() {
+    if (!slot_) return;  // never handed out: nothing was made
     Stop();
     cpu_output_.reset();
     // The remaining fields are destroyed in reverse declaration order.
@@ -26,10 +39,10 @@ void WgcCaptureSession::destroy(WgcCaptureSession *session) noexcept {
     if (!session->destroy_requested_.exchange(true)) session->Stop();
 }
 
-void WgcCaptureSession::on_closed() noexcept {
-    started_.store(0);
-    // Last: a logger may destroy the session on this line.
-    log_message(kLogInfo, "Wgc on_closed");
+bool WgcCaptureSession::tell_events() noexcept {
+    // Closed may run where the host has not called the library; its line waits for the host's next call.
+    if (slot_->take_closed()) log_message(kLogInfo, "Wgc on_closed");
+    return !destroy_requested_.load();
 }
 
 void WgcCaptureSession::Stop() noexcept {
@@ -42,7 +55,7 @@ void WgcCaptureSession::Stop() noexcept {
 }
 
 void WgcCaptureSession::close_capture(bool log_errors) noexcept {
-    waiting_frame_ = {};  // back to the pool before it closes
+    slot_->end();  // the frame it keeps goes back to the pool before the pool closes
     try {
         if (frame_pool_) frame_pool_.Close();
         if (capture_session_) capture_session_.Close();
@@ -58,7 +71,6 @@ void WgcCaptureSession::close_capture(bool log_errors) noexcept {
 }
 
 void WgcCaptureSession::release_pipeline() noexcept {
-    started_.store(0);
     frame_arrived_revoker_.revoke();
     closed_revoker_.revoke();
     close_capture(false);

@@ -14,14 +14,17 @@
 #include "platform/com_ptr.h"
 #include "platform/graphics.h"
 #include "session/cpu_output.h"
+#include "session/frame_slot.h"
 #include "session/texture_output.h"
 #include "session/thread_queue.h"
 
 namespace corvo {
 
-// What the frame pool is created and recreated with: BGRA pixels, two buffers.
+// What the frame pool is created and recreated with: BGRA pixels, three buffers. The session holds at most two
+// frames at once (the newest, kept by the handler, and the one a poll reads), and the service renders only
+// into a free buffer: with one always free, no picture is dropped for want of a buffer.
 inline constexpr int32_t kPixelFormat = DXGI_FORMAT_B8G8R8A8_UNORM;
-inline constexpr int32_t kFrameBufferCount = 2;
+inline constexpr int32_t kFrameBufferCount = 3;
 
 // Initialises COM for the process once, on the first call that succeeds. False when COM cannot be used.
 bool ensure_com_initialized() noexcept;
@@ -38,14 +41,18 @@ public:
     // Frees the session, or, while one of its calls is in progress (a logger or another thread destroying it),
     // stops it at once and leaves the freeing to the end of that call.
     static void destroy(WgcCaptureSession *session) noexcept;
+    // False when the session could not be made whole (no memory); the creator deletes it then.
+    bool valid() const noexcept { return bool(slot_); }
     // Every export brackets its work with these; leave() is true when the caller must free the session.
     void enter() noexcept { calls_in_progress_.fetch_add(1); }
     bool leave() noexcept { return calls_in_progress_.fetch_sub(1) == 1 && destroy_requested_.load(); }
+    // Tells what the service's events recorded since the last call (the target closed); false when the
+    // logger destroyed the session on that line.
+    bool tell_events() noexcept;
 
     // All or nothing: on false nothing captures and nothing of this start is kept; may be called again.
     bool Start() noexcept;
     void Stop() noexcept;
-    void on_closed() noexcept;
 
     bool enable_cursor(uint8_t enable) noexcept;
     bool show_border(uint8_t show) noexcept;
@@ -57,7 +64,7 @@ public:
     int32_t dirty_rects(wgc_rect *rects, int32_t capacity) const noexcept;
 
     ID3D11Device *device() const noexcept { return d3d_device_.get(); }
-    uint8_t status() const noexcept { return started_.load(); }
+    uint8_t status() const noexcept { return slot_->status(); }
     void set_capture_to_texture(uint8_t on) noexcept { capture_to_texture_.store(on); }
 
 private:
@@ -71,11 +78,9 @@ private:
     // Closes the frame pool and the capture session and lets go of them.
     void close_capture(bool log_errors) noexcept;
 
-    // The FrameArrived handler; runs on the start thread inside its message dispatching. It keeps only the
-    // newest frame, which the poll reads after dispatching. A platform error leaves it for the event delegate.
-    void on_frame_arrived();
-    // Reads the waiting frame, if any, into the active output; true when the output shows a new picture.
-    bool take_waiting_frame() noexcept;
+    // Reads the newest frame the handler kept, if any, into the active output; true when the output shows a
+    // new picture.
+    bool read_newest_frame() noexcept;
     bool read_frame(const platform::Direct3D11CaptureFrame &frame);
     // What a poll hands out and what changed in it; false when it hands out nothing.
     bool hand_out(void **frame_out, bool read) noexcept;
@@ -100,9 +105,8 @@ private:
     platform::SizeInt32 failed_recreate_{};  // the last size a Recreate failed for, logged once
     platform::EventRegistration closed_revoker_;
     platform::EventRegistration frame_arrived_revoker_;
-    platform::Direct3D11CaptureFrame waiting_frame_;  // the newest frame not yet read; holds one pool buffer
-    ThreadQueue::Lease thread_queue_;                 // the start thread's dispatcher queue, shared
-    std::atomic<uint8_t> started_{0};
+    ThreadQueue::Lease thread_queue_;  // the start thread's dispatcher queue, shared; Closed is raised through it
+    const std::shared_ptr<FrameSlot> slot_;  // the newest frame and the status, shared with the handlers
     DiffDetector detector_;
     HWND target_window_ = nullptr;
     HMONITOR target_monitor_ = nullptr;
@@ -113,7 +117,6 @@ private:
     std::atomic<uint8_t> dirty_rect_enabled_{0};
     std::atomic<uint8_t> border_shown_{0};
     std::atomic<uint32_t> min_update_interval_{0};  // microseconds; 0 is the system's default
-    uint8_t frames_arrived_ = 0;                    // during the current poll's message loop, counted up to 2
     Output history_output_ = Output::kNone;
     // The change of the last picture read (-1 unknown, else the count of `read_rects`) and what the last poll
     // handed out, from which output.

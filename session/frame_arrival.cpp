@@ -1,6 +1,7 @@
-// The frame path. The FrameArrived handler only keeps the newest frame; the poll, after dispatching, reads it
-// into the output of the current mode, through the change detector while detection is on. So a poll reads at
-// most one frame, however fast the source presents, and always the newest.
+// The frame path. The FrameArrived handler, on a thread of the capture service, only keeps the newest frame
+// (see FrameSlot); the poll reads it into the output of the current mode, through the change detector while
+// detection is on. So a poll reads at most one frame, however fast the source presents, and always the newest,
+// however late it comes.
 #include "api/log_sink.h"
 #include "session/capture_session.h"
 
@@ -14,19 +15,10 @@ uint32_t cropped(int32_t content, uint32_t texture) {
 
 }  // namespace
 
-void WgcCaptureSession::on_frame_arrived() {
-    // The frame it replaces goes back to the pool at once, so the service always has a buffer for the next.
-    if (platform::Direct3D11CaptureFrame frame = frame_pool_.TryGetNextFrame()) {
-        waiting_frame_ = std::move(frame);
-        if (frames_arrived_ < 2) ++frames_arrived_;
-    }
-}
-
-bool WgcCaptureSession::take_waiting_frame() noexcept {
-    if (!waiting_frame_) return false;
-    const platform::Direct3D11CaptureFrame frame = std::move(waiting_frame_);
-    waiting_frame_ = {};
-    if (device_lost_) return false;
+bool WgcCaptureSession::read_newest_frame() noexcept {
+    // Held only while it is read, then back to the pool.
+    const platform::Direct3D11CaptureFrame frame = slot_->take();
+    if (!frame || device_lost_) return false;
     try {
         return read_frame(frame);
     } catch (...) {
@@ -97,7 +89,7 @@ bool WgcCaptureSession::device_removed() noexcept {
     const HRESULT reason = d3d_device_->GetDeviceRemovedReason();
     if (SUCCEEDED(reason)) return false;
     device_lost_ = true;
-    started_.store(0);
+    slot_->stopped();
     // Last: a logger may destroy the session on this line.
     log_message(kLogError, "Capture device lost, reason:%08x; the capture has ended", static_cast<unsigned>(reason));
     return true;

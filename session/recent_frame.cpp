@@ -1,5 +1,5 @@
-// The host's poll: dispatch the thread's messages (where the capture events run), read the newest waiting
-// frame, then hand out the active output: the buffer, or a counted reference to the frame texture.
+// The host's poll: dispatch the thread's messages (where Closed runs), read the newest frame the handler kept,
+// then hand out the active output: the buffer, or a counted reference to the frame texture.
 #include <algorithm>
 #include <cassert>
 
@@ -9,19 +9,17 @@ namespace corvo {
 
 bool WgcCaptureSession::get_recent_frame(void **frame_out, int32_t *width_out, int32_t *height_out,
                                          uint8_t *cursor_out) noexcept {
-    // The capture's events are delivered to the thread that started it, and only its dispatching runs them.
+    // The session's frames arrive on the service's thread; Closed, and the host's own windows, need this
+    // thread's dispatching.
     assert(start_thread_ == std::thread::id() || start_thread_ == std::this_thread::get_id());
-    // The loop ends when the queue is empty, or once a second frame has arrived during it: only the newest
-    // frame is read anyway, and a source that presents faster than the loop runs cannot hold the poll.
-    frames_arrived_ = 0;
     MSG msg;
-    while (frames_arrived_ < 2 && !destroy_requested_.load() && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (!destroy_requested_.load() && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
     // A removal with no frame to notice it is still noticed, whatever its reason.
-    const bool read = !destroy_requested_.load() && !device_removed() && take_waiting_frame();
-    if (destroy_requested_.load()) return false;  // destroyed by a handler's logger: nothing to hand out
+    const bool read = tell_events() && !device_removed() && read_newest_frame();
+    if (destroy_requested_.load()) return false;  // destroyed by a logger or a window: nothing to hand out
 
     if (cursor_out) *cursor_out = cursor_enabled_.load();
     const bool texture_mode = capture_to_texture_.load() != 0;

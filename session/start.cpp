@@ -12,6 +12,17 @@ constexpr UINT kPreferredVendorId = 0x10DE;
 
 unsigned hex(HRESULT hr) { return static_cast<unsigned>(hr); }
 
+// What the Closed handler holds: the state it shares with the session, and which capture it belongs to.
+struct ClosedEvent {
+    std::shared_ptr<FrameSlot> slot;
+    uint64_t capture;
+};
+
+void on_closed(void *context) {
+    const auto &event = *static_cast<ClosedEvent *>(context);
+    event.slot->on_closed(event.capture);
+}
+
 }  // namespace
 
 bool WgcCaptureSession::Start() noexcept {
@@ -110,8 +121,8 @@ bool WgcCaptureSession::start_pipeline() noexcept {
         }
         winrt_device_ = platform::Direct3DDevice::from(inspectable);
         const platform::SizeInt32 size = capture_item_.Size();
-        frame_pool_ =
-            platform::Direct3D11CaptureFramePool::Create(winrt_device_, kPixelFormat, kFrameBufferCount, size);
+        frame_pool_ = platform::Direct3D11CaptureFramePool::CreateFreeThreaded(winrt_device_, kPixelFormat,
+                                                                               kFrameBufferCount, size);
         capture_session_ = frame_pool_.CreateCaptureSession(capture_item_);
 
         if (is_property_present(kCursorProperty)) {
@@ -131,12 +142,12 @@ bool WgcCaptureSession::start_pipeline() noexcept {
         apply_min_update_interval();
 
         content_size_ = size;
-        frame_arrived_revoker_ = frame_pool_.FrameArrived(
-            {[](void *session) { static_cast<WgcCaptureSession *>(session)->on_frame_arrived(); }, this});
+        const uint64_t capture = slot_->begin(frame_pool_);
+        frame_arrived_revoker_ = frame_pool_.FrameArrived({&FrameSlot::on_frame_arrived, slot_});
         capture_session_.StartCapture();
-        closed_revoker_ = capture_item_.Closed(
-            {[](void *session) { static_cast<WgcCaptureSession *>(session)->on_closed(); }, this});
-        started_.store(1);
+        closed_revoker_ =
+            capture_item_.Closed({&on_closed, std::make_shared<ClosedEvent>(ClosedEvent{slot_, capture})});
+        slot_->started(capture);
         log_message(kLogInfo, "Wgc session started.");
         return true;
     } catch (const platform::PlatformError &error) {

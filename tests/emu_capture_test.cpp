@@ -13,6 +13,11 @@ namespace {
 using namespace corvo;
 using namespace corvo::platform;
 
+// A handler that counts its calls in `*count`, which the test keeps alive.
+EventHandler counting(int *count) {
+    return {[](void *c) { ++*static_cast<int *>(c); }, std::shared_ptr<void>(std::shared_ptr<void>(), count)};
+}
+
 int dispatch_all() {
     int dispatched = 0;
     MSG msg;
@@ -53,16 +58,19 @@ protected:
         return item;
     }
 
-    // A started capture of `window` on the calling thread, which must own a dispatcher queue.
+    // A started capture of `window` on the calling thread, which must own a dispatcher queue unless the pool is
+    // free-threaded.
     struct Capture {
         GraphicsCaptureItem item;
         Direct3D11CaptureFramePool pool;
         GraphicsCaptureSession session;
     };
-    Capture start_capture(SizeInt32 size) {
+    Capture start_capture(SizeInt32 size, bool free_threaded = false) {
         Capture c;
         c.item = item_for(window);
-        c.pool = Direct3D11CaptureFramePool::Create(device, DXGI_FORMAT_B8G8R8A8_UNORM, 2, size);
+        c.pool = free_threaded
+                     ? Direct3D11CaptureFramePool::CreateFreeThreaded(device, DXGI_FORMAT_B8G8R8A8_UNORM, 2, size)
+                     : Direct3D11CaptureFramePool::Create(device, DXGI_FORMAT_B8G8R8A8_UNORM, 2, size);
         c.session = c.pool.CreateCaptureSession(c.item);
         c.session.StartCapture();
         return c;
@@ -159,28 +167,78 @@ TEST_F(EmuCaptureTest, FramesKeepThePoolSizeAndCarryTheTargetsContentSize) {
     EXPECT_EQ(desc.Height, 20u);
 }
 
-TEST_F(EmuCaptureTest, EventsRunOnlyWhenThePoolsThreadDispatches) {
-    int arrived = 0;
-    std::thread capture_thread([&] {
-        DispatcherQueueController queue = dispatcher();
-        Capture c = start_capture({64, 48});
-        EventRegistration registration =
-            c.pool.FrameArrived({[](void *count) { ++*static_cast<int *>(count); }, &arrived});
-        // Presented from another thread, as a compositor does.
-        std::thread([&] { EXPECT_EQ(corvo_emu_present(window), 1); }).join();
-        EXPECT_EQ(arrived, 0);
-        EXPECT_EQ(dispatch_all(), 1);
-        EXPECT_EQ(arrived, 1);
-    });
-    capture_thread.join();
-    EXPECT_EQ(dispatch_all(), 0);  // nothing was queued to this thread
+TEST_F(EmuCaptureTest, FrameArrivedRunsAtThePresentWhenFreeThreadedElseWhenThePoolsThreadDispatches) {
+    for (const bool free_threaded : {false, true}) {
+        SCOPED_TRACE(free_threaded ? "CreateFreeThreaded" : "Create");
+        struct Arrivals {
+            int count = 0;
+            std::thread::id thread;
+        } arrivals;
+        std::thread capture_thread([&] {
+            DispatcherQueueController queue;
+            if (!free_threaded) queue = dispatcher();  // a free-threaded pool needs none
+            Capture c = start_capture({64, 48}, free_threaded);
+            EventRegistration registration = c.pool.FrameArrived(
+                {[](void *a) {
+                     auto &arrived = *static_cast<Arrivals *>(a);
+                     ++arrived.count;
+                     arrived.thread = std::this_thread::get_id();
+                 },
+                 std::shared_ptr<void>(std::shared_ptr<void>(), &arrivals)});
+            // Presented from another thread, as a compositor does.
+            std::thread presenter([&] { EXPECT_EQ(corvo_emu_present(window), 1); });
+            const std::thread::id presenting = presenter.get_id();
+            presenter.join();
+            EXPECT_EQ(arrivals.count, free_threaded ? 1 : 0);
+            EXPECT_EQ(dispatch_all(), free_threaded ? 0 : 1);
+            EXPECT_EQ(arrivals.count, 1);
+            EXPECT_EQ(arrivals.thread, free_threaded ? presenting : std::this_thread::get_id());
+        });
+        capture_thread.join();
+        EXPECT_EQ(dispatch_all(), 0);  // nothing was queued to this thread
+    }
+}
+
+// Like Windows, the service renders only into a free buffer: a queue-bound pool whose thread does not dispatch
+// keeps its first pictures and drops the later ones, while a free-threaded handler that keeps only the newest
+// frame always has the last picture.
+TEST_F(EmuCaptureTest, OnlyAHandlerThatRunsAtThePresentKeepsTheNewestPicture) {
+    DispatcherQueueController queue = dispatcher();
+    for (const bool free_threaded : {false, true}) {
+        SCOPED_TRACE(free_threaded ? "CreateFreeThreaded" : "Create");
+        Capture c = start_capture({64, 48}, free_threaded);
+        struct Newest {
+            Direct3D11CaptureFramePool pool;
+            Direct3D11CaptureFrame frame;
+        } newest{c.pool, {}};
+        EventRegistration registration = c.pool.FrameArrived(
+            {[](void *n) {
+                 auto &kept = *static_cast<Newest *>(n);
+                 while (Direct3D11CaptureFrame frame = kept.pool.TryGetNextFrame()) kept.frame = std::move(frame);
+             },
+             std::shared_ptr<void>(std::shared_ptr<void>(), &newest)});
+        int rendered = 0;
+        for (uint32_t picture = 1; picture <= 5; ++picture) {
+            corvo_emu_fill(window, 0, 0, 64, 48, 0xFF000000u | picture);
+            rendered += corvo_emu_present(window);
+        }
+        EXPECT_EQ(rendered, free_threaded ? 5 : 2);
+        dispatch_all();
+        ASSERT_TRUE(newest.frame);
+        uint32_t pitch = 0;
+        const uint8_t *texels = emu::texels(newest.frame.texture().get(), &pitch);
+        EXPECT_EQ(texels[0], free_threaded ? 5 : 2);
+        registration.revoke();
+        newest = {};
+        c.pool.Close();
+    }
 }
 
 TEST_F(EmuCaptureTest, ClosedIsRaisedOnEveryItemOfTheTarget) {
     int closed = 0;
     GraphicsCaptureItem a = item_for(window), b = item_for(window);
-    EventRegistration ra = a.Closed({[](void *count) { ++*static_cast<int *>(count); }, &closed});
-    EventRegistration rb = b.Closed({[](void *count) { ++*static_cast<int *>(count); }, &closed});
+    EventRegistration ra = a.Closed(counting(&closed));
+    EventRegistration rb = b.Closed(counting(&closed));
     corvo_emu_close(window);
     dispatch_all();
     EXPECT_EQ(closed, 2);
@@ -196,7 +254,7 @@ TEST_F(EmuCaptureTest, RegistrationsHoldTheirSourceWeakly) {
     const uint64_t before = corvo_emu_count("live_objects");
     {
         GraphicsCaptureItem item = item_for(window);
-        registration = item.Closed({[](void *count) { ++*static_cast<int *>(count); }, &fired});
+        registration = item.Closed(counting(&fired));
         EXPECT_EQ(corvo_emu_count("live_objects"), before + 1);
     }
     EXPECT_EQ(corvo_emu_count("live_objects"), before);  // the registration did not keep the item
@@ -204,7 +262,7 @@ TEST_F(EmuCaptureTest, RegistrationsHoldTheirSourceWeakly) {
     EXPECT_TRUE(registration.empty());
 
     GraphicsCaptureItem item = item_for(window);
-    registration = item.Closed({[](void *count) { ++*static_cast<int *>(count); }, &fired});
+    registration = item.Closed(counting(&fired));
     registration = EventRegistration();  // revokes
     corvo_emu_close(window);
     dispatch_all();

@@ -2,6 +2,7 @@
 // removal and the failure paths of the frame handler.
 #include <gtest/gtest.h>
 
+#include "picture.h"
 #include "session_harness.h"
 
 namespace {
@@ -88,11 +89,32 @@ TEST_F(FramesTest, FrameArrivingOutsideAPollWaitsForTheNextPoll) {
     EXPECT_EQ(wgc_get_update_ratio(session), 1.0f);
 }
 
-TEST_F(FramesTest, PoolDeliversNoMoreFramesThanItHasBuffers) {
-    open_window(32, 32);
-    EXPECT_EQ(corvo_emu_present(window), 1);
-    EXPECT_EQ(corvo_emu_present(window), 1);
-    EXPECT_EQ(corvo_emu_present(window), 0);
+// The service renders only into a free buffer, and the host may not poll for a long while: the frames the
+// host never saw go back to the pool as soon as newer ones arrive, so the next poll hands out the last picture.
+TEST_F(FramesTest, PicturesPresentedWithoutAPollLeaveTheNewestForTheNextPoll) {
+    for (const uint8_t texture_mode : {0, 1}) {
+        SCOPED_TRACE(texture_mode ? "texture" : "buffer");
+        open_window(32, 32, false);
+        wgc_set_capture_to_texture(session, texture_mode);
+        ASSERT_EQ(wgc_session_start(session), 1);
+        for (uint32_t picture = 1; picture <= 5; ++picture) {
+            corvo_emu_fill(window, 0, 0, 32, 32, 0xFF000000u | picture);
+            EXPECT_EQ(corvo_emu_present(window), 1);
+        }
+        for (const uint64_t reads : {1u, 0u}) {  // one frame read, the rest never; then nothing new
+            const uint64_t copies = corvo_emu_count("CopyResource");
+            const Poll p = poll(session);
+            ASSERT_TRUE(p.ok);
+            EXPECT_EQ(corvo_emu_count("CopyResource") - copies, reads);
+            const Picture picture = texture_mode ? picture_of_texture(static_cast<ID3D11Texture2D *>(p.frame))
+                                                 : picture_of_buffer(p.frame, p.width, p.height);
+            EXPECT_EQ(picture, Picture(32, 32, 0xFF000005u));
+            if (texture_mode) release_texture(p);
+        }
+        wgc_session_destroy(session);
+        session = nullptr;
+        corvo_emu_reset();
+    }
 }
 
 TEST_F(FramesTest, ShrunkTargetIsCroppedAndThePoolRecreated) {

@@ -39,7 +39,7 @@ TEST_F(Lifecycle, SecondStartThatCannotMakeADeviceLeavesNothingRunning) {
 
 TEST_F(Lifecycle, FailedSecondStartAtAnyStepLeavesTheSessionStoppedAndStartable) {
     for (const char *operation : {"CreateCaptureSession", "StartCapture", "add_FrameArrived", "add_Closed",
-                                  "put_IsCursorCaptureEnabled", "put_IsBorderRequired", "Create"}) {
+                                  "put_IsCursorCaptureEnabled", "put_IsBorderRequired", "CreateFreeThreaded"}) {
         SCOPED_TRACE(operation);
         open_window(32, 32);
         corvo_emu_fail(operation, kFail, 0, 1);

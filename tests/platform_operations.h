@@ -14,7 +14,7 @@ inline constexpr const char *kPlatformOperations[] = {
     "CreateForWindow",
     "CreateDispatcherQueueController",
     "ShutdownQueueAsync",
-    "Create",
+    "CreateFreeThreaded",
     "Recreate",
     "CreateCaptureSession",
     "add_FrameArrived",

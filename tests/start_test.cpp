@@ -123,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "Failed to get IGraphicsCaptureItemInterop, hr:80040154"},
         StartFailure{"CreateForWindow", static_cast<int32_t>(0x80070057),
                      "Failed to call IGraphicsCaptureItemInterop::CreateForWindow, hr:80070057"},
-        StartFailure{"Create", kFail, "Winrt exception:-2147467259"},
+        StartFailure{"CreateFreeThreaded", kFail, "Winrt exception:-2147467259"},
         StartFailure{"CreateCaptureSession", kFail, "Winrt exception:-2147467259"},
         StartFailure{"put_IsCursorCaptureEnabled", kFail, "Winrt exception:-2147467259"},
         StartFailure{"put_IsBorderRequired", kFail, "Winrt exception:-2147467259"},

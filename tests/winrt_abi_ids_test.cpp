@@ -38,6 +38,8 @@ const Known kKnown[] = {
     {"IGraphicsCaptureItem", abi::kIID_IGraphicsCaptureItem, "79c3f95b-31f7-4ec2-a464-632ef5d30760"},
     {"IDirect3D11CaptureFramePoolStatics", abi::kIID_IDirect3D11CaptureFramePoolStatics,
      "7784056a-67aa-4d53-ae54-1088d5a8ca21"},
+    {"IDirect3D11CaptureFramePoolStatics2", abi::kIID_IDirect3D11CaptureFramePoolStatics2,
+     "589b103f-6bbc-5df5-a991-02e28b3b66d5"},
     {"IDirect3D11CaptureFramePool", abi::kIID_IDirect3D11CaptureFramePool, "24eb6d22-1975-422e-82e7-780dbd8ddf24"},
     {"IDirect3D11CaptureFrame", abi::kIID_IDirect3D11CaptureFrame, "fa50c623-38da-4b32-acf3-fa9734ad800e"},
     {"IGraphicsCaptureSession", abi::kIID_IGraphicsCaptureSession, "814e42a9-f70f-4ad7-939b-fddcc6eb880d"},

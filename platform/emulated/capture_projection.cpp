@@ -128,15 +128,28 @@ SizeInt32 Direct3D11CaptureFrame::ContentSize() const { return frame_of(*this).c
 
 ComPtr<ID3D11Texture2D> Direct3D11CaptureFrame::texture() const { return frame_of(*this).texture; }
 
+namespace {
+Direct3D11CaptureFramePool make_pool(bool free_threaded, const Direct3DDevice &device, int32_t pixel_format,
+                                     int32_t buffer_count, SizeInt32 size) {
+    auto *pool = new emu::FramePool(free_threaded);
+    Direct3D11CaptureFramePool projected(as_unknown(pool));
+    make_buffers(*pool->state, device, pixel_format, buffer_count, size);
+    return projected;
+}
+}  // namespace
+
 Direct3D11CaptureFramePool Direct3D11CaptureFramePool::Create(const Direct3DDevice &device, int32_t pixel_format,
                                                               int32_t buffer_count, SizeInt32 size) {
     check_call("Create");
     if (!emu::thread_has_dispatcher_queue())
         throw PlatformError(kWrongThread, "The calling thread has no DispatcherQueue.");
-    auto *pool = new emu::FramePool();
-    Direct3D11CaptureFramePool projected(as_unknown(pool));
-    make_buffers(*pool->state, device, pixel_format, buffer_count, size);
-    return projected;
+    return make_pool(false, device, pixel_format, buffer_count, size);
+}
+
+Direct3D11CaptureFramePool Direct3D11CaptureFramePool::CreateFreeThreaded(
+    const Direct3DDevice &device, int32_t pixel_format, int32_t buffer_count, SizeInt32 size) {
+    check_call("CreateFreeThreaded");
+    return make_pool(true, device, pixel_format, buffer_count, size);
 }
 
 void Direct3D11CaptureFramePool::Recreate(const Direct3DDevice &device, int32_t pixel_format, int32_t buffer_count,

@@ -46,15 +46,21 @@ void unregister_value(DispatcherThreads &d, std::thread::id thread) {
     if (found != d.threads.end()) d.threads.erase(found);
 }
 
-// The message posted for an event: resolves the weak source on the source's thread and runs its handlers.
+// Runs the handlers of an event of the weak source, if the source still exists.
 template <class Source, HandlerList Source::*list>
-void deliver(void *context) {
-    ComPtr<IWeakReference> weak = ComPtr<IWeakReference>::attach(static_cast<IWeakReference *>(context));
+void raise(IWeakReference &weak) {
     ComPtr<IUnknown> strong;
-    weak->Resolve(__uuidof(IUnknown), reinterpret_cast<void **>(strong.put()));
+    weak.Resolve(__uuidof(IUnknown), reinterpret_cast<void **>(strong.put()));
     if (!strong) return;
     Source *source = static_cast<Source *>(strong.get());
     (source->*list).invoke();
+}
+
+// The message posted for an event: raises it on the source's thread.
+template <class Source, HandlerList Source::*list>
+void deliver(void *context) {
+    ComPtr<IWeakReference> weak = ComPtr<IWeakReference>::attach(static_cast<IWeakReference *>(context));
+    raise<Source, list>(*weak.get());
 }
 
 // An event message that is never dispatched still gives back its reference to the weak source.
@@ -70,7 +76,7 @@ void post_event(MessageQueue &queue, IWeakReference *weak_source) {
 
 platform::EventToken HandlerList::add(platform::EventHandler handler) {
     std::lock_guard lock(mutex_);
-    handlers_.emplace_back(next_token_, handler);
+    handlers_.emplace_back(next_token_, std::move(handler));
     return next_token_++;
 }
 
@@ -92,7 +98,7 @@ void HandlerList::invoke() {
     }
     for (size_t i = 0; i < count; ++i) {
         try {
-            snapshot[i].invoke(snapshot[i].context);
+            snapshot[i].invoke(snapshot[i].context.get());
         } catch (...) {
             // The delegate hands the failure back to the event source, which goes on.
             add_count("handler_failures", 1);
@@ -176,12 +182,17 @@ Frame::~Frame() {
     if (pool_->generation == generation_ && buffer_ < pool_->held.size()) pool_->held[buffer_] = false;
 }
 
-FramePool::FramePool() : Object(true) {}
+FramePool::FramePool(bool threaded) : Object(true), free_threaded(threaded) {}
 
 FramePool::~FramePool() { state->drop_ready(); }
 
 CaptureSession::CaptureSession(FramePool &p, std::shared_ptr<Target> t)
-    : Object(true), target(std::move(t)), pool_state(p.state), pool_queue(p.queue), pool([&p] {
+    : Object(true),
+      target(std::move(t)),
+      pool_state(p.state),
+      pool_queue(p.queue),
+      pool_free_threaded(p.free_threaded),
+      pool([&p] {
           ComPtr<IWeakReference> weak = ComPtr<IWeakReference>::attach(p.weak_reference());
           return weak;
       }()) {
@@ -223,7 +234,10 @@ int32_t present(const Target &target) {
         pool.held[index] = true;
         pool.ready.push_back(new Frame(session->pool_state, index, pool.generation, pool.buffers[index], content));
         lock.unlock();
-        post_event<FramePool, &FramePool::frame_arrived>(*session->pool_queue, session->pool.get());
+        if (session->pool_free_threaded)
+            raise<FramePool, &FramePool::frame_arrived>(*session->pool.get());
+        else
+            post_event<FramePool, &FramePool::frame_arrived>(*session->pool_queue, session->pool.get());
         ++delivered;
     }
     return delivered;

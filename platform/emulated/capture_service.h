@@ -1,6 +1,7 @@
 // The simulated capture service: capture items, frame pools and their frames, capture sessions, the
-// Direct3D device wrapper and the dispatcher queue controller. Events are queued to the thread that created
-// their source and run only when that thread dispatches its messages.
+// Direct3D device wrapper and the dispatcher queue controller. Closed, and FrameArrived of a pool made with
+// Create, are queued to the thread that created their source and run only when that thread dispatches its
+// messages; FrameArrived of a free-threaded pool runs on the presenting thread, at the present.
 #pragma once
 
 #include <atomic>
@@ -139,11 +140,12 @@ private:
 
 class FramePool final : public Object<IEmuFramePool> {
 public:
-    FramePool();
+    explicit FramePool(bool free_threaded);
     ~FramePool() override;
 
     const std::shared_ptr<PoolState> state = std::make_shared<PoolState>();
-    // FrameArrived runs on the thread that created the pool.
+    // FrameArrived runs on the presenting thread when free-threaded, else on the thread that created the pool.
+    const bool free_threaded;
     const std::shared_ptr<MessageQueue> queue = MessageQueue::current();
     HandlerList frame_arrived;
 
@@ -159,6 +161,7 @@ public:
     const std::shared_ptr<Target> target;
     const std::shared_ptr<PoolState> pool_state;
     const std::shared_ptr<MessageQueue> pool_queue;
+    const bool pool_free_threaded;
     const ComPtr<IWeakReference> pool;
     // Read by presents from any thread while the owner starts and closes the capture.
     std::atomic<bool> started{false};
@@ -171,7 +174,8 @@ private:
     bool implements(REFIID iid) const noexcept override { return iid == __uuidof(IEmuCaptureSession); }
 };
 
-// Delivers one frame of the target to every started capture of it that has a free buffer.
+// Delivers one frame of the target to every started capture of it that has a free buffer, and raises
+// FrameArrived: at once on this thread for a free-threaded pool, else through the pool's thread's queue.
 int32_t present(const Target &target);
 // Raises Closed on every item of the target.
 void raise_closed(const Target &target);

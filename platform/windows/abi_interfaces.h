@@ -96,6 +96,13 @@ struct IDirect3D11CaptureFramePoolStatics : ::IInspectable {
                                              SizeInt32 size, IDirect3D11CaptureFramePool **result) = 0;
 };
 
+// Same parameters as Create; FrameArrived is raised on the service's worker thread (Windows 10 1809 on).
+struct IDirect3D11CaptureFramePoolStatics2 : ::IInspectable {
+    virtual HRESULT STDMETHODCALLTYPE CreateFreeThreaded(IDirect3DDevice *device, int32_t pixelFormat,
+                                                         int32_t numberOfBuffers, SizeInt32 size,
+                                                         IDirect3D11CaptureFramePool **result) = 0;
+};
+
 struct IClosable : ::IInspectable {
     virtual HRESULT STDMETHODCALLTYPE Close() = 0;
 };

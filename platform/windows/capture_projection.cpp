@@ -13,6 +13,7 @@ namespace {
 
 ActivationFactory item_factory(abi::kGraphicsCaptureItemClass, abi::kIID_IGraphicsCaptureItemInterop);
 ActivationFactory pool_factory(abi::kFramePoolClass, abi::kIID_IDirect3D11CaptureFramePoolStatics);
+ActivationFactory free_threaded_pool_factory(abi::kFramePoolClass, abi::kIID_IDirect3D11CaptureFramePoolStatics2);
 
 // The default interface a projected object was made from.
 template <class I>
@@ -117,7 +118,8 @@ SizeInt32 GraphicsCaptureItem::Size() const {
 }
 
 EventRegistration GraphicsCaptureItem::Closed(EventHandler handler) const {
-    ComPtr<abi::IClosedHandler> delegate = ComPtr<abi::IClosedHandler>::attach(new ClosedDelegate(handler));
+    ComPtr<abi::IClosedHandler> delegate =
+        ComPtr<abi::IClosedHandler>::attach(new ClosedDelegate(std::move(handler)));
     EventRegistrationToken token{};
     check(as<abi::IGraphicsCaptureItem>(*this)->add_Closed(delegate.get(), &token));
     return EventRegistration(WeakRef::of(get()), token.value, &remove_closed);
@@ -149,6 +151,17 @@ Direct3D11CaptureFramePool Direct3D11CaptureFramePool::Create(const Direct3DDevi
     return Direct3D11CaptureFramePool(holding(pool));
 }
 
+Direct3D11CaptureFramePool Direct3D11CaptureFramePool::CreateFreeThreaded(
+    const Direct3DDevice &device, int32_t pixel_format, int32_t buffer_count, SizeInt32 size) {
+    ComPtr<::IUnknown> factory;
+    check(free_threaded_pool_factory.get(factory.put()));
+    auto *statics = static_cast<abi::IDirect3D11CaptureFramePoolStatics2 *>(factory.get());
+    abi::IDirect3D11CaptureFramePool *pool = nullptr;
+    check(statics->CreateFreeThreaded(as<abi::IDirect3DDevice>(device), pixel_format, buffer_count, to_abi(size),
+                                      &pool));
+    return Direct3D11CaptureFramePool(holding(pool));
+}
+
 void Direct3D11CaptureFramePool::Recreate(const Direct3DDevice &device, int32_t pixel_format, int32_t buffer_count,
                                           SizeInt32 size) const {
     check(as<abi::IDirect3D11CaptureFramePool>(*this)->Recreate(as<abi::IDirect3DDevice>(device), pixel_format,
@@ -163,7 +176,7 @@ Direct3D11CaptureFrame Direct3D11CaptureFramePool::TryGetNextFrame() const {
 
 EventRegistration Direct3D11CaptureFramePool::FrameArrived(EventHandler handler) const {
     ComPtr<abi::IFrameArrivedHandler> delegate =
-        ComPtr<abi::IFrameArrivedHandler>::attach(new FrameArrivedDelegate(handler));
+        ComPtr<abi::IFrameArrivedHandler>::attach(new FrameArrivedDelegate(std::move(handler)));
     EventRegistrationToken token{};
     check(as<abi::IDirect3D11CaptureFramePool>(*this)->add_FrameArrived(delegate.get(), &token));
     return EventRegistration(WeakRef::of(get()), token.value, &remove_frame_arrived);

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <new>
+#include <utility>
 
 #include "platform/capture.h"
 #include "platform/windows/abi_interfaces.h"
@@ -14,7 +15,7 @@ namespace corvo::platform {
 template <class Interface, const GUID &kIid, class Sender>
 class EventDelegate final : public Interface {
 public:
-    explicit EventDelegate(EventHandler handler) noexcept : handler_(handler) {}
+    explicit EventDelegate(EventHandler handler) noexcept : handler_(std::move(handler)) {}
     EventDelegate(const EventDelegate &) = delete;
     EventDelegate &operator=(const EventDelegate &) = delete;
 
@@ -38,7 +39,7 @@ public:
     // The handler's failures go back to the event source as an HRESULT; nothing may unwind into it.
     HRESULT STDMETHODCALLTYPE Invoke(Sender *, ::IInspectable *) override {
         try {
-            handler_.invoke(handler_.context);
+            handler_.invoke(handler_.context.get());
             return S_OK;
         } catch (const PlatformError &error) {
             return error.code();

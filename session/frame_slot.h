@@ -1,0 +1,50 @@
+// What the capture service's event handlers share with the session. FrameArrived of the free-threaded pool
+// runs on a thread of the service, at any time, also while the host destroys or restarts the session; so the
+// handlers hold this small state, never the session, and nothing they touch is freed under them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "platform/capture.h"
+
+namespace corvo {
+
+class FrameSlot {
+public:
+    // Frames of `pool` are taken from now on; returns the number of this capture.
+    uint64_t begin(platform::Direct3D11CaptureFramePool pool) noexcept;
+    // No frame is taken any more; the one kept goes back to the pool. A handler still running finds nothing
+    // to take from, and waits for nothing but this lock.
+    void end() noexcept;
+
+    // The FrameArrived handler: takes every frame the pool holds, keeps the newest, and hands the others back
+    // at once, so the service always has a free buffer to render the next one into. A platform error is left
+    // to the event delegate.
+    static void on_frame_arrived(void *slot);
+    // The newest frame not yet taken, or none.
+    platform::Direct3D11CaptureFrame take() noexcept;
+
+    // The Closed handler of capture `capture`: the status drops at once; the line is told later, by a call of
+    // the host (see take_closed).
+    void on_closed(uint64_t capture) noexcept;
+    // True once after the target of the current capture closed: the caller tells it.
+    bool take_closed() noexcept { return closed_untold_.exchange(false); }
+
+    // 1 while capturing; read from any thread. Capture `capture` has started, unless its target closed already.
+    uint8_t status() const noexcept { return status_.load(); }
+    void started(uint64_t capture) noexcept;
+    // The capture has ended for another reason (the device was lost).
+    void stopped() noexcept { status_.store(0); }
+
+private:
+    std::mutex mutex_;  // guards the pool and the frame: the handler may run on several threads at once
+    platform::Direct3D11CaptureFramePool pool_;
+    platform::Direct3D11CaptureFrame newest_;
+    uint64_t capture_ = 0;
+    std::atomic<uint8_t> status_{0};
+    std::atomic<bool> closed_untold_{false};
+};
+
+}  // namespace corvo
