@@ -1,7 +1,8 @@
 // A seeded random run of what a host and its target do (paint, present, resize, switch modes and detection,
-// faults on the read-back), checked after every poll against a plain model: the picture handed out is the
-// newest delivered frame's, or, when its read-back failed, the picture handed out before; and the ratio is 0
-// exactly when the picture handed out did not change, and the changed rectangles cover every change.
+// faults on the read-back, several of them between two polls), checked after every poll against a plain model: the
+// picture handed out is the newest delivered frame's, or, when its read-back failed, the picture handed out before;
+// and the ratio is 0 exactly when the picture handed out did not change, and the changed rectangles cover every
+// change.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -35,30 +36,33 @@ protected:
 
         for (int step = 0; step < polls; ++step) {
             SCOPED_TRACE(testing::Message() << "seed " << seed << ", step " << step);
-            const int action = below(100);
-            if (action < 30) {
-                paint(window, target, below(width + 8) - 4, below(height + 8) - 4, 1 + below(20), 1 + below(20),
-                      0xFF000000u | (random() & 0xFFFFFFu));
-            } else if (action < 34) {
-                width = 1 + below(70);
-                height = 1 + below(70);
-                corvo_emu_resize(window, width, height);
-                target.resize(width, height);
-            } else if (action < 38) {
-                texture_mode = !texture_mode;
-                wgc_set_capture_to_texture(session, texture_mode ? 1 : 0);
-            } else if (action < 42) {
-                detection = !detection;
-                wgc_set_dirty_rect(session, detection ? 1 : 0);
-            } else if (action < 46) {
-                static constexpr const char *kOperations[] = {"Map", "CreateTexture2D", "allocate"};
-                corvo_emu_fail(kOperations[below(3)], static_cast<int32_t>(0x8007000E), uint32_t(below(4)),
-                               uint32_t(1 + below(3)));
-                faults = true;
+            // Mostly one action before a poll, sometimes a burst of them with several presents: the host does
+            // not poll after every frame, and the newest frame must still be the one handed out.
+            for (int burst = below(5) == 0 ? 2 + below(4) : 1; burst > 0; --burst) {
+                const int action = below(100);
+                if (action < 30) {
+                    paint(window, target, below(width + 8) - 4, below(height + 8) - 4, 1 + below(20), 1 + below(20),
+                          0xFF000000u | (random() & 0xFFFFFFu));
+                } else if (action < 34) {
+                    width = 1 + below(70);
+                    height = 1 + below(70);
+                    corvo_emu_resize(window, width, height);
+                    target.resize(width, height);
+                } else if (action < 38) {
+                    texture_mode = !texture_mode;
+                    wgc_set_capture_to_texture(session, texture_mode ? 1 : 0);
+                } else if (action < 42) {
+                    detection = !detection;
+                    wgc_set_dirty_rect(session, detection ? 1 : 0);
+                } else if (action < 46) {
+                    static constexpr const char *kOperations[] = {"Map", "CreateTexture2D", "allocate"};
+                    corvo_emu_fail(kOperations[below(3)], static_cast<int32_t>(0x8007000E), uint32_t(below(4)),
+                                   uint32_t(1 + below(3)));
+                    faults = true;
+                }
+                if (below(100) < 55 && corvo_emu_present(window) > 0)
+                    delivered.push_back({target, pool_width, pool_height});
             }
-            if (below(100) < 55 && corvo_emu_present(window) > 0)
-                delivered.push_back({target, pool_width, pool_height});
-
             const Poll p = poll(session);
             const float ratio = wgc_get_update_ratio(session);
             for (const char *operation : {"Map", "CreateTexture2D", "allocate"}) corvo_emu_fail(operation, 0, 0, 0);

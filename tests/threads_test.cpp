@@ -1,13 +1,16 @@
 // Several sessions, each started and polled on a thread of its own while a compositor thread presents to
-// their windows, and a logger that is replaced and removed while they log. Run under ThreadSanitizer in CI.
+// their windows, and a logger that is replaced and removed while they log; a compositor that presents on its
+// own clock while the host sleeps, restarts and destroys. Run under ThreadSanitizer in CI.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
 #include "known_lines.h"
+#include "picture.h"
 #include "session_harness.h"
 
 namespace {
@@ -198,5 +201,84 @@ protected:
 TEST_F(SessionsAtOnce, FourSessionsOnOneThread) { run({{0, 1, 2, 3}}); }
 
 TEST_F(SessionsAtOnce, FourSessionsOnFourThreads) { run({{0}, {1}, {2}, {3}}); }
+
+// The frame handler runs on the compositor's thread, at each present, whatever the host is doing.
+class Compositor : public EmuTest {
+protected:
+    // Presents numbered pictures until stopped, flat out or one every `period`.
+    void start(HWND target, std::chrono::milliseconds period) {
+        thread_ = std::thread([this, target, period] {
+            for (uint32_t n = 1; !stop_.load(); ++n) {
+                corvo_emu_fill(target, 0, 0, 64, 64, 0xFF000000u | n);
+                corvo_emu_present(target);
+                latest_.store(n);
+                if (period.count()) std::this_thread::sleep_for(period);
+            }
+        });
+    }
+    void TearDown() override {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        EmuTest::TearDown();
+    }
+
+    std::atomic<uint32_t> latest_{0};
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// A picture handed out in either mode, as the number the compositor painted.
+uint32_t picture_number(const Poll &p, bool texture_mode) {
+    const Picture picture = texture_mode ? picture_of_texture(static_cast<ID3D11Texture2D *>(p.frame))
+                                         : picture_of_buffer(p.frame, p.width, p.height);
+    if (texture_mode) static_cast<ID3D11Texture2D *>(p.frame)->Release();
+    return picture.pixels.empty() ? 0 : picture.at(0, 0) & 0xFFFFFFu;
+}
+
+TEST_F(Compositor, AHostThatSleepsHalfASecondGetsAPictureAtMostTwoPresentsOld) {
+    const HWND window = corvo_emu_create_window(64, 64);
+    start(window, std::chrono::milliseconds(16));  // about 60 a second
+    for (const bool texture_mode : {false, true}) {
+        SCOPED_TRACE(texture_mode ? "texture" : "buffer");
+        wgc_session session = wgc_session_create(window);
+        wgc_set_capture_to_texture(session, texture_mode);
+        ASSERT_EQ(wgc_session_start(session), 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const uint32_t presented = latest_.load();
+        const Poll p = poll(session);
+        ASSERT_TRUE(p.ok);
+        EXPECT_GE(picture_number(p, texture_mode) + 1, presented);
+        wgc_session_destroy(session);
+    }
+}
+
+TEST_F(Compositor, PresentingFlatOutWhileTheHostRestartsAndDestroysSessions) {
+    const HWND window = corvo_emu_create_window(96, 64);
+    start(window, std::chrono::milliseconds(0));
+    int handed_out = 0;  // rounds in which a frame was handed out
+    for (int round = 0; round < 100; ++round) {
+        const bool texture_mode = round % 2;
+        wgc_session session = wgc_session_create(window);
+        wgc_set_capture_to_texture(session, texture_mode);
+        wgc_set_dirty_rect(session, uint8_t(round / 2 % 2));
+        ASSERT_EQ(wgc_session_start(session), 1);
+        // Polls until a frame is handed out (or for a while), with a restart on some rounds in between.
+        for (int n = 0; n < 100000; ++n) {
+            if (round % 4 == 3 && n == 1) {
+                ASSERT_EQ(wgc_session_start(session), 1);  // a restart while frames arrive
+            }
+            const Poll p = poll(session);
+            if (p.ok && picture_number(p, texture_mode) > 0 && n > 1) {
+                ++handed_out;
+                break;
+            }
+            std::this_thread::yield();
+        }
+        wgc_session_destroy(session);
+    }
+    EXPECT_EQ(handed_out, 100);
+}
 
 }  // namespace
