@@ -47,7 +47,8 @@ typedef struct WgcSession *wgc_session;
 
 /* Log callback: level 1 progress, 2 a switch the system cannot apply, 3 a failure. The text is
  * NUL-terminated, at most 1022 characters, and valid only during the call. It runs on the thread of the call
- * that logs (for the capture's events, the polling thread) and may call any function here, including
+ * that logs, never on a thread of the capture service: what the service's events record (the target closed)
+ * is told by the host's next call on that session. It may call any function here, including
  * wgc_session_destroy on the session that is logging: the library does not touch a session after the line
  * that may destroy it, and a session destroyed during one of its own calls is freed when that call returns. */
 typedef void (*wgc_log_callback)(int32_t level, const char *text, uint64_t length);
@@ -74,8 +75,9 @@ CORVO_WGC_API void CORVO_WGC_CALL wgc_free_recent_frame(void *frame) CORVO_WGC_N
 CORVO_WGC_API ID3D11Device *CORVO_WGC_CALL wgc_get_device(wgc_session session) CORVO_WGC_NOEXCEPT;
 /* Pumps the calling thread's messages and hands out the latest frame: the session's BGRA buffer (rows of
  * width * 4 bytes, no gap) or, in texture mode, an ID3D11Texture2D with one reference for the host.
- * A poll reads at most one frame, the newest, so a source that presents faster than the host polls cannot
- * hold it. The third parameter is ignored. width, height and cursor are written at every call where they are
+ * Frames arrive on a thread of the capture service whether or not the host polls, and the session keeps only
+ * the newest: a poll, however late, reads that one frame, and a source that presents faster than the host
+ * polls cannot hold it. The third parameter is ignored. width, height and cursor are written at every call where they are
  * not null; with a null frame the result is 0 and no reference is added. The buffer stays as handed out until
  * the next poll or start of the session; it moves when a larger frame makes it grow. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_recent_frame(wgc_session session, void **frame, intptr_t reserved,

@@ -250,18 +250,33 @@ TEST_F(FramesTest, BackInTextureModeThePollReportsTheSizeOfTheTextureItHandsOut)
     release_texture(texture);
 }
 
+// Closed runs where the start thread dispatches: in a poll, or in the host's own message loop, outside any
+// call of the library. The status drops at once; the line waits for the host's next call on the session.
 TEST_F(FramesTest, ClosedTargetEndsTheCaptureAndKeepsTheLastFrame) {
-    open_window(32, 32);
-    const Poll before = present_and_poll();
-    log.clear();
-    corvo_emu_close(window);
-    EXPECT_EQ(wgc_get_status(session), 1);  // delivered only when the thread dispatches
-    const Poll after = poll(session);
-    EXPECT_EQ(wgc_get_status(session), 0);
-    EXPECT_EQ(log.lines(), (std::vector<LogLine>{{1, "Wgc on_closed", 13}}));
-    EXPECT_TRUE(after.ok);
-    EXPECT_EQ(after.frame, before.frame);
-    EXPECT_EQ(corvo_emu_present(window), 0);
+    for (const bool host_loop : {false, true}) {
+        SCOPED_TRACE(host_loop ? "the host's own loop" : "a poll");
+        open_window(32, 32);
+        const Poll before = present_and_poll();
+        log.clear();
+        corvo_emu_close(window);
+        EXPECT_EQ(wgc_get_status(session), 1);  // delivered only when the thread dispatches
+        if (host_loop) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+            EXPECT_TRUE(log.lines().empty());
+            EXPECT_EQ(wgc_get_status(session), 0);
+            (void)wgc_get_update_ratio(session);  // any call tells it
+            EXPECT_EQ(log.lines().size(), 1u);
+        }
+        const Poll after = poll(session);
+        EXPECT_EQ(wgc_get_status(session), 0);
+        EXPECT_EQ(log.lines(), (std::vector<LogLine>{{1, "Wgc on_closed", 13}}));
+        EXPECT_TRUE(after.ok);
+        EXPECT_EQ(after.frame, before.frame);
+        EXPECT_EQ(corvo_emu_present(window), 0);
+        wgc_session_destroy(session);
+        session = nullptr;
+    }
 }
 
 TEST_F(FramesTest, RemovedDeviceEndsTheCaptureWithOneLine) {
