@@ -19,8 +19,9 @@ void BM_ExtractRects(benchmark::State &state, Pattern pattern, uint32_t width, u
     if (pattern == kAlternating) std::fill(mask.begin(), mask.end(), 0x55555555u);
 
     std::vector<corvo::DirtyRect> rects;
+    std::vector<uint32_t> open;
     for (auto _ : state) {
-        const uint64_t area = corvo::extract_rects(mask.data(), rows, words_per_row, width, height, rects);
+        const uint64_t area = corvo::extract_rects(mask.data(), rows, words_per_row, width, height, rects, open);
         benchmark::DoNotOptimize(area);
         benchmark::DoNotOptimize(rects.data());
     }

@@ -82,7 +82,7 @@ bool DiffDetector::extract(uint64_t *changed_area) noexcept {
     const uint32_t rows = mapping.data.DepthPitch / (4 * row_words_);
     *changed_area =
         extract_rects(reinterpret_cast<const uint32_t *>(mapping.bytes()), rows < cell_rows_ ? rows : cell_rows_,
-                      row_words_, stored_width_, stored_height_, rects_);
+                      row_words_, stored_width_, stored_height_, rects_, open_rects_);
     return true;
 }
 

@@ -50,6 +50,7 @@ private:
     bool has_accepted_ = false;
     bool detected_ = false;  // the last detect copied its picture
     std::vector<DirtyRect> rects_;
+    std::vector<uint32_t> open_rects_;  // scratch of the extraction
     ComPtr<ID3D11Device> device_;
     ComPtr<ID3D11DeviceContext> context_;
     ComPtr<ID3D11ComputeShader> cells_kernel_;

@@ -4,10 +4,40 @@
 #include <bit>
 
 namespace corvo {
+namespace {
+
+// The set bits of one row of the mask as runs of cells [first, end), left to right, joined across words.
+template <class Visit>
+void for_each_run(const uint32_t *row, uint32_t words, Visit &&visit) {
+    uint64_t start = 0;
+    bool open = false;
+    for (uint32_t j = 0; j < words; ++j) {
+        uint32_t v = row[j];
+        uint32_t bit = 0;
+        while (bit < 32) {
+            if (!open) {
+                if ((v >> bit) == 0) break;
+                bit += static_cast<uint32_t>(std::countr_zero(v >> bit));
+                start = uint64_t{j} * 32 + bit;
+                open = true;
+            }
+            const uint32_t ones = static_cast<uint32_t>(std::countr_one(v >> bit));
+            bit += ones;
+            if (bit < 32) {
+                visit(start, uint64_t{j} * 32 + bit);
+                open = false;
+            }
+        }
+    }
+    if (open) visit(start, uint64_t{words} * 32);
+}
+
+}  // namespace
 
 uint64_t extract_rects(const uint32_t *words, uint32_t rows, uint32_t words_per_row, uint32_t width, uint32_t height,
-                       std::vector<DirtyRect> &rects) {
+                       std::vector<DirtyRect> &rects, std::vector<uint32_t> &open) {
     rects.clear();
+    open.clear();
     uint64_t area = 0;
     // A word whose first cell starts at or right of the frame's right edge can give nothing.
     const uint32_t used_words =
@@ -17,22 +47,26 @@ uint64_t extract_rects(const uint32_t *words, uint32_t rows, uint32_t words_per_
         const uint64_t top = uint64_t{r} * 32;
         if (top >= height) break;
         const uint64_t bottom = std::min<uint64_t>(top + 32, height);
-        const uint32_t *row = words + uint64_t{r} * words_per_row;
-        for (uint32_t j = 0; j < used_words; ++j) {
-            uint32_t v = row[j];
-            while (v != 0) {
-                const int first = std::countr_zero(v);
-                const int end = first + std::countr_one(v >> first);  // one past the run's last bit
-                const uint64_t left = (uint64_t{j} * 32 + static_cast<uint32_t>(first)) * 32;
-                if (left >= width) break;
-                const uint64_t right =
-                    std::min<uint64_t>((uint64_t{j} * 32 + static_cast<uint32_t>(end)) * 32, width);
-                rects.push_back({static_cast<uint32_t>(left), static_cast<uint32_t>(top), 0,
-                                 static_cast<uint32_t>(right), static_cast<uint32_t>(bottom), 0});
-                area += (bottom - top) * (right - left);
-                v = end == 32 ? 0 : v & (~0u << end);
+        // `open` holds, left to right, the rectangles that reach the previous row's bottom; this row's follow
+        // them, and the previous row's are dropped at the end.
+        const size_t above = open.size();
+        size_t next = 0;
+        for_each_run(words + uint64_t{r} * words_per_row, used_words, [&](uint64_t first, uint64_t end) {
+            const uint64_t left = first * 32;
+            if (left >= width) return;
+            const uint64_t right = std::min<uint64_t>(end * 32, width);
+            area += (bottom - top) * (right - left);
+            while (next < above && rects[open[next]].left < left) ++next;
+            if (next < above && rects[open[next]].left == left && rects[open[next]].right == right) {
+                rects[open[next]].bottom = static_cast<uint32_t>(bottom);  // the run right below joins it
+                open.push_back(open[next]);
+                return;
             }
-        }
+            open.push_back(static_cast<uint32_t>(rects.size()));
+            rects.push_back({static_cast<uint32_t>(left), static_cast<uint32_t>(top), 0,
+                             static_cast<uint32_t>(right), static_cast<uint32_t>(bottom), 0});
+        });
+        open.erase(open.begin(), open.begin() + std::ptrdiff_t(above));
     }
     return area;
 }

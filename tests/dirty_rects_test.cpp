@@ -106,7 +106,7 @@ TEST_F(DirtyRects, BadArgumentsWriteNothingAndGiveADefinedAnswer) {
 
     corvo_emu_fill(window, 0, 0, 1, 1, 0xFFFFFFFFu);
     corvo_emu_fill(window, 80, 0, 1, 1, 0xFFFFFFFFu);
-    corvo_emu_fill(window, 0, 40, 1, 1, 0xFFFFFFFFu);
+    corvo_emu_fill(window, 40, 40, 1, 1, 0xFFFFFFFFu);
     next();
     ASSERT_EQ(count, 3);
     EXPECT_EQ(wgc_get_dirty_rects(session, nullptr, 5), 3);  // null rects: only the count

@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!words.empty()) std::memcpy(words.data(), data, words.size() * 4);
 
     std::vector<corvo::DirtyRect> rects(3, corvo::DirtyRect{7, 7, 7, 7, 7, 7});  // must be emptied first
-    const uint64_t area = corvo::extract_rects(words.data(), rows, words_per_row, width, height, rects);
+    std::vector<uint32_t> open(5, 7u);  // scratch: its contents must not matter
+    const uint64_t area = corvo::extract_rects(words.data(), rows, words_per_row, width, height, rects, open);
 
     uint64_t sum = 0;
     for (size_t i = 0; i < rects.size(); ++i) {
@@ -48,11 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 "inside the frame");
         require(r.left < width && r.top < height, "starts inside the frame");
         require(r.left < r.right && r.top < r.bottom, "covers at least one pixel");
-        require(r.top % 32 == 0 && r.left % 32 == 0 && r.bottom - r.top <= 32, "one row of cells");
-        const uint32_t cell_row = r.top / 32;
-        const uint32_t first_cell = r.left / 32;
-        const uint32_t word = words[size_t(cell_row) * words_per_row + first_cell / 32];
-        require((word >> (first_cell % 32)) & 1, "starts at a changed cell");
+        require(r.top % 32 == 0 && r.left % 32 == 0, "aligned to cells");
+        for (uint32_t cell_row = r.top / 32; cell_row * 32 < r.bottom; ++cell_row)
+            for (uint32_t cell = r.left / 32; cell * 32 < r.right; ++cell) {
+                const uint32_t word = words[size_t(cell_row) * words_per_row + cell / 32];
+                require((word >> (cell % 32)) & 1, "covers changed cells only");
+            }
         if (i > 0) {
             const corvo::DirtyRect &p = rects[i - 1];
             require(p.top < r.top || (p.top == r.top && p.right <= r.left), "sorted by top, then left; disjoint");
