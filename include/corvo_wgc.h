@@ -77,9 +77,9 @@ CORVO_WGC_API ID3D11Device *CORVO_WGC_CALL wgc_get_device(wgc_session session) C
  * width * 4 bytes, no gap) or, in texture mode, an ID3D11Texture2D with one reference for the host.
  * Frames arrive on a thread of the capture service whether or not the host polls, and the session keeps only
  * the newest: a poll, however late, reads that one frame, and a source that presents faster than the host
- * polls cannot hold it. The third parameter is ignored. width, height and cursor are written at every call where they are
- * not null; with a null frame the result is 0 and no reference is added. The buffer stays as handed out until
- * the next poll or start of the session; it moves when a larger frame makes it grow. */
+ * polls cannot hold it. The third parameter is ignored. width, height and cursor are written at every call where
+ * they are not null; with a null frame the result is 0 and no reference is added. The buffer stays as handed out
+ * until the next poll or start of the session; it moves when a larger frame makes it grow. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_recent_frame(wgc_session session, void **frame, intptr_t reserved,
                                                           int32_t *width, int32_t *height,
                                                           uint8_t *cursor) CORVO_WGC_NOEXCEPT;

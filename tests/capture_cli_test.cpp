@@ -202,9 +202,7 @@ TEST_F(CaptureCliTest, RectsArePrintedRecordedAndOutlined) {
     EXPECT_NE(run.output.find(tick), std::string::npos) << run.output;
     const std::string json = read_file(dir / "summary.json");
     EXPECT_NE(json.find("{\"poll\": 0, \"rects\": null}"), std::string::npos) << json;
-    EXPECT_NE(json.find("{\"poll\": 10, \"rects\": [[1248, 672, 1280, 720]]}"),
-              std::string::npos)
-        << json;
+    EXPECT_NE(json.find("{\"poll\": 10, \"rects\": [[1248, 672, 1280, 720]]}"), std::string::npos) << json;
     // The outlined copy differs from the frame on the rectangles' edges only.
     const Picture frame = decode_png(dir / frame_name(10));
     const Picture outlined = decode_png(dir / "frame-000010-rects.png");
