@@ -21,7 +21,11 @@ Result with_session(wgc_session handle, Result failure, Call &&call) noexcept {
     WgcCaptureSession *session = from(handle);
     if (!session) return failure;
     session->enter();
-    const Result result = session->tell_events() ? call(*session) : failure;
+    Result result = failure;
+    {
+        const corvo::FailureRecord record(session->last_error_record());
+        if (session->tell_events()) result = call(*session);
+    }
     if (session->leave()) delete session;
     return result;
 }
@@ -112,5 +116,23 @@ uint8_t CORVO_WGC_CALL wgc_set_min_update_interval(wgc_session session, uint32_t
         return s.set_min_update_interval(microseconds) ? 1 : 0;
     });
 }
+
+uint8_t CORVO_WGC_CALL wgc_get_frame_info(wgc_session session, wgc_frame_info *info) noexcept {
+    return with_session<uint8_t>(session, 0, [&](WgcCaptureSession &s) { return s.frame_info(info) ? 1 : 0; });
+}
+
+uint8_t CORVO_WGC_CALL wgc_wait_for_frame(wgc_session session, uint32_t timeout_ms) noexcept {
+    return with_session<uint8_t>(session, 0, [&](WgcCaptureSession &s) {
+        return s.wait_for_frame(timeout_ms) ? 1 : 0;
+    });
+}
+
+int32_t CORVO_WGC_CALL wgc_get_last_error(wgc_session session) noexcept {
+    return with_session<int32_t>(session, static_cast<int32_t>(E_POINTER), [](WgcCaptureSession &s) {
+        return s.last_error();
+    });
+}
+
+uint32_t CORVO_WGC_CALL wgc_get_version(void) noexcept { return CORVO_WGC_VERSION; }
 
 }  // extern "C"

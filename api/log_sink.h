@@ -1,6 +1,7 @@
 // The process-wide log callback slot and the one formatter every diagnostic line goes through.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "corvo_wgc.h"
@@ -22,5 +23,26 @@ void log_message(int32_t level, const char *format, ...) noexcept
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
+
+// A failure line (level 3) and the HRESULT it stands for, which the session whose call is running on this
+// thread keeps as its last error.
+void log_failure(HRESULT hr, const char *format, ...) noexcept
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+// While it lives, the failures logged on this thread are recorded in `last_error`: a session's calls hold
+// one. A logger that calls another session's function records that session's failures in its own.
+class FailureRecord {
+public:
+    explicit FailureRecord(std::atomic<int32_t> *last_error) noexcept;
+    FailureRecord(const FailureRecord &) = delete;
+    FailureRecord &operator=(const FailureRecord &) = delete;
+    ~FailureRecord();
+
+private:
+    std::atomic<int32_t> *previous_;
+};
 
 }  // namespace corvo

@@ -38,6 +38,14 @@ typedef struct ID3D11Device ID3D11Device;
 #define CORVO_WGC_NOEXCEPT
 #endif
 
+/* The library's version: wgc_get_version() answers CORVO_WGC_VERSION for the library that is loaded. */
+#define CORVO_WGC_VERSION_MAJOR 0
+#define CORVO_WGC_VERSION_MINOR 1
+#define CORVO_WGC_VERSION_PATCH 0
+#define CORVO_WGC_VERSION_STRING "0.1.0"
+#define CORVO_WGC_VERSION \
+    ((CORVO_WGC_VERSION_MAJOR << 16) | (CORVO_WGC_VERSION_MINOR << 8) | CORVO_WGC_VERSION_PATCH)
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -64,6 +72,21 @@ typedef struct wgc_rect {
     int32_t right;
     int32_t bottom;
 } wgc_rect;
+
+/* The frame the last poll handed out. The host sets `size` to sizeof(wgc_frame_info) before the call. */
+typedef struct wgc_frame_info {
+    uint32_t size;
+    /* 1 when that poll read a frame no poll had handed out before, whether or not its pixels changed */
+    uint32_t is_new;
+    /* the frame's place among the frames the capture service delivered since the start, from 1: a gap is a
+     * frame the host never saw */
+    uint64_t frame_number;
+    /* when the service rendered it (its SystemRelativeTime), in 100 ns units of the performance counter */
+    int64_t system_time;
+    /* the frame's content size, as the service reported it */
+    int32_t content_width;
+    int32_t content_height;
+} wgc_frame_info;
 
 /* Whether this system offers the capture interfaces at all. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL is_wgc_session_supported(void) CORVO_WGC_NOEXCEPT;
@@ -119,6 +142,24 @@ CORVO_WGC_API int32_t CORVO_WGC_CALL wgc_get_dirty_rects(wgc_session session, wg
  * while capturing; refused (0) where the system cannot set it. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_set_min_update_interval(wgc_session session,
                                                                  uint32_t microseconds) CORVO_WGC_NOEXCEPT;
+
+/* Describes the frame the last poll handed out (see wgc_frame_info); 0, and nothing written, when that poll
+ * handed out nothing, for a null info or a size smaller than sizeof(wgc_frame_info). It belongs with the poll:
+ * on its thread, or at least never at the same time. */
+CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_frame_info(wgc_session session,
+                                                        wgc_frame_info *info) CORVO_WGC_NOEXCEPT;
+/* Waits until a frame is there for the next poll: 1 as soon as one is (at once if one is already waiting),
+ * 0 when timeout_ms pass without one, and 0 at once for a session that is not capturing. The capture ending
+ * ends the wait with 0: a destroy from another thread, a lost device, or the target closing (told to the
+ * session when the start thread dispatches, so a wait on that thread sees it only at its end). It dispatches
+ * no messages. Any thread may wait. */
+CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_wait_for_frame(wgc_session session, uint32_t timeout_ms) CORVO_WGC_NOEXCEPT;
+/* The HRESULT of the session's latest failure line (level 3): a failed start step, a lost device, a failed
+ * allocation or Recreate, a switch the system refused. 0 when there has been none since the session was
+ * created or last started successfully; E_POINTER for a null session. */
+CORVO_WGC_API int32_t CORVO_WGC_CALL wgc_get_last_error(wgc_session session) CORVO_WGC_NOEXCEPT;
+/* CORVO_WGC_VERSION of the loaded library: (major << 16) | (minor << 8) | patch. */
+CORVO_WGC_API uint32_t CORVO_WGC_CALL wgc_get_version(void) CORVO_WGC_NOEXCEPT;
 
 #ifdef __cplusplus
 }

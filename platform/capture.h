@@ -119,6 +119,8 @@ class Direct3D11CaptureFrame : public Projected {
 public:
     using Projected::Projected;
     SizeInt32 ContentSize() const;
+    // When the frame was rendered: its SystemRelativeTime, the performance counter's time in 100 ns units.
+    int64_t SystemRelativeTime() const;
     // The frame's ID3D11Texture2D, through its Surface and IDirect3DDxgiInterfaceAccess::GetInterface.
     ComPtr<ID3D11Texture2D> texture() const;
 };

@@ -35,7 +35,7 @@ bool is_property_present(std::u16string_view property) noexcept {
     try {
         return api_information().IsPropertyPresent(kCaptureSessionType, property);
     } catch (const platform::PlatformError &error) {
-        log_message(kLogError, "Winrt exception:%ld", static_cast<long>(error.code()));
+        log_failure(error.code(), "Winrt exception:%ld", static_cast<long>(error.code()));
     } catch (...) {
     }
     return false;

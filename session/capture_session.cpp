@@ -60,11 +60,11 @@ void WgcCaptureSession::close_capture(bool log_errors) noexcept {
         if (frame_pool_) frame_pool_.Close();
         if (capture_session_) capture_session_.Close();
     } catch (const platform::PlatformError &error) {
-        if (log_errors) log_message(kLogError, "Exception catced %s", error.message().c_str());
+        if (log_errors) log_failure(error.code(), "Exception catced %s", error.message().c_str());
     } catch (const std::bad_alloc &) {
-        if (log_errors) log_message(kLogError, "Exception catched: %08x", static_cast<unsigned>(E_OUTOFMEMORY));
+        if (log_errors) log_failure(E_OUTOFMEMORY, "Exception catched: %08x", static_cast<unsigned>(E_OUTOFMEMORY));
     } catch (...) {
-        if (log_errors) log_message(kLogError, "Exception catched: %08x", static_cast<unsigned>(E_FAIL));
+        if (log_errors) log_failure(E_FAIL, "Exception catched: %08x", static_cast<unsigned>(E_FAIL));
     }
     capture_session_ = {};
     frame_pool_ = {};

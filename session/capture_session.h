@@ -60,6 +60,11 @@ public:
     void set_dirty_rect(uint8_t enable) noexcept;
     bool get_recent_frame(void **frame_out, int32_t *width_out, int32_t *height_out, uint8_t *cursor_out) noexcept;
     float take_update_ratio() noexcept;
+    // What the last poll handed out: false when it handed out nothing.
+    bool frame_info(wgc_frame_info *info) const noexcept;
+    bool wait_for_frame(uint32_t timeout_ms) noexcept { return slot_->wait(timeout_ms); }
+    int32_t last_error() const noexcept { return last_error_.load(); }
+    std::atomic<int32_t> *last_error_record() noexcept { return &last_error_; }
     // The changed rectangles of the frame the last poll handed out: their count, 0, or -1 when unknown.
     int32_t dirty_rects(wgc_rect *rects, int32_t capacity) const noexcept;
 
@@ -70,6 +75,12 @@ public:
 private:
     // Which output the detector's history describes.
     enum class Output { kNone, kCpu, kTexture };
+    // The frame an output's picture came from.
+    struct FrameInfo {
+        uint64_t number = 0;  // among the frames of its capture, from 1
+        int64_t system_time = 0;
+        platform::SizeInt32 content{};
+    };
 
     bool create_device() noexcept;
     bool start_pipeline() noexcept;
@@ -81,7 +92,7 @@ private:
     // Reads the newest frame the handler kept, if any, into the active output; true when the output shows a
     // new picture.
     bool read_newest_frame() noexcept;
-    bool read_frame(const platform::Direct3D11CaptureFrame &frame);
+    bool read_frame(const platform::Direct3D11CaptureFrame &frame, uint64_t number);
     // What a poll hands out and what changed in it; false when it hands out nothing.
     bool hand_out(void **frame_out, bool read) noexcept;
     // At start: sets the interval the host asked for; a platform error is thrown.
@@ -124,6 +135,10 @@ private:
     std::vector<DirtyRect> read_rects_;
     int32_t handed_change_ = -1;
     Output handed_output_ = Output::kNone;
+    FrameInfo read_info_[2];  // of the picture each output holds: the CPU buffer, the texture
+    FrameInfo handed_info_;
+    bool handed_new_ = false;             // the last poll handed out a frame no poll had handed out before
+    std::atomic<int32_t> last_error_{0};  // the HRESULT of the latest failure this session logged
     // The device was removed or reset: the frame path no longer uses it.
     bool device_lost_ = false;
     std::thread::id start_thread_;  // checked by the poll in debug builds

@@ -12,7 +12,7 @@ bool initialize_com_once() {
     const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (hr == RPC_E_CHANGED_MODE) return true;  // the thread has another apartment and is usable as it is
     if (FAILED(hr)) {
-        log_message(kLogError, "Failed to initialize COM, hr:%08x", static_cast<unsigned>(hr));
+        log_failure(hr, "Failed to initialize COM, hr:%08x", static_cast<unsigned>(hr));
         throw hr;
     }
     return true;

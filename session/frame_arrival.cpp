@@ -17,10 +17,10 @@ uint32_t cropped(int32_t content, uint32_t texture) {
 
 bool WgcCaptureSession::read_newest_frame() noexcept {
     // Held only while it is read, then back to the pool.
-    const platform::Direct3D11CaptureFrame frame = slot_->take();
-    if (!frame || device_lost_) return false;
+    const FrameSlot::Newest newest = slot_->take();
+    if (!newest.frame || device_lost_) return false;
     try {
-        return read_frame(frame);
+        return read_frame(newest.frame, newest.number);
     } catch (...) {
         // The frame is dropped and the next one read as usual, unless the device has gone.
         device_removed();
@@ -28,8 +28,9 @@ bool WgcCaptureSession::read_newest_frame() noexcept {
     }
 }
 
-bool WgcCaptureSession::read_frame(const platform::Direct3D11CaptureFrame &frame) {
+bool WgcCaptureSession::read_frame(const platform::Direct3D11CaptureFrame &frame, uint64_t number) {
     const platform::SizeInt32 content = frame.ContentSize();
+    const FrameInfo info{number, frame.SystemRelativeTime(), content};
     const ComPtr<ID3D11Texture2D> texture = frame.texture();
     if (!texture || device_removed()) return false;
 
@@ -61,6 +62,7 @@ bool WgcCaptureSession::read_frame(const platform::Direct3D11CaptureFrame &frame
         update_ratio_ = detection.ratio;
         read_change_ = detection.change == Change::kNew ? -1 : int32_t(detection.rects.size());
         read_rects_.assign(detection.rects.begin(), detection.rects.end());
+        read_info_[to_texture ? 1 : 0] = info;
     } else if (device_removed()) {
         return false;
     }
@@ -78,7 +80,7 @@ void WgcCaptureSession::recreate_pool_if_resized(platform::SizeInt32 content) no
         if (device_removed()) return;
         if (content.Width == failed_recreate_.Width && content.Height == failed_recreate_.Height) return;
         failed_recreate_ = content;
-        log_message(kLogError, "Failed to recreate the frame pool at %ldx%ld, hr:%08x",
+        log_failure(error.code(), "Failed to recreate the frame pool at %ldx%ld, hr:%08x",
                     static_cast<long>(content.Width), static_cast<long>(content.Height),
                     static_cast<unsigned>(error.code()));
     }
@@ -91,7 +93,7 @@ bool WgcCaptureSession::device_removed() noexcept {
     device_lost_ = true;
     slot_->stopped();
     // Last: a logger may destroy the session on this line.
-    log_message(kLogError, "Capture device lost, reason:%08x; the capture has ended", static_cast<unsigned>(reason));
+    log_failure(reason, "Capture device lost, reason:%08x; the capture has ended", static_cast<unsigned>(reason));
     return true;
 }
 

@@ -31,7 +31,7 @@ bool ensure_frame_buffer(platform::FrameBuffer &buffer, uint64_t &capacity, uint
         buffer = allocate(need);
         if (!buffer) {
             const uint64_t kilobytes = need / 1024;
-            log_message(kLogError, "Failed to allocate %uKB",
+            log_failure(E_OUTOFMEMORY, "Failed to allocate %uKB",
                         static_cast<unsigned>(std::min<uint64_t>(kilobytes, std::numeric_limits<uint32_t>::max())));
             return false;
         }

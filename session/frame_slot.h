@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
@@ -23,8 +24,15 @@ public:
     // at once, so the service always has a free buffer to render the next one into. A platform error is left
     // to the event delegate.
     static void on_frame_arrived(void *slot);
-    // The newest frame not yet taken, or none.
-    platform::Direct3D11CaptureFrame take() noexcept;
+    // The newest frame not yet taken, or none, with its number among the frames of this capture, from 1.
+    struct Newest {
+        platform::Direct3D11CaptureFrame frame;
+        uint64_t number = 0;
+    };
+    Newest take() noexcept;
+    // True as soon as a frame waits to be taken; false after `timeout_ms` without one, or once the capture ends
+    // (the target closed, the session stopped).
+    bool wait(uint32_t timeout_ms) noexcept;
 
     // The Closed handler of capture `capture`: the status drops at once; the line is told later, by a call of
     // the host (see take_closed).
@@ -36,12 +44,15 @@ public:
     uint8_t status() const noexcept { return status_.load(); }
     void started(uint64_t capture) noexcept;
     // The capture has ended for another reason (the device was lost).
-    void stopped() noexcept { status_.store(0); }
+    void stopped() noexcept;
 
 private:
     std::mutex mutex_;  // guards the pool and the frame: the handler may run on several threads at once
     platform::Direct3D11CaptureFramePool pool_;
     platform::Direct3D11CaptureFrame newest_;
+    uint64_t newest_number_ = 0;
+    uint64_t delivered_ = 0;           // frames taken from the pool since the capture began
+    std::condition_variable arrived_;  // a frame was kept, or the capture ended
     uint64_t capture_ = 0;
     std::atomic<uint8_t> status_{0};
     std::atomic<bool> closed_untold_{false};

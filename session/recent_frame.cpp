@@ -46,9 +46,21 @@ bool WgcCaptureSession::hand_out(void **frame_out, bool read) noexcept {
     else
         handed_change_ = read ? read_change_ : 0;
     handed_output_ = handed ? output : Output::kNone;
+    handed_new_ = handed && read;
     if (!handed) return false;
+    handed_info_ = read_info_[output == Output::kTexture ? 1 : 0];
     if (output == Output::kTexture) static_cast<ID3D11Texture2D *>(frame)->AddRef();
     *frame_out = frame;
+    return true;
+}
+
+bool WgcCaptureSession::frame_info(wgc_frame_info *info) const noexcept {
+    if (!info || info->size < sizeof(wgc_frame_info) || handed_output_ == Output::kNone) return false;
+    info->is_new = handed_new_ ? 1 : 0;
+    info->frame_number = handed_info_.number;
+    info->system_time = handed_info_.system_time;
+    info->content_width = handed_info_.content.Width;
+    info->content_height = handed_info_.content.Height;
     return true;
 }
 

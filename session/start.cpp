@@ -30,11 +30,14 @@ bool WgcCaptureSession::Start() noexcept {
     // A session started again begins from nothing: no object of the previous device may survive.
     release_pipeline();
     if (!target_window_ && !target_monitor_) {
-        log_message(kLogError, "Failed to start: no window or monitor to capture");
+        log_failure(E_INVALIDARG, "Failed to start: no window or monitor to capture");
         return false;
     }
     start_thread_ = std::this_thread::get_id();
-    if (create_device() && start_pipeline()) return true;
+    if (create_device() && start_pipeline()) {
+        last_error_.store(0);
+        return true;
+    }
     release_pipeline();
     return false;
 }
@@ -42,7 +45,7 @@ bool WgcCaptureSession::Start() noexcept {
 bool WgcCaptureSession::create_device() noexcept {
     HRESULT hr = CreateDXGIFactory1(IID_PPV_ARGS(dxgi_factory_.put()));
     if (FAILED(hr)) {
-        log_message(kLogError, "Failed to create dxgi factory1, hr:%08x", hex(hr));
+        log_failure(hr, "Failed to create dxgi factory1, hr:%08x", hex(hr));
         return false;
     }
 
@@ -61,7 +64,7 @@ bool WgcCaptureSession::create_device() noexcept {
         }
     }
     if (!adapter_) {
-        log_message(kLogError, "Failed to find any adapter to create d3d11 device");
+        log_failure(DXGI_ERROR_NOT_FOUND, "Failed to find any adapter to create d3d11 device");
         return false;
     }
 
@@ -69,7 +72,7 @@ bool WgcCaptureSession::create_device() noexcept {
     hr = D3D11CreateDevice(adapter_.get(), D3D_DRIVER_TYPE_UNKNOWN, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT,
                            levels, 3, D3D11_SDK_VERSION, d3d_device_.put(), nullptr, d3d_context_.put());
     if (FAILED(hr)) {
-        log_message(kLogError, "Failed to create d3d11 device,hr:%08x", hex(hr));
+        log_failure(hr, "Failed to create d3d11 device,hr:%08x", hex(hr));
         return false;
     }
     detector_.init(d3d_device_, d3d_context_);  // a session without working detection still captures
@@ -80,26 +83,26 @@ bool WgcCaptureSession::start_pipeline() noexcept {
     HRESULT hr = S_OK;
     thread_queue_ = ThreadQueue::for_current_thread(&hr);
     if (!thread_queue_) {
-        log_message(kLogError, "Failed to create dispatcher queue controller, hr:%08x", hex(hr));
+        log_failure(hr, "Failed to create dispatcher queue controller, hr:%08x", hex(hr));
         return false;
     }
 
     ComPtr<IDXGIDevice> dxgi_device;
     hr = d3d_device_->QueryInterface(IID_PPV_ARGS(dxgi_device.put()));
     if (FAILED(hr)) {
-        log_message(kLogError, "Failed to QueryInterface[IDXGIDevice]. hr:%08x", hex(hr));
+        log_failure(hr, "Failed to QueryInterface[IDXGIDevice]. hr:%08x", hex(hr));
         return false;
     }
     ComPtr<IUnknown> inspectable;
     hr = platform::Direct3DDevice::from_dxgi_device(dxgi_device.get(), &inspectable);
     if (FAILED(hr)) {
-        log_message(kLogError, "Failed to call CreateDirect3D11DeviceFromDXGIDevice, hr:%08x", hex(hr));
+        log_failure(hr, "Failed to call CreateDirect3D11DeviceFromDXGIDevice, hr:%08x", hex(hr));
         return false;
     }
     platform::GraphicsCaptureItemInterop interop;
     hr = platform::GraphicsCaptureItemInterop::get(&interop);
     if (FAILED(hr)) {
-        log_message(kLogError, "Failed to get IGraphicsCaptureItemInterop, hr:%08x", hex(hr));
+        log_failure(hr, "Failed to get IGraphicsCaptureItemInterop, hr:%08x", hex(hr));
         return false;
     }
 
@@ -107,15 +110,13 @@ bool WgcCaptureSession::start_pipeline() noexcept {
         if (target_window_) {
             hr = interop.CreateForWindow(target_window_, &capture_item_);
             if (FAILED(hr)) {
-                log_message(kLogError, "Failed to call IGraphicsCaptureItemInterop::CreateForWindow, hr:%08x",
-                            hex(hr));
+                log_failure(hr, "Failed to call IGraphicsCaptureItemInterop::CreateForWindow, hr:%08x", hex(hr));
                 return false;
             }
         } else {
             hr = interop.CreateForMonitor(target_monitor_, &capture_item_);
             if (FAILED(hr)) {
-                log_message(kLogError, "Failed to call IGraphicsCaptureItemInterop::CreateForMonitor, hr:%08x",
-                            hex(hr));
+                log_failure(hr, "Failed to call IGraphicsCaptureItemInterop::CreateForMonitor, hr:%08x", hex(hr));
                 return false;
             }
         }
@@ -151,11 +152,11 @@ bool WgcCaptureSession::start_pipeline() noexcept {
         log_message(kLogInfo, "Wgc session started.");
         return true;
     } catch (const platform::PlatformError &error) {
-        log_message(kLogError, "Winrt exception:%ld", static_cast<long>(error.code()));
+        log_failure(error.code(), "Winrt exception:%ld", static_cast<long>(error.code()));
     } catch (const std::exception &error) {
-        log_message(kLogError, "std exception:%s", error.what());
+        log_failure(E_FAIL, "std exception:%s", error.what());
     } catch (...) {
-        log_message(kLogError, "unknown exception");
+        log_failure(E_FAIL, "unknown exception");
     }
     return false;
 }

@@ -16,10 +16,10 @@ bool apply(const char *what, Setter &&set) noexcept {
         set();
         return true;
     } catch (const platform::PlatformError &error) {
-        log_message(kLogError, "Failed to apply %s switch, Winrt exception:%ld", what,
+        log_failure(error.code(), "Failed to apply %s switch, Winrt exception:%ld", what,
                     static_cast<long>(error.code()));
     } catch (const std::exception &error) {
-        log_message(kLogError, "Failed to apply %s switch, std exception:%s", what, error.what());
+        log_failure(E_FAIL, "Failed to apply %s switch, std exception:%s", what, error.what());
     }
     return false;
 }

@@ -2,6 +2,10 @@
 // removal and the failure paths of the frame handler.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+#include <time.h>
+
 #include "picture.h"
 #include "session_harness.h"
 
@@ -290,6 +294,8 @@ TEST_F(FramesTest, RemovedDeviceEndsTheCaptureWithOneLine) {
     EXPECT_EQ(wgc_get_status(session), 0);
     EXPECT_EQ(log.lines(),
               (std::vector<LogLine>{{3, "Capture device lost, reason:887a0007; the capture has ended", 59}}));
+    EXPECT_EQ(wgc_get_last_error(session), static_cast<int32_t>(0x887A0007));
+    EXPECT_EQ(wgc_get_last_error(nullptr), static_cast<int32_t>(E_POINTER));
     EXPECT_EQ(corvo_emu_count("Recreate"), 0u);
 }
 
@@ -351,6 +357,123 @@ TEST_F(FramesTest, FailedRecreateIsSaidOnceAndTriedAgainAtTheNextFrame) {
     present_and_poll();
     EXPECT_EQ(corvo_emu_count("Recreate"), 3u);
     EXPECT_EQ(log.at_level(3).size(), 1u);
+}
+
+int64_t monotonic_100ns() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t(now.tv_sec) * 10'000'000 + now.tv_nsec / 100;
+}
+
+wgc_frame_info frame_info(wgc_session session, bool *ok) {
+    wgc_frame_info info{};
+    info.size = sizeof info;
+    *ok = wgc_get_frame_info(session, &info) != 0;
+    return info;
+}
+
+// Each poll describes the frame it handed out: its number among the frames delivered since the start (a gap is
+// a frame the host never saw), the service's time for it, its content size, and whether it is new.
+TEST_F(FramesTest, FrameInfoNumbersTimesAndTellsNewFromRepeated) {
+    open_window(48, 32);
+    bool ok = true;
+    frame_info(session, &ok);
+    EXPECT_FALSE(ok);  // nothing handed out yet
+    for (const uint8_t texture_mode : {0, 1}) {
+        SCOPED_TRACE(texture_mode ? "texture" : "buffer");
+        wgc_set_capture_to_texture(session, texture_mode);
+        const uint64_t before = texture_mode ? frame_info(session, &ok).frame_number : 0;
+        corvo_emu_present(window);
+        corvo_emu_present(window);
+        const int64_t earliest = monotonic_100ns();
+        corvo_emu_present(window);
+        const int64_t latest = monotonic_100ns();
+        Poll p = poll(session);
+        if (texture_mode) release_texture(p);
+        wgc_frame_info info = frame_info(session, &ok);
+        ASSERT_TRUE(ok);
+        EXPECT_EQ(info.is_new, 1u);
+        EXPECT_EQ(info.frame_number, before + 3);  // two were never handed out
+        EXPECT_GE(info.system_time, earliest);
+        EXPECT_LE(info.system_time, latest);
+        EXPECT_EQ(info.content_width, 48);
+        EXPECT_EQ(info.content_height, 32);
+        p = poll(session);  // the same picture again
+        if (texture_mode) release_texture(p);
+        const wgc_frame_info again = frame_info(session, &ok);
+        EXPECT_EQ(again.is_new, 0u);
+        EXPECT_EQ(again.frame_number, info.frame_number);
+        EXPECT_EQ(again.system_time, info.system_time);
+    }
+    // Refused without writing: a null session or info, a size that is too small.
+    wgc_frame_info small{};
+    small.size = sizeof small - 1;
+    EXPECT_EQ(wgc_get_frame_info(session, &small), 0);
+    EXPECT_EQ(small.frame_number, 0u);
+    EXPECT_EQ(wgc_get_frame_info(session, nullptr), 0);
+    EXPECT_EQ(wgc_get_frame_info(nullptr, &small), 0);
+}
+
+// The wait needs no message dispatching: frames arrive on the service's thread. Its bounds are loose, since
+// the machine may be loaded; what is checked is that it ends for the right reason.
+TEST_F(FramesTest, WaitEndsWithAFrameATimeoutOrTheEndOfTheCapture) {
+    using Clock = std::chrono::steady_clock;
+    const auto elapsed_ms = [](Clock::time_point since) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
+    };
+    EXPECT_EQ(wgc_wait_for_frame(nullptr, 10), 0);
+    open_window(32, 32, false);
+    auto start = Clock::now();
+    EXPECT_EQ(wgc_wait_for_frame(session, 5000), 0);  // not capturing: at once
+    EXPECT_LT(elapsed_ms(start), 1000);
+    ASSERT_EQ(wgc_session_start(session), 1);
+
+    start = Clock::now();
+    EXPECT_EQ(wgc_wait_for_frame(session, 100), 0);
+    EXPECT_GE(elapsed_ms(start), 100);
+
+    std::thread presenter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        corvo_emu_present(window);
+    });
+    start = Clock::now();
+    EXPECT_EQ(wgc_wait_for_frame(session, 10000), 1);
+    EXPECT_LT(elapsed_ms(start), 5000);
+    presenter.join();
+    EXPECT_EQ(wgc_wait_for_frame(session, 10000), 1);  // still waiting for the poll: at once
+    EXPECT_TRUE(poll(session).ok);
+
+    // A wait on another thread ends when the poll dispatches the target's closing, or at a destroy.
+    for (const bool close : {true, false}) {
+        SCOPED_TRACE(close ? "close" : "destroy");
+        if (!close) {
+            window = corvo_emu_create_window(32, 32);
+            session = wgc_session_create(window);
+            ASSERT_EQ(wgc_session_start(session), 1);
+        }
+        std::atomic<int> waited{-1};
+        std::thread waiter([&, s = session] { waited = wgc_wait_for_frame(s, 60000); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (close) {
+            corvo_emu_close(window);
+            poll(session);
+        } else {
+            wgc_session_destroy(session);
+            session = nullptr;
+        }
+        waiter.join();
+        EXPECT_EQ(waited.load(), 0);
+        if (session) wgc_session_destroy(session);
+        session = nullptr;
+    }
+}
+
+TEST_F(FramesTest, VersionIsTheHeaders) {
+    EXPECT_EQ(wgc_get_version(), uint32_t(CORVO_WGC_VERSION));
+    const std::string parts =
+        std::to_string(CORVO_WGC_VERSION_MAJOR) + "." + std::to_string(CORVO_WGC_VERSION_MINOR) + "." +
+        std::to_string(CORVO_WGC_VERSION_PATCH);
+    EXPECT_EQ(parts, CORVO_WGC_VERSION_STRING);
 }
 
 }  // namespace

@@ -102,6 +102,11 @@ TEST_P(StartFailureTest, FailsWithOneLineAndDestroysCleanly) {
     EXPECT_EQ(wgc_session_start(session), 0);
     EXPECT_EQ(wgc_get_status(session), 0);
     EXPECT_EQ(log.at_level(3), std::vector<std::string>{GetParam().line});
+    // The line's HRESULT is the last error, until a start succeeds.
+    const bool no_adapter = std::string_view(GetParam().operation) == "EnumAdapters1";
+    EXPECT_EQ(wgc_get_last_error(session), no_adapter ? int32_t(DXGI_ERROR_NOT_FOUND) : GetParam().hr);
+    EXPECT_EQ(wgc_session_start(session), 1);
+    EXPECT_EQ(wgc_get_last_error(session), 0);
     log.clear();
     wgc_session_destroy(session);
     session = nullptr;

@@ -126,6 +126,8 @@ EventRegistration GraphicsCaptureItem::Closed(EventHandler handler) const {
 
 SizeInt32 Direct3D11CaptureFrame::ContentSize() const { return frame_of(*this).content_size; }
 
+int64_t Direct3D11CaptureFrame::SystemRelativeTime() const { return frame_of(*this).system_time; }
+
 ComPtr<ID3D11Texture2D> Direct3D11CaptureFrame::texture() const { return frame_of(*this).texture; }
 
 namespace {

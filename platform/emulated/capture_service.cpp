@@ -4,6 +4,8 @@
 #include <array>
 #include <thread>
 
+#include <time.h>
+
 #include "platform/emulated/graphics_access.h"
 #include "platform/emulated/system.h"
 #include "platform/emulated/throw.h"
@@ -70,6 +72,13 @@ template <class Source, HandlerList Source::*list>
 void post_event(MessageQueue &queue, IWeakReference *weak_source) {
     weak_source->AddRef();
     queue.post(&deliver<Source, list>, weak_source, &release_weak_source);
+}
+
+// The emulated performance counter: CLOCK_MONOTONIC in 100 ns units.
+int64_t monotonic_time() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t(now.tv_sec) * 10'000'000 + now.tv_nsec / 100;
 }
 
 }  // namespace
@@ -174,8 +183,13 @@ void PoolState::drop_ready() {
 }
 
 Frame::Frame(std::shared_ptr<PoolState> pool, size_t buffer, uint64_t generation, ComPtr<ID3D11Texture2D> t,
-             platform::SizeInt32 size)
-    : texture(std::move(t)), content_size(size), pool_(std::move(pool)), buffer_(buffer), generation_(generation) {}
+             platform::SizeInt32 size, int64_t time)
+    : texture(std::move(t)),
+      content_size(size),
+      system_time(time),
+      pool_(std::move(pool)),
+      buffer_(buffer),
+      generation_(generation) {}
 
 Frame::~Frame() {
     std::lock_guard lock(pool_->mutex);
@@ -232,7 +246,8 @@ int32_t present(const Target &target) {
         const platform::SizeInt32 content =
             target.copy_to(texels, row_pitch, uint32_t(pool.size.Width), uint32_t(pool.size.Height));
         pool.held[index] = true;
-        pool.ready.push_back(new Frame(session->pool_state, index, pool.generation, pool.buffers[index], content));
+        pool.ready.push_back(
+            new Frame(session->pool_state, index, pool.generation, pool.buffers[index], content, monotonic_time()));
         lock.unlock();
         if (session->pool_free_threaded)
             raise<FramePool, &FramePool::frame_arrived>(*session->pool.get());

@@ -124,11 +124,12 @@ struct PoolState {
 class Frame final : public Object<IEmuFrame> {
 public:
     Frame(std::shared_ptr<PoolState> pool, size_t buffer, uint64_t generation, ComPtr<ID3D11Texture2D> texture,
-          platform::SizeInt32 content_size);
+          platform::SizeInt32 content_size, int64_t system_time);
     ~Frame() override;
 
     const ComPtr<ID3D11Texture2D> texture;
     const platform::SizeInt32 content_size;
+    const int64_t system_time;  // when it was presented: CLOCK_MONOTONIC in 100 ns units
 
 private:
     bool implements(REFIID iid) const noexcept override { return iid == __uuidof(IEmuFrame); }

@@ -131,6 +131,12 @@ SizeInt32 Direct3D11CaptureFrame::ContentSize() const {
     return {size.Width, size.Height};
 }
 
+int64_t Direct3D11CaptureFrame::SystemRelativeTime() const {
+    abi::TimeSpan time{};
+    check(as<abi::IDirect3D11CaptureFrame>(*this)->get_SystemRelativeTime(&time));
+    return time.Duration;
+}
+
 ComPtr<ID3D11Texture2D> Direct3D11CaptureFrame::texture() const {
     ComPtr<::IInspectable> surface;
     check(as<abi::IDirect3D11CaptureFrame>(*this)->get_Surface(surface.put()));

@@ -7,8 +7,16 @@ from ._library import library, load
 from .errors import (CaptureStoppedError, CorvoError, LibraryNotFoundError, SessionClosedError, StartError,
                      SwitchRefusedError, TargetClosedError, WrongThreadError)
 from .log import LogLevel, set_logger
-from .session import Session
+from .session import FrameInfo, Session
 from .texture import Texture
+
+
+def __getattr__(name):
+    # `version` is read from the library, which is loaded only when first needed.
+    if name == "version":
+        number = library().dll.wgc_get_version()
+        return f"{number >> 16}.{(number >> 8) & 0xFF}.{number & 0xFF}"
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
 def is_supported():
@@ -17,7 +25,7 @@ def is_supported():
 
 
 __all__ = [
-    "CaptureStoppedError", "CorvoError", "LibraryNotFoundError", "LogLevel", "Session", "SessionClosedError",
+    "CaptureStoppedError", "CorvoError", "FrameInfo", "LibraryNotFoundError", "LogLevel", "Session", "SessionClosedError",
     "StartError", "SwitchRefusedError", "TargetClosedError", "Texture", "WrongThreadError", "is_supported", "load",
     "set_logger",
 ]

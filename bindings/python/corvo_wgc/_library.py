@@ -17,6 +17,12 @@ class WgcRect(ctypes.Structure):
                 ("bottom", ctypes.c_int32)]
 
 
+class WgcFrameInfo(ctypes.Structure):
+    _fields_ = [("size", ctypes.c_uint32), ("is_new", ctypes.c_uint32), ("frame_number", ctypes.c_uint64),
+                ("system_time", ctypes.c_int64), ("content_width", ctypes.c_int32),
+                ("content_height", ctypes.c_int32)]
+
+
 # name: (result type, argument types). One line per export; a new export is one more line.
 EXPORTS = {
     "is_wgc_session_supported": (ctypes.c_uint8, []),
@@ -40,6 +46,10 @@ EXPORTS = {
     "wgc_show_border": (ctypes.c_uint8, [c_session, ctypes.c_uint8]),
     "wgc_get_dirty_rects": (ctypes.c_int32, [c_session, ctypes.POINTER(WgcRect), ctypes.c_int32]),
     "wgc_set_min_update_interval": (ctypes.c_uint8, [c_session, ctypes.c_uint32]),
+    "wgc_get_frame_info": (ctypes.c_uint8, [c_session, ctypes.POINTER(WgcFrameInfo)]),
+    "wgc_wait_for_frame": (ctypes.c_uint8, [c_session, ctypes.c_uint32]),
+    "wgc_get_last_error": (ctypes.c_int32, [c_session]),
+    "wgc_get_version": (ctypes.c_uint32, []),
 }
 
 LIBRARY_NAME = "libcorvo-wgc.dll" if sys.platform == "win32" else "libcorvo-wgc.so"

@@ -1,17 +1,27 @@
 """A capture session: one window or monitor, started and polled on one thread."""
 
 import ctypes
+import math
 import threading
+from typing import NamedTuple
 
 import numpy as np
 
-from ._library import WgcRect, library
+from ._library import WgcFrameInfo, WgcRect, library
 from .errors import (CaptureStoppedError, CorvoError, SessionClosedError, StartError, SwitchRefusedError,
                      TargetClosedError, WrongThreadError)
 from .log import LogLevel, router
 from .texture import Texture
 
 _CLOSED_LINE = "Wgc on_closed"
+
+
+class FrameInfo(NamedTuple):
+    """The frame the last grab handed out."""
+    is_new: bool  # no grab handed it out before, whether or not its pixels changed
+    frame_number: int  # among the frames delivered since start(), from 1: a gap is a frame never grabbed
+    system_time: int  # when the system rendered it, in 100 ns units of the performance counter
+    content_size: tuple  # (width, height) as the system reported it
 
 
 def _handle_of(target):
@@ -116,6 +126,32 @@ class Session:
         rects = (WgcRect * count)()
         count = min(count, self._lib.wgc_get_dirty_rects(handle, rects, count))
         return [(r.left, r.top, r.right, r.bottom) for r in rects[:max(count, 0)]]
+
+    def frame_info(self):
+        """A FrameInfo for the frame the last grab handed out, or None when it handed out nothing."""
+        info = WgcFrameInfo(size=ctypes.sizeof(WgcFrameInfo))
+        if not self._lib.wgc_get_frame_info(self._checked(), ctypes.byref(info)):
+            return None
+        return FrameInfo(bool(info.is_new), info.frame_number, info.system_time,
+                         (info.content_width, info.content_height))
+
+    def wait(self, timeout=None):
+        """Waits, from any thread and without dispatching messages, until a frame is there for the next grab:
+        True when one is, False after `timeout` seconds (None: about 49 days) or when the capture ends."""
+        handle = self._checked()
+        if timeout is None:
+            milliseconds = 0xFFFFFFFF
+        elif not math.isfinite(timeout) or timeout < 0:
+            raise ValueError(f"timeout must be a finite number of seconds, not {timeout!r}")
+        else:
+            milliseconds = min(math.ceil(timeout * 1000), 0xFFFFFFFF)
+        return bool(self._lib.wgc_wait_for_frame(handle, milliseconds))
+
+    @property
+    def last_error(self):
+        """The HRESULT of the session's latest failure (a failed start step, a lost device ...), 0 if none since
+        it was made or last started."""
+        return self._lib.wgc_get_last_error(self._checked()) & 0xFFFFFFFF
 
     def set_dirty_rect(self, on=True):
         """Change detection on the GPU: unchanged frames are not copied, update_ratio() tells how much changed."""

@@ -172,3 +172,29 @@ def test_min_update_interval_reaches_the_capture_session_or_is_refused():
     with corvo_wgc.Session(window) as session:
         with pytest.raises(corvo_wgc.SwitchRefusedError, match="min update interval"):
             session.set_min_update_interval(0.008)
+
+
+def test_frame_info_numbers_frames_and_tells_a_repeated_one():
+    window = emu.Window(48, 32)
+    with corvo_wgc.Session(window) as session:
+        session.start()
+        assert session.frame_info() is None
+        window.present()
+        window.present()
+        assert session.wait(10)
+        session.grab()
+        info = session.frame_info()
+        assert info.is_new and info.frame_number == 2 and info.content_size == (48, 32) and info.system_time > 0
+        session.grab()
+        again = session.frame_info()
+        assert not again.is_new and again.frame_number == 2 and again.system_time == info.system_time
+        assert not session.wait(0.01)  # nothing new
+        assert session.last_error == 0
+    with pytest.raises(ValueError):
+        corvo_wgc.Session(window).wait(float("nan"))
+
+
+def test_version_is_three_numbers():
+    assert [int(part) for part in corvo_wgc.version.split(".")] == [
+        corvo_wgc.library().dll.wgc_get_version() >> shift & 0xFF for shift in (16, 8, 0)]
+
