@@ -134,6 +134,9 @@ TEST_F(CaptureCliTest, DemoSceneRatiosTellClockTicksTileMovesAndUnchangedFrames)
     EXPECT_EQ(field(json, "frames_polled"), 25);
     EXPECT_EQ(field(json, "skipped_unchanged"), unchanged);
     EXPECT_EQ(field(json, "new_frames"), 25 - unchanged);
+    // Each step presents a frame, changed or not: every poll hands out the next one.
+    EXPECT_NE(json.find("{\"poll\": 0, \"number\": 1, \"system_time\": "), std::string::npos) << json;
+    EXPECT_NE(json.find("{\"poll\": 24, \"number\": 25, \"system_time\": "), std::string::npos) << json;
     // The first frame whole, then only what changed: a clock tick or a tile's path, not whole frames.
     const double frame_bytes = double(DemoScene::kWidth) * DemoScene::kHeight * 4;
     EXPECT_GT(field(json, "bytes_copied"), frame_bytes);

@@ -134,6 +134,10 @@ int capture(const Options &o) {
         if (!wgc_get_status(session.get()))
             return fail(last_error.empty() ? "the target closed" : with_cause("the capture ended"));
         const bool is_new = got && ratio > 0;
+        wgc_frame_info info{};
+        info.size = sizeof info;
+        if (wgc_get_frame_info(session.get(), &info) && info.is_new)
+            summary.add_frame(summary.polls(), info.frame_number, info.system_time);
         // In buffer mode a new frame's changed part is copied to the CPU (all of it without detection); an
         // unchanged frame is not copied.
         const ChangedRects changed = is_new ? read_changed_rects(session.get()) : ChangedRects{};

@@ -48,6 +48,15 @@ std::string Summary::json() const {
     out += "  \"ratios\": [";
     for (size_t i = 0; i < ratios_.size(); ++i) out += format(i ? ", %.9g" : "%.9g", double(ratios_[i]));
     out += "]";
+    // Per frame first handed out: its poll, its number since the start (gaps are frames never handed out) and
+    // the system's time for it in 100 ns units.
+    out += ",\n  \"frames\": [";
+    for (size_t i = 0; i < frames_.size(); ++i)
+        out += format(i ? ",\n    {\"poll\": %lld, \"number\": %llu, \"system_time\": %lld}"
+                        : "\n    {\"poll\": %lld, \"number\": %llu, \"system_time\": %lld}",
+                      (long long)frames_[i].poll, (unsigned long long)frames_[i].number,
+                      (long long)frames_[i].system_time);
+    out += frames_.empty() ? "]" : "\n  ]";
     if (!changed_.empty()) {
         // Per new frame: its poll and its rectangles [left, top, right, bottom], or null for the whole frame.
         out += ",\n  \"changed_rects\": [";

@@ -16,6 +16,10 @@ public:
     void add_changed_rects(int64_t poll, std::string json_array) {
         changed_.emplace_back(poll, std::move(json_array));
     }
+    // A poll that handed out a frame no poll had handed out before (changed or not): its number and time.
+    void add_frame(int64_t poll, uint64_t number, int64_t system_time) {
+        frames_.push_back({poll, number, system_time});
+    }
     void set_seconds(double seconds) { seconds_ = seconds; }
 
     int64_t polls() const { return int64_t(ratios_.size()); }
@@ -33,6 +37,12 @@ private:
 
     std::vector<float> ratios_;
     std::vector<std::pair<int64_t, std::string>> changed_;  // poll index and its rectangles as a JSON array
+    struct Frame {
+        int64_t poll;
+        uint64_t number;
+        int64_t system_time;
+    };
+    std::vector<Frame> frames_;
     int64_t new_frames_ = 0;
     float min_ratio_ = 0;
     float max_ratio_ = 0;
