@@ -21,6 +21,9 @@ struct Service {
     long(WINAPI *live_objects)() = nullptr;
     void(WINAPI *switches)(int *cursor, int *border) = nullptr;
     long(WINAPI *frames)() = nullptr;
+    long(WINAPI *ticks)() = nullptr;
+    long(WINAPI *dropped)() = nullptr;
+    void(WINAPI *render_unchanged)(int on) = nullptr;
     void(WINAPI *fail_next)(int fault, HRESULT hr) = nullptr;
     void(WINAPI *set_contract)(int major) = nullptr;
 
@@ -30,9 +33,13 @@ struct Service {
         resolve(live_objects, "corvo_test_live_objects");
         resolve(switches, "corvo_test_switches");
         resolve(frames, "corvo_test_frames");
+        resolve(ticks, "corvo_test_ticks");
+        resolve(dropped, "corvo_test_dropped");
+        resolve(render_unchanged, "corvo_test_render_unchanged");
         resolve(fail_next, "corvo_test_fail_next");
         resolve(set_contract, "corvo_test_set_contract");
-        return live_objects && switches && frames && fail_next && set_contract;
+        return live_objects && switches && frames && ticks && dropped && render_unchanged && fail_next &&
+               set_contract;
     }
     template <class F>
     void resolve(F &function, const char *name) {
@@ -136,7 +143,7 @@ Frame poll(wgc_session session) {
     return frame;
 }
 
-// Polls (which pumps this thread's messages: the window's painting and the frames) until `done` accepts a
+// Polls (which pumps this thread's messages: the window's painting and Closed) until `done` accepts a
 // frame, for at most five seconds; the largest update ratio read meanwhile goes to `max_ratio`.
 bool poll_until(wgc_session session, const std::function<bool(const Frame &)> &done, float *max_ratio = nullptr) {
     const ULONGLONG deadline = GetTickCount64() + 5000;
@@ -159,20 +166,24 @@ void poll_frames(wgc_session session, long count, float *max_ratio) {
         *max_ratio = std::max(*max_ratio, dll.wgc_get_update_ratio(session));
         Sleep(5);
     }
-    poll(session);  // the last frame's announcement
+    poll(session);  // the last frame
     *max_ratio = std::max(*max_ratio, dll.wgc_get_update_ratio(session));
     CHECK(service.frames() >= target);
 }
 
-// Whether the BGRA buffer picture shows the window's picture, pixel for pixel.
-bool shows(const Frame &frame, const TestWindow &window) {
+// Whether `pixels` (rows of `width` B, G, R, A pixels) show the window's picture, pixel for pixel.
+bool shows(const uint32_t *pixels, int width, int height, const TestWindow &window) {
     const SIZE size = window.client();
-    if (!frame.got || frame.width != size.cx || frame.height != size.cy) return false;
-    const auto *pixels = static_cast<const uint32_t *>(frame.data);
-    for (int y = 0; y < frame.height; ++y)
-        for (int x = 0; x < frame.width; ++x)
-            if (pixels[size_t(y) * size_t(frame.width) + size_t(x)] != window.expected(x, y)) return false;
+    if (width != size.cx || height != size.cy) return false;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            if (pixels[size_t(y) * size_t(width) + size_t(x)] != window.expected(x, y)) return false;
     return true;
+}
+
+// Whether the BGRA buffer picture shows the window's picture.
+bool shows(const Frame &frame, const TestWindow &window) {
+    return frame.got && shows(static_cast<const uint32_t *>(frame.data), frame.width, frame.height, window);
 }
 
 // The texture's pixels read back through a staging copy on the texture's device, rows of width * 4 bytes.
@@ -267,8 +278,9 @@ void change_detection() {
         session, [&](const Frame &f) { return shows(f, window); }, &ratio));
     CHECK(ratio == 1.0f);
 
-    // Unchanged frames: ratio 0 and no copy into the buffer. The test marks the buffer's first pixel (the
-    // buffer is the host's to read; writing it here is how the test sees whether the library copied).
+    // Unchanged frames (the service renders them only when asked): ratio 0 and no copy into the buffer. The test
+    // marks the buffer's first pixel (the buffer is the host's to read; writing it here is how the test sees
+    // whether the library copied).
     Frame frame = poll(session);
     CHECK(frame.got);
     if (!frame.got) return destroy(session);
@@ -276,7 +288,9 @@ void change_detection() {
     const uint32_t original = *first;
     *first = 0x12345678;
     ratio = 0.0f;
+    service.render_unchanged(1);
     poll_frames(session, 4, &ratio);
+    service.render_unchanged(0);
     CHECK(ratio == 0.0f);
     CHECK(*first == 0x12345678);
     *first = original;
@@ -483,6 +497,7 @@ void restart() {
     window.mark({200, 150, 210, 160}, 0xff00ffffu);
     CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
     dll.wgc_set_capture_to_texture(session, 1);
+    window.mark({100, 100, 110, 110}, 0xffff00ffu);  // a texture is handed out from a frame read in texture mode
     CHECK(poll_until(session, [&](const Frame &f) {
         static_cast<ID3D11Texture2D *>(f.data)->Release();
         return true;
