@@ -106,11 +106,11 @@ struct BufferSet {
 enum class Delivery { Queue, FreeThreaded };
 
 // Frames are rendered on a worker thread of the pool's own, on its own clock: each tick reads the target and,
-// when its picture changed since the last tick (or the first time), renders it into a free buffer. A change seen
-// while every buffer is held is dropped, not kept for later: whether Windows renders it once a buffer frees is
-// not known, and the library must not count on it. Pool state is under one lock, never held while a handler
-// runs, so a handler may take frames, recreate or close the pool; stopping joins the worker unless the worker
-// itself stops it.
+// when its picture changed since the last tick (or the capture or the buffers are new), renders it into a free
+// buffer. A change seen while every buffer is held is dropped, not kept for later: whether Windows renders it
+// once a buffer frees is not known, and the library must not count on it. Pool state is under one lock, never
+// held while a handler runs, so a handler may take frames, recreate or close the pool; stopping joins the
+// worker unless the worker itself stops it.
 class FramePool final : public Object<IDirect3D11CaptureFramePool, IClosable> {
 public:
     static HRESULT create(Delivery delivery, IDirect3DDevice *device, INT32 pixel_format, INT32 buffers,
@@ -143,7 +143,7 @@ private:
     bool capturing(unsigned long long capture) const { return capture == capture_ && target_; }
 
     const Delivery delivery_;
-    mutable std::mutex mutex_;
+    std::mutex mutex_;
     std::condition_variable wake_;  // a stop ends the worker's wait for its next tick
     Ref<ID3D11Device> device_;
     Ref<ID3D11DeviceContext> context_;
