@@ -123,7 +123,7 @@ int wmain(int argc, wchar_t **argv) {
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     HANDLE log = CreateFileW(log_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
     std::wstring command = L"\"" + std::wstring(argv[1]) + L"\" --window \"" + kTitle +
-                           L"\" --dirty-rect --seconds 3 --out \"" + folder + L"\"";
+                           L"\" --dirty-rect --seconds 6 --out \"" + folder + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;

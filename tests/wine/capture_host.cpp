@@ -5,9 +5,11 @@
 #include <d3d11.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "../windows/check.h"
 
@@ -21,6 +23,9 @@ struct Service {
     long(WINAPI *live_objects)() = nullptr;
     void(WINAPI *switches)(int *cursor, int *border) = nullptr;
     long(WINAPI *frames)() = nullptr;
+    long(WINAPI *ticks)() = nullptr;
+    long(WINAPI *dropped)() = nullptr;
+    void(WINAPI *render_unchanged)(int on) = nullptr;
     void(WINAPI *fail_next)(int fault, HRESULT hr) = nullptr;
     void(WINAPI *set_contract)(int major) = nullptr;
 
@@ -30,9 +35,13 @@ struct Service {
         resolve(live_objects, "corvo_test_live_objects");
         resolve(switches, "corvo_test_switches");
         resolve(frames, "corvo_test_frames");
+        resolve(ticks, "corvo_test_ticks");
+        resolve(dropped, "corvo_test_dropped");
+        resolve(render_unchanged, "corvo_test_render_unchanged");
         resolve(fail_next, "corvo_test_fail_next");
         resolve(set_contract, "corvo_test_set_contract");
-        return live_objects && switches && frames && fail_next && set_contract;
+        return live_objects && switches && frames && ticks && dropped && render_unchanged && fail_next &&
+               set_contract;
     }
     template <class F>
     void resolve(F &function, const char *name) {
@@ -136,7 +145,7 @@ Frame poll(wgc_session session) {
     return frame;
 }
 
-// Polls (which pumps this thread's messages: the window's painting and the frames) until `done` accepts a
+// Polls (which pumps this thread's messages: the window's painting and Closed) until `done` accepts a
 // frame, for at most five seconds; the largest update ratio read meanwhile goes to `max_ratio`.
 bool poll_until(wgc_session session, const std::function<bool(const Frame &)> &done, float *max_ratio = nullptr) {
     const ULONGLONG deadline = GetTickCount64() + 5000;
@@ -159,20 +168,39 @@ void poll_frames(wgc_session session, long count, float *max_ratio) {
         *max_ratio = std::max(*max_ratio, dll.wgc_get_update_ratio(session));
         Sleep(5);
     }
-    poll(session);  // the last frame's announcement
+    poll(session);  // the last frame
     *max_ratio = std::max(*max_ratio, dll.wgc_get_update_ratio(session));
     CHECK(service.frames() >= target);
 }
 
-// Whether the BGRA buffer picture shows the window's picture, pixel for pixel.
-bool shows(const Frame &frame, const TestWindow &window) {
+// Whether `pixels` (rows of `width` B, G, R, A pixels) show the window's picture, pixel for pixel.
+bool shows(const uint32_t *pixels, int width, int height, const TestWindow &window) {
     const SIZE size = window.client();
-    if (!frame.got || frame.width != size.cx || frame.height != size.cy) return false;
-    const auto *pixels = static_cast<const uint32_t *>(frame.data);
-    for (int y = 0; y < frame.height; ++y)
-        for (int x = 0; x < frame.width; ++x)
-            if (pixels[size_t(y) * size_t(frame.width) + size_t(x)] != window.expected(x, y)) return false;
+    if (width != size.cx || height != size.cy) return false;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            if (pixels[size_t(y) * size_t(width) + size_t(x)] != window.expected(x, y)) return false;
     return true;
+}
+
+// Whether the BGRA buffer picture shows the window's picture.
+bool shows(const Frame &frame, const TestWindow &window) {
+    return frame.got && shows(static_cast<const uint32_t *>(frame.data), frame.width, frame.height, window);
+}
+
+// Waits, without polling, until the service's clock has seen what the window shows now (two ticks completed
+// from now: the second one began after this call).
+void wait_for_service_clock(long ticks = 2) {
+    const long target = service.ticks() + ticks;
+    const ULONGLONG deadline = GetTickCount64() + 5000;
+    while (service.ticks() < target && GetTickCount64() < deadline) Sleep(2);
+    CHECK(service.ticks() >= target);
+}
+
+// Paints the window's picture now, on this thread, without the library's poll.
+void paint_now(TestWindow &window) {
+    InvalidateRect(window.handle, nullptr, FALSE);
+    UpdateWindow(window.handle);  // WM_PAINT, sent to the window procedure at once
 }
 
 // The texture's pixels read back through a staging copy on the texture's device, rows of width * 4 bytes.
@@ -267,8 +295,9 @@ void change_detection() {
         session, [&](const Frame &f) { return shows(f, window); }, &ratio));
     CHECK(ratio == 1.0f);
 
-    // Unchanged frames: ratio 0 and no copy into the buffer. The test marks the buffer's first pixel (the
-    // buffer is the host's to read; writing it here is how the test sees whether the library copied).
+    // Unchanged frames (the service renders them only when asked): ratio 0 and no copy into the buffer. The test
+    // marks the buffer's first pixel (the buffer is the host's to read; writing it here is how the test sees
+    // whether the library copied).
     Frame frame = poll(session);
     CHECK(frame.got);
     if (!frame.got) return destroy(session);
@@ -276,7 +305,9 @@ void change_detection() {
     const uint32_t original = *first;
     *first = 0x12345678;
     ratio = 0.0f;
+    service.render_unchanged(1);
     poll_frames(session, 4, &ratio);
+    service.render_unchanged(0);
     CHECK(ratio == 0.0f);
     CHECK(*first == 0x12345678);
     *first = original;
@@ -483,6 +514,7 @@ void restart() {
     window.mark({200, 150, 210, 160}, 0xff00ffffu);
     CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
     dll.wgc_set_capture_to_texture(session, 1);
+    window.mark({100, 100, 110, 110}, 0xffff00ffu);  // a texture is handed out from a frame read in texture mode
     CHECK(poll_until(session, [&](const Frame &f) {
         static_cast<ID3D11Texture2D *>(f.data)->Release();
         return true;
@@ -501,6 +533,134 @@ void restart() {
     destroy(session);
 }
 
+// One poll's picture in either output, its pixels read back: the buffer's, or the texture's through a staging
+// copy (the texture is released then).
+struct Picture {
+    bool got = false;
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels;
+};
+
+Picture poll_picture(wgc_session session, bool texture_mode) {
+    Picture picture;
+    const Frame frame = poll(session);
+    if (!frame.got) return picture;
+    picture.got = true;
+    if (texture_mode) {
+        auto *texture = static_cast<ID3D11Texture2D *>(frame.data);
+        D3D11_TEXTURE2D_DESC desc;
+        texture->GetDesc(&desc);
+        picture.width = int(desc.Width);
+        picture.height = int(desc.Height);
+        picture.pixels = read_texture(texture);
+        texture->Release();
+    } else {
+        picture.width = frame.width;
+        picture.height = frame.height;
+        const auto *pixels = static_cast<const uint32_t *>(frame.data);
+        picture.pixels.assign(pixels, pixels + size_t(frame.width) * size_t(frame.height));
+    }
+    return picture;
+}
+
+bool shows(const Picture &picture, const TestWindow &window) {
+    return picture.got && size_t(picture.width) * size_t(picture.height) == picture.pixels.size() &&
+           shows(picture.pixels.data(), picture.width, picture.height, window);
+}
+
+// Paints the whole window from another thread at 60 pictures a second, each a solid colour that tells its
+// number, until stopped.
+class Presenter {
+public:
+    static uint32_t color_of(long number) {
+        return uint32_t(number & 0xff) | uint32_t((number >> 8) & 0xff) << 8 | 0x5au << 16 | 0xff000000u;
+    }
+    // The picture number a pixel shows, or -1 for a pixel no presenter painted.
+    static long number_of(uint32_t pixel) {
+        return (pixel & 0xffff0000u) == 0xff5a0000u ? long(pixel & 0xff) | long((pixel >> 8) & 0xff) << 8 : -1;
+    }
+
+    explicit Presenter(HWND window) : thread_([this, window] { run(window); }) {}
+    ~Presenter() {
+        stop_ = true;
+        thread_.join();
+    }
+    long presented() const { return presented_.load(); }
+
+private:
+    void run(HWND window) {
+        const ULONGLONG began = GetTickCount64();
+        for (long number = 1; !stop_; ++number) {
+            RECT area{};
+            GetClientRect(window, &area);
+            HDC dc = GetDC(window);
+            const uint32_t color = color_of(number);
+            HBRUSH brush = CreateSolidBrush(RGB((color >> 16) & 0xff, (color >> 8) & 0xff, color & 0xff));
+            FillRect(dc, &area, brush);
+            DeleteObject(brush);
+            GdiFlush();
+            ReleaseDC(window, dc);
+            presented_ = number;
+            // Picture n is due at n * 1000 / 60 ms from the start; a late one is not caught up.
+            const ULONGLONG due = began + ULONGLONG(number) * 1000 / 60;
+            const ULONGLONG now = GetTickCount64();
+            if (due > now) Sleep(DWORD(due - now));
+        }
+    }
+
+    std::atomic<bool> stop_{false};
+    std::atomic<long> presented_{0};
+    std::thread thread_;
+};
+
+// The poll hands out the newest picture however long the host did not poll, in both outputs: pictures 1 to 5
+// painted, each seen by the service's clock, then one poll shows picture 5; one change followed by ticks that
+// see no change, then one poll shows it; a window painted at 60 pictures a second while the host sleeps
+// 500 ms, then one poll shows a picture at most two presenter periods old. No picture is dropped for want of
+// a free buffer meanwhile.
+void newest_picture() {
+    for (const bool texture_mode : {false, true}) {
+        TestWindow window;
+        open_window(window);
+        wgc_session session = dll.wgc_session_create(window.handle);
+        if (!session) return;
+        dll.wgc_set_capture_to_texture(session, texture_mode ? 1 : 0);
+        CHECK(dll.wgc_session_start(session) == 1);
+        CHECK(poll_until(session, [&](const Frame &f) {
+            if (texture_mode) static_cast<ID3D11Texture2D *>(f.data)->Release();
+            return true;
+        }));
+        const long dropped = service.dropped(), frames = service.frames();
+
+        for (window.generation = 1; window.generation <= 5; ++window.generation) {
+            paint_now(window);
+            wait_for_service_clock();
+        }
+        --window.generation;
+        CHECK(service.frames() - frames >= 5);  // rendered while the host did not poll
+        CHECK(shows(poll_picture(session, texture_mode), window));
+
+        window.mark({20, 30, 60, 50}, 0xff102030u);
+        UpdateWindow(window.handle);
+        wait_for_service_clock(10);
+        CHECK(shows(poll_picture(session, texture_mode), window));
+
+        {
+            Presenter presenter(window.handle);
+            Sleep(500);
+            const long newest = presenter.presented();
+            const Picture picture = poll_picture(session, texture_mode);
+            CHECK(picture.got && !picture.pixels.empty());
+            const long shown = picture.pixels.empty() ? -1 : Presenter::number_of(picture.pixels[0]);
+            if (newest - shown > 2 || shown < 1)
+                std::printf("presented %ld pictures, the poll showed picture %ld\n", newest, shown);
+            CHECK(shown >= 1 && newest - shown <= 2);
+        }
+        CHECK(service.dropped() == dropped);
+        destroy(session);
+    }
+}
+
 struct NamedCase {
     const wchar_t *name;
     void (*run)();
@@ -509,7 +669,7 @@ constexpr NamedCase kCases[] = {
     {L"buffer_mode", buffer_mode}, {L"change_detection", change_detection}, {L"texture_mode", texture_mode},
     {L"resize", resize},           {L"window_closed", window_closed},       {L"monitor", monitor},
     {L"switches", switches},       {L"service_failures", service_failures}, {L"second_session", second_session},
-    {L"restart", restart},
+    {L"restart", restart},         {L"newest_picture", newest_picture},
 };
 
 }  // namespace

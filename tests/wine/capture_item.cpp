@@ -2,14 +2,54 @@
 #include "capture_service.h"
 
 namespace wine_wgc {
+namespace {
+
+constexpr UINT kRaiseClosed = WM_APP + 2;
+constexpr wchar_t kWindowClass[] = L"corvo-test-capture-item";
+
+LRESULT CALLBACK item_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message != kRaiseClosed) return DefWindowProcW(window, message, wparam, lparam);
+    // The reference taken when the message was posted is handed to this call.
+    Ref<CaptureItem>::attach(reinterpret_cast<CaptureItem *>(lparam))->raise_closed();
+    return 0;
+}
+
+// The calling thread's message window for the items it makes; the system destroys it with the thread.
+HWND thread_window() {
+    thread_local HWND window = nullptr;
+    if (window && IsWindow(window)) return window;
+    static const ATOM window_class = [] {
+        WNDCLASSW description{};
+        description.lpfnWndProc = item_window_proc;
+        description.hInstance = GetModuleHandleW(nullptr);
+        description.lpszClassName = kWindowClass;
+        return RegisterClassW(&description);
+    }();
+    if (!window_class) return nullptr;
+    window = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr),
+                             nullptr);
+    return window;
+}
+
+}  // namespace
+
+CaptureItem::CaptureItem(Target target) : target_(target), thread_window_(thread_window()) {}
 
 void CaptureItem::close_target() {
-    std::vector<std::pair<INT64, Ref<IClosedHandler>>> handlers;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (closed_) return;
         closed_ = true;
-        handlers = handlers_;
+    }
+    AddRef();  // for the message; given back where it cannot be posted
+    if (!thread_window_ || !PostMessageW(thread_window_, kRaiseClosed, 0, reinterpret_cast<LPARAM>(this))) Release();
+}
+
+void CaptureItem::raise_closed() {
+    std::vector<std::pair<INT64, Ref<IClosedHandler>>> handlers;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        handlers = handlers_;  // a copy: a handler may remove itself
     }
     for (const auto &[token, handler] : handlers) handler->Invoke(this, nullptr);
 }

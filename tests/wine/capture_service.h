@@ -1,9 +1,12 @@
 // The test capture service: what its objects share, and what the tests may see and steer through its exports.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "com_object.h"
@@ -19,8 +22,11 @@ HRESULT take_fault(Fault fault);
 struct Observed {
     std::atomic<int> cursor{-1};  // -1: never set
     std::atomic<int> border{-1};
-    std::atomic<long> frames{0};          // frames handed to a pool
-    std::atomic<int> contract_major{12};  // the newest UniversalApiContract the system offers
+    std::atomic<long> frames{0};                // frames handed to a pool
+    std::atomic<long> ticks{0};                 // rendering clock ticks completed, by all pools
+    std::atomic<long> dropped{0};               // changed pictures not rendered: every buffer of the pool was held
+    std::atomic<bool> render_unchanged{false};  // every tick renders, changed or not (as Windows 10 often does)
+    std::atomic<int> contract_major{12};        // the newest UniversalApiContract the system offers
 };
 Observed &observed();
 
@@ -36,12 +42,16 @@ struct Target {
     std::vector<uint8_t> pixels(SizeInt32 size) const;
 };
 
+// Closed is raised on the thread that made the item, inside its message dispatching, as on Windows, where a
+// thread that pumps no messages never sees it; the capture's worker only asks for it.
 class CaptureItem final : public Object<IGraphicsCaptureItem> {
 public:
-    explicit CaptureItem(Target target) : target_(target) {}
+    explicit CaptureItem(Target target);
     const Target &target() const { return target_; }
-    // Raises Closed, once: the target is gone.
+    // From any thread: the target is gone; Closed follows, once, on the item's thread.
     void close_target();
+    // On the item's thread: raises Closed.
+    void raise_closed();
 
     HRESULT STDMETHODCALLTYPE get_DisplayName(HSTRING *value) override;
     HRESULT STDMETHODCALLTYPE get_Size(SizeInt32 *value) override;
@@ -52,6 +62,7 @@ private:
     const wchar_t *class_name() const override { return L"Windows.Graphics.Capture.GraphicsCaptureItem"; }
 
     const Target target_;
+    const HWND thread_window_;  // the making thread's message window, which raises Closed; null if it has none
     std::mutex mutex_;
     std::vector<std::pair<INT64, Ref<IClosedHandler>>> handlers_;
     INT64 next_token_ = 1;
@@ -90,12 +101,20 @@ struct BufferSet {
     std::vector<bool> held;
 };
 
-// Frames are made on the thread that created the pool, from a timer of that thread, and announced through that
-// thread's dispatcher queue, so FrameArrived runs inside the thread's message dispatching.
+// How a pool announces its frames: through the creating thread's dispatcher queue (Create), or by raising
+// FrameArrived on the rendering thread itself (CreateFreeThreaded).
+enum class Delivery { Queue, FreeThreaded };
+
+// Frames are rendered on a worker thread of the pool's own, on its own clock: each tick reads the target and,
+// when its picture changed since the last tick (or the capture or the buffers are new), renders it into a free
+// buffer. A change seen while every buffer is held is dropped, not kept for later: whether Windows renders it
+// once a buffer frees is not known, and the library must not count on it. Pool state is under one lock, never
+// held while a handler runs, so a handler may take frames, recreate or close the pool; stopping joins the
+// worker unless the worker itself stops it.
 class FramePool final : public Object<IDirect3D11CaptureFramePool, IClosable> {
 public:
-    static HRESULT create(IDirect3DDevice *device, INT32 pixel_format, INT32 buffers, SizeInt32 size,
-                          IDirect3D11CaptureFramePool **pool);
+    static HRESULT create(Delivery delivery, IDirect3DDevice *device, INT32 pixel_format, INT32 buffers,
+                          SizeInt32 size, IDirect3D11CaptureFramePool **pool);
     ~FramePool() override;
 
     // From a capture session: frames of `item` from now on; kIllegalMethodCall while capturing already.
@@ -115,13 +134,17 @@ public:
     HRESULT STDMETHODCALLTYPE Close() override;
 
 private:
-    FramePool() = default;
+    explicit FramePool(Delivery delivery) : delivery_(delivery) {}
     const wchar_t *class_name() const override { return L"Windows.Graphics.Capture.Direct3D11CaptureFramePool"; }
     HRESULT allocate(IDirect3DDevice *device, INT32 pixel_format, INT32 buffers, SizeInt32 size);
-    bool arm_timer();
-    void make_frame();
-    static void CALLBACK on_timer(HWND, UINT, UINT_PTR timer, DWORD);
+    static void run(Ref<FramePool> pool, unsigned long long capture);
+    // One tick of capture `capture`, at `due`: false once that capture has stopped.
+    bool tick(unsigned long long capture, std::chrono::steady_clock::time_point due);
+    bool capturing(unsigned long long capture) const { return capture == capture_ && target_; }
 
+    const Delivery delivery_;
+    std::mutex mutex_;
+    std::condition_variable wake_;  // a stop ends the worker's wait for its next tick
     Ref<ID3D11Device> device_;
     Ref<ID3D11DeviceContext> context_;
     std::shared_ptr<BufferSet> buffers_;
@@ -129,9 +152,12 @@ private:
     std::deque<Ref<IDirect3D11CaptureFrame>> ready_;
     std::vector<std::pair<INT64, Ref<IFrameArrivedHandler>>> handlers_;
     INT64 next_token_ = 1;
-    Ref<IDispatcherQueue> queue_;
-    Ref<CaptureItem> target_;  // while capturing
-    UINT_PTR timer_ = 0;
+    Ref<IDispatcherQueue> queue_;     // Delivery::Queue only
+    Ref<CaptureItem> target_;         // while capturing
+    unsigned long long capture_ = 0;  // counts starts and stops; a worker runs while its capture is current
+    std::thread worker_;
+    SizeInt32 seen_size_{};  // the target as the last tick saw it
+    std::vector<uint8_t> seen_pixels_;
     bool closed_ = false;
 };
 

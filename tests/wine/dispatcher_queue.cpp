@@ -2,6 +2,9 @@
 // thread's message dispatching (a message to a window the thread owns), as a current-thread queue's work does.
 // A thread has at most one queue, from its controller's creation until the queue is shut down or the controller
 // goes away.
+#include <mutex>
+#include <vector>
+
 #include "com_object.h"
 
 namespace wine_wgc {
@@ -51,7 +54,8 @@ public:
                                                      boolean *queued) override {
         if (!callback || !queued) return E_POINTER;
         *queued = 0;
-        if (!window_) return S_OK;  // shut down: accepted no more, as the platform answers
+        std::lock_guard<std::mutex> lock(mutex_);  // work comes from any thread; none may slip past a shutdown
+        if (!window_) return S_OK;                 // shut down: accepted no more, as the platform answers
         callback->AddRef();
         if (!PostMessageW(window_, kRunHandler, 0, reinterpret_cast<LPARAM>(callback))) {
             callback->Release();
@@ -78,10 +82,13 @@ public:
     // the thread may have a queue again.
     void shut_down() {
         if (thread_queue == this) thread_queue = nullptr;
+        std::vector<Ref<IDispatcherQueueHandler>> dropped;  // released after the lock: work may hold anything
+        std::lock_guard<std::mutex> lock(mutex_);
         if (!window_) return;
         MSG message;
         while (PeekMessageW(&message, window_, kRunHandler, kRunHandler, PM_REMOVE))
-            reinterpret_cast<IDispatcherQueueHandler *>(message.lParam)->Release();
+            dropped.push_back(
+                Ref<IDispatcherQueueHandler>::attach(reinterpret_cast<IDispatcherQueueHandler *>(message.lParam)));
         DestroyWindow(window_);
         window_ = nullptr;
     }
@@ -89,7 +96,8 @@ public:
 private:
     const wchar_t *class_name() const override { return L"Windows.System.DispatcherQueue"; }
 
-    HWND window_;
+    std::mutex mutex_;
+    HWND window_;  // null once shut down
     const DWORD thread_;
 };
 

@@ -1,21 +1,16 @@
-// The frame pool, its frames and their surfaces.
+// The frame pool, its frames and their surfaces, and the worker that renders the frames.
 #include <roapi.h>
 
 #include <algorithm>
-#include <map>
+#include <system_error>
 
 #include "capture_service.h"
 
 namespace wine_wgc {
 namespace {
 
-constexpr UINT kFrameIntervalMs = 33;  // about 30 frames a second
-
-// The pools capturing now, by their thread timer; used only on the pools' own threads.
-std::map<UINT_PTR, FramePool *> &capturing_pools() {
-    static std::map<UINT_PTR, FramePool *> pools;
-    return pools;
-}
+// The rendering clock: about the refresh period of a 60 Hz monitor.
+constexpr std::chrono::milliseconds kTickInterval{16};
 
 TimeSpan now() {
     LARGE_INTEGER count, frequency;
@@ -126,17 +121,19 @@ private:
 
 }  // namespace
 
-HRESULT FramePool::create(IDirect3DDevice *device, INT32 pixel_format, INT32 buffers, SizeInt32 size,
-                          IDirect3D11CaptureFramePool **pool) {
+HRESULT FramePool::create(Delivery delivery, IDirect3DDevice *device, INT32 pixel_format, INT32 buffers,
+                          SizeInt32 size, IDirect3D11CaptureFramePool **pool) {
     if (!pool) return E_POINTER;
     *pool = nullptr;
     if (const HRESULT fault = take_fault(Fault::CreatePool); FAILED(fault)) return fault;
-    Ref<FramePool> created = Ref<FramePool>::attach(new FramePool());
+    Ref<FramePool> created = Ref<FramePool>::attach(new FramePool(delivery));
     // Frames of a pool made with Create are announced on the creating thread's dispatcher queue, so that thread
     // needs one. (The platform's code for a thread without one is not documented; this one is the dispatcher's
     // own "wrong thread".)
-    created->queue_ = current_thread_queue();
-    if (!created->queue_) return RPC_E_WRONG_THREAD;
+    if (delivery == Delivery::Queue) {
+        created->queue_ = current_thread_queue();
+        if (!created->queue_) return RPC_E_WRONG_THREAD;
+    }
     const HRESULT hr = created->allocate(device, pixel_format, buffers, size);
     if (FAILED(hr)) return hr;
     *pool = created.get();
@@ -175,109 +172,176 @@ HRESULT FramePool::allocate(IDirect3DDevice *device, INT32 pixel_format, INT32 b
         set->textures.push_back(std::move(texture));
     }
     set->held.assign(size_t(buffers), false);
+    Ref<ID3D11DeviceContext> context;
+    d3d->GetImmediateContext(context.put());
 
+    // What is replaced goes after the lock: releasing frames takes their buffer set's lock.
+    std::deque<Ref<IDirect3D11CaptureFrame>> old_ready;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) return kClosed;
     device_ = std::move(d3d);
-    context_ = nullptr;
-    device_->GetImmediateContext(context_.put());
+    context_ = std::move(context);
     buffers_ = std::move(set);
     size_ = size;
-    ready_.clear();  // frames not yet taken belong to the old buffers
+    old_ready.swap(ready_);  // frames not yet taken belong to the old buffers
+    // The new buffers hold no picture yet: the next tick renders the target's, changed or not.
+    seen_size_ = {};
+    seen_pixels_.clear();
     return S_OK;
 }
 
 HRESULT FramePool::start(Ref<CaptureItem> item) {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) return kClosed;
     if (target_) return kIllegalMethodCall;
+    if (worker_.joinable()) worker_.detach();  // the previous capture's worker, ended by its target's closing
     target_ = std::move(item);
-    if (!arm_timer()) {
+    seen_size_ = {};  // a capture begins with the target's picture
+    seen_pixels_.clear();
+    const unsigned long long capture = ++capture_;
+    try {
+        worker_ = std::thread(&FramePool::run, Ref<FramePool>::share(this), capture);
+    } catch (const std::system_error &) {
         target_ = nullptr;
-        return HRESULT_FROM_WIN32(GetLastError());
+        return E_OUTOFMEMORY;
     }
     return S_OK;
 }
 
-bool FramePool::arm_timer() {
-    // A one-shot timer, armed again after each frame: the next frame is due a frame interval after the last
-    // one was made, so a slow capture (a whole screen through X11 takes about 100 ms) never leaves a timer
-    // message waiting the moment the thread's dispatching ends. Frames come from outside the host's thread
-    // on Windows; here they must not keep its message loop busy.
-    timer_ = SetTimer(nullptr, 0, kFrameIntervalMs, on_timer);
-    if (!timer_) return false;
-    capturing_pools()[timer_] = this;
+void FramePool::stop() {
+    std::thread worker;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++capture_;
+        target_ = nullptr;
+        worker = std::move(worker_);
+    }
+    wake_.notify_all();
+    if (!worker.joinable()) return;
+    // A handler that stops its own capture runs on the worker: the worker ends once the handler returns.
+    if (worker.get_id() == std::this_thread::get_id())
+        worker.detach();
+    else
+        worker.join();
+}
+
+void FramePool::run(Ref<FramePool> pool, unsigned long long capture) {
+    auto due = std::chrono::steady_clock::now() + kTickInterval;
+    while (pool->tick(capture, due)) {
+        due += kTickInterval;
+        // A tick that took longer than the clock's period (a whole screen read through X11) is not caught up.
+        due = std::max(due, std::chrono::steady_clock::now());
+    }
+    // `pool` goes last: where it is the last reference, the pool is destroyed here, on this thread.
+}
+
+bool FramePool::tick(unsigned long long capture, std::chrono::steady_clock::time_point due) {
+    Ref<CaptureItem> item;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait_until(lock, due, [&] { return !capturing(capture); });
+        if (!capturing(capture)) return false;
+        item = target_;
+    }
+    const Target &target = item->target();
+    if (!target.alive()) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (capturing(capture)) target_ = nullptr;
+        }
+        item->close_target();
+        observed().ticks.fetch_add(1);
+        return false;
+    }
+    // The target is read without the lock: a whole screen takes long, and handlers must not wait for it.
+    const SizeInt32 content = target.size();
+    std::vector<uint8_t> pixels;
+    if (content.Width > 0 && content.Height > 0) pixels = target.pixels(content);  // else minimised
+
+    Ref<IDirect3D11CaptureFrame> frame;
+    std::shared_ptr<BufferSet> set;
+    Ref<ID3D11DeviceContext> context;
+    SizeInt32 size{};
+    size_t index = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!capturing(capture)) return false;
+        const bool changed =
+            content.Width != seen_size_.Width || content.Height != seen_size_.Height || pixels != seen_pixels_;
+        seen_size_ = content;
+        seen_pixels_ = pixels;
+        if (pixels.empty() || (!changed && !observed().render_unchanged.load())) {
+            observed().ticks.fetch_add(1);
+            return true;
+        }
+        {
+            std::lock_guard<std::mutex> held(buffers_->mutex);
+            const auto free = std::find(buffers_->held.begin(), buffers_->held.end(), false);
+            if (free == buffers_->held.end()) {  // every buffer held: the change is not rendered
+                observed().dropped.fetch_add(1);
+                observed().ticks.fetch_add(1);
+                return true;
+            }
+            index = size_t(free - buffers_->held.begin());
+            *free = true;
+        }
+        set = buffers_;
+        context = context_;
+        size = size_;
+        frame = Ref<IDirect3D11CaptureFrame>::attach(new Frame(set, index, content, now()));
+    }
+    // The picture goes to the top-left corner; a picture larger than the buffers is cut at their edges. Wine's
+    // Direct3D takes its own lock around each call, so this thread may use the library's device context; the
+    // buffer written is free, so nothing reads it meanwhile. (On Windows the compositor has a device of its own.)
+    const D3D11_BOX box{
+        0, 0, 0, UINT(std::min(content.Width, size.Width)), UINT(std::min(content.Height, size.Height)), 1};
+    context->UpdateSubresource(set->textures[index].get(), 0, &box, pixels.data(), UINT(content.Width) * 4, 0);
+
+    std::vector<std::pair<INT64, Ref<IFrameArrivedHandler>>> handlers;
+    Ref<IDispatcherQueue> queue;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!capturing(capture)) return false;  // the frame goes, giving its buffer back
+        ready_.push_back(std::move(frame));
+        observed().frames.fetch_add(1);
+        if (delivery_ == Delivery::FreeThreaded)
+            handlers = handlers_;  // a copy: a handler may remove itself, or close the pool
+        else
+            queue = queue_;
+    }
+    if (queue) {
+        boolean queued = 0;
+        Ref<IDispatcherQueueHandler> announcement =
+            Ref<IDispatcherQueueHandler>::attach(new FrameAnnouncement(Ref<FramePool>::share(this)));
+        queue->TryEnqueue(announcement.get(), &queued);
+    }
+    for (const auto &[token, handler] : handlers) handler->Invoke(this, nullptr);
+    observed().ticks.fetch_add(1);
     return true;
 }
 
-void FramePool::stop() {
-    if (timer_) {
-        KillTimer(nullptr, timer_);
-        capturing_pools().erase(timer_);
-        timer_ = 0;
-    }
-    target_ = nullptr;
-}
-
-void CALLBACK FramePool::on_timer(HWND, UINT, UINT_PTR timer, DWORD) {
-    const auto found = capturing_pools().find(timer);
-    if (found == capturing_pools().end()) return;
-    Ref<FramePool> pool = Ref<FramePool>::share(found->second);  // making the frame may stop the capture
-    KillTimer(nullptr, timer);
-    capturing_pools().erase(found);
-    pool->timer_ = 0;
-    pool->make_frame();
-    if (pool->target_) pool->arm_timer();
-}
-
-void FramePool::make_frame() {
-    const Target &target = target_->target();
-    if (!target.alive()) {
-        Ref<CaptureItem> item = target_;
-        stop();
-        item->close_target();
-        return;
-    }
-    const SizeInt32 content = target.size();
-    if (content.Width < 1 || content.Height < 1) return;  // minimised: nothing to show
-
-    size_t index = 0;
-    {
-        std::lock_guard<std::mutex> lock(buffers_->mutex);
-        const auto free = std::find(buffers_->held.begin(), buffers_->held.end(), false);
-        if (free == buffers_->held.end()) return;  // every buffer held by a frame: no frame this time
-        index = size_t(free - buffers_->held.begin());
-        *free = true;
-    }
-    Ref<IDirect3D11CaptureFrame> frame =
-        Ref<IDirect3D11CaptureFrame>::attach(new Frame(buffers_, index, content, now()));
-    const std::vector<uint8_t> pixels = target.pixels(content);
-    if (pixels.empty()) return;  // the frame goes, giving its buffer back
-    // The picture goes to the top-left corner; a picture larger than the pool's buffers is cut at their edges.
-    const D3D11_BOX box{
-        0, 0, 0, UINT(std::min(content.Width, size_.Width)), UINT(std::min(content.Height, size_.Height)), 1};
-    context_->UpdateSubresource(buffers_->textures[index].get(), 0, &box, pixels.data(), UINT(content.Width) * 4, 0);
-    ready_.push_back(std::move(frame));
-    observed().frames.fetch_add(1);
-
-    boolean queued = 0;
-    Ref<IDispatcherQueueHandler> announcement =
-        Ref<IDispatcherQueueHandler>::attach(new FrameAnnouncement(Ref<FramePool>::share(this)));
-    queue_->TryEnqueue(announcement.get(), &queued);
-}
-
 void FramePool::raise_frame_arrived() {
-    if (closed_) return;
-    // A copy: a handler may remove itself, or close the pool.
-    const auto handlers = handlers_;
+    std::vector<std::pair<INT64, Ref<IFrameArrivedHandler>>> handlers;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (closed_) return;
+        handlers = handlers_;  // a copy: a handler may remove itself, or close the pool
+    }
     for (const auto &[token, handler] : handlers) handler->Invoke(this, nullptr);
 }
 
 HRESULT FramePool::Recreate(IDirect3DDevice *device, INT32 pixel_format, INT32 buffers, SizeInt32 size) {
-    if (closed_) return kClosed;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (closed_) return kClosed;
+    }
     return allocate(device, pixel_format, buffers, size);
 }
 
 HRESULT FramePool::TryGetNextFrame(IDirect3D11CaptureFrame **frame) {
     if (!frame) return E_POINTER;
     *frame = nullptr;
+    std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) return kClosed;
     if (ready_.empty()) return S_OK;  // no frame: S_OK with null
     *frame = ready_.front().get();
@@ -288,6 +352,7 @@ HRESULT FramePool::TryGetNextFrame(IDirect3D11CaptureFrame **frame) {
 
 HRESULT FramePool::add_FrameArrived(IFrameArrivedHandler *handler, EventRegistrationToken *token) {
     if (!handler || !token) return E_POINTER;
+    std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) return kClosed;
     token->value = next_token_++;
     handlers_.emplace_back(token->value, Ref<IFrameArrivedHandler>::share(handler));
@@ -295,14 +360,25 @@ HRESULT FramePool::add_FrameArrived(IFrameArrivedHandler *handler, EventRegistra
 }
 
 HRESULT FramePool::remove_FrameArrived(EventRegistrationToken token) {
-    std::erase_if(handlers_, [&](const auto &entry) { return entry.first == token.value; });
+    std::vector<std::pair<INT64, Ref<IFrameArrivedHandler>>> removed;  // released after the lock
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto entry = handlers_.begin(); entry != handlers_.end();)
+        if (entry->first == token.value) {
+            removed.push_back(std::move(*entry));
+            entry = handlers_.erase(entry);
+        } else {
+            ++entry;
+        }
     return S_OK;
 }
 
 HRESULT FramePool::CreateCaptureSession(IGraphicsCaptureItem *item, IGraphicsCaptureSession **session) {
     if (!item || !session) return E_POINTER;
     *session = nullptr;
-    if (closed_) return kClosed;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (closed_) return kClosed;
+    }
     // Every item reaching this service was made by it.
     *session =
         new CaptureSession(Ref<FramePool>::share(this), Ref<CaptureItem>::share(static_cast<CaptureItem *>(item)));
@@ -310,19 +386,28 @@ HRESULT FramePool::CreateCaptureSession(IGraphicsCaptureItem *item, IGraphicsCap
 }
 
 HRESULT FramePool::get_DispatcherQueue(IInspectable **queue) {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) return kClosed;
-    return hand_out<IInspectable>(queue_.get(), queue);
+    return hand_out<IInspectable>(queue_.get(), queue);  // null for a free-threaded pool
 }
 
 HRESULT FramePool::Close() {
     stop();
+    // Released after the lock: frames take their buffers' lock, handlers may hold the pool.
+    std::deque<Ref<IDirect3D11CaptureFrame>> ready;
+    std::vector<std::pair<INT64, Ref<IFrameArrivedHandler>>> handlers;
+    std::shared_ptr<BufferSet> buffers;
+    Ref<ID3D11DeviceContext> context;
+    Ref<ID3D11Device> device;
+    Ref<IDispatcherQueue> queue;
+    std::lock_guard<std::mutex> lock(mutex_);
     closed_ = true;
-    ready_.clear();
-    handlers_.clear();
-    buffers_.reset();
-    context_ = nullptr;
-    device_ = nullptr;
-    queue_ = nullptr;
+    ready.swap(ready_);
+    handlers.swap(handlers_);
+    buffers.swap(buffers_);
+    context = std::move(context_);
+    device = std::move(device_);
+    queue = std::move(queue_);
     return S_OK;
 }
 

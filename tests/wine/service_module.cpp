@@ -37,11 +37,15 @@ private:
     }
 };
 
-class PoolFactory final : public Factory<IDirect3D11CaptureFramePoolStatics> {
+class PoolFactory final : public Factory<IDirect3D11CaptureFramePoolStatics, IDirect3D11CaptureFramePoolStatics2> {
 public:
     HRESULT STDMETHODCALLTYPE Create(IDirect3DDevice *device, INT32 pixel_format, INT32 buffers, SizeInt32 size,
                                      IDirect3D11CaptureFramePool **pool) override {
-        return FramePool::create(device, pixel_format, buffers, size, pool);
+        return FramePool::create(Delivery::Queue, device, pixel_format, buffers, size, pool);
+    }
+    HRESULT STDMETHODCALLTYPE CreateFreeThreaded(IDirect3DDevice *device, INT32 pixel_format, INT32 buffers,
+                                                 SizeInt32 size, IDirect3D11CaptureFramePool **pool) override {
+        return FramePool::create(Delivery::FreeThreaded, device, pixel_format, buffers, size, pool);
     }
 
 private:
@@ -89,6 +93,17 @@ void WINAPI corvo_test_switches(int *cursor, int *border) {
 
 // Frames made since the service was loaded.
 long WINAPI corvo_test_frames() { return observed().frames.load(); }
+
+// Ticks of the rendering clocks completed since the service was loaded. With one pool capturing, a picture
+// painted before this count was read is seen by the tick that completes the count two ahead of it.
+long WINAPI corvo_test_ticks() { return observed().ticks.load(); }
+
+// Changed pictures not rendered because every buffer of their pool was held.
+long WINAPI corvo_test_dropped() { return observed().dropped.load(); }
+
+// 1: every tick renders a frame, whether the picture changed or not (frames of an unchanged picture, as
+// Windows 10 often delivers them); 0: only changes are rendered.
+void WINAPI corvo_test_render_unchanged(int on) { observed().render_unchanged = on != 0; }
 
 // The next call of `fault` (a Fault value) fails with `hr`.
 void WINAPI corvo_test_fail_next(int fault, HRESULT hr) {

@@ -151,6 +151,12 @@ struct IDirect3D11CaptureFramePoolStatics : IInspectable {
     virtual HRESULT STDMETHODCALLTYPE Create(IDirect3DDevice *device, INT32 pixel_format, INT32 buffers,
                                              SizeInt32 size, IDirect3D11CaptureFramePool **pool) = 0;
 };
+// Slot 6. FrameArrived of its pools is raised on the thread that rendered the frame.
+struct IDirect3D11CaptureFramePoolStatics2 : IInspectable {
+    static constexpr GUID iid = guid("589b103f-6bbc-5df5-a991-02e28b3b66d5");
+    virtual HRESULT STDMETHODCALLTYPE CreateFreeThreaded(IDirect3DDevice *device, INT32 pixel_format, INT32 buffers,
+                                                         SizeInt32 size, IDirect3D11CaptureFramePool **pool) = 0;
+};
 
 // Windows.Foundation.Metadata
 struct IApiInformationStatics : IInspectable {
