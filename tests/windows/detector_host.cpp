@@ -35,7 +35,8 @@ std::vector<corvo::DirtyRect> reference_rects(const Frame &now, const Frame &bef
             }
         }
     std::vector<corvo::DirtyRect> rects;
-    corvo::extract_rects(mask.data(), rows, row_words, now.width, now.height, rects);
+    std::vector<uint32_t> open;
+    corvo::extract_rects(mask.data(), rows, row_words, now.width, now.height, rects, open);
     return rects;
 }
 

@@ -631,14 +631,25 @@ void newest_picture() {
             return true;
         }));
         const long dropped = service.dropped(), frames = service.frames();
+        wgc_frame_info before{};
+        before.size = sizeof before;
+        CHECK(dll.wgc_get_frame_info(session, &before) == 1);
 
         for (window.generation = 1; window.generation <= 5; ++window.generation) {
             paint_now(window);
             wait_for_service_clock();
         }
         --window.generation;
-        CHECK(service.frames() - frames >= 5);  // rendered while the host did not poll
+        CHECK(service.frames() - frames >= 5);              // rendered while the host did not poll
+        CHECK(dll.wgc_wait_for_frame(session, 5000) == 1);  // waiting already: no dispatching needed
         CHECK(shows(poll_picture(session, texture_mode), window));
+        // The frames never handed out show as a gap in the numbers; the service's clock moved on.
+        wgc_frame_info after{};
+        after.size = sizeof after;
+        CHECK(dll.wgc_get_frame_info(session, &after) == 1);
+        CHECK(after.is_new == 1 && after.frame_number >= before.frame_number + 5);
+        CHECK(after.system_time > before.system_time);
+        CHECK(dll.wgc_wait_for_frame(session, 50) == 0);  // a still window renders nothing new
 
         window.mark({20, 30, 60, 50}, 0xff102030u);
         UpdateWindow(window.handle);
