@@ -4,8 +4,8 @@
 #   frame of the emulated platform with the library it carries;
 # - the Windows wheel holds the module and the DLL, and its loader takes that DLL (platform faked);
 # - the zip holds exactly its files; corvo-wgc.lib, libcorvo-wgc.dll.a and the DLL name the exports of the
-#   module-definition file; a mingw-w64 host built against the zip's CMake package, a host linked by lld-link
-#   against corvo-wgc.lib and the zip's corvo-capture.exe run under Wine;
+#   module-definition file; a mingw-w64 host and a host built as MSVC builds (clang-cl, lld-link) against the
+#   zip's CMake package, and the zip's corvo-capture.exe, run under Wine;
 # - the library and the emulated platform configure and build with the three build switches off while
 #   GoogleTest, Google Benchmark, CLI11 and libpng are hidden from CMake.
 set -euo pipefail
@@ -85,20 +85,19 @@ fi
 cmake -S tests/package/consumer -B "$scratch/consumer" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_PREFIX_PATH="$sdk" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$scratch/consumer" >/dev/null
-# A host linked by an MSVC-compatible linker against corvo-wgc.lib alone.
-printf 'LIBRARY kernel32.dll\nEXPORTS\n    ExitProcess\n' >"$scratch/kernel32.def"
-llvm-dlltool-14 -m i386:x86-64 -d "$scratch/kernel32.def" -l "$scratch/kernel32.lib"
-clang-14 --target=x86_64-pc-windows-msvc -O1 -c tests/package/msvc_host.c -o "$scratch/msvc_host.obj"
-lld-link-14 -nologo -nodefaultlib -entry:start -subsystem:console -out:"$scratch/msvc_host.exe" \
-  "$scratch/msvc_host.obj" "$sdk/lib/corvo-wgc.lib" "$scratch/kernel32.lib"
+# A host built as MSVC builds (clang-cl, lld-link) through the same package, which gives it corvo-wgc.lib.
+cmake -S tests/package/msvc_consumer -B "$scratch/msvc_consumer" \
+  -DCMAKE_TOOLCHAIN_FILE="$PWD/tests/package/msvc_consumer/clang-cl.cmake" -DCMAKE_PREFIX_PATH="$sdk" \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$scratch/msvc_consumer" >/dev/null
 export WINEPATH="$sdk/bin" SDK="$sdk" SCRATCH="$scratch" VERSION="$version"
 xvfb-run -a -s "-screen 0 640x480x24" bash -c '
   set -euo pipefail
   wineboot -i >/dev/null 2>&1 && wineserver -w
   wine "$SCRATCH/consumer/consumer.exe"
-  status=0; wine "$SCRATCH/msvc_host.exe" || status=$?
+  status=0; wine "$SCRATCH/msvc_consumer/msvc_host.exe" || status=$?
   [ "$status" -eq 42 ] || { echo "msvc_host.exe ended with $status, not 42" >&2; exit 1; }
-  echo "msvc_host.exe: linked by lld-link against corvo-wgc.lib, ran"
+  echo "msvc_host.exe: built with clang-cl and lld-link against the package, ran"
   said=$(wine "$SDK/bin/corvo-capture.exe" --version | tr -d "\r")
   [ "$said" = "corvo-capture $VERSION" ] || { echo "corvo-capture.exe --version said: $said" >&2; exit 1; }
   echo "$said"'

@@ -1,4 +1,4 @@
-/* Built for the MSVC target and linked by an MSVC-compatible linker (lld-link) against corvo-wgc.lib alone,
+/* Built for the MSVC target and linked by an MSVC-compatible linker (lld-link) against corvo-wgc.lib,
  * without a C runtime: the import library in MSVC's format binds the DLL's exports by name. Exit code 42 when
  * the calls reached the DLL and a null session reads as not capturing. */
 __declspec(dllimport) unsigned char is_wgc_session_supported(void);
