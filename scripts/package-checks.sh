@@ -47,6 +47,10 @@ assert frame.shape == (240, 320, 4) and list(frame[0, 0]) == [0, 0, 255, 255] an
 
 step "Windows wheel"
 "$python" scripts/check_wheel.py "$windows_wheel" --platform win_amd64 --library libcorvo-wgc.dll --windows-loader
+# pip takes it as a wheel for 64-bit Windows.
+"$scratch/venv/bin/pip" install --quiet --no-index --no-deps --platform win_amd64 --only-binary=:all: \
+  --target "$scratch/windows-site" "$windows_wheel"
+test -f "$scratch/windows-site/corvo_wgc/libcorvo-wgc.dll"
 
 step "Windows zip"
 expected="LICENSE README.txt bin/corvo-capture.exe bin/libcorvo-wgc.dll include/corvo_wgc.h lib/corvo-wgc.lib
