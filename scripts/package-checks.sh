@@ -108,8 +108,10 @@ xvfb-run -a -s "-screen 0 640x480x24" bash -c '
 
 step "library only: the three switches off, the test and tool packages hidden"
 rm -rf build/lean
-cmake --no-warn-unused-cli -S . -B build/lean -DCORVO_BUILD_TESTS=OFF -DCORVO_BUILD_TOOLS=OFF -DCORVO_BUILD_BENCHMARKS=OFF \
-  -DCORVO_WERROR=ON -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON \
+# A build type with no flags of its own keeps this build short; the unused-variable warning would only say
+# that nothing looked for the hidden packages.
+cmake --no-warn-unused-cli -S . -B build/lean -DCORVO_BUILD_TESTS=OFF -DCORVO_BUILD_TOOLS=OFF \
+  -DCORVO_BUILD_BENCHMARKS=OFF -DCORVO_WERROR=ON -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON \
   -DCMAKE_DISABLE_FIND_PACKAGE_CLI11=ON -DCMAKE_DISABLE_FIND_PACKAGE_PNG=ON >/dev/null
 cmake --build build/lean -j2 >/dev/null
 ls build/lean/libcorvo-wgc.so."$version" build/lean/platform/emulated/libcorvo-emu.so."$version"
