@@ -7,6 +7,15 @@ include(CMakePackageConfigHelpers)
 
 set(CORVO_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/corvo-wgc)
 set(CORVO_PACKAGE_COMPONENTS wgc)
+# Before 1.0 every minor version may change the interface: the soname and the package version file then
+# count major.minor as the interface version, afterwards the major version alone.
+if(PROJECT_VERSION_MAJOR EQUAL 0)
+  set(CORVO_SOVERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR})
+  set(CORVO_COMPATIBILITY SameMinorVersion)
+else()
+  set(CORVO_SOVERSION ${PROJECT_VERSION_MAJOR})
+  set(CORVO_COMPATIBILITY SameMajorVersion)
+endif()
 
 set_target_properties(corvo-wgc PROPERTIES EXPORT_NAME wgc)
 install(TARGETS corvo-wgc EXPORT corvo-wgc-targets
@@ -19,6 +28,7 @@ install(EXPORT corvo-wgc-targets NAMESPACE corvo:: DESTINATION ${CORVO_PACKAGE_D
 
 if(NOT WIN32)
   list(APPEND CORVO_PACKAGE_COMPONENTS emu)
+  set_target_properties(corvo-wgc corvo-emu PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${CORVO_SOVERSION})
   # The installed library finds the emulated platform beside it.
   set_target_properties(corvo-wgc PROPERTIES INSTALL_RPATH "$ORIGIN")
   set_target_properties(corvo-emu PROPERTIES EXPORT_NAME emu)
@@ -37,7 +47,7 @@ endif()
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/corvo-wgc-config.cmake.in
   ${PROJECT_BINARY_DIR}/package/corvo-wgc-config.cmake INSTALL_DESTINATION ${CORVO_PACKAGE_DIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/package/corvo-wgc-config-version.cmake
-  COMPATIBILITY SameMajorVersion)
+  COMPATIBILITY ${CORVO_COMPATIBILITY})
 
 # pkg-config files find the prefix from their own place, so the installed tree can move.
 file(RELATIVE_PATH CORVO_PC_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)

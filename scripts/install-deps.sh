@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, and any named as arguments, when run as root and something is
-# missing.
+# missing. With --only, just the packages named.
 set -euo pipefail
-packages=(cmake make g++ gcc libgtest-dev libgmock-dev libbenchmark-dev binutils vkd3d-compiler spirv-tools libpng-dev
-  libcli11-dev clang libclang-rt-14-dev "$@")
+if [ "${1:-}" = --only ]; then
+  shift
+  packages=("$@")
+else
+  packages=(cmake make g++ gcc libgtest-dev libgmock-dev libbenchmark-dev binutils vkd3d-compiler spirv-tools
+    libpng-dev libcli11-dev clang libclang-rt-14-dev "$@")
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -243,6 +243,13 @@ TEST_F(CaptureCliTest, BadArgumentsAreRefusedWithOneLine) {
     expect_refused("--frames 1 --size 1920by1080", "--size");
 }
 
+TEST_F(CaptureCliTest, VersionIsTheProjectsAndStartsNoCapture) {
+    const Outcome run = run_capture("--version --out " + dir.string());
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(run.output, "corvo-capture " CORVO_PROJECT_VERSION "\n");
+    EXPECT_FALSE(fs::exists(dir));
+}
+
 TEST_F(CaptureCliTest, UnwritableOutputFolderIsRefusedWithOneLine) {
     fs::create_directories(dir);
     std::ofstream(dir / "file") << "not a folder";

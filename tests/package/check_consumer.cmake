@@ -1,8 +1,9 @@
-# Installs the build into a fresh prefix component by component, then configures, builds and runs the consumer
-# project against it. In the Linux build it also checks that the wgc component alone holds nothing of the
-# emulated platform and is refused without it, and builds the consumer with pkg-config's flags alone.
+# Installs the build into a fresh prefix component by component, runs the installed corvo-capture (which must
+# find the installed libraries), then configures, builds and runs the consumer project against it. In the Linux
+# build it also checks that the wgc component alone holds nothing of the emulated platform and is refused
+# without it, and builds the consumer with pkg-config's flags alone.
 # Takes -D BUILD_DIR, CONFIG, CONSUMER, WORK_DIR, LIBDIR, GENERATOR, PLATFORM, TOOLCHAIN, EMULATOR, WINDOWS,
-# C_COMPILER, PKG_CONFIG.
+# C_COMPILER, PKG_CONFIG, VERSION, CAPTURE_CLI (whether the build has corvo-capture).
 
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
@@ -20,13 +21,25 @@ endif()
 set(prefix ${WORK_DIR}/prefix)
 file(REMOVE_RECURSE ${WORK_DIR})
 
-set(components wgc)
+set(components wgc cli)
 if(NOT WINDOWS)
   list(APPEND components emu)
 endif()
 foreach(component IN LISTS components)
   run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component ${component} ${config_args})
 endforeach()
+
+# The Windows program has the DLL beside it in bin/; the Linux one finds the libraries through its run path.
+if(CAPTURE_CLI)
+  file(GLOB capture_cli ${prefix}/bin/corvo-capture ${prefix}/bin/corvo-capture.exe)
+  if(NOT capture_cli)
+    message(FATAL_ERROR "the cli component installed no corvo-capture into ${prefix}/bin")
+  endif()
+  run(${EMULATOR} ${capture_cli} --version)
+  if(NOT run_output MATCHES "^corvo-capture ${VERSION}\r?\n$")
+    message(FATAL_ERROR "the installed corvo-capture --version said: ${run_output}")
+  endif()
+endif()
 
 set(configure_args -G ${GENERATOR})
 if(PLATFORM)

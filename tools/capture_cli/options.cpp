@@ -77,10 +77,15 @@ std::optional<Options> parse_options(int argc, char **argv, int &exit_code) {
                  "corvo-capture"};
     Options o;
     add_options(app, o);
+    app.set_version_flag("--version", "corvo-capture " CORVO_CAPTURE_VERSION);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &) {
         std::fputs(app.help().c_str(), stdout);
+        exit_code = 0;
+        return std::nullopt;
+    } catch (const CLI::CallForVersion &version) {  // before ParseError, of which it is one
+        std::printf("%s\n", version.what());
         exit_code = 0;
         return std::nullopt;
     } catch (const CLI::ParseError &error) {

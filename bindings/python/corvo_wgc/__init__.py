@@ -1,7 +1,8 @@
 """Window and monitor capture with libcorvo-wgc: sessions that hand out frames as numpy BGRA arrays.
 
-The library is loaded on first use from $CORVO_WGC_LIBRARY or the system's library path, or from the path given
-to load(). On Linux, corvo_wgc.emulated drives the emulated platform the library runs on."""
+The library is loaded on first use: the one bundled in the package (a wheel), else $CORVO_WGC_LIBRARY, else the
+system's; or from the path given to load(). On Linux, corvo_wgc.emulated drives the emulated platform the library
+runs on."""
 
 from ._library import library, load
 from .errors import (CaptureStoppedError, CorvoError, LibraryNotFoundError, SessionClosedError, StartError,

@@ -54,6 +54,8 @@ EXPORTS = {
 
 LIBRARY_NAME = "libcorvo-wgc.dll" if sys.platform == "win32" else "libcorvo-wgc.so"
 ENVIRONMENT_VARIABLE = "CORVO_WGC_LIBRARY"
+# A wheel carries the library inside the package, beside this file.
+BUNDLED_LIBRARY = os.path.join(os.path.dirname(os.path.abspath(__file__)), LIBRARY_NAME)
 
 _lock = threading.Lock()
 _loaded = None
@@ -77,15 +79,28 @@ class Library:
         dll.wgc_register_logger(router.c_callback)
 
 
+def _system_candidates():
+    if sys.platform == "win32":
+        # Python 3.8 and later load a bare DLL name from neither PATH nor the working folder: search PATH here.
+        return [ctypes.util.find_library(LIBRARY_NAME), LIBRARY_NAME]
+    return [LIBRARY_NAME, ctypes.util.find_library("corvo-wgc")]
+
+
+def candidates(path):
+    """Where the library is looked for, in order: only `path` when one is given; else the library bundled in the
+    package, the path in $CORVO_WGC_LIBRARY, then the system's."""
+    if path is not None:
+        return [os.fspath(path)]
+    found = [BUNDLED_LIBRARY] if os.path.isfile(BUNDLED_LIBRARY) else []
+    if os.environ.get(ENVIRONMENT_VARIABLE):
+        found.append(os.environ[ENVIRONMENT_VARIABLE])
+    return found + [name for name in _system_candidates() if name]
+
+
 def _open(path):
-    """Loads the library from `path`, from $CORVO_WGC_LIBRARY, or the installed one; says what it tried."""
-    if path is None:
-        path = os.environ.get(ENVIRONMENT_VARIABLE) or None
-    candidates = [os.fspath(path)] if path is not None else [LIBRARY_NAME, ctypes.util.find_library("corvo-wgc")]
+    """Loads the first of the candidates that loads; says what it tried."""
     tried = []
-    for candidate in candidates:
-        if not candidate:
-            continue
+    for candidate in candidates(path):
         try:
             return ctypes.CDLL(candidate), candidate
         except OSError as error:
@@ -95,8 +110,8 @@ def _open(path):
 
 
 def load(path=None):
-    """Loads libcorvo-wgc for this process (by `path`, from $CORVO_WGC_LIBRARY, or the installed one) and returns
-    it. Later calls return the same library; naming another file then is an error."""
+    """Loads libcorvo-wgc for this process (from `path`, else the one bundled in the package, $CORVO_WGC_LIBRARY or
+    the system's) and returns it. Later calls return the same library; naming another file then is an error."""
     global _loaded
     with _lock:
         if _loaded is not None:

@@ -37,11 +37,21 @@ E_OUTOFMEMORY = 0x8007000E
 DXGI_ERROR_DEVICE_HUNG = 0x887A0006
 
 
+def _mapped_emulator():
+    """The file of the libcorvo-emu that libcorvo-wgc brought into this process (the one it runs on), or None."""
+    with open("/proc/self/maps") as maps:
+        for line in maps:
+            fields = line.split(maxsplit=5)
+            if len(fields) == 6 and os.path.basename(fields[5].rstrip("\n")).startswith("libcorvo-emu.so"):
+                return fields[5].rstrip("\n")
+    return None
+
+
 def _open():
     if sys.platform == "win32":
         raise LibraryNotFoundError("the emulated platform exists only in the Linux build")
-    library()  # libcorvo-wgc brings libcorvo-emu in, so its name finds the loaded one
-    name = os.environ.get(ENVIRONMENT_VARIABLE) or "libcorvo-emu.so"
+    library()
+    name = os.environ.get(ENVIRONMENT_VARIABLE) or _mapped_emulator() or "libcorvo-emu.so"
     try:
         dll = ctypes.CDLL(name)
     except OSError as error:

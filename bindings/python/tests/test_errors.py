@@ -1,6 +1,8 @@
 """Failures come back as exceptions that say which, with the library's log line."""
 
+import ctypes.util
 import os
+import shutil
 import subprocess
 import sys
 import threading
@@ -8,6 +10,7 @@ import threading
 import pytest
 
 import corvo_wgc
+from corvo_wgc import _library
 from corvo_wgc import emulated as emu
 from conftest import present_and_grab
 
@@ -148,3 +151,48 @@ class TestMissingLibrary:
     def test_a_second_library_in_one_process_is_refused(self):
         with pytest.raises(corvo_wgc.CorvoError, match="already loaded"):
             corvo_wgc.load("/elsewhere/libcorvo-wgc.so")
+
+
+class TestLibrarySearch:
+    @pytest.mark.parametrize("bundled, environment, path, expected", [
+        (True, "/env/libcorvo-wgc.so", None, ["bundled", "/env/libcorvo-wgc.so", "libcorvo-wgc.so"]),
+        (False, "/env/libcorvo-wgc.so", None, ["/env/libcorvo-wgc.so", "libcorvo-wgc.so"]),
+        (True, "", None, ["bundled", "libcorvo-wgc.so"]),
+        (False, "", None, ["libcorvo-wgc.so"]),
+        (True, "/env/libcorvo-wgc.so", "/given/libcorvo-wgc.so", ["/given/libcorvo-wgc.so"]),
+    ])
+    def test_bundled_library_first_then_the_environment_then_the_system(self, tmp_path, monkeypatch, bundled,
+                                                                         environment, path, expected):
+        bundled_file = tmp_path / "libcorvo-wgc.so"
+        if bundled:
+            bundled_file.write_bytes(b"")
+        monkeypatch.setattr(_library, "BUNDLED_LIBRARY", str(bundled_file))
+        monkeypatch.setattr(ctypes.util, "find_library", lambda name: None)
+        monkeypatch.setenv("CORVO_WGC_LIBRARY", environment)
+        assert _library.candidates(path) == [str(bundled_file) if e == "bundled" else e for e in expected]
+
+    PROBE = ("import corvo_wgc\n"
+             "from corvo_wgc import emulated as emu\n"
+             "window = emu.Window(64, 32)\n"
+             "with corvo_wgc.Session(window) as session:\n"
+             "    session.start()\n"
+             "    window.present()\n"
+             "    print(corvo_wgc.load().path, session.grab().shape)\n")
+
+    @pytest.mark.parametrize("bundle", ["library", "garbage"])
+    def test_a_package_with_a_bundled_library_loads_it_and_its_emulated_platform(self, tmp_path, bundle):
+        built = os.path.realpath(corvo_wgc.load().path)
+        package = tmp_path / "corvo_wgc"
+        shutil.copytree(os.path.join(PACKAGE_DIR, "corvo_wgc"), package,
+                        ignore=shutil.ignore_patterns("__pycache__"))
+        if bundle == "library":
+            shutil.copy(built, package / "libcorvo-wgc.so")
+            environment = "/nowhere/libcorvo-wgc.so"
+            expected = str(package / "libcorvo-wgc.so")
+        else:  # a bundled file that does not load is passed over for the next candidate
+            (package / "libcorvo-wgc.so").write_bytes(b"not a library")
+            environment = built
+            expected = built
+        result = subprocess.run([sys.executable, "-c", self.PROBE], capture_output=True, text=True, cwd=tmp_path,
+                                env=dict(os.environ, PYTHONPATH=str(tmp_path), CORVO_WGC_LIBRARY=environment))
+        assert result.stdout == f"{expected} (32, 64, 4)\n", result.stderr
