@@ -23,20 +23,11 @@ WgcCaptureSession::WgcCaptureSession(HWND window) noexcept : slot_(make_slot()),
 
 WgcCaptureSession::WgcCaptureSession(HMONITOR monitor) noexcept : slot_(make_slot()), target_monitor_(monitor) {}
 
-WgcCaptureSession::~WgcCaptureSession() {
-    if (!slot_) return;  // never handed out: nothing was made
-    Stop();
-    cpu_output_.reset();
-    // The remaining fields are destroyed in reverse declaration order.
-}
-
 void WgcCaptureSession::destroy(WgcCaptureSession *session) noexcept {
-    if (session->calls_in_progress_.load() == 0) {
-        delete session;
-        return;
-    }
+    session->enter();
     // Stopped first, so that nothing of it runs after the host has let go of it.
     if (!session->destroy_requested_.exchange(true)) session->Stop();
+    if (session->leave()) delete session;
 }
 
 bool WgcCaptureSession::tell_events() noexcept {

@@ -35,11 +35,12 @@ public:
     explicit WgcCaptureSession(HMONITOR monitor) noexcept;
     WgcCaptureSession(const WgcCaptureSession &) = delete;
     WgcCaptureSession &operator=(const WgcCaptureSession &) = delete;
-    // Stop, then release everything in the fixed teardown order.
-    ~WgcCaptureSession();
+    // Releases what destroy() left, in the fixed teardown order.
+    ~WgcCaptureSession() = default;
 
-    // Frees the session, or, while one of its calls is in progress (a logger or another thread destroying it),
-    // stops it at once and leaves the freeing to the end of that call.
+    // Stops the session at once and frees it when the last call in progress ends: the destroy counts as one
+    // itself, so a call ending on another thread meanwhile, or a second destroy from a logger's line of this
+    // one, leaves the freeing to whichever ends last.
     static void destroy(WgcCaptureSession *session) noexcept;
     // False when the session could not be made whole (no memory); the creator deletes it then.
     bool valid() const noexcept { return bool(slot_); }
@@ -89,6 +90,9 @@ private:
     void recreate_pool_if_resized(platform::SizeInt32 content) noexcept;
     // True when the device has been removed, for whatever reason; the first time, ends the capture with a line.
     bool device_removed() noexcept;
+    // True after a logger destroyed the session on a line of the call in progress: the call then touches
+    // nothing more of it.
+    bool destroyed() const noexcept { return destroy_requested_.load(); }
 
     // Declaration order is teardown order, reversed.
     ComPtr<ID3D11Device> d3d_device_;

@@ -78,6 +78,7 @@ void WgcCaptureSession::apply_min_update_interval() {
         return;
     }
     log_message(kLogInfo, "Wgc min update interval %uus", microseconds);
+    if (destroyed()) return;  // the start sees it too
     capture_session_.MinUpdateInterval(int64_t{microseconds} * 10);
 }
 
