@@ -89,9 +89,8 @@ void WgcCaptureSession::set_dirty_rect(uint8_t enable) noexcept {
 }
 
 float WgcCaptureSession::take_update_ratio() noexcept {
-    const float ratio = update_ratio_;
-    update_ratio_ = 0.0f;
-    return ratio;
+    // One exchange: a ratio the poll writes on another thread is either returned now or kept for the next read.
+    return update_ratio_.exchange(0.0f);
 }
 
 }  // namespace corvo

@@ -114,7 +114,7 @@ private:
     DiffDetector detector_;
     HWND target_window_ = nullptr;
     HMONITOR target_monitor_ = nullptr;
-    float update_ratio_ = 0.0f;  // what wgc_get_update_ratio reads and resets
+    std::atomic<float> update_ratio_{0.0f};  // written by the poll, read and reset from any thread
     // The host's switches: set from any thread, read by the frame path and the start.
     std::atomic<uint8_t> cursor_enabled_{0};
     std::atomic<uint8_t> capture_to_texture_{0};

@@ -59,7 +59,7 @@ bool WgcCaptureSession::read_frame(const platform::Direct3D11CaptureFrame &frame
     if (destroyed()) return false;  // a logger destroyed the session on the line of a failed allocation
     if (SUCCEEDED(hr)) {
         detector_.accept();
-        update_ratio_ = detection.ratio;
+        update_ratio_.store(detection.ratio);
         read_change_ = detection.change == Change::kNew ? -1 : int32_t(detection.rects.size());
         read_rects_.assign(detection.rects.begin(), detection.rects.end());
     } else if (device_removed()) {

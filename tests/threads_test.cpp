@@ -207,11 +207,16 @@ protected:
             while (!stop.load())
                 for (HWND window : windows) corvo_emu_present(window);
         });
-        // The detection switch may be flipped from any thread while the sessions capture.
+        // The detection switch may be flipped, and the ratio read, from any thread while the sessions capture.
         std::thread flipper([&] {
             for (uint8_t on = 1; hosts_done.load() < int(threads.size()); on ^= 1)
                 for (std::atomic<wgc_session> &session : published)
-                    if (wgc_session s = session.load()) wgc_set_dirty_rect(s, on);
+                    if (wgc_session s = session.load()) {
+                        wgc_set_dirty_rect(s, on);
+                        // Read and reset while the host's poll writes it: one exchange, so no ratio is torn.
+                        const float ratio = wgc_get_update_ratio(s);
+                        if (!(ratio >= 0.0f && ratio <= 1.0f)) failures.fetch_add(1);
+                    }
             flipper_stopped = true;
         });
         std::vector<std::thread> hosts;
