@@ -93,6 +93,9 @@ private:
     // True after a logger destroyed the session on a line of the call in progress: the call then touches
     // nothing more of it.
     bool destroyed() const noexcept { return destroy_requested_.load(); }
+    // False, with one line per session, when a switch of a running capture comes from another thread than the
+    // one that started it.
+    bool on_start_thread(const char *what) noexcept;
 
     // Declaration order is teardown order, reversed.
     ComPtr<ID3D11Device> d3d_device_;
@@ -130,7 +133,8 @@ private:
     Output handed_output_ = Output::kNone;
     // The device was removed or reset: the frame path no longer uses it.
     bool device_lost_ = false;
-    std::thread::id start_thread_;  // checked by the poll in debug builds
+    std::thread::id start_thread_;                // where the switches of a running capture belong
+    std::atomic<bool> wrong_thread_told_{false};  // a switch from another thread was refused with a line
     std::atomic<uint32_t> calls_in_progress_{0};
     std::atomic<bool> destroy_requested_{false};
 };
