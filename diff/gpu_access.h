@@ -3,23 +3,27 @@
 
 #include <cstdint>
 
+#include "platform/com_ptr.h"
 #include "platform/graphics.h"
 
 namespace corvo {
 
-// A read mapping of subresource 0, unmapped on scope exit.
+// A read mapping of subresource 0, unmapped on scope exit. It holds the context and the resource, so that a
+// logger that destroys the session while a mapping is open (and so releases what was mapped) cannot leave the
+// unmap to freed objects.
 class Mapping {
 public:
-    explicit Mapping(ID3D11DeviceContext *context) noexcept : context_(context) {}
+    explicit Mapping(ID3D11DeviceContext *context) noexcept
+        : context_(ComPtr<ID3D11DeviceContext>::share(context)) {}
     Mapping(const Mapping &) = delete;
     Mapping &operator=(const Mapping &) = delete;
     ~Mapping() {
-        if (mapped_) context_->Unmap(mapped_, 0);
+        if (mapped_) context_->Unmap(mapped_.get(), 0);
     }
     // Maps for reading; a success without a data pointer counts as E_POINTER.
     HRESULT map(ID3D11Resource *resource) noexcept {
         HRESULT hr = context_->Map(resource, 0, D3D11_MAP_READ, 0, &data);
-        if (SUCCEEDED(hr)) mapped_ = resource;
+        if (SUCCEEDED(hr)) mapped_ = ComPtr<ID3D11Resource>::share(resource);
         if (SUCCEEDED(hr) && !data.pData) hr = E_POINTER;
         return hr;
     }
@@ -27,8 +31,8 @@ public:
     D3D11_MAPPED_SUBRESOURCE data{};
 
 private:
-    ID3D11DeviceContext *context_;
-    ID3D11Resource *mapped_ = nullptr;
+    ComPtr<ID3D11DeviceContext> context_;
+    ComPtr<ID3D11Resource> mapped_;
 };
 
 // A texture of one level and one slice, width x height, in the format and sampling of `like`.

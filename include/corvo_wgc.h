@@ -6,9 +6,19 @@
  * false or null result and by the log callback. Every function that takes a session returns its failure
  * value (0, null or 0.0, or does nothing) for a null session.
  *
- * Threads: wgc_set_dirty_rect, wgc_set_capture_to_texture, wgc_get_status and wgc_get_update_ratio may be
- * called from any thread. The poll, start, destroy, and the cursor and border switches of a running session
- * belong on the thread that started it. */
+ * Threads:
+ * - Any thread, at any time, also while another call of the session runs: is_wgc_session_supported,
+ *   wgc_register_logger, wgc_set_dirty_rect, wgc_set_capture_to_texture, wgc_get_status, wgc_get_update_ratio,
+ *   wgc_wait_for_frame, wgc_get_last_error, wgc_get_version.
+ * - One at a time for a session, never overlapping one another: wgc_session_start, wgc_get_recent_frame,
+ *   wgc_get_dirty_rects, wgc_get_frame_info, wgc_get_device, wgc_enable_cursor, wgc_show_border,
+ *   wgc_set_min_update_interval and wgc_session_destroy. A destroy may overlap the calls of the first group: the
+ * session is freed when the last of them ends.
+ * - The thread that started the session owns its dispatcher queue, through which the target's closing arrives,
+ *   and is where it is destroyed. The poll may come from any thread, as frames arrive on the capture service's;
+ *   the closing is still told only once the start thread has dispatched its messages (its own polls do). The
+ *   cursor, border and interval switches of a running session from another thread are refused (0), with one
+ *   level-2 line per session that names the thread they belong on; before the start they may come from any. */
 #ifndef CORVO_WGC_H
 #define CORVO_WGC_H
 
@@ -102,7 +112,9 @@ CORVO_WGC_API ID3D11Device *CORVO_WGC_CALL wgc_get_device(wgc_session session) C
  * the newest: a poll, however late, reads that one frame, and a source that presents faster than the host
  * polls cannot hold it. The third parameter is ignored. width, height and cursor are written at every call where
  * they are not null; with a null frame the result is 0 and no reference is added. The buffer stays as handed out
- * until the next poll or start of the session; it moves when a larger frame makes it grow. */
+ * until the next poll or start of the session; it moves when a larger frame makes it grow. In texture mode the
+ * texture is the frame pool's size: after the target shrinks, the margin beyond the content holds what the pool left
+ * there, until the pool has been recreated at the new size. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_recent_frame(wgc_session session, void **frame, intptr_t reserved,
                                                           int32_t *width, int32_t *height,
                                                           uint8_t *cursor) CORVO_WGC_NOEXCEPT;
@@ -124,7 +136,8 @@ CORVO_WGC_API void CORVO_WGC_CALL wgc_session_destroy(wgc_session session) CORVO
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_session_start(wgc_session session) CORVO_WGC_NOEXCEPT;
 /* Hand frames out as a texture (non-zero) or as a CPU buffer (0). */
 CORVO_WGC_API void CORVO_WGC_CALL wgc_set_capture_to_texture(wgc_session session, uint8_t on) CORVO_WGC_NOEXCEPT;
-/* Change detection on the GPU on or off. */
+/* Change detection on the GPU on or off. It compares colour only: a cell whose colour did not change is not
+ * read again, so its alpha is as it was last read. */
 CORVO_WGC_API void CORVO_WGC_CALL wgc_set_dirty_rect(wgc_session session, uint8_t enable) CORVO_WGC_NOEXCEPT;
 /* The capture border shown or hidden; refused (0) when the system cannot hide it. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_show_border(wgc_session session, uint8_t show) CORVO_WGC_NOEXCEPT;
@@ -145,7 +158,7 @@ CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_set_min_update_interval(wgc_session ses
 
 /* Describes the frame the last poll handed out (see wgc_frame_info); 0, and nothing written, when that poll
  * handed out nothing, for a null info or a size smaller than sizeof(wgc_frame_info). It belongs with the poll:
- * on its thread, or at least never at the same time. */
+ * never at the same time. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_frame_info(wgc_session session,
                                                         wgc_frame_info *info) CORVO_WGC_NOEXCEPT;
 /* Waits until a frame is there for the next poll: 1 as soon as one is (at once if one is already waiting),

@@ -23,20 +23,11 @@ WgcCaptureSession::WgcCaptureSession(HWND window) noexcept : slot_(make_slot()),
 
 WgcCaptureSession::WgcCaptureSession(HMONITOR monitor) noexcept : slot_(make_slot()), target_monitor_(monitor) {}
 
-WgcCaptureSession::~WgcCaptureSession() {
-    if (!slot_) return;  // never handed out: nothing was made
-    Stop();
-    cpu_output_.reset();
-    // The remaining fields are destroyed in reverse declaration order.
-}
-
 void WgcCaptureSession::destroy(WgcCaptureSession *session) noexcept {
-    if (session->calls_in_progress_.load() == 0) {
-        delete session;
-        return;
-    }
+    session->enter();
     // Stopped first, so that nothing of it runs after the host has let go of it.
     if (!session->destroy_requested_.exchange(true)) session->Stop();
+    if (session->leave()) delete session;
 }
 
 bool WgcCaptureSession::tell_events() noexcept {
@@ -98,9 +89,8 @@ void WgcCaptureSession::set_dirty_rect(uint8_t enable) noexcept {
 }
 
 float WgcCaptureSession::take_update_ratio() noexcept {
-    const float ratio = update_ratio_;
-    update_ratio_ = 0.0f;
-    return ratio;
+    // One exchange: a ratio the poll writes on another thread is either returned now or kept for the next read.
+    return update_ratio_.exchange(0.0f);
 }
 
 }  // namespace corvo

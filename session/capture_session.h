@@ -35,11 +35,12 @@ public:
     explicit WgcCaptureSession(HMONITOR monitor) noexcept;
     WgcCaptureSession(const WgcCaptureSession &) = delete;
     WgcCaptureSession &operator=(const WgcCaptureSession &) = delete;
-    // Stop, then release everything in the fixed teardown order.
-    ~WgcCaptureSession();
+    // Releases what destroy() left, in the fixed teardown order.
+    ~WgcCaptureSession() = default;
 
-    // Frees the session, or, while one of its calls is in progress (a logger or another thread destroying it),
-    // stops it at once and leaves the freeing to the end of that call.
+    // Stops the session at once and frees it when the last call in progress ends: the destroy counts as one
+    // itself, so a call ending on another thread meanwhile, or a second destroy from a logger's line of this
+    // one, leaves the freeing to whichever ends last.
     static void destroy(WgcCaptureSession *session) noexcept;
     // False when the session could not be made whole (no memory); the creator deletes it then.
     bool valid() const noexcept { return bool(slot_); }
@@ -100,6 +101,12 @@ private:
     void recreate_pool_if_resized(platform::SizeInt32 content) noexcept;
     // True when the device has been removed, for whatever reason; the first time, ends the capture with a line.
     bool device_removed() noexcept;
+    // True after a logger destroyed the session on a line of the call in progress: the call then touches
+    // nothing more of it.
+    bool destroyed() const noexcept { return destroy_requested_.load(); }
+    // False, with one line per session, when a switch of a running capture comes from another thread than the
+    // one that started it.
+    bool on_start_thread(const char *what) noexcept;
 
     // Declaration order is teardown order, reversed.
     ComPtr<ID3D11Device> d3d_device_;
@@ -121,7 +128,7 @@ private:
     DiffDetector detector_;
     HWND target_window_ = nullptr;
     HMONITOR target_monitor_ = nullptr;
-    float update_ratio_ = 0.0f;  // what wgc_get_update_ratio reads and resets
+    std::atomic<float> update_ratio_{0.0f};  // written by the poll, read and reset from any thread
     // The host's switches: set from any thread, read by the frame path and the start.
     std::atomic<uint8_t> cursor_enabled_{0};
     std::atomic<uint8_t> capture_to_texture_{0};
@@ -141,7 +148,8 @@ private:
     std::atomic<int32_t> last_error_{0};  // the HRESULT of the latest failure this session logged
     // The device was removed or reset: the frame path no longer uses it.
     bool device_lost_ = false;
-    std::thread::id start_thread_;  // checked by the poll in debug builds
+    std::thread::id start_thread_;                // where the switches of a running capture belong
+    std::atomic<bool> wrong_thread_told_{false};  // a switch from another thread was refused with a line
     std::atomic<uint32_t> calls_in_progress_{0};
     std::atomic<bool> destroy_requested_{false};
 };

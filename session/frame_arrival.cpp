@@ -57,9 +57,10 @@ bool WgcCaptureSession::read_frame(const platform::Direct3D11CaptureFrame &frame
     const HRESULT hr =
         to_texture ? texture_output_.update(d3d_device_.get(), d3d_context_.get(), source, width, height, detection)
                    : cpu_output_.update(d3d_device_.get(), d3d_context_.get(), source, width, height, detection);
+    if (destroyed()) return false;  // a logger destroyed the session on the line of a failed allocation
     if (SUCCEEDED(hr)) {
         detector_.accept();
-        update_ratio_ = detection.ratio;
+        update_ratio_.store(detection.ratio);
         read_change_ = detection.change == Change::kNew ? -1 : int32_t(detection.rects.size());
         read_rects_.assign(detection.rects.begin(), detection.rects.end());
         read_info_[to_texture ? 1 : 0] = info;

@@ -13,10 +13,15 @@ namespace {
 // 4 bytes per pixel at 1920x1080, 2560x1440, 3200x1800, 3840x2160 and 4096x2160.
 constexpr uint64_t kTiers[] = {8294400, 14745600, 23040000, 33177600, 35389440};
 
-// Null when the platform fails or the size is beyond what one object may have.
+// Null when the platform fails or the size is beyond what one object may have; then the need is logged.
 platform::FrameBuffer allocate(uint64_t bytes) noexcept {
-    if (bytes > static_cast<uint64_t>(std::numeric_limits<ptrdiff_t>::max())) return nullptr;
-    return platform::FrameBuffer(platform::allocate_frame_buffer(static_cast<size_t>(bytes)));
+    if (bytes <= static_cast<uint64_t>(std::numeric_limits<ptrdiff_t>::max()))
+        if (uint8_t *memory = platform::allocate_frame_buffer(static_cast<size_t>(bytes)))
+            return platform::FrameBuffer(memory);
+    const uint64_t kilobytes = bytes / 1024;
+    log_failure(E_OUTOFMEMORY, "Failed to allocate %uKB",
+                static_cast<unsigned>(std::min<uint64_t>(kilobytes, std::numeric_limits<uint32_t>::max())));
+    return nullptr;
 }
 
 }  // namespace
@@ -29,12 +34,7 @@ bool ensure_frame_buffer(platform::FrameBuffer &buffer, uint64_t &capacity, uint
         pixels > std::numeric_limits<uint64_t>::max() / 4 ? std::numeric_limits<uint64_t>::max() : pixels * 4;
     if (!buffer) {
         buffer = allocate(need);
-        if (!buffer) {
-            const uint64_t kilobytes = need / 1024;
-            log_failure(E_OUTOFMEMORY, "Failed to allocate %uKB",
-                        static_cast<unsigned>(std::min<uint64_t>(kilobytes, std::numeric_limits<uint32_t>::max())));
-            return false;
-        }
+        if (!buffer) return false;
         capacity = need;
         return true;
     }

@@ -1,7 +1,6 @@
 // The host's poll: dispatch the thread's messages (where Closed runs), read the newest frame the handler kept,
 // then hand out the active output: the buffer, or a counted reference to the frame texture.
 #include <algorithm>
-#include <cassert>
 
 #include "session/capture_session.h"
 
@@ -9,9 +8,8 @@ namespace corvo {
 
 bool WgcCaptureSession::get_recent_frame(void **frame_out, int32_t *width_out, int32_t *height_out,
                                          uint8_t *cursor_out) noexcept {
-    // The session's frames arrive on the service's thread; Closed, and the host's own windows, need this
-    // thread's dispatching.
-    assert(start_thread_ == std::thread::id() || start_thread_ == std::this_thread::get_id());
+    // Frames arrive on the service's thread, so any thread may poll; Closed needs the start thread's
+    // dispatching, and the calling thread's own windows this one's.
     MSG msg;
     while (!destroy_requested_.load() && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&msg);

@@ -27,6 +27,8 @@ void on_closed(void *context) {
 
 bool WgcCaptureSession::Start() noexcept {
     log_message(kLogInfo, "%s", "WgcCaptureSession::Start");
+    // After each line that a logger may destroy the session on, the start goes no further.
+    if (destroyed()) return false;
     // A session started again begins from nothing: no object of the previous device may survive.
     release_pipeline();
     if (!target_window_ && !target_monitor_) {
@@ -129,18 +131,23 @@ bool WgcCaptureSession::start_pipeline() noexcept {
         if (is_property_present(kCursorProperty)) {
             const uint8_t cursor = cursor_enabled_.load();
             log_message(kLogInfo, "Wgc cursor %s ", cursor ? "Enable" : "Disable");
+            if (destroyed()) return false;
             capture_session_.IsCursorCaptureEnabled(cursor != 0);
         } else {
             log_message(kLogInfo, "IsCursorToggleSupported: no");
+            if (destroyed()) return false;
         }
         if (is_property_present(kBorderProperty)) {
             const uint8_t border = border_shown_.load();
             log_message(kLogInfo, "Wgc border %s ", border ? "Enable" : "Disable");
+            if (destroyed()) return false;
             capture_session_.IsBorderRequired(border != 0);
         } else {
             log_message(kLogInfo, "IsBorderRequiredSupported: no");
+            if (destroyed()) return false;
         }
         apply_min_update_interval();
+        if (destroyed()) return false;
 
         content_size_ = size;
         const uint64_t capture = slot_->begin(frame_pool_);
@@ -150,7 +157,7 @@ bool WgcCaptureSession::start_pipeline() noexcept {
             capture_item_.Closed({&on_closed, std::make_shared<ClosedEvent>(ClosedEvent{slot_, capture})});
         slot_->started(capture);
         log_message(kLogInfo, "Wgc session started.");
-        return true;
+        return !destroyed();
     } catch (const platform::PlatformError &error) {
         log_failure(error.code(), "Winrt exception:%ld", static_cast<long>(error.code()));
     } catch (const std::exception &error) {

@@ -1,7 +1,6 @@
 // The cursor and border switches. The cursor refuses to be turned on, the border refuses to be turned off,
-// where the running system lacks the property.
-#include <cassert>
-
+// where the running system lacks the property. A running capture's switches belong on the thread that started
+// it.
 #include "api/log_sink.h"
 #include "session/api_information.h"
 #include "session/capture_session.h"
@@ -26,9 +25,18 @@ bool apply(const char *what, Setter &&set) noexcept {
 
 }  // namespace
 
+bool WgcCaptureSession::on_start_thread(const char *what) noexcept {
+    if (!capture_session_ || start_thread_ == std::this_thread::get_id()) return true;
+    if (!wrong_thread_told_.exchange(true))
+        log_message(kLogWarning,
+                    "Failed to set %s from another thread: a running session's switches belong on the "
+                    "thread that started it",
+                    what);
+    return false;
+}
+
 bool WgcCaptureSession::enable_cursor(uint8_t enable) noexcept {
-    // A running capture session belongs to the thread that started it.
-    assert(!capture_session_ || start_thread_ == std::this_thread::get_id());
+    if (!on_start_thread("cursor")) return false;
     if (enable && !is_property_present(kCursorProperty)) {
         log_message(kLogWarning, "Failed to %s cursor", "enable");
         return false;
@@ -41,7 +49,7 @@ bool WgcCaptureSession::enable_cursor(uint8_t enable) noexcept {
 }
 
 bool WgcCaptureSession::show_border(uint8_t show) noexcept {
-    assert(!capture_session_ || start_thread_ == std::this_thread::get_id());
+    if (!on_start_thread("border")) return false;
     const bool present = is_property_present(kBorderProperty);
     if (!present && !show) {
         log_message(kLogWarning, "Failed to  %s border", "hide");
@@ -55,7 +63,7 @@ bool WgcCaptureSession::show_border(uint8_t show) noexcept {
 }
 
 bool WgcCaptureSession::set_min_update_interval(uint32_t microseconds) noexcept {
-    assert(!capture_session_ || start_thread_ == std::this_thread::get_id());
+    if (!on_start_thread("min update interval")) return false;
     const bool present = is_property_present(kMinUpdateIntervalProperty);
     // Where the system has no such setting its own default is all it does: asking for that is no refusal.
     if (!present && microseconds != 0) {
@@ -78,6 +86,7 @@ void WgcCaptureSession::apply_min_update_interval() {
         return;
     }
     log_message(kLogInfo, "Wgc min update interval %uus", microseconds);
+    if (destroyed()) return;  // the start sees it too
     capture_session_.MinUpdateInterval(int64_t{microseconds} * 10);
 }
 

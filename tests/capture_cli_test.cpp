@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/capture_cli/demo_scene.h"
@@ -235,7 +236,7 @@ TEST_F(CaptureCliTest, TextureModeCopiesNothingToTheCpu) {
 TEST_F(CaptureCliTest, BadArgumentsAreRefusedWithOneLine) {
     expect_refused("--frames 2 --bogus", "--bogus");
     expect_refused("--frames 0", "--frames: must be greater than 0");
-    expect_refused("--fps -1", "--fps: must be greater than 0");
+    expect_refused("--fps -1", "--fps: must be at least 0.001");
     expect_refused("--frames 2 --seconds 1", "--seconds");
     expect_refused("--window Editor", "--window needs a Windows build");
     expect_refused("--monitor 0", "--monitor needs a Windows build");
@@ -248,6 +249,27 @@ TEST_F(CaptureCliTest, VersionIsTheProjectsAndStartsNoCapture) {
     EXPECT_EQ(run.exit_code, 0) << run.output;
     EXPECT_EQ(run.output, "corvo-capture " CORVO_PROJECT_VERSION "\n");
     EXPECT_FALSE(fs::exists(dir));
+}
+
+TEST_F(CaptureCliTest, NumbersThatCannotBeHonouredAreRefusedWithWhichAndWhy) {
+    const std::pair<const char *, const char *> refused[] = {
+        {"--frames 1 --fps 1e-30", "--fps: must be at least 0.001"},
+        {"--frames 1 --fps 1e7", "--fps: must be at most 1000000"},
+        {"--frames 1 --fps nan", "--fps: must be a finite number"},
+        {"--frames 1 --fps inf", "--fps: must be a finite number"},
+        {"--frames 1 --fps 30fps", "--fps: must be a number"},
+        {"--frames 1 --min-interval nan", "--min-interval: must be a finite number"},
+        {"--frames 1 --min-interval 4294968", "--min-interval: must be at most 4294967"},
+        {"--seconds inf", "--seconds: must be a finite number"},
+        {"--seconds 0", "--seconds: must be greater than 0"},
+        {"--frames 1.5", "--frames: must be a whole number"},
+        {"--frames 1e3", "--frames: must be a whole number"},
+        {"--frames 99999999999999999999", "--frames: must be at most 1000000000000"},
+        {"--frames 1 --every 0x10", "--every: must be a whole number"},
+        {"--frames 1 --size 99999999999x480", "--size: WIDTHxHEIGHT from 640x480"},
+        {"--frames 1 --size +640x480", "--size: WIDTHxHEIGHT from 640x480"},
+    };
+    for (const auto &[arguments, named] : refused) expect_refused(arguments, named);
 }
 
 TEST_F(CaptureCliTest, UnwritableOutputFolderIsRefusedWithOneLine) {

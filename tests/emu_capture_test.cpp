@@ -2,6 +2,7 @@
 // thread runs events, weak sources and injected faults.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <thread>
 
 #include "corvo_emu.h"
@@ -165,6 +166,24 @@ TEST_F(EmuCaptureTest, FramesKeepThePoolSizeAndCarryTheTargetsContentSize) {
     c.pool.TryGetNextFrame().texture()->GetDesc(&desc);
     EXPECT_EQ(desc.Width, 80u);
     EXPECT_EQ(desc.Height, 20u);
+}
+
+// A C host gets a null target, or a target that keeps its size, for sizes the system cannot hold; nothing is
+// thrown through the control API.
+TEST_F(EmuCaptureTest, SizesTheSystemCannotHoldAreRefused) {
+    const SizeInt32 refused[] = {{0, 1}, {1, 0}, {-1, 5}, {16385, 1}, {1, 16385}, {INT32_MAX, INT32_MAX}};
+    for (const SizeInt32 size : refused) {
+        SCOPED_TRACE(testing::Message() << size.Width << "x" << size.Height);
+        EXPECT_EQ(corvo_emu_create_window(size.Width, size.Height), nullptr);
+        EXPECT_EQ(corvo_emu_create_monitor(size.Width, size.Height), nullptr);
+        corvo_emu_resize(window, size.Width, size.Height);
+        const SizeInt32 kept = item_for(window).Size();
+        EXPECT_EQ(kept.Width, 64);
+        EXPECT_EQ(kept.Height, 48);
+    }
+    HWND widest = corvo_emu_create_window(16384, 1);
+    EXPECT_NE(widest, nullptr);
+    corvo_emu_close(widest);
 }
 
 TEST_F(EmuCaptureTest, FrameArrivedRunsAtThePresentWhenFreeThreadedElseWhenThePoolsThreadDispatches) {

@@ -80,13 +80,13 @@ TEST_F(FrameBufferSizing, FailedFirstAllocationLogsTheNeed) {
     EXPECT_EQ(capacity, 8294400u);
 }
 
-TEST_F(FrameBufferSizing, FailedGrowthLeavesNoBufferAndNoLog) {
+TEST_F(FrameBufferSizing, FailedGrowthLeavesNoBufferAndLogsTheTierItAskedFor) {
     ASSERT_TRUE(ensure(1920, 1080));
     corvo_emu_fail("allocate", kOutOfMemory, 0, 1);
     EXPECT_FALSE(ensure(1921, 1080));
     EXPECT_FALSE(buffer);
     EXPECT_EQ(capacity, 0u);
-    EXPECT_TRUE(log.lines().empty());
+    EXPECT_EQ(log.lines(), (std::vector<LogLine>{{corvo::kLogError, "Failed to allocate 14400KB", 26}}));
 }
 
 TEST_F(FrameBufferSizing, NeedIsNotWrappedTo32Bits) {

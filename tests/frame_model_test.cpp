@@ -1,11 +1,12 @@
 // A seeded random run of what a host and its target do (paint, present, resize, switch modes and detection,
-// faults on the read-back, several of them between two polls), checked after every poll against a plain model: the
-// picture handed out is the newest delivered frame's, or, when its read-back failed, the picture handed out before;
-// and the ratio is 0 exactly when the picture handed out did not change, and the changed rectangles cover every
-// change.
+// faults on the read-back, several of them between two polls, a logger that destroys the session on random
+// lines), checked after every poll against a plain model: the picture handed out is the newest delivered frame's,
+// or, when its read-back failed, the picture handed out before; and the ratio is 0 exactly when the picture handed
+// out did not change, and the changed rectangles cover every change.
 #include <gtest/gtest.h>
 
 #include <random>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -21,21 +22,54 @@ struct Delivered {
     int32_t pool_width, pool_height;
 };
 
+// The session the logger destroys on one line in kDestroyOneIn; the model then begins again with a new target.
+wgc_session *destroyable = nullptr;
+std::minstd_rand destroy_draw;
+constexpr uint32_t kDestroyOneIn = 50;
+
+void destroying_logger(int32_t, const char *, uint64_t) {
+    if (destroyable && *destroyable && destroy_draw() % kDestroyOneIn == 0)
+        wgc_session_destroy(std::exchange(*destroyable, nullptr));
+}
+
 class FrameModel : public CaptureTest {
 protected:
+    void TearDown() override {
+        wgc_register_logger(nullptr);
+        destroyable = nullptr;
+        CaptureTest::TearDown();
+    }
+
     void run(uint32_t seed, int polls) {
         std::mt19937 random(seed);
+        destroy_draw.seed(seed);
+        wgc_register_logger(destroying_logger);
         auto below = [&](uint32_t n) { return int32_t(random() % n); };
-        int32_t width = 1 + below(48), height = 1 + below(48);
-        open_window(width, height);
-        Picture target(width, height);
-        int32_t pool_width = width, pool_height = height;
+        int32_t width = 0, height = 0, pool_width = 0, pool_height = 0;
+        Picture target;
         bool texture_mode = false, detection = false, faults = false;
         std::vector<Delivered> delivered;
         Picture held[2];  // what the host got last in buffer mode and in texture mode
+        int restarts = 0;
 
         for (int step = 0; step < polls; ++step) {
             SCOPED_TRACE(testing::Message() << "seed " << seed << ", step " << step);
+            if (!session) {
+                // First, or after the logger destroyed the session: a new target, and a model of nothing held.
+                if (window) corvo_emu_close(window);
+                width = 1 + below(48);
+                height = 1 + below(48);
+                destroyable = nullptr;  // a start must succeed
+                open_window(width, height);
+                destroyable = &session;
+                target = Picture(width, height);
+                pool_width = width;
+                pool_height = height;
+                texture_mode = detection = faults = false;
+                delivered.clear();
+                held[0] = held[1] = {};
+                ++restarts;
+            }
             // Mostly one action before a poll, sometimes a burst of them with several presents: the host does
             // not poll after every frame, and the newest frame must still be the one handed out.
             for (int burst = below(5) == 0 ? 2 + below(4) : 1; burst > 0; --burst) {
@@ -66,6 +100,10 @@ protected:
             const Poll p = poll(session);
             const float ratio = wgc_get_update_ratio(session);
             for (const char *operation : {"Map", "CreateTexture2D", "allocate"}) corvo_emu_fail(operation, 0, 0, 0);
+            if (!session) {
+                ASSERT_FALSE(p.ok) << "a frame handed out by a destroyed session";
+                continue;
+            }
 
             // The region a picture must match: in buffer mode the content cropped to the texture, in texture
             // mode the same region of the whole texture (beyond it the pool's texels are not the target's).
@@ -131,6 +169,7 @@ protected:
             before = got;
             faults = false;
         }
+        EXPECT_GT(restarts, 1) << "the logger never destroyed the session";
     }
 };
 

@@ -27,6 +27,7 @@ inline constexpr const char *kFormats[] = {
     "Failed to find any adapter to create d3d11 device",
     "Failed to get IGraphicsCaptureItemInterop, hr:%08x",
     "Failed to initialize COM, hr:%08x",
+    "Failed to set %s from another thread: a running session's switches belong on the thread that started it",
     "Failed to set min update interval %uus",
     "Failed to start: no window or monitor to capture",
     "IsBorderRequiredSupported: no",

@@ -142,26 +142,72 @@ void destroying_logger(int32_t, const char *text, uint64_t) {
     }
 }
 
+// A line of the library, and what makes a session's life log it.
+struct DestroyOn {
+    const char *line;
+    const char *fault = nullptr;  // an operation that fails once after `skip` calls
+    uint32_t skip = 0;
+    bool without_switches = false;  // the system has no cursor, border or interval property
+};
+
+constexpr int32_t kOutOfMemory = static_cast<int32_t>(0x8007000E);
+
 TEST_F(Lifecycle, LoggerMayDestroyTheSessionOnItsOwnLines) {
-    for (const char *line : {"Wgc on_closed", "Capture device lost", "Wgc session started.", "Set dirtyRect"}) {
-        SCOPED_TRACE(line);
+    const DestroyOn lines[] = {
+        {"WgcCaptureSession::Start"},
+        {"Wgc cursor "},
+        {"Wgc border "},
+        {"Wgc min update interval"},
+        {"IsCursorToggleSupported: no", nullptr, 0, true},
+        {"IsBorderRequiredSupported: no", nullptr, 0, true},
+        {"Failed to set min update interval", nullptr, 0, true},
+        {"Failed to create d3d11 device", "D3D11CreateDevice"},
+        {"Winrt exception", "StartCapture"},
+        {"Wgc session started."},
+        {"Set dirtyRect"},
+        {"Failed to allocate", "allocate"},     // the buffer's first allocation, while the staging is mapped
+        {"Failed to allocate", "allocate", 1},  // its growth
+        {"Failed to recreate the frame pool", "Recreate"},
+        {"Wgc on_closed"},
+        {"Capture device lost"},
+        {"Try to exit wgc thread"},  // the host's own destroy: the logger's second one does nothing
+        {"Exception catced", "Close"},
+        {"Wgc exit."},
+    };
+    for (const DestroyOn &on : lines) {
+        SCOPED_TRACE(testing::Message() << on.line << (on.fault ? " after a fault of " : "")
+                                        << (on.fault ? on.fault : "") << " " << on.skip);
         corvo_emu_reset();
-        HWND window_to_close = corvo_emu_create_window(32, 32);
-        wgc_session s = wgc_session_create(window_to_close);
+        HWND target = corvo_emu_create_window(32, 32);
+        wgc_session s = wgc_session_create(target);
+        wgc_set_min_update_interval(s, 1000);
+        if (on.without_switches)
+            for (const char *property : {"IsCursorCaptureEnabled", "IsBorderRequired", "MinUpdateInterval"})
+                corvo_emu_set_property("Windows.Graphics.Capture.GraphicsCaptureSession", property, 0);
+        if (on.fault) corvo_emu_fail(on.fault, kOutOfMemory, on.skip, 1);
         destroy_on_line_session = s;
-        destroy_on_line = line;
+        destroy_on_line = on.line;
         wgc_register_logger(destroying_logger);
         wgc_session_start(s);
         if (destroy_on_line_session) wgc_set_dirty_rect(s, 1);
         if (destroy_on_line_session) {
-            corvo_emu_present(window_to_close);
+            corvo_emu_present(target);
             poll(s);
-            corvo_emu_close(window_to_close);
-            if (std::string_view(line) == "Capture device lost") corvo_emu_remove_devices(int32_t(0x887A0006));
+        }
+        corvo_emu_resize(target, 64, 48);
+        for (int n = 0; n < 2 && destroy_on_line_session; ++n) {  // the pool is recreated, then the buffer grows
+            corvo_emu_present(target);
+            poll(s);
+        }
+        if (destroy_on_line_session) {
+            corvo_emu_close(target);
+            if (std::string_view(on.line) == "Capture device lost") corvo_emu_remove_devices(int32_t(0x887A0006));
             poll(s);  // the line is logged inside this poll, which then returns without touching the session
         }
+        if (destroy_on_line_session) wgc_session_destroy(s);
         wgc_register_logger(nullptr);
-        EXPECT_EQ(destroy_on_line_session, nullptr);
+        EXPECT_EQ(destroy_on_line_session, nullptr) << "the line was not logged";
+        destroy_on_line_session = nullptr;
         EXPECT_EQ(corvo_emu_count("live_objects"), 0u);
     }
 }
@@ -174,13 +220,34 @@ TEST_F(Lifecycle, StartThatFailsAtTheClosedRegistrationCapturesNothing) {
     EXPECT_FALSE(poll(session).ok);
 }
 
-#ifndef NDEBUG
-TEST_F(Lifecycle, DebugBuildsRefuseAPollFromAnotherThread) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    open_window(32, 32);
-    EXPECT_DEATH(std::thread([s = session] { poll(s); }).join(), "");
+// Frames arrive on the service's thread, so a poll from another thread hands them out; the switches of a
+// running capture are refused there, with one line for the session, and set only before the start.
+TEST_F(Lifecycle, CallsFromAnotherThreadGetTheirDefinedAnswers) {
+    open_window(32, 32, false);
+    std::thread([s = session] {
+        EXPECT_EQ(wgc_enable_cursor(s, 1), 1);
+        EXPECT_EQ(wgc_set_min_update_interval(s, 2000), 1);
+    }).join();
+    ASSERT_EQ(wgc_session_start(session), 1);
+    EXPECT_EQ(corvo_emu_capture_property(window, "IsCursorCaptureEnabled"), 1);
+    log.clear();
+    corvo_emu_present(window);
+    std::thread([s = session, w = window] {
+        EXPECT_TRUE(poll(s).ok);
+        for (int round = 0; round < 2; ++round) {
+            EXPECT_EQ(wgc_enable_cursor(s, 0), 0);
+            EXPECT_EQ(wgc_show_border(s, 1), 0);
+            EXPECT_EQ(wgc_set_min_update_interval(s, 5000), 0);
+        }
+        EXPECT_EQ(corvo_emu_capture_property(w, "IsCursorCaptureEnabled"), 1);
+        EXPECT_EQ(corvo_emu_capture_property(w, "IsBorderRequired"), 0);
+        EXPECT_EQ(corvo_emu_capture_property(w, "MinUpdateInterval"), 2000);
+    }).join();
+    EXPECT_EQ(log.at_level(2), std::vector<std::string>{"Failed to set cursor from another thread: a running "
+                                                        "session's switches belong on the thread that started it"});
+    EXPECT_EQ(wgc_enable_cursor(session, 0), 1);  // on the start thread they work
+    EXPECT_EQ(corvo_emu_capture_property(window, "IsCursorCaptureEnabled"), 0);
 }
-#endif
 
 // Every call position of every operation of a start, of a second start and of frames: whatever fails, the
 // session neither crashes nor lies about its status, a failed start says why, and nothing is left behind.

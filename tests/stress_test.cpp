@@ -1,5 +1,6 @@
 // Thousands of frames under random resizes, switches, queued presents, closing targets, device removal and
-// faults on every platform operation the library calls, from one seeded generator so that a failure replays.
+// faults on every platform operation the library calls, and a logger that destroys the session on random lines,
+// from seeded generators so that a failure replays.
 // After every poll the frame must be readable and the ratio and status sane; after a round nothing is left.
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <new>
 #include <random>
+#include <utility>
 
 #include "known_lines.h"
 #include "platform_operations.h"
@@ -62,28 +64,45 @@ constexpr int32_t kFailures[] = {
 
 std::atomic<uint64_t> lines_seen{0};
 std::atomic<uint64_t> bad_lines{0};
+// The session the logger destroys on one line in kDestroyOneIn, drawn from a generator seeded with the round.
+wgc_session *destroyable = nullptr;
+std::minstd_rand destroy_draw;
+constexpr uint32_t kDestroyOneIn = 40;
+uint64_t destroyed_by_logger = 0;
 
 void checking_logger(int32_t level, const char *text, uint64_t length) {
     lines_seen.fetch_add(1, std::memory_order_relaxed);
     if (!known_lines::is_valid(level, text, length)) bad_lines.fetch_add(1, std::memory_order_relaxed);
+    if (destroyable && *destroyable && destroy_draw() % kDestroyOneIn == 0) {
+        wgc_session_destroy(std::exchange(*destroyable, nullptr));  // the calls that follow get a null session
+        ++destroyed_by_logger;
+    }
 }
 
 class Stress : public ::testing::Test {
 protected:
     void SetUp() override {
         corvo_emu_reset();
+        destroyable = &session;
         wgc_register_logger(&checking_logger);
     }
-    void TearDown() override { wgc_register_logger(nullptr); }
+    void TearDown() override {
+        wgc_register_logger(nullptr);
+        destroyable = nullptr;
+    }
 
     // One round: `steps` random actions on a chain of sessions; every target, session and fault is gone after.
     void round(uint32_t seed, int steps) {
         corvo_emu_reset();  // drops the targets of earlier rounds
         std::mt19937 rng(seed);
+        destroy_draw.seed(seed);
         auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
         auto random_size = [&] { return pick(8) == 0 ? 1 + pick(2200) : 1 + pick(400); };
         for (int step = 0; step < steps; ++step) {
-            if (!session) open(random_size(), random_size(), pick);
+            if (!session) {
+                close_session();  // the logger may have destroyed it
+                open(random_size(), random_size(), pick);
+            }
             switch (pick(20)) {
             case 0:
                 corvo_emu_resize(window, random_size(), random_size());
@@ -188,6 +207,7 @@ TEST_F(Stress, RandomFramesSwitchesAndFaultsKeepEveryPollSafeAndLeaveNothingBehi
     }
     EXPECT_GT(lines_seen.load(), 0u);
     EXPECT_EQ(bad_lines.load(), 0u);
+    EXPECT_GT(destroyed_by_logger, 6u);
 }
 
 TEST_F(Stress, TwoEqualRoundsLeaveTheSameHeap) {

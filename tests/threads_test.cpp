@@ -130,6 +130,40 @@ TEST_F(Threads, RemovingTheLoggerWhileSessionsLogDropsLinesButNeverTearsThem) {
     EXPECT_EQ(received[2].lines.load(), 0u);  // never registered
 }
 
+// The steps of a destroy on the start thread while another thread is inside wgc_set_dirty_rect: 1 the other
+// call is logging, 2 the destroy is stopping the session, 3 the other call has returned.
+std::atomic<int> destroy_step{0};
+
+void stepping_logger(int32_t, const char *text, uint64_t) {
+    const std::string_view line(text);
+    auto wait_for = [](int step) {
+        while (destroy_step.load() < step) std::this_thread::yield();
+    };
+    if (line.starts_with("Set dirtyRect") && destroy_step.load() == 0) {
+        destroy_step = 1;
+        wait_for(2);
+    } else if (line == "Try to exit wgc thread" && destroy_step.load() == 1) {
+        destroy_step = 2;
+        wait_for(3);
+    }
+}
+
+TEST_F(Threads, ACallEndingWhileADestroyStopsTheSessionLeavesTheFreeingToTheDestroy) {
+    const HWND window = corvo_emu_create_window(32, 32);
+    wgc_session session = wgc_session_create(window);
+    ASSERT_EQ(wgc_session_start(session), 1);
+    wgc_register_logger(stepping_logger);
+    std::thread other([session] {
+        wgc_set_dirty_rect(session, 1);
+        destroy_step = 3;
+    });
+    while (destroy_step.load() < 1) std::this_thread::yield();
+    wgc_session_destroy(session);  // goes on stopping after the other call has ended
+    other.join();
+    EXPECT_EQ(destroy_step.load(), 3);
+    EXPECT_EQ(corvo_emu_count("live_objects"), 0u);
+}
+
 // Sessions capture several windows at once, some sharing a thread, with restarts, while a compositor presents
 // and another thread flips their detection switch: each must keep handing out its own window's pixels.
 class SessionsAtOnce : public EmuTest {
@@ -173,11 +207,16 @@ protected:
             while (!stop.load())
                 for (HWND window : windows) corvo_emu_present(window);
         });
-        // The detection switch may be flipped from any thread while the sessions capture.
+        // The detection switch may be flipped, and the ratio read, from any thread while the sessions capture.
         std::thread flipper([&] {
             for (uint8_t on = 1; hosts_done.load() < int(threads.size()); on ^= 1)
                 for (std::atomic<wgc_session> &session : published)
-                    if (wgc_session s = session.load()) wgc_set_dirty_rect(s, on);
+                    if (wgc_session s = session.load()) {
+                        wgc_set_dirty_rect(s, on);
+                        // Read and reset while the host's poll writes it: one exchange, so no ratio is torn.
+                        const float ratio = wgc_get_update_ratio(s);
+                        if (!(ratio >= 0.0f && ratio <= 1.0f)) failures.fetch_add(1);
+                    }
             flipper_stopped = true;
         });
         std::vector<std::thread> hosts;

@@ -1,5 +1,8 @@
 // The capture-service projection over the simulated service.
 #include "platform/capture.h"
+
+#include "corvo_emu.h"
+#include "platform/emulated/c_boundary.h"
 #include "platform/emulated/capture_service.h"
 #include "platform/emulated/graphics_access.h"
 #include "platform/emulated/system.h"
@@ -250,16 +253,26 @@ HRESULT DispatcherQueueController::create(DispatcherQueueOptions options, Dispat
 
 }  // namespace corvo::platform
 
-extern "C" int32_t corvo_emu_capture_property(void *target, const char *property) {
-    std::shared_ptr<corvo::emu::Target> t = corvo::emu::find_target(target);
+namespace corvo::emu {
+namespace {
+
+int32_t capture_property(void *target, const char *property) {
+    std::shared_ptr<Target> t = find_target(target);
     if (!t || !property) return -1;
-    corvo::ComPtr<IUnknown> latest = corvo::emu::latest_session_of(*t);
+    ComPtr<IUnknown> latest = latest_session_of(*t);
     if (!latest) return -1;
-    auto &session = *static_cast<corvo::emu::CaptureSession *>(static_cast<IEmuCaptureSession *>(latest.get()));
+    auto &session = *static_cast<CaptureSession *>(static_cast<IEmuCaptureSession *>(latest.get()));
     const std::string_view name(property);
     if (name == "IsCursorCaptureEnabled") return session.cursor_capture_enabled;
     if (name == "IsBorderRequired") return session.border_required;
     if (name == "MinUpdateInterval") return static_cast<int32_t>(session.min_update_interval / 10);
     if (name == "started") return session.started;
     return -1;
+}
+
+}  // namespace
+}  // namespace corvo::emu
+
+extern "C" int32_t corvo_emu_capture_property(void *target, const char *property) CORVO_EMU_NOEXCEPT {
+    return corvo::emu::or_failure<int32_t>(-1, [&] { return corvo::emu::capture_property(target, property); });
 }

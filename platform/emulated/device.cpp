@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "corvo_emu.h"
+#include "platform/emulated/c_boundary.h"
 #include "platform/emulated/context.h"
 #include "platform/emulated/dxgi.h"
 #include "platform/emulated/graphics_access.h"
@@ -187,10 +188,12 @@ HRESULT WINAPI D3D11CreateDevice(IDXGIAdapter *adapter, D3D_DRIVER_TYPE driver_t
     return S_OK;
 }
 
-void corvo_emu_remove_devices(int32_t reason) {
+void corvo_emu_remove_devices(int32_t reason) CORVO_EMU_NOEXCEPT {
     if (SUCCEEDED(reason)) return;
-    std::lock_guard lock(registry().mutex);
-    for (Device *device : registry().devices) device->remove(reason);
+    or_nothing([&] {
+        std::lock_guard lock(registry().mutex);
+        for (Device *device : registry().devices) device->remove(reason);
+    });
 }
 
 }  // extern "C"

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "corvo_emu.h"
+#include "platform/emulated/c_boundary.h"
 #include "platform/emulated/system.h"
 
 namespace corvo::emu {
@@ -110,17 +111,14 @@ HRESULT WINAPI CreateDXGIFactory1(REFIID riid, void **factory) {
     return created->QueryInterface(riid, factory);
 }
 
-void corvo_emu_set_adapters(const uint32_t *vendor_ids, size_t count) {
+void corvo_emu_set_adapters(const uint32_t *vendor_ids, size_t count) CORVO_EMU_NOEXCEPT {
     if (!vendor_ids && count) return;
-    std::vector<uint32_t> vendors;
-    try {
-        vendors.assign(vendor_ids, vendor_ids + count);
-    } catch (const std::bad_alloc &) {
-        return;  // the list stays as it was
-    }
-    AdapterList &list = adapters();
-    std::lock_guard lock(list.mutex);
-    list.vendor_ids.swap(vendors);
+    or_nothing([&] {  // without the memory for the new list, the list stays as it was
+        std::vector<uint32_t> vendors(vendor_ids, vendor_ids + count);
+        AdapterList &list = adapters();
+        std::lock_guard lock(list.mutex);
+        list.vendor_ids.swap(vendors);
+    });
 }
 
 }  // extern "C"

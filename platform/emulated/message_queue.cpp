@@ -1,6 +1,7 @@
 #include "platform/emulated/message_queue.h"
 
 #include "corvo_emu.h"
+#include "platform/emulated/c_boundary.h"
 #include "platform/emulated/system.h"
 
 namespace corvo::emu {
@@ -47,8 +48,9 @@ extern "C" {
 BOOL WINAPI PeekMessageW(MSG *msg, HWND, UINT, UINT, UINT remove) {
     call("PeekMessageW");
     if (!msg) return 0;
-    const std::shared_ptr<MessageQueue> queue = MessageQueue::current();
-    return queue->take(msg, (remove & PM_REMOVE) != 0) ? 1 : 0;
+    return or_failure<BOOL>(0, [&] {
+        return MessageQueue::current()->take(msg, (remove & PM_REMOVE) != 0) ? 1 : 0;
+    });
 }
 
 BOOL WINAPI TranslateMessage(const MSG *) { return 0; }
@@ -60,8 +62,8 @@ LRESULT WINAPI DispatchMessageW(const MSG *msg) {
     return 0;
 }
 
-void corvo_emu_post(void (*fn)(void *), void *context) {
-    if (fn) MessageQueue::current()->post(fn, context);
+void corvo_emu_post(void (*fn)(void *), void *context) CORVO_EMU_NOEXCEPT {
+    if (fn) or_nothing([&] { MessageQueue::current()->post(fn, context); });
 }
 
 }  // extern "C"

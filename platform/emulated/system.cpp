@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "corvo_emu.h"
+#include "platform/emulated/c_boundary.h"
 
 namespace corvo::emu {
 namespace {
@@ -35,31 +36,56 @@ std::string property_key(std::string_view type_name, std::string_view property) 
     return std::string(type_name) + "." + std::string(property);
 }
 
-}  // namespace
-
-HRESULT call(std::string_view operation) {
-    System &s = sys();
-    std::lock_guard lock(s.mutex);
-    auto counter = s.counters.find(operation);
-    if (counter == s.counters.end()) counter = s.counters.emplace(std::string(operation), 0).first;
-    ++counter->second;
-    auto fault = s.faults.find(operation);
-    if (fault == s.faults.end()) return S_OK;
-    if (fault->second.skip > 0) {
-        --fault->second.skip;
-        return S_OK;
+// Back to a fresh system.
+void reset_system() {
+    std::vector<ResetHook> hooks;
+    {
+        System &s = sys();
+        std::lock_guard lock(s.mutex);
+        // The gauges of objects that exist are not counts of calls: they survive a reset.
+        std::map<std::string, uint64_t, std::less<>> gauges;
+        for (const char *gauge : {"live_objects", "weak_references"})
+            if (auto found = s.counters.find(std::string_view(gauge)); found != s.counters.end() && found->second)
+                gauges.emplace(gauge, found->second);
+        s.counters.swap(gauges);
+        s.faults.clear();
+        s.properties.clear();
+        s.contract_version = 19;
+        hooks = s.reset_hooks;
     }
-    const HRESULT hr = fault->second.hr;
-    if (--fault->second.count == 0) s.faults.erase(fault);
-    return hr;
+    for (ResetHook hook : hooks) hook();
 }
 
-void add_count(std::string_view name, int64_t delta) {
-    System &s = sys();
-    std::lock_guard lock(s.mutex);
-    auto counter = s.counters.find(name);
-    if (counter == s.counters.end()) counter = s.counters.emplace(std::string(name), 0).first;
-    counter->second += static_cast<uint64_t>(delta);
+}  // namespace
+
+HRESULT call(std::string_view operation) noexcept {
+    // A system without the memory to count a call fails it as Windows would.
+    return or_failure<HRESULT>(E_OUTOFMEMORY, [&] {
+        System &s = sys();
+        std::lock_guard lock(s.mutex);
+        auto counter = s.counters.find(operation);
+        if (counter == s.counters.end()) counter = s.counters.emplace(std::string(operation), 0).first;
+        ++counter->second;
+        auto fault = s.faults.find(operation);
+        if (fault == s.faults.end()) return S_OK;
+        if (fault->second.skip > 0) {
+            --fault->second.skip;
+            return S_OK;
+        }
+        const HRESULT hr = fault->second.hr;
+        if (--fault->second.count == 0) s.faults.erase(fault);
+        return hr;
+    });
+}
+
+void add_count(std::string_view name, int64_t delta) noexcept {
+    or_nothing([&] {
+        System &s = sys();
+        std::lock_guard lock(s.mutex);
+        auto counter = s.counters.find(name);
+        if (counter == s.counters.end()) counter = s.counters.emplace(std::string(name), 0).first;
+        counter->second += static_cast<uint64_t>(delta);
+    });
 }
 
 void refuse(const char *operation, const char *reason) {
@@ -93,50 +119,42 @@ using namespace corvo::emu;
 
 extern "C" {
 
-void corvo_emu_set_contract_version(uint16_t major) {
-    std::lock_guard lock(sys().mutex);
-    sys().contract_version = major;
+void corvo_emu_set_contract_version(uint16_t major) CORVO_EMU_NOEXCEPT {
+    or_nothing([&] {
+        std::lock_guard lock(sys().mutex);
+        sys().contract_version = major;
+    });
 }
 
-void corvo_emu_set_property(const char *type_name, const char *property, int32_t present) {
+void corvo_emu_set_property(const char *type_name, const char *property, int32_t present) CORVO_EMU_NOEXCEPT {
     if (!type_name || !property) return;
-    std::lock_guard lock(sys().mutex);
-    sys().properties[property_key(type_name, property)] = present != 0;
+    or_nothing([&] {
+        std::string key = property_key(type_name, property);
+        std::lock_guard lock(sys().mutex);
+        sys().properties[std::move(key)] = present != 0;
+    });
 }
 
-void corvo_emu_fail(const char *operation, int32_t hr, uint32_t skip, uint32_t count) {
+void corvo_emu_fail(const char *operation, int32_t hr, uint32_t skip, uint32_t count) CORVO_EMU_NOEXCEPT {
     if (!operation) return;
-    std::lock_guard lock(sys().mutex);
-    if (count == 0)
-        sys().faults.erase(operation);
-    else
-        sys().faults[operation] = Fault{hr, skip, count};
+    or_nothing([&] {
+        std::lock_guard lock(sys().mutex);
+        if (count == 0)
+            sys().faults.erase(operation);
+        else
+            sys().faults[operation] = Fault{hr, skip, count};
+    });
 }
 
-uint64_t corvo_emu_count(const char *name) {
+uint64_t corvo_emu_count(const char *name) CORVO_EMU_NOEXCEPT {
     if (!name) return 0;
-    std::lock_guard lock(sys().mutex);
-    auto found = sys().counters.find(std::string_view(name));
-    return found == sys().counters.end() ? 0 : found->second;
+    return or_failure<uint64_t>(0, [&] {
+        std::lock_guard lock(sys().mutex);
+        auto found = sys().counters.find(std::string_view(name));
+        return found == sys().counters.end() ? 0 : found->second;
+    });
 }
 
-void corvo_emu_reset(void) {
-    std::vector<ResetHook> hooks;
-    {
-        System &s = sys();
-        std::lock_guard lock(s.mutex);
-        // The gauges of objects that exist are not counts of calls: they survive a reset.
-        std::map<std::string, uint64_t, std::less<>> gauges;
-        for (const char *gauge : {"live_objects", "weak_references"})
-            if (auto found = s.counters.find(std::string_view(gauge)); found != s.counters.end() && found->second)
-                gauges.emplace(gauge, found->second);
-        s.counters.swap(gauges);
-        s.faults.clear();
-        s.properties.clear();
-        s.contract_version = 19;
-        hooks = s.reset_hooks;
-    }
-    for (ResetHook hook : hooks) hook();
-}
+void corvo_emu_reset(void) CORVO_EMU_NOEXCEPT { or_nothing(reset_system); }
 
 }  // extern "C"

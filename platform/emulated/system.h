@@ -11,9 +11,9 @@
 namespace corvo::emu {
 
 // Counts one call of the operation and answers the HRESULT it must fail with, or S_OK.
-HRESULT call(std::string_view operation);
+HRESULT call(std::string_view operation) noexcept;
 // Adds to a counter that is not a call (bytes mapped, for instance).
-void add_count(std::string_view name, int64_t delta);
+void add_count(std::string_view name, int64_t delta) noexcept;
 // A call the Direct3D 11 runtime refuses: counted under "validation_errors" and told on stderr with the call's
 // name and why, so that a misuse fails tests here as it fails on real drivers. The caller then refuses the call.
 void refuse(const char *operation, const char *reason);

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "corvo_emu.h"
+#include "platform/emulated/c_boundary.h"
 #include "platform/emulated/capture_service.h"
 #include "platform/emulated/system.h"
 
@@ -12,6 +13,13 @@ namespace corvo::emu {
 namespace {
 
 constexpr uint32_t kOpaqueBlack = 0xFF000000u;  // B, G, R = 0, A = 255
+// The largest side of a Direct3D 11 texture: a target beyond it could not be captured, and its pixels alone
+// would be more memory than a test machine has.
+constexpr int32_t kMaxSide = 16384;
+
+bool holdable(int32_t width, int32_t height) {
+    return width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide;
+}
 
 struct Registry {
     std::mutex mutex;
@@ -32,7 +40,7 @@ Registry &registry() {
 }
 
 void *add_target(Target::Kind kind, int32_t width, int32_t height) {
-    if (width <= 0 || height <= 0) return nullptr;
+    if (!holdable(width, height)) return nullptr;
     Registry &r = registry();
     std::lock_guard lock(r.mutex);
     const uintptr_t handle = r.next_handle;
@@ -91,7 +99,7 @@ void Target::write(int32_t x, int32_t y, int32_t width, int32_t height, const ui
 }
 
 void Target::resize(int32_t width, int32_t height) {
-    if (width <= 0 || height <= 0) return;
+    if (!holdable(width, height)) return;
     std::lock_guard lock(mutex_);
     std::vector<uint32_t> resized(size_t(width) * size_t(height), kOpaqueBlack);
     const int32_t keep_width = std::min(width, width_), keep_height = std::min(height, height_);
@@ -137,37 +145,53 @@ using namespace corvo::emu;
 
 extern "C" {
 
-HWND corvo_emu_create_window(int32_t width, int32_t height) {
-    return static_cast<HWND>(add_target(Target::Kind::window, width, height));
+HWND corvo_emu_create_window(int32_t width, int32_t height) CORVO_EMU_NOEXCEPT {
+    return or_failure<HWND>(nullptr, [&] {
+        return static_cast<HWND>(add_target(Target::Kind::window, width, height));
+    });
 }
 
-HMONITOR corvo_emu_create_monitor(int32_t width, int32_t height) {
-    return static_cast<HMONITOR>(add_target(Target::Kind::monitor, width, height));
+HMONITOR corvo_emu_create_monitor(int32_t width, int32_t height) CORVO_EMU_NOEXCEPT {
+    return or_failure<HMONITOR>(nullptr, [&] {
+        return static_cast<HMONITOR>(add_target(Target::Kind::monitor, width, height));
+    });
 }
 
-void corvo_emu_fill(void *target, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t bgra) {
-    if (auto t = find_target(target)) t->fill(x, y, width, height, bgra);
+void corvo_emu_fill(void *target, int32_t x, int32_t y, int32_t width, int32_t height,
+                    uint32_t bgra) CORVO_EMU_NOEXCEPT {
+    or_nothing([&] {
+        if (auto t = find_target(target)) t->fill(x, y, width, height, bgra);
+    });
 }
 
 void corvo_emu_write(void *target, int32_t x, int32_t y, int32_t width, int32_t height, const void *bgra_rows,
-                     uint32_t stride) {
-    if (auto t = find_target(target)) t->write(x, y, width, height, static_cast<const uint8_t *>(bgra_rows), stride);
+                     uint32_t stride) CORVO_EMU_NOEXCEPT {
+    or_nothing([&] {
+        if (auto t = find_target(target))
+            t->write(x, y, width, height, static_cast<const uint8_t *>(bgra_rows), stride);
+    });
 }
 
-void corvo_emu_resize(void *target, int32_t width, int32_t height) {
-    if (auto t = find_target(target)) t->resize(width, height);
+void corvo_emu_resize(void *target, int32_t width, int32_t height) CORVO_EMU_NOEXCEPT {
+    or_nothing([&] {
+        if (auto t = find_target(target)) t->resize(width, height);
+    });
 }
 
-void corvo_emu_close(void *target) {
-    if (auto t = find_target(target)) {
-        t->mark_closed();
-        raise_closed(*t);
-    }
+void corvo_emu_close(void *target) CORVO_EMU_NOEXCEPT {
+    or_nothing([&] {
+        if (auto t = find_target(target)) {
+            t->mark_closed();
+            raise_closed(*t);
+        }
+    });
 }
 
-int32_t corvo_emu_present(void *target) {
-    auto t = find_target(target);
-    return t && !t->closed() ? present(*t) : 0;
+int32_t corvo_emu_present(void *target) CORVO_EMU_NOEXCEPT {
+    return or_failure<int32_t>(0, [&] {
+        auto t = find_target(target);
+        return t && !t->closed() ? present(*t) : 0;
+    });
 }
 
 }  // extern "C"

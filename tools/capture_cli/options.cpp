@@ -2,7 +2,12 @@
 
 #include <CLI/CLI.hpp>
 
+#include <charconv>
+#include <cctype>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #ifndef _WIN32
 #include "tools/capture_cli/demo_scene.h"
@@ -11,22 +16,50 @@
 namespace capture_cli {
 namespace {
 
-// CLI11's own range check prints the type's whole range; this one says what is wanted.
-const CLI::Validator kPositive(
-    [](const std::string &text) {
-        double value = 0;
-        return CLI::detail::lexical_cast(text, value) && value > 0 ? std::string{} : "must be greater than 0";
-    },
-    "POSITIVE");
+std::string shown(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.15g", value);
+    return text;
+}
+
+// A number the capture can honour: finite, within [min, max] (above min where `above_min`), and written as
+// digits alone where it must be whole. CLI11's own checks let NaN through and state the type's whole range;
+// this one says what is wanted.
+CLI::Validator number(double min, double max, bool above_min, bool whole) {
+    return CLI::Validator(
+        [=](const std::string &text) -> std::string {
+            if (whole && (text.empty() || text.find_first_not_of("0123456789") != std::string::npos))
+                return "must be a whole number";
+            char *end = nullptr;
+            const double value = std::strtod(text.c_str(), &end);
+            if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) ||
+                end != text.c_str() + text.size())
+                return "must be a number";
+            if (!std::isfinite(value)) return "must be a finite number";
+            if (above_min && value <= min) return "must be greater than " + shown(min);
+            if (value < min) return "must be at least " + shown(min);
+            if (value > max) return "must be at most " + shown(max);
+            return {};
+        },
+        "NUMBER");
+}
+
+constexpr double kMaxCount = 1e12;  // polls, or frames between two PNGs
 
 #ifndef _WIN32
-// WIDTHxHEIGHT within the sizes the demo scene can draw.
+// One side of WIDTHxHEIGHT: digits alone, within the sizes the demo scene can draw.
+bool parse_side(const char *begin, const char *end, int min, int &side) {
+    const auto [rest, error] = std::from_chars(begin, end, side);
+    return begin != end && error == std::errc() && rest == end && side >= min && side <= DemoScene::kMaxSide;
+}
+
 bool parse_size(const std::string &text, Options &o) {
+    const size_t x = text.find('x');
+    if (x == std::string::npos) return false;
     int width = 0, height = 0;
-    char rest = 0;
-    if (std::sscanf(text.c_str(), "%dx%d%c", &width, &height, &rest) != 2) return false;
-    if (width < DemoScene::kMinWidth || height < DemoScene::kMinHeight || width > DemoScene::kMaxSide ||
-        height > DemoScene::kMaxSide)
+    const char *begin = text.data(), *end = text.data() + text.size();
+    if (!parse_side(begin, begin + x, DemoScene::kMinWidth, width) ||
+        !parse_side(begin + x + 1, end, DemoScene::kMinHeight, height))
         return false;
     o.scene_width = width;
     o.scene_height = height;
@@ -37,7 +70,7 @@ bool parse_size(const std::string &text, Options &o) {
 void add_options(CLI::App &app, Options &o) {
     app.add_option("--window", o.window, "Capture the window with this title, or this handle (0x...); Windows only");
     app.add_option("--monitor", o.monitor, "Capture the monitor with this index, from 0; Windows only")
-        ->check(CLI::NonNegativeNumber)
+        ->check(number(0, 2147483647, false, true))
         ->excludes("--window");
 #ifndef _WIN32
     app.add_flag("--deterministic", o.deterministic,
@@ -61,12 +94,17 @@ void add_options(CLI::App &app, Options &o) {
                  "Print and record where each new frame changed; with --out also a PNG with them outlined");
     app.add_option("--min-interval", o.min_interval_ms,
                    "Let the system deliver a frame at most every MS milliseconds (default: its own limit)")
-        ->check(CLI::Range(0.0, 4294967.0));
-    auto *frames = app.add_option("--frames", o.frames, "Poll this many times")->check(kPositive);
-    app.add_option("--seconds", o.seconds, "Poll for this long (default 5)")->check(kPositive)->excludes(frames);
-    app.add_option("--fps", o.fps, "Polls per second (default 30)")->check(kPositive);
+        ->check(number(0, 4294967, false, false));  // microseconds in 32 bits
+    auto *frames =
+        app.add_option("--frames", o.frames, "Poll this many times")->check(number(0, kMaxCount, true, true));
+    app.add_option("--seconds", o.seconds, "Poll for this long (default 5)")
+        ->check(number(0, 1e9, true, false))
+        ->excludes(frames);
+    // A period from 1000 s to 1 us, which the clock holds.
+    app.add_option("--fps", o.fps, "Polls per second (default 30)")->check(number(0.001, 1e6, false, false));
     app.add_option("--out", o.out, "Write a PNG of each new frame and summary.json to this folder");
-    app.add_option("--every", o.every, "Write only every Nth new frame as PNG")->check(kPositive);
+    app.add_option("--every", o.every, "Write only every Nth new frame as PNG")
+        ->check(number(0, kMaxCount, true, true));
     app.add_flag("--verbose", o.verbose, "Show the library's log lines with their level");
 }
 

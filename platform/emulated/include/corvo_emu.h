@@ -9,55 +9,65 @@
 
 #include "corvo_emu_win32.h"
 
+/* Nothing is thrown out of these functions. */
+#ifdef __cplusplus
+#define CORVO_EMU_NOEXCEPT noexcept
+#else
+#define CORVO_EMU_NOEXCEPT
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* A simulated window or monitor; its pixels start opaque black (B, G, R, A = 0, 0, 0, 255). */
-HWND corvo_emu_create_window(int32_t width, int32_t height);
-HMONITOR corvo_emu_create_monitor(int32_t width, int32_t height);
+/* A simulated window or monitor; its pixels start opaque black (B, G, R, A = 0, 0, 0, 255). Null for a side of
+ * 0 or less or above 16384 (the largest Direct3D 11 texture side), and when memory runs out. */
+HWND corvo_emu_create_window(int32_t width, int32_t height) CORVO_EMU_NOEXCEPT;
+HMONITOR corvo_emu_create_monitor(int32_t width, int32_t height) CORVO_EMU_NOEXCEPT;
 /* Change a target's pixels (clipped to the target); bgra_rows holds rows of `stride` bytes. */
-void corvo_emu_fill(void *target, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t bgra);
+void corvo_emu_fill(void *target, int32_t x, int32_t y, int32_t width, int32_t height,
+                    uint32_t bgra) CORVO_EMU_NOEXCEPT;
 void corvo_emu_write(void *target, int32_t x, int32_t y, int32_t width, int32_t height, const void *bgra_rows,
-                     uint32_t stride);
-/* New size, content kept top-left and the new area black. */
-void corvo_emu_resize(void *target, int32_t width, int32_t height);
+                     uint32_t stride) CORVO_EMU_NOEXCEPT;
+/* New size, content kept top-left and the new area black; a size that a new target could not have, or that
+ * memory cannot hold, is refused and the target keeps its own. */
+void corvo_emu_resize(void *target, int32_t width, int32_t height) CORVO_EMU_NOEXCEPT;
 /* The target goes away: Closed is raised on every capture item of it. */
-void corvo_emu_close(void *target);
+void corvo_emu_close(void *target) CORVO_EMU_NOEXCEPT;
 /* Every frame pool capturing the target that has a free buffer receives one frame of the target's current
  * pixels and queues FrameArrived to its thread; returns how many did. Safe from any thread. */
-int32_t corvo_emu_present(void *target);
+int32_t corvo_emu_present(void *target) CORVO_EMU_NOEXCEPT;
 /* A switch of the latest capture session of the target ("IsCursorCaptureEnabled", "IsBorderRequired",
  * "started": 0 or 1; "MinUpdateInterval": microseconds), or -1 when the target has no capture session. */
-int32_t corvo_emu_capture_property(void *target, const char *property);
+int32_t corvo_emu_capture_property(void *target, const char *property) CORVO_EMU_NOEXCEPT;
 
 /* The major version of "Windows.Foundation.UniversalApiContract" the system offers (default 19). */
-void corvo_emu_set_contract_version(uint16_t major);
+void corvo_emu_set_contract_version(uint16_t major) CORVO_EMU_NOEXCEPT;
 /* Whether a property of a runtime type is present (default: the capture session's IsCursorCaptureEnabled,
  * IsBorderRequired and MinUpdateInterval are present). */
-void corvo_emu_set_property(const char *type_name, const char *property, int32_t present);
+void corvo_emu_set_property(const char *type_name, const char *property, int32_t present) CORVO_EMU_NOEXCEPT;
 
 /* After `skip` further calls of the named operation succeed, the next `count` calls fail with `hr`. */
-void corvo_emu_fail(const char *operation, int32_t hr, uint32_t skip, uint32_t count);
+void corvo_emu_fail(const char *operation, int32_t hr, uint32_t skip, uint32_t count) CORVO_EMU_NOEXCEPT;
 /* Calls of an operation so far, or one of the platform's gauges ("live_objects", "weak_references",
  * "bytes_mapped", "bytes_copied" by the GPU's copies, "validation_errors"). "validation_errors" counts the
  * graphics calls the emulated device refuses as the Direct3D 11 runtime does (objects of another device, views
  * without their bind flag, mismatched or out-of-bounds copies, maps without CPU access, mapped resources used by
  * the GPU); each refusal is also told on stderr as "corvo-emu: validation error: <call>: <why>" and the call does
  * nothing or fails. */
-uint64_t corvo_emu_count(const char *name);
+uint64_t corvo_emu_count(const char *name) CORVO_EMU_NOEXCEPT;
 /* Back to a fresh system: no targets, defaults, zero counters, no pending faults. */
-void corvo_emu_reset(void);
+void corvo_emu_reset(void) CORVO_EMU_NOEXCEPT;
 
 /* The adapters the system enumerates, in order, by PCI vendor id (default: one adapter, vendor 0x10DE). */
-void corvo_emu_set_adapters(const uint32_t *vendor_ids, size_t count);
+void corvo_emu_set_adapters(const uint32_t *vendor_ids, size_t count) CORVO_EMU_NOEXCEPT;
 /* Removes every existing device with `reason` (a failure HRESULT such as DXGI_ERROR_DEVICE_HUNG; a success is
  * ignored): its creates and maps fail with DXGI_ERROR_DEVICE_REMOVED, its copies and dispatches do nothing,
  * and GetDeviceRemovedReason answers `reason`. Devices created later work. */
-void corvo_emu_remove_devices(int32_t reason);
+void corvo_emu_remove_devices(int32_t reason) CORVO_EMU_NOEXCEPT;
 
 /* Queues to the calling thread's message queue a message whose dispatch calls fn(context). */
-void corvo_emu_post(void (*fn)(void *), void *context);
+void corvo_emu_post(void (*fn)(void *), void *context) CORVO_EMU_NOEXCEPT;
 
 #ifdef __cplusplus
 }
