@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tools/capture_cli/demo_scene.h"
+#include "tools/capture_cli/target_list.h"
 
 namespace {
 
@@ -241,6 +242,37 @@ TEST_F(CaptureCliTest, BadArgumentsAreRefusedWithOneLine) {
     expect_refused("--monitor 0", "--monitor needs a Windows build");
     expect_refused("--frames 1 --size 639x480", "--size: WIDTHxHEIGHT from 640x480");
     expect_refused("--frames 1 --size 1920by1080", "--size");
+}
+
+TEST_F(CaptureCliTest, ListShowsTheDemoScenesWindowAndCapturesNothing) {
+    const Outcome run = run_capture("--list --size 800x600 --out " + dir.string());
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    const std::string window = std::string(" 800x600 \"") + DemoScene::kTitle + "\"\n";
+    EXPECT_EQ(run.output.rfind("1 window:\n  0x", 0), 0u) << run.output;
+    EXPECT_NE(run.output.find(window + "0 monitors:\n"), std::string::npos) << run.output;
+    EXPECT_FALSE(fs::exists(dir)) << "nothing captured, nothing written";
+    expect_refused("--list --window Editor", "--window excludes --list");
+}
+
+TEST(TargetList, WindowsMatchAPartOfTheirTitleInAnyCaseOfAsciiLetters) {
+    const std::vector<capture_cli::ListedWindow> windows = {{0x10, "Untitled - Editor", 640, 480},
+                                                            {0x20, "Editor settings", 320, 200},
+                                                            {0x30, "Caf\xc3\xa9 menu", 10, 10}};
+    const struct {
+        const char *part;
+        std::vector<uintptr_t> found;
+    } cases[] = {
+        {"untitled - EDITOR", {0x10}}, {"editor", {0x10, 0x20}}, {"Settings", {0x20}},     {"CAF\xc3\xa9", {0x30}},
+        {"caf\xc3\x89", {}},           {"editors", {}},          {"", {0x10, 0x20, 0x30}},
+    };
+    for (const auto &c : cases) {
+        std::vector<uintptr_t> handles;
+        for (const auto &window : capture_cli::windows_titled(windows, c.part)) handles.push_back(window.handle);
+        EXPECT_EQ(handles, c.found) << c.part;
+    }
+    EXPECT_EQ(capture_cli::list_text({windows, {{-1920, 0, 1920, 1080}, {0, 0, 2560, 1440}}}),
+              "3 windows:\n  0x10 640x480 \"Untitled - Editor\"\n  0x20 320x200 \"Editor settings\"\n"
+              "  0x30 10x10 \"Caf\xc3\xa9 menu\"\n2 monitors:\n  0 at -1920,0 1920x1080\n  1 at 0,0 2560x1440\n");
 }
 
 TEST_F(CaptureCliTest, UnwritableOutputFolderIsRefusedWithOneLine) {
