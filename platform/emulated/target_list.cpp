@@ -1,6 +1,6 @@
-// The control API's titles and list of targets, which the system's window and monitor enumeration answers.
-#include <algorithm>
+// Window titles and the list of open targets: what the system's window and monitor enumeration tells hosts.
 #include <cstring>
+#include <string>
 
 #include "corvo_emu.h"
 #include "platform/emulated/targets.h"
