@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tools/capture_cli/demo_scene.h"
+#include "tools/capture_cli/target_list.h"
 
 namespace {
 
@@ -270,6 +271,34 @@ TEST_F(CaptureCliTest, NumbersThatCannotBeHonouredAreRefusedWithWhichAndWhy) {
         {"--frames 1 --size +640x480", "--size: WIDTHxHEIGHT from 640x480"},
     };
     for (const auto &[arguments, named] : refused) expect_refused(arguments, named);
+}
+
+TEST_F(CaptureCliTest, ListShowsTheDemoScenesWindowAndCapturesNothing) {
+    const Outcome run = run_capture("--list --size 800x600 --out " + dir.string());
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    const std::string window = std::string(" 800x600 \"") + DemoScene::kTitle + "\"\n";
+    EXPECT_EQ(run.output.rfind("1 window:\n  0x", 0), 0u) << run.output;
+    EXPECT_NE(run.output.find(window + "0 monitors:\n"), std::string::npos) << run.output;
+    EXPECT_FALSE(fs::exists(dir)) << "nothing captured, nothing written";
+    expect_refused("--list --window Editor", "--window excludes --list");
+}
+
+TEST(TargetList, WindowsMatchAPartOfTheirTitleInAnyCaseOfAsciiLetters) {
+    const std::vector<capture_cli::ListedWindow> windows = {{0x10, "Untitled - Editor", 640, 480},
+                                                            {0x20, "Editor settings", 320, 200},
+                                                            {0x30, "Caf\xc3\xa9 menu", 10, 10}};
+    const struct {
+        const char *part;
+        std::vector<uintptr_t> found;
+    } cases[] = {
+        {"untitled - EDITOR", {0x10}}, {"editor", {0x10, 0x20}}, {"Settings", {0x20}},     {"CAF\xc3\xa9", {0x30}},
+        {"caf\xc3\x89", {}},           {"editors", {}},          {"", {0x10, 0x20, 0x30}},
+    };
+    for (const auto &c : cases) {
+        std::vector<uintptr_t> handles;
+        for (const auto &window : capture_cli::windows_titled(windows, c.part)) handles.push_back(window.handle);
+        EXPECT_EQ(handles, c.found) << c.part;
+    }
 }
 
 TEST_F(CaptureCliTest, UnwritableOutputFolderIsRefusedWithOneLine) {

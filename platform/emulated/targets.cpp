@@ -115,6 +115,16 @@ void Target::mark_closed() {
     closed_ = true;
 }
 
+std::string Target::title() const {
+    std::lock_guard lock(mutex_);
+    return title_;
+}
+
+void Target::set_title(std::string title) {
+    std::lock_guard lock(mutex_);
+    title_.swap(title);
+}
+
 platform::SizeInt32 Target::copy_to(uint8_t *destination, uint32_t row_pitch, uint32_t width,
                                     uint32_t height) const {
     std::lock_guard lock(mutex_);
@@ -137,6 +147,14 @@ std::shared_ptr<Target> find_target(const void *handle) {
     std::lock_guard lock(r.mutex);
     const auto found = r.targets.find(reinterpret_cast<uintptr_t>(handle));
     return found == r.targets.end() ? nullptr : found->second;
+}
+
+std::vector<std::pair<void *, std::shared_ptr<Target>>> all_targets() {
+    Registry &r = registry();
+    std::lock_guard lock(r.mutex);
+    std::vector<std::pair<void *, std::shared_ptr<Target>>> targets;
+    for (const auto &[handle, target] : r.targets) targets.emplace_back(reinterpret_cast<void *>(handle), target);
+    return targets;
 }
 
 }  // namespace corvo::emu

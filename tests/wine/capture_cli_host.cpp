@@ -97,6 +97,46 @@ Picture decode(IWICImagingFactory *factory, const std::wstring &path) {
     return picture;
 }
 
+// Runs corvo-capture.exe with `arguments`, dispatching this program's messages meanwhile; its exit code, and its
+// output in `output`.
+DWORD run_cli(const std::wstring &program, const std::wstring &arguments, const std::wstring &log_path,
+              std::string &output) {
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE log = CreateFileW(log_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    std::wstring command = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = log;
+    startup.hStdError = log;
+    PROCESS_INFORMATION process{};
+    const bool started =
+        CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    CloseHandle(log);
+    DWORD exit_code = DWORD(-1);
+    if (started) {
+        while (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+        }
+        GetExitCodeProcess(process.hProcess, &exit_code);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    output = read_file(log_path);
+    DeleteFileW(log_path.c_str());
+    std::printf("corvo-capture %ls said:\n%s", arguments.c_str(), output.c_str());
+    return exit_code;
+}
+
+// The line --list prints for a window, without its end (which the console's text mode makes \r\n).
+std::string listed(HWND window, const char *size, const char *title) {
+    char line[160];
+    std::snprintf(line, sizeof line, "  0x%llx %s \"%s\"",
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window)), size, title);
+    return line;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t **argv) {
@@ -193,6 +233,37 @@ int wmain(int argc, wchar_t **argv) {
     DeleteFileW((folder + L"\\summary.json").c_str());
     RemoveDirectoryW(folder.c_str());
     DeleteFileW(log_path.c_str());
+
+    // --list offers the visible, titled, unminimised windows and the monitor; --window takes a part of a title
+    // that one window has, and names the candidates when several have it.
+    auto make_window = [&](const wchar_t *title, DWORD style) {
+        return CreateWindowExW(0, window_class.lpszClassName, title, WS_POPUP | style, 400, 60, 100, 80, nullptr,
+                               nullptr, window_class.hInstance, nullptr);
+    };
+    HWND second = make_window(L"corvo capture target two", WS_VISIBLE);
+    HWND hidden = make_window(L"corvo capture hidden", 0);
+    HWND minimised = make_window(L"corvo capture minimised", WS_VISIBLE);
+    ShowWindow(minimised, SW_MINIMIZE);
+    CHECK(second && hidden && minimised && IsIconic(minimised));
+    std::string listing;
+    CHECK(run_cli(argv[1], L"--list", log_path, listing) == 0);
+    CHECK(listing.find(listed(window, "320x200", "corvo capture target")) != std::string::npos);
+    CHECK(listing.find(listed(second, "100x80", "corvo capture target two")) != std::string::npos);
+    CHECK(listing.find("corvo capture hidden") == std::string::npos);
+    CHECK(listing.find("corvo capture minimised") == std::string::npos);
+    const std::string monitor = "  0 at 0,0 " + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "x" +
+                                std::to_string(GetSystemMetrics(SM_CYSCREEN));
+    CHECK(listing.find("1 monitor:") != std::string::npos && listing.find(monitor) != std::string::npos);
+    std::string ambiguous;
+    CHECK(run_cli(argv[1], L"--window \"Capture Target\" --frames 1", log_path, ambiguous) == 1);
+    CHECK(ambiguous.find("2 windows have \"Capture Target\" in their title") != std::string::npos);
+    CHECK(ambiguous.find(listed(second, "100x80", "corvo capture target two")) != std::string::npos);
+    std::string unique;
+    CHECK(run_cli(argv[1], L"--window \"TARGET TWO\" --frames 1", log_path, unique) == 0);
+    CHECK(summary_value(unique, "frames polled") == 1);
+    DestroyWindow(minimised);
+    DestroyWindow(hidden);
+    DestroyWindow(second);
     DestroyWindow(window);
     return wgc_test::finish("capture_cli_host");
 }

@@ -58,7 +58,9 @@ DemoScene::DemoScene(int32_t width, int32_t height)
       height_(height),
       window_(corvo_emu_create_window(width, height)),
       background_(draw_background(width, height)),
-      pixels_(background_.size()) {}
+      pixels_(background_.size()) {
+    corvo_emu_set_title(window_, kTitle);
+}
 
 void DemoScene::present_next_step() {
     pixels_ = background_;

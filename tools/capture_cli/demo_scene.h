@@ -19,6 +19,7 @@ public:
     static constexpr int32_t kMinHeight = 480;
     static constexpr int32_t kMaxSide = 8192;
     static constexpr int64_t kStepsPerSecond = 10;
+    static constexpr char kTitle[] = "corvo demo scene";
 
     DemoScene(int32_t width = kWidth, int32_t height = kHeight);
     DemoScene(const DemoScene &) = delete;

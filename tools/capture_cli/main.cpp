@@ -14,6 +14,7 @@
 #include "tools/capture_cli/options.h"
 #include "tools/capture_cli/png_writer.h"
 #include "tools/capture_cli/summary.h"
+#include "tools/capture_cli/target_list.h"
 #ifdef _WIN32
 #include <io.h>
 
@@ -182,11 +183,21 @@ int capture(const Options &o) {
     return 0;
 }
 
+// --list: what one could capture; outside Windows the demo scene's window, as a capture would make it.
+int list([[maybe_unused]] const Options &o) {
+#ifndef _WIN32
+    const DemoScene scene(o.scene_width, o.scene_height);
+#endif
+    std::fputs(list_text(list_targets()).c_str(), stdout);
+    return 0;
+}
+
 }  // namespace
 }  // namespace capture_cli
 
 int main(int argc, char **argv) {
     int exit_code = 0;
     const auto options = capture_cli::parse_options(argc, argv, exit_code);
-    return options ? capture_cli::capture(*options) : exit_code;
+    if (!options) return exit_code;
+    return options->list ? capture_cli::list(*options) : capture_cli::capture(*options);
 }

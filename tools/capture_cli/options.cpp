@@ -68,7 +68,9 @@ bool parse_size(const std::string &text, Options &o) {
 #endif
 
 void add_options(CLI::App &app, Options &o) {
-    app.add_option("--window", o.window, "Capture the window with this title, or this handle (0x...); Windows only");
+    app.add_option("--window", o.window,
+                   "Capture the window with this title, this handle (0x...), or the one window whose title contains "
+                   "it (letters of any case); Windows only");
     app.add_option("--monitor", o.monitor, "Capture the monitor with this index, from 0; Windows only")
         ->check(number(0, 2147483647, false, true))
         ->excludes("--window");
@@ -106,6 +108,10 @@ void add_options(CLI::App &app, Options &o) {
     app.add_option("--every", o.every, "Write only every Nth new frame as PNG")
         ->check(number(0, kMaxCount, true, true));
     app.add_flag("--verbose", o.verbose, "Show the library's log lines with their level");
+    app.add_flag("--list", o.list,
+                 "Print the windows (handle, size, title) and monitors (index, position, size) one could capture, "
+                 "then exit")
+        ->excludes("--window", "--monitor");
 }
 
 }  // namespace
@@ -140,8 +146,9 @@ std::optional<Options> parse_options(int argc, char **argv, int &exit_code) {
         return std::nullopt;
     }
 #else
-    if (!o.window && !o.monitor) {
-        std::fputs("corvo-capture: choose a target with --window TITLE|HANDLE or --monitor INDEX\n", stderr);
+    if (!o.window && !o.monitor && !o.list) {
+        std::fputs("corvo-capture: choose a target with --window TITLE|HANDLE or --monitor INDEX, or --list\n",
+                   stderr);
         exit_code = 2;
         return std::nullopt;
     }

@@ -10,6 +10,7 @@ namespace capture_cli {
 struct Options {
     std::optional<std::string> window;  // title or handle (Windows)
     std::optional<int32_t> monitor;     // index in the system's enumeration order (Windows)
+    bool list = false;                  // print the windows and monitors one could capture, capture nothing
     bool deterministic = false;         // demo scene: one scene step per poll instead of its own clock
     int32_t scene_width = 1280;         // demo scene size
     int32_t scene_height = 720;

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "tools/capture_cli/target_list.h"
+
 namespace capture_cli {
 namespace {
 
@@ -15,15 +17,26 @@ std::wstring widen(const std::string &utf8) {
     return wide;
 }
 
-// A number (0x... or decimal) that is the handle of an existing window, else the top-level window with that title.
-HWND find_window(const std::string &name) {
+// A number (0x... or decimal) that is the handle of an existing window, else the top-level window with that title,
+// else the one capturable window whose title contains the name; null with the reason when none or several do.
+HWND find_window(const std::string &name, std::string &reason) {
     char *end = nullptr;
     const unsigned long long handle = std::strtoull(name.c_str(), &end, 0);
     if (!name.empty() && *end == '\0') {
         const HWND window = reinterpret_cast<HWND>(static_cast<uintptr_t>(handle));
         if (IsWindow(window)) return window;
     }
-    return FindWindowW(nullptr, widen(name).c_str());
+    if (const HWND window = FindWindowW(nullptr, widen(name).c_str())) return window;
+    const std::vector<ListedWindow> found = windows_titled(list_targets().windows, name);
+    if (found.size() == 1) return reinterpret_cast<HWND>(found[0].handle);
+    if (found.empty()) {
+        reason = "no window has the title or handle \"" + name + "\"";
+        return nullptr;
+    }
+    reason = std::to_string(found.size()) + " windows have \"" + name + "\" in their title; name one by handle:\n";
+    for (const ListedWindow &window : found) reason += window_line(window);
+    reason.pop_back();  // the caller ends the line
+    return nullptr;
 }
 
 BOOL CALLBACK add_monitor(HMONITOR monitor, HDC, LPRECT, LPARAM monitors) {
@@ -35,12 +48,8 @@ BOOL CALLBACK add_monitor(HMONITOR monitor, HDC, LPRECT, LPARAM monitors) {
 
 wgc_session create_windows_session(const Options &options, std::string &reason) {
     if (options.window) {
-        const HWND window = find_window(*options.window);
-        if (!window) {
-            reason = "no window has the title or handle \"" + *options.window + "\"";
-            return nullptr;
-        }
-        return wgc_session_create(window);
+        const HWND window = find_window(*options.window, reason);
+        return window ? wgc_session_create(window) : nullptr;
     }
     std::vector<HMONITOR> monitors;
     EnumDisplayMonitors(nullptr, nullptr, add_monitor, reinterpret_cast<LPARAM>(&monitors));

@@ -9,6 +9,7 @@ from .errors import (CaptureStoppedError, CorvoError, LibraryNotFoundError, Sess
                      SwitchRefusedError, TargetClosedError, WrongThreadError)
 from .log import LogLevel, set_logger
 from .session import FrameInfo, Session
+from .targets import MonitorInfo, WindowInfo, monitors, windows
 from .texture import Texture
 
 
@@ -29,4 +30,5 @@ __all__ = [
     "CaptureStoppedError", "CorvoError", "FrameInfo", "LibraryNotFoundError", "LogLevel", "Session", "SessionClosedError",
     "StartError", "SwitchRefusedError", "TargetClosedError", "Texture", "WrongThreadError", "is_supported", "load",
     "set_logger",
+    "MonitorInfo", "WindowInfo", "monitors", "windows",
 ]

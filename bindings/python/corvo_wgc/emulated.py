@@ -5,6 +5,7 @@ its emulated platform is the one it runs on."""
 import ctypes
 import os
 import sys
+from typing import NamedTuple
 
 import numpy as np
 
@@ -29,7 +30,24 @@ _SIGNATURES = {
     "corvo_emu_reset": (None, []),
     "corvo_emu_set_adapters": (None, [ctypes.POINTER(ctypes.c_uint32), ctypes.c_size_t]),
     "corvo_emu_remove_devices": (None, [ctypes.c_int32]),
+    "corvo_emu_set_title": (None, [ctypes.c_void_p, ctypes.c_char_p]),
+    "corvo_emu_list_targets": (ctypes.c_int32, [ctypes.c_void_p, ctypes.c_int32]),
 }
+
+
+class _CorvoEmuTarget(ctypes.Structure):
+    _fields_ = [("handle", ctypes.c_void_p), ("is_monitor", ctypes.c_int32), ("x", ctypes.c_int32),
+                ("y", ctypes.c_int32), ("width", ctypes.c_int32), ("height", ctypes.c_int32),
+                ("title", ctypes.c_char * 256)]
+
+
+class ListedTarget(NamedTuple):
+    """A target the system lists: monitors side by side from (0, 0) in the order made, windows at (0, 0)."""
+    handle: int
+    is_monitor: bool
+    position: tuple  # (x, y)
+    size: tuple  # (width, height)
+    title: str  # empty for an untitled window and for monitors
 
 CAPTURE_SESSION_TYPE = "Windows.Graphics.Capture.GraphicsCaptureSession"
 E_FAIL = 0x80004005
@@ -124,10 +142,16 @@ class _Target:
 
 
 class Window(_Target):
-    """A simulated top-level window, opaque black at first."""
+    """A simulated top-level window, opaque black at first, with a title or untitled."""
 
-    def __init__(self, width, height):
+    def __init__(self, width, height, title=None):
         super().__init__(_emu.corvo_emu_create_window(width, height), width, height)
+        if title is not None:
+            self.set_title(title)
+
+    def set_title(self, title):
+        """The title the system lists the window by; None or "" makes it untitled."""
+        _emu.corvo_emu_set_title(self.handle, (title or "").encode())
 
 
 class Monitor(_Target):
@@ -137,6 +161,19 @@ class Monitor(_Target):
 
     def __init__(self, width, height):
         super().__init__(_emu.corvo_emu_create_monitor(width, height), width, height)
+
+
+def list_targets():
+    """The targets that have not closed, windows and monitors, in the order they were made."""
+    capacity = 0
+    while True:
+        entries = (_CorvoEmuTarget * capacity)()
+        count = _emu.corvo_emu_list_targets(entries, capacity)
+        if count <= capacity:  # else targets were made in between: ask again with room for them
+            break
+        capacity = count
+    return [ListedTarget(e.handle, bool(e.is_monitor), (e.x, e.y), (e.width, e.height),
+                         e.title.decode("utf-8", errors="replace")) for e in entries[:count]]
 
 
 def set_contract_version(major):

@@ -41,6 +41,23 @@ int32_t corvo_emu_present(void *target) CORVO_EMU_NOEXCEPT;
  * "started": 0 or 1; "MinUpdateInterval": microseconds), or -1 when the target has no capture session. */
 int32_t corvo_emu_capture_property(void *target, const char *property) CORVO_EMU_NOEXCEPT;
 
+/* A window's title, UTF-8 (windows start untitled); a null title clears it. Monitors and unknown handles are
+ * left alone. */
+void corvo_emu_set_title(HWND window, const char *utf8);
+
+/* A target as the system lists it. Monitors lie side by side, left to right in the order they were created, the
+ * first at (0, 0); windows are at (0, 0). */
+typedef struct corvo_emu_target {
+    void *handle; /* an HWND, or an HMONITOR when is_monitor */
+    int32_t is_monitor;
+    int32_t x, y, width, height;
+    char title[256]; /* UTF-8, NUL-terminated; a longer title is cut at a character boundary */
+} corvo_emu_target;
+
+/* Writes the targets that have not closed, in the order they were created, to out (at most `capacity` of
+ * them; none for a null out) and returns how many there are. */
+int32_t corvo_emu_list_targets(corvo_emu_target *out, int32_t capacity);
+
 /* The major version of "Windows.Foundation.UniversalApiContract" the system offers (default 19). */
 void corvo_emu_set_contract_version(uint16_t major) CORVO_EMU_NOEXCEPT;
 /* Whether a property of a runtime type is present (default: the capture session's IsCursorCaptureEnabled,
