@@ -134,6 +134,15 @@ TEST_F(CaptureCliTest, DemoSceneRatiosTellClockTicksTileMovesAndUnchangedFrames)
     EXPECT_EQ(field(json, "frames_polled"), 25);
     EXPECT_EQ(field(json, "skipped_unchanged"), unchanged);
     EXPECT_EQ(field(json, "new_frames"), 25 - unchanged);
+    // Rates over the run's time, and poll times that are ordered and fit in it.
+    const double seconds = field(json, "seconds");
+    ASSERT_GT(seconds, 0.0) << json;
+    EXPECT_NEAR(field(json, "new_frames_per_second"), (25 - unchanged) / seconds, 0.051) << json;
+    EXPECT_NEAR(field(json, "polls_per_second"), 25 / seconds, 0.051) << json;
+    const double median = field(json, "median"), p99 = field(json, "p99");
+    EXPECT_GT(median, 0.0) << json;
+    EXPECT_GE(p99, median) << json;
+    EXPECT_LE(p99, seconds * 1e3) << json;
     // The first frame whole, then only what changed: a clock tick or a tile's path, not whole frames.
     const double frame_bytes = double(DemoScene::kWidth) * DemoScene::kHeight * 4;
     EXPECT_GT(field(json, "bytes_copied"), frame_bytes);
