@@ -1,7 +1,8 @@
 // A seeded random run of what a host and its target do (paint, present, resize, switch modes and detection,
-// faults on the read-back), checked after every poll against a plain model: the picture handed out is the
-// newest delivered frame's, or, when its read-back failed, the picture handed out before; and the ratio is 0
-// exactly when the picture handed out did not change, and the changed rectangles cover every change.
+// faults on the read-back, frame textures that the detector may or may not bind to compare in place), checked after
+// every poll against a plain model: the picture handed out is the newest delivered frame's, or, when its read-back
+// failed, the picture handed out before; and the ratio is 0 exactly when the picture handed out did not change, and
+// the changed rectangles cover every change.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -12,6 +13,8 @@
 #include "session_harness.h"
 
 namespace {
+
+constexpr const char *kFaulted[] = {"Map", "CreateTexture2D", "allocate", "CreateShaderResourceView"};
 
 // A delivered frame as the model sees it: the target's pixels and size when it was presented, in a pool
 // texture of the pool's size then.
@@ -26,6 +29,8 @@ protected:
         std::mt19937 random(seed);
         auto below = [&](uint32_t n) { return int32_t(random() % n); };
         int32_t width = 1 + below(48), height = 1 + below(48);
+        bool readable = seed % 2 != 0;  // of the pool's textures; a new setting holds from the pool's next resize
+        corvo_emu_set_frame_shader_readable(readable ? 1 : 0);
         open_window(width, height);
         Picture target(width, height);
         int32_t pool_width = width, pool_height = height;
@@ -51,17 +56,19 @@ protected:
                 detection = !detection;
                 wgc_set_dirty_rect(session, detection ? 1 : 0);
             } else if (action < 46) {
-                static constexpr const char *kOperations[] = {"Map", "CreateTexture2D", "allocate"};
-                corvo_emu_fail(kOperations[below(3)], static_cast<int32_t>(0x8007000E), uint32_t(below(4)),
+                corvo_emu_fail(kFaulted[below(4)], static_cast<int32_t>(0x8007000E), uint32_t(below(4)),
                                uint32_t(1 + below(3)));
                 faults = true;
+            } else if (action < 48) {
+                readable = !readable;
+                corvo_emu_set_frame_shader_readable(readable ? 1 : 0);
             }
             if (below(100) < 55 && corvo_emu_present(window) > 0)
                 delivered.push_back({target, pool_width, pool_height});
 
             const Poll p = poll(session);
             const float ratio = wgc_get_update_ratio(session);
-            for (const char *operation : {"Map", "CreateTexture2D", "allocate"}) corvo_emu_fail(operation, 0, 0, 0);
+            for (const char *operation : kFaulted) corvo_emu_fail(operation, 0, 0, 0);
 
             // The region a picture must match: in buffer mode the content cropped to the texture, in texture
             // mode the same region of the whole texture (beyond it the pool's texels are not the target's).
