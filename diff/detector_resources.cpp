@@ -20,6 +20,16 @@ HRESULT create_constants(ID3D11Device *device, const uint32_t (&values)[4], ID3D
     return device->CreateBuffer(&desc, &data, buffer);
 }
 
+// The kernels read frames through views of mip 0 of a one-level texture.
+D3D11_SHADER_RESOURCE_VIEW_DESC frame_view_desc(DXGI_FORMAT format) {
+    D3D11_SHADER_RESOURCE_VIEW_DESC srv{};
+    srv.Format = format;
+    srv.ViewDimension = D3D11_SRV_DIMENSION_TEXTURE2D;
+    srv.Texture2D.MostDetailedMip = 0;
+    srv.Texture2D.MipLevels = 1;
+    return srv;
+}
+
 }  // namespace
 
 bool DiffDetector::init(ComPtr<ID3D11Device> new_device, ComPtr<ID3D11DeviceContext> new_context) noexcept {
@@ -57,17 +67,8 @@ bool DiffDetector::create_sized_resources(const D3D11_TEXTURE2D_DESC &frame) noe
     const uint32_t tex_step = ceil_div(cell_columns, 32);
     row_words_ = std::max(kMinRowWords, tex_step);
 
-    const D3D11_TEXTURE2D_DESC picture = picture_desc(w, h, frame, D3D11_USAGE_DEFAULT, D3D11_BIND_SHADER_RESOURCE);
-    D3D11_SHADER_RESOURCE_VIEW_DESC srv{};
-    srv.Format = frame.Format;
-    srv.ViewDimension = D3D11_SRV_DIMENSION_TEXTURE2D;
-    srv.Texture2D.MostDetailedMip = 0;
-    srv.Texture2D.MipLevels = 1;
-    for (int i = 0; i < 2; ++i) {
-        if (FAILED(device_->CreateTexture2D(&picture, nullptr, pictures_[i].put()))) return false;
-        if (FAILED(device_->CreateShaderResourceView(pictures_[i].get(), &srv, picture_views_[i].put())))
-            return false;
-    }
+    // The picture textures are made when first needed: comparing frames in place needs only one.
+    picture_desc_ = picture_desc(w, h, frame, D3D11_USAGE_DEFAULT, D3D11_BIND_SHADER_RESOURCE);
 
     // One 32-bit texel per cell: every feature-level-11 device can load R32_UINT through an unordered view.
     D3D11_TEXTURE2D_DESC cells{};
@@ -113,6 +114,37 @@ bool DiffDetector::create_sized_resources(const D3D11_TEXTURE2D_DESC &frame) noe
         create_constants(device_.get(), {row_words_, cell_rows_, cell_columns, tex_step}, pack_info_.put()));
 }
 
+bool DiffDetector::ensure_picture(int index) noexcept {
+    if (pictures_[index]) return true;
+    const D3D11_SHADER_RESOURCE_VIEW_DESC srv = frame_view_desc(picture_desc_.Format);
+    if (SUCCEEDED(device_->CreateTexture2D(&picture_desc_, nullptr, pictures_[index].put())) &&
+        SUCCEEDED(device_->CreateShaderResourceView(pictures_[index].get(), &srv, picture_views_[index].put())))
+        return true;
+    picture_views_[index].reset();
+    pictures_[index].reset();
+    return false;
+}
+
+ID3D11ShaderResourceView *DiffDetector::view_frame(ID3D11Texture2D *frame,
+                                                   const D3D11_TEXTURE2D_DESC &desc) noexcept {
+    // A view of a texture without the bind flag is an error to the runtime, not a question: read the flags.
+    if (!(desc.BindFlags & D3D11_BIND_SHADER_RESOURCE) || desc.Format != picture_desc_.Format ||
+        desc.ArraySize != 1 || desc.SampleDesc.Count != 1)
+        return nullptr;
+    for (const FrameView &known : frame_views_)
+        if (known.texture.get() == frame) return known.view.get();
+    FrameView &made = frame_views_[next_view_];
+    made = {};
+    const D3D11_SHADER_RESOURCE_VIEW_DESC srv = frame_view_desc(desc.Format);
+    if (FAILED(device_->CreateShaderResourceView(frame, &srv, made.view.put()))) {
+        made.view.reset();
+        return nullptr;
+    }
+    made.texture = ComPtr<ID3D11Texture2D>::share(frame);
+    next_view_ = 1 - next_view_;
+    return made.view.get();
+}
+
 void DiffDetector::release_sized_resources() noexcept {
     result_uav_.reset();
     result_readback_.reset();
@@ -121,6 +153,8 @@ void DiffDetector::release_sized_resources() noexcept {
     cell_uav_.reset();
     cell_texture_.reset();
     cell_info_.reset();
+    frame_.reset();
+    for (FrameView &known : frame_views_) known = {};
     for (int i = 1; i >= 0; --i) {
         picture_views_[i].reset();
         pictures_[i].reset();

@@ -1,6 +1,8 @@
-// One detection: copy the picture, run the clear, cell and pack kernels, read the mask back and turn it into
-// changed rectangles and the update ratio.
+// One detection: view the frame in place or copy its picture, run the clear, cell and pack kernels, read the
+// mask back and turn it into changed rectangles and the update ratio.
 #include "diff/diff_detector.h"
+
+#include <utility>
 
 #include "diff/extract_rects.h"
 #include "diff/gpu_access.h"
@@ -10,34 +12,61 @@ namespace corvo {
 
 Detection DiffDetector::detect(ID3D11Texture2D *frame, uint32_t width, uint32_t height) noexcept {
     detected_ = false;
+    change_ = Change::kNew;
+    frame_.reset();
     if (!frame || !context_ || !cells_kernel_ || !pack_kernel_ || !clear_kernel_ || width == 0 || height == 0)
         return {};
-    if (width != stored_width_ || height != stored_height_) {
-        D3D11_TEXTURE2D_DESC desc;
-        frame->GetDesc(&desc);
-        if (!resize(desc, width, height)) return {};
+    D3D11_TEXTURE2D_DESC desc;
+    frame->GetDesc(&desc);
+    if ((width != stored_width_ || height != stored_height_) && !resize(desc, width, height)) return {};
+    ID3D11ShaderResourceView *fresh = view_frame(frame, desc);
+    if (fresh) {
+        frame_ = ComPtr<ID3D11Texture2D>::share(frame);
+    } else {
+        if (!ensure_picture(1 - accepted_)) return {};
+        copy_picture(context_.get(), pictures_[1 - accepted_].get(), frame, width, height);
+        fresh = picture_views_[1 - accepted_].get();
     }
-    const int fresh = 1 - accepted_;
-    copy_picture(context_.get(), pictures_[fresh].get(), frame, width, height);
     detected_ = true;
     if (!has_accepted_) return {};
 
-    run_kernels();
+    run_kernels(fresh);
     // Without the mask nothing is known about the picture: it is wholly new.
-    uint64_t changed_area = 0;
-    if (!extract(&changed_area)) return {};
+    if (!extract(&changed_area_)) return {};
+    change_ = rects_.empty() ? Change::kUnchanged : Change::kChanged;
     if (rects_.empty()) return {Change::kUnchanged, 0.0f, {}, 0};
-    return {Change::kChanged, update_ratio_of(changed_area, width, height), rects_, changed_area};
+    return {Change::kChanged, update_ratio_of(changed_area_, width, height), rects_, changed_area_};
 }
 
 void DiffDetector::accept() noexcept {
     if (!detected_) return;
-    accepted_ = 1 - accepted_;
-    has_accepted_ = true;
     detected_ = false;
+    if (!frame_) {
+        accepted_ = 1 - accepted_;
+        has_accepted_ = true;
+        return;
+    }
+    // The history takes what changed from the frame: nothing when unchanged, all of it when it was new.
+    const ComPtr<ID3D11Texture2D> frame = std::move(frame_);
+    if (!ensure_picture(accepted_)) {
+        has_accepted_ = false;
+        return;
+    }
+    ID3D11Texture2D *history = pictures_[accepted_].get();
+    if (!has_accepted_ || change_ == Change::kNew) {
+        copy_picture(context_.get(), history, frame.get(), stored_width_, stored_height_);
+    } else if (change_ == Change::kChanged) {
+        copy_rects(context_.get(), history, frame.get(), rects_, changed_area_, stored_width_, stored_height_);
+    }
+    has_accepted_ = true;
 }
 
-void DiffDetector::run_kernels() noexcept {
+void DiffDetector::forget() noexcept {
+    has_accepted_ = detected_ = false;
+    frame_.reset();
+}
+
+void DiffDetector::run_kernels(ID3D11ShaderResourceView *fresh) noexcept {
     ID3D11Buffer *constants = nullptr;
     ID3D11ShaderResourceView *views[2] = {nullptr, nullptr};
     ID3D11UnorderedAccessView *uav = nullptr;
@@ -50,8 +79,8 @@ void DiffDetector::run_kernels() noexcept {
     context_->CSSetShader(cells_kernel_.get(), nullptr, 0);
     constants = cell_info_.get();
     context_->CSSetConstantBuffers(0, 1, &constants);
-    views[0] = picture_views_[1 - accepted_].get();  // the kernels' rgb_new
-    views[1] = picture_views_[accepted_].get();      // rgb_old
+    views[0] = fresh;                            // the kernels' rgb_new
+    views[1] = picture_views_[accepted_].get();  // rgb_old
     context_->CSSetShaderResources(0, 2, views);
     uav = cell_uav_.get();
     context_->CSSetUnorderedAccessViews(0, 1, &uav, nullptr);

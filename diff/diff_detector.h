@@ -1,11 +1,13 @@
 // Change detection on the GPU, in cells of 32 x 32 pixels.
 //
-// The detector keeps two picture textures that take turns: one holds the picture the host holds (the
-// accepted picture), the other receives each new picture. detect() copies the new picture there (its one
-// whole-picture copy), compares it with the accepted one and says what changed; it never moves the history.
-// Once the host's copy shows the new picture, accept() makes it the one to compare with; forget() drops the
-// history when the host's copy stops matching it (another output, detection switched off), so that the next
-// picture is wholly new. Sizes, resizing and the ratio policy live here, behind that one call.
+// The detector keeps a texture with the picture the host holds (the accepted picture). When the frame's texture
+// can be bound as a shader resource (its description says; the system documents no bind flags), detect()
+// compares the frame's own texture with it, and accept() copies only the changed cells into the history: an
+// unchanged frame costs no copy. Otherwise a second picture texture takes turns with the first: detect()
+// copies the new picture there (its one whole-picture copy) and accept() makes it the one to compare with.
+// detect() never moves the history; forget() drops it when the host's copy stops matching it (another output,
+// detection switched off), so that the next picture is wholly new. Sizes, resizing and the ratio policy live
+// here, behind that one call.
 #pragma once
 
 #include <cstdint>
@@ -25,19 +27,26 @@ public:
     bool init(ComPtr<ID3D11Device> device_, ComPtr<ID3D11DeviceContext> context_) noexcept;
     // Compares the top-left width x height pixels of `frame` (the picture) with the accepted picture.
     Detection detect(ID3D11Texture2D *frame, uint32_t width, uint32_t height) noexcept;
-    // The texture that holds the picture of the last detect (top-left), or null when it could not be copied.
-    ID3D11Texture2D *picture() const noexcept { return detected_ ? pictures_[1 - accepted_].get() : nullptr; }
+    // The texture that holds the picture of the last detect (top-left): the frame's own when it was compared in
+    // place, else its copy; null when it could not be copied.
+    ID3D11Texture2D *picture() const noexcept {
+        return !detected_ ? nullptr : frame_ ? frame_.get() : pictures_[1 - accepted_].get();
+    }
     // The host's copy now shows the picture of the last detect.
     void accept() noexcept;
-    void forget() noexcept { has_accepted_ = detected_ = false; }
+    void forget() noexcept;
     // Clears the context's bindings and releases every object.
     void shutdown() noexcept;
 
 private:
     bool resize(const D3D11_TEXTURE2D_DESC &frame, uint32_t width, uint32_t height) noexcept;
     bool create_sized_resources(const D3D11_TEXTURE2D_DESC &frame) noexcept;
+    // Picture texture `index` and its view, made when first needed.
+    bool ensure_picture(int index) noexcept;
+    // A view of the frame's own texture when it may be bound as a shader resource, else null.
+    ID3D11ShaderResourceView *view_frame(ID3D11Texture2D *frame, const D3D11_TEXTURE2D_DESC &desc) noexcept;
     void release_sized_resources() noexcept;
-    void run_kernels() noexcept;
+    void run_kernels(ID3D11ShaderResourceView *fresh) noexcept;
     // Reads the mask back into `rects`; false when it cannot be read.
     bool extract(uint64_t *changed_area) noexcept;
 
@@ -48,7 +57,9 @@ private:
     uint32_t row_words_ = 0;  // words per row of cells: 4, more for pictures wider than 4096 pixels
     int accepted_ = 0;        // index in `pictures` of the accepted picture; the other receives new pictures
     bool has_accepted_ = false;
-    bool detected_ = false;  // the last detect copied its picture
+    bool detected_ = false;         // the last detect copied its picture, or compared the frame in place
+    Change change_ = Change::kNew;  // what the last detect said
+    uint64_t changed_area_ = 0;
     std::vector<DirtyRect> rects_;
     std::vector<uint32_t> open_rects_;  // scratch of the extraction
     ComPtr<ID3D11Device> device_;
@@ -56,8 +67,17 @@ private:
     ComPtr<ID3D11ComputeShader> cells_kernel_;
     ComPtr<ID3D11ComputeShader> pack_kernel_;
     ComPtr<ID3D11ComputeShader> clear_kernel_;
+    D3D11_TEXTURE2D_DESC picture_desc_{};  // of the picture textures, for the current size
     ComPtr<ID3D11Texture2D> pictures_[2];
     ComPtr<ID3D11ShaderResourceView> picture_views_[2];
+    ComPtr<ID3D11Texture2D> frame_;  // the frame compared in place by the last detect, until accept or forget
+    // Views of the pool's textures, kept for as many as the pool has, so that a warm stream of frames makes none.
+    struct FrameView {
+        ComPtr<ID3D11Texture2D> texture;
+        ComPtr<ID3D11ShaderResourceView> view;
+    };
+    FrameView frame_views_[2];
+    int next_view_ = 0;  // the entry a new view replaces
     ComPtr<ID3D11Buffer> cell_info_;
     ComPtr<ID3D11Texture2D> cell_texture_;
     ComPtr<ID3D11UnorderedAccessView> cell_uav_;

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
+#include "diff/dirty_rect.h"
 #include "platform/com_ptr.h"
 #include "platform/graphics.h"
 
@@ -76,6 +78,18 @@ inline void copy_region(ID3D11DeviceContext *context, ID3D11Texture2D *destinati
                         uint32_t bottom) noexcept {
     const D3D11_BOX box{left, top, 0, right, bottom, 1};
     context->CopySubresourceRegion(destination, 0, x, y, 0, source, 0, &box);
+}
+
+// Copies the rectangles of `source` to the same places in `destination`, or the whole width x height picture in
+// one copy when they cover all of it.
+inline void copy_rects(ID3D11DeviceContext *context, ID3D11Texture2D *destination, ID3D11Texture2D *source,
+                       std::span<const DirtyRect> rects, uint64_t area, uint32_t width, uint32_t height) noexcept {
+    if (area >= uint64_t{width} * height) {
+        copy_picture(context, destination, source, width, height);
+        return;
+    }
+    for (const DirtyRect &rect : rects)
+        copy_region(context, destination, rect.left, rect.top, source, rect.left, rect.top, rect.right, rect.bottom);
 }
 
 }  // namespace corvo

@@ -23,9 +23,7 @@ HRESULT TextureOutput::update(ID3D11Device *device, ID3D11DeviceContext *context
     }
     if (has_picture_ && detection.change == Change::kUnchanged) return S_OK;
     if (has_picture_ && detection.change == Change::kChanged) {
-        for (const DirtyRect &rect : detection.rects)
-            copy_region(context, texture_.get(), rect.left, rect.top, source, rect.left, rect.top, rect.right,
-                        rect.bottom);
+        copy_rects(context, texture_.get(), source, detection.rects, detection.changed_area, width, height);
     } else {
         copy_picture(context, texture_.get(), source, width, height);
     }

@@ -139,6 +139,17 @@ TEST_F(CaptureCliTest, DemoSceneRatiosTellClockTicksTileMovesAndUnchangedFrames)
     // Each step presents a frame, changed or not: every poll hands out the next one.
     EXPECT_NE(json.find("{\"poll\": 0, \"number\": 1, \"system_time\": "), std::string::npos) << json;
     EXPECT_NE(json.find("{\"poll\": 24, \"number\": 25, \"system_time\": "), std::string::npos) << json;
+    // Rates over the run's time, and poll times that are ordered and fit in it.
+    const double seconds = field(json, "seconds");
+    ASSERT_GT(seconds, 0.0) << json;
+    // The rates have one decimal, the seconds three.
+    const double slack = 0.051 + 25 * 0.0005 / (seconds * seconds);
+    EXPECT_NEAR(field(json, "new_frames_per_second"), (25 - unchanged) / seconds, slack) << json;
+    EXPECT_NEAR(field(json, "polls_per_second"), 25 / seconds, slack) << json;
+    const double median = field(json, "median"), p99 = field(json, "p99");
+    EXPECT_GT(median, 0.0) << json;
+    EXPECT_GE(p99, median) << json;
+    EXPECT_LE(p99, seconds * 1e3) << json;
     // The first frame whole, then only what changed: a clock tick or a tile's path, not whole frames.
     const double frame_bytes = double(DemoScene::kWidth) * DemoScene::kHeight * 4;
     EXPECT_GT(field(json, "bytes_copied"), frame_bytes);

@@ -35,9 +35,23 @@ TEST_F(DetectionTest, UnchangedFrameIsNotMappedAndReportsNothingNew) {
     EXPECT_EQ(ratio_of_next_frame(), 0.0f);
     EXPECT_EQ(corvo_emu_count("bytes_mapped") - mapped_before, 34u * 16u);  // only the change mask
     EXPECT_EQ(corvo_emu_count("Dispatch") - dispatches_before, 3u);
-    EXPECT_EQ(corvo_emu_count("bytes_copied") - copied_before, 1920u * 1080u * 4u + 34u * 16u);  // one picture copy
+    // The frame's own texture is compared: only the mask is copied.
+    EXPECT_EQ(corvo_emu_count("bytes_copied") - copied_before, 34u * 16u);
     EXPECT_EQ(last.frame, first.frame);
     EXPECT_EQ(last.width, 1920);
+}
+
+TEST_F(DetectionTest, FramesThatCannotBeBoundAreCopiedOnceAndComparedAsWell) {
+    corvo_emu_set_frame_shader_readable(0);
+    start_detecting(1920, 1080);
+    const uint64_t mapped_before = corvo_emu_count("bytes_mapped");
+    const uint64_t copied_before = corvo_emu_count("bytes_copied");
+    EXPECT_EQ(ratio_of_next_frame(), 0.0f);
+    EXPECT_EQ(corvo_emu_count("bytes_mapped") - mapped_before, 34u * 16u);
+    EXPECT_EQ(corvo_emu_count("bytes_copied") - copied_before, 1920u * 1080u * 4u + 34u * 16u);  // one picture copy
+    corvo_emu_fill(window, 1919, 1079, 1, 1, 0xFF0000FEu);
+    EXPECT_GT(ratio_of_next_frame(), 0.0f);
+    EXPECT_EQ(corvo_emu_count("validation_errors"), 0u);  // no view of a texture without the bind flag
 }
 
 TEST_F(DetectionTest, ChangeInTheLastRowAndColumnOfCellsIsFound) {
@@ -115,7 +129,7 @@ TEST_F(DetectionTest, TextureModeComparesWithTheTextureLastHandedOut) {
 TEST_F(DetectionTest, FailedResizeFallsBackAndIsTriedAgain) {
     open_window(64, 64);
     wgc_set_dirty_rect(session, 1);
-    corvo_emu_fail("CreateTexture2D", static_cast<int32_t>(0x8007000E), 1, 1);  // the staging texture succeeds
+    corvo_emu_fail("CreateTexture2D", static_cast<int32_t>(0x8007000E), 0, 1);  // the detector's cell texture
     const Poll p = present_and_poll();
     EXPECT_TRUE(p.ok);
     EXPECT_EQ(wgc_get_update_ratio(session), 1.0f);

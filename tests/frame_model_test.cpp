@@ -1,8 +1,9 @@
 // A seeded random run of what a host and its target do (paint, present, resize, switch modes and detection,
 // faults on the read-back, several of them between two polls, a logger that destroys the session on random
-// lines), checked after every poll against a plain model: the picture handed out is the newest delivered frame's,
-// or, when its read-back failed, the picture handed out before; and the ratio is 0 exactly when the picture handed
-// out did not change, and the changed rectangles cover every change.
+// lines, frame textures that the detector may or may not bind to compare in place), checked after every poll
+// against a plain model: the picture handed out is the newest delivered frame's, or, when its read-back failed,
+// the picture handed out before; and the ratio is 0 exactly when the picture handed out did not change, and the
+// changed rectangles cover every change.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -14,6 +15,8 @@
 #include "session_harness.h"
 
 namespace {
+
+constexpr const char *kFaulted[] = {"Map", "CreateTexture2D", "allocate", "CreateShaderResourceView"};
 
 // A delivered frame as the model sees it: the target's pixels and size when it was presented, in a pool
 // texture of the pool's size then.
@@ -47,6 +50,8 @@ protected:
         auto below = [&](uint32_t n) { return int32_t(random() % n); };
         int32_t width = 0, height = 0, pool_width = 0, pool_height = 0;
         Picture target;
+        bool readable = seed % 2 != 0;  // of the pool's textures; a new setting holds from the pool's next resize
+        corvo_emu_set_frame_shader_readable(readable ? 1 : 0);
         bool texture_mode = false, detection = false, faults = false;
         std::vector<Delivered> delivered;
         Picture held[2];  // what the host got last in buffer mode and in texture mode
@@ -89,17 +94,19 @@ protected:
                     detection = !detection;
                     wgc_set_dirty_rect(session, detection ? 1 : 0);
                 } else if (action < 46) {
-                    static constexpr const char *kOperations[] = {"Map", "CreateTexture2D", "allocate"};
-                    corvo_emu_fail(kOperations[below(3)], static_cast<int32_t>(0x8007000E), uint32_t(below(4)),
+                    corvo_emu_fail(kFaulted[below(4)], static_cast<int32_t>(0x8007000E), uint32_t(below(4)),
                                    uint32_t(1 + below(3)));
                     faults = true;
+                } else if (action < 48) {
+                    readable = !readable;
+                    corvo_emu_set_frame_shader_readable(readable ? 1 : 0);
                 }
                 if (below(100) < 55 && corvo_emu_present(window) > 0)
                     delivered.push_back({target, pool_width, pool_height});
             }
             const Poll p = poll(session);
             const float ratio = wgc_get_update_ratio(session);
-            for (const char *operation : {"Map", "CreateTexture2D", "allocate"}) corvo_emu_fail(operation, 0, 0, 0);
+            for (const char *operation : kFaulted) corvo_emu_fail(operation, 0, 0, 0);
             if (!session) {
                 ASSERT_FALSE(p.ok) << "a frame handed out by a destroyed session";
                 continue;

@@ -49,7 +49,7 @@ void make_buffers(emu::PoolState &pool, const Direct3DDevice &device, int32_t pi
     desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
     desc.SampleDesc.Count = 1;
     desc.Usage = D3D11_USAGE_DEFAULT;
-    desc.BindFlags = D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET;
+    desc.BindFlags = emu::frame_bind_flags();
     std::vector<ComPtr<ID3D11Texture2D>> buffers(static_cast<size_t>(buffer_count));
     for (auto &buffer : buffers)
         emu::throw_if_failed(emu::create_texture(d3d.get(), desc, buffer.put()), "Recreate");

@@ -7,6 +7,7 @@
 
 #include "corvo_emu.h"
 #include "platform/emulated/c_boundary.h"
+#include "corvo_emu_d3d11.h"
 
 namespace corvo::emu {
 namespace {
@@ -23,6 +24,7 @@ struct System {
     std::map<std::string, Fault, std::less<>> faults;
     std::map<std::string, bool, std::less<>> properties;
     uint16_t contract_version = 19;
+    bool frame_shader_readable = true;  // new frame-pool textures carry D3D11_BIND_SHADER_RESOURCE
     std::vector<ResetHook> reset_hooks;
 };
 
@@ -51,6 +53,7 @@ void reset_system() {
         s.faults.clear();
         s.properties.clear();
         s.contract_version = 19;
+        s.frame_shader_readable = true;
         hooks = s.reset_hooks;
     }
     for (ResetHook hook : hooks) hook();
@@ -108,6 +111,11 @@ bool property_present(std::string_view type_name, std::string_view property) {
             property == "MinUpdateInterval");
 }
 
+uint32_t frame_bind_flags() {
+    std::lock_guard lock(sys().mutex);
+    return D3D11_BIND_RENDER_TARGET | (sys().frame_shader_readable ? D3D11_BIND_SHADER_RESOURCE : 0u);
+}
+
 void on_reset(ResetHook hook) {
     std::lock_guard lock(sys().mutex);
     sys().reset_hooks.push_back(hook);
@@ -118,6 +126,13 @@ void on_reset(ResetHook hook) {
 using namespace corvo::emu;
 
 extern "C" {
+
+void corvo_emu_set_frame_shader_readable(int32_t readable) CORVO_EMU_NOEXCEPT {
+    or_nothing([&] {
+        std::lock_guard lock(sys().mutex);
+        sys().frame_shader_readable = readable != 0;
+    });
+}
 
 void corvo_emu_set_contract_version(uint16_t major) CORVO_EMU_NOEXCEPT {
     or_nothing([&] {

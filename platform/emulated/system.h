@@ -20,6 +20,8 @@ void refuse(const char *operation, const char *reason);
 
 uint16_t contract_version();
 bool property_present(std::string_view type_name, std::string_view property);
+// The bind flags of new frame-pool textures: render target, and shader resource unless switched off.
+uint32_t frame_bind_flags();
 
 // Invoked by corvo_emu_reset so each module can drop its own state.
 using ResetHook = void (*)();

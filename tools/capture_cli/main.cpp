@@ -130,7 +130,9 @@ int capture(const Options &o) {
         void *frame = nullptr;
         int32_t width = 0, height = 0;
         uint8_t cursor = 0;
+        const auto poll_start = Clock::now();
         const bool got = wgc_get_recent_frame(session.get(), &frame, 0, &width, &height, &cursor) != 0;
+        const double poll_seconds = std::chrono::duration<double>(Clock::now() - poll_start).count();
         const float ratio = wgc_get_update_ratio(session.get());
         if (!wgc_get_status(session.get()))
             return fail(last_error.empty() ? "the target closed" : with_cause("the capture ended"));
@@ -142,7 +144,7 @@ int capture(const Options &o) {
         // In buffer mode a new frame's changed part is copied to the CPU (all of it without detection); an
         // unchanged frame is not copied.
         const ChangedRects changed = is_new ? read_changed_rects(session.get()) : ChangedRects{};
-        summary.add_poll(ratio, is_new && !o.texture ? changed_pixels(changed, width, height) * 4 : 0);
+        summary.add_poll(ratio, is_new && !o.texture ? changed_pixels(changed, width, height) * 4 : 0, poll_seconds);
         if (is_new && o.rects) {
             std::printf("%spoll %lld: %s\n", terminal ? "\r" : "", (long long)summary.polls() - 1,
                         describe(changed).c_str());

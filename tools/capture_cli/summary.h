@@ -10,8 +10,9 @@ namespace capture_cli {
 
 class Summary {
 public:
-    // One poll: its update ratio and the frame bytes the library copied to the CPU for it.
-    void add_poll(float ratio, uint64_t bytes_copied);
+    // One poll: its update ratio, the frame bytes the library copied to the CPU for it and how long the
+    // library's poll took.
+    void add_poll(float ratio, uint64_t bytes_copied, double poll_seconds);
     // The changed rectangles of the last poll's new frame, recorded in summary.json.
     void add_changed_rects(int64_t poll, std::string json_array) {
         changed_.emplace_back(poll, std::move(json_array));
@@ -34,8 +35,12 @@ public:
 
 private:
     double mean_ratio() const;
+    double per_second(int64_t count) const { return seconds_ > 0 ? double(count) / seconds_ : 0.0; }
+    // The poll time at `share` of the sorted poll times (0.5 the median), in milliseconds.
+    double poll_ms(double share) const;
 
     std::vector<float> ratios_;
+    std::vector<double> poll_seconds_;
     std::vector<std::pair<int64_t, std::string>> changed_;  // poll index and its rectangles as a JSON array
     struct Frame {
         int64_t poll;

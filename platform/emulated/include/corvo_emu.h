@@ -64,6 +64,10 @@ void corvo_emu_set_contract_version(uint16_t major) CORVO_EMU_NOEXCEPT;
  * IsBorderRequired and MinUpdateInterval are present). */
 void corvo_emu_set_property(const char *type_name, const char *property, int32_t present) CORVO_EMU_NOEXCEPT;
 
+/* Whether the textures of frame pools created or recreated from now on carry D3D11_BIND_SHADER_RESOURCE
+ * (default 1). The system does not document the frames' bind flags, so hosts read them; 0 tests that path. */
+void corvo_emu_set_frame_shader_readable(int32_t readable) CORVO_EMU_NOEXCEPT;
+
 /* After `skip` further calls of the named operation succeed, the next `count` calls fail with `hr`. */
 void corvo_emu_fail(const char *operation, int32_t hr, uint32_t skip, uint32_t count) CORVO_EMU_NOEXCEPT;
 /* Calls of an operation so far, or one of the platform's gauges ("live_objects", "weak_references",
