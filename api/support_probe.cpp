@@ -6,7 +6,10 @@ namespace corvo {
 
 bool capture_supported() noexcept {
     try {
-        return api_information().IsApiContractPresent(u"Windows.Foundation.UniversalApiContract", 8);
+        if (!api_information().IsApiContractPresent(u"Windows.Foundation.UniversalApiContract", 8)) return false;
+        // The contract says the classes exist, not that this device, user or desktop can capture.
+        bool supported = false;
+        return SUCCEEDED(platform::GraphicsCaptureSession::IsSupported(&supported)) && supported;
     } catch (...) {
         return false;
     }

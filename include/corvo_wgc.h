@@ -98,7 +98,8 @@ typedef struct wgc_frame_info {
     int32_t content_height;
 } wgc_frame_info;
 
-/* Whether this system offers the capture interfaces at all. */
+/* Whether this system offers the capture interfaces at all and capture is supported on this device, for this
+ * user and desktop. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL is_wgc_session_supported(void) CORVO_WGC_NOEXCEPT;
 /* Cursor capture on or off; refused (0) when the system cannot turn it on. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_enable_cursor(wgc_session session, uint8_t enable) CORVO_WGC_NOEXCEPT;
@@ -139,7 +140,9 @@ CORVO_WGC_API void CORVO_WGC_CALL wgc_set_capture_to_texture(wgc_session session
 /* Change detection on the GPU on or off. It compares colour only: a cell whose colour did not change is not
  * read again, so its alpha is as it was last read. */
 CORVO_WGC_API void CORVO_WGC_CALL wgc_set_dirty_rect(wgc_session session, uint8_t enable) CORVO_WGC_NOEXCEPT;
-/* The capture border shown or hidden; refused (0) when the system cannot hide it. */
+/* The capture border shown or hidden; refused (0) when the system cannot hide it. Hiding it asks the user's
+ * consent (once per process, waiting at most a second for the answer); without it the call returns 0 with a
+ * warning, and a start with the border hidden logs the warning and captures with the border. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_show_border(wgc_session session, uint8_t show) CORVO_WGC_NOEXCEPT;
 /* Where the frame that the last poll handed out changed, compared with the frame the poll before handed out,
  * as change detection found it: runs of 32 x 32 cells, clipped to the frame, in rows from the top. Returns

@@ -134,6 +134,8 @@ public:
     // The shortest interval between frames, in 100 ns units (a TimeSpan); 0 is the system's default.
     void MinUpdateInterval(int64_t interval) const;
     void Close() const;
+    // GraphicsCaptureSession.IsSupported(): whether the device can capture at all. A failure is an HRESULT.
+    static HRESULT IsSupported(bool *supported) noexcept;
 };
 
 class Direct3D11CaptureFramePool : public Projected {
@@ -175,6 +177,28 @@ public:
     static HRESULT create(DispatcherQueueOptions options, DispatcherQueueController *out) noexcept;
     // Starts the shutdown of the queue; it completes only while the owning thread dispatches its messages.
     AsyncAction ShutdownQueueAsync() const;
+};
+
+// Windows.Security.Authorization.AppCapabilityAccess.AppCapabilityAccessStatus.
+enum class AccessStatus : int32_t {
+    DeniedBySystem = 0,
+    NotDeclaredByApp = 1,
+    DeniedByUser = 2,
+    UserPromptRequired = 3,
+    Allowed = 4,
+};
+
+// The user's answer to GraphicsCaptureAccess.RequestAccessAsync(Borderless): an
+// IAsyncOperation<AppCapabilityAccessStatus>, seen through its IAsyncInfo.
+class BorderlessAccessRequest : public Projected {
+public:
+    using Projected::Projected;
+    // Asks; fails where the system has no GraphicsCaptureAccess.
+    static HRESULT request(BorderlessAccessRequest *out) noexcept;
+    // Answered, cancelled or failed.
+    bool completed() const;
+    // The answer of a completed request; throws where it was cancelled or failed.
+    AccessStatus GetResults() const;
 };
 
 // The statics of Windows.Foundation.Metadata.ApiInformation.

@@ -3,6 +3,7 @@
 
 #include "api/log_sink.h"
 #include "session/api_information.h"
+#include "session/borderless_access.h"
 #include "session/capture_session.h"
 
 namespace corvo {
@@ -141,6 +142,10 @@ bool WgcCaptureSession::start_pipeline() noexcept {
             const uint8_t border = border_shown_.load();
             log_message(kLogInfo, "Wgc border %s ", border ? "Enable" : "Disable");
             if (destroyed()) return false;
+            if (!border) {
+                borderless_access_allowed();  // a refusal is told; the capture still starts, with the border
+                if (destroyed()) return false;
+            }
             capture_session_.IsBorderRequired(border != 0);
         } else {
             log_message(kLogInfo, "IsBorderRequiredSupported: no");

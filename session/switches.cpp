@@ -1,8 +1,9 @@
 // The cursor and border switches. The cursor refuses to be turned on, the border refuses to be turned off,
-// where the running system lacks the property. A running capture's switches belong on the thread that started
-// it.
+// where the running system lacks the property; hiding the border also needs the user's consent. A running capture's
+// switches belong on the thread that started it.
 #include "api/log_sink.h"
 #include "session/api_information.h"
+#include "session/borderless_access.h"
 #include "session/capture_session.h"
 
 namespace corvo {
@@ -57,9 +58,13 @@ bool WgcCaptureSession::show_border(uint8_t show) noexcept {
     }
     border_shown_.store(show);
     log_message(kLogInfo, "Set %s border", show ? "show" : "hide");
-    if (is_property_present(kBorderProperty) && capture_session_)
-        return apply("border", [&] { capture_session_.IsBorderRequired(show != 0); });
-    return true;
+    // A refused consent is told, and the property is still set: Windows ignores it then.
+    const bool allowed = show || borderless_access_allowed();
+    if (destroyed()) return false;
+    if (is_property_present(kBorderProperty) && capture_session_ &&
+        !apply("border", [&] { capture_session_.IsBorderRequired(show != 0); }))
+        return false;
+    return allowed;
 }
 
 bool WgcCaptureSession::set_min_update_interval(uint32_t microseconds) noexcept {

@@ -17,13 +17,18 @@ TEST_F(SupportProbeTest, AnswersFromTheUniversalContractVersion) {
     EXPECT_EQ(is_wgc_session_supported(), 1);
     corvo_emu_set_contract_version(19);
     EXPECT_EQ(is_wgc_session_supported(), 1);
+    // The contract is there, but the device, user or desktop cannot capture.
+    corvo_emu_set_capture_supported(0);
+    EXPECT_EQ(is_wgc_session_supported(), 0);
     EXPECT_TRUE(log.lines().empty());
 }
 
 TEST_F(SupportProbeTest, FailingCallAnswersFalseWithoutALogLine) {
-    corvo_emu_fail("IsApiContractPresent", static_cast<int32_t>(0x80004005), 0, 1);
-    EXPECT_EQ(is_wgc_session_supported(), 0);
-    EXPECT_EQ(is_wgc_session_supported(), 1);
+    for (const char *operation : {"IsApiContractPresent", "IsSupported"}) {
+        corvo_emu_fail(operation, static_cast<int32_t>(0x80070424), 0, 1);
+        EXPECT_EQ(is_wgc_session_supported(), 0) << operation;
+        EXPECT_EQ(is_wgc_session_supported(), 1) << operation;
+    }
     EXPECT_TRUE(log.lines().empty());
 }
 

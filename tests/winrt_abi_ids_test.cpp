@@ -48,6 +48,12 @@ const Known kKnown[] = {
     {"IGraphicsCaptureSession5", abi::kIID_IGraphicsCaptureSession5, "67c0ea62-1f85-5061-925a-239be0ac09cb"},
     {"IDispatcherQueueController", abi::kIID_IDispatcherQueueController, "22f34e66-50db-4e36-a98d-61c01b384d20"},
     {"IAsyncInfo", abi::kIID_IAsyncInfo, "00000036-0000-0000-c000-000000000046"},
+    {"IGraphicsCaptureSessionStatics", abi::kIID_IGraphicsCaptureSessionStatics,
+     "2224a540-5974-49aa-b232-0882536f4cb5"},
+    {"IGraphicsCaptureAccessStatics", abi::kIID_IGraphicsCaptureAccessStatics,
+     "743ed370-06ec-5040-a58a-901f0f757095"},
+    {"IAsyncOperation<AppCapabilityAccessStatus>", abi::kIID_IAccessStatusOperation,
+     "827caf42-5fe6-5b5b-84ce-c44834134d3d"},
     {"IClosable", abi::kIID_IClosable, "30d5a829-7fa4-4026-83bb-d75bae4ea99e"},
     {"IDirect3DDevice", abi::kIID_IDirect3DDevice, "a37624ab-8d5f-4650-9d3e-9eae3d9bc670"},
     {"IDirect3DDxgiInterfaceAccess", abi::kIID_IDirect3DDxgiInterfaceAccess, "a9b3d012-3df2-4ee3-b8d1-8695f457d3c1"},
@@ -167,6 +173,7 @@ TEST(WinrtAbiIds, EventHandlerIidsFollowFromTheirSignatures) {
     EXPECT_EQ(text_of(parameterized_iid(abi::kFrameArrivedHandlerSignature)),
               text_of(abi::kIID_FrameArrivedHandler));
     EXPECT_EQ(text_of(parameterized_iid(abi::kClosedHandlerSignature)), text_of(abi::kIID_ClosedHandler));
+    EXPECT_EQ(text_of(parameterized_iid(abi::kAccessOperationSignature)), text_of(abi::kIID_IAccessStatusOperation));
 }
 
 TEST(WinrtAbiIds, EventHandlerSignaturesNameTheSendersDefaultInterfaces) {

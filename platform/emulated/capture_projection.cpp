@@ -220,7 +220,7 @@ void GraphicsCaptureSession::IsCursorCaptureEnabled(bool enabled) const {
 
 void GraphicsCaptureSession::IsBorderRequired(bool required) const {
     check_call("put_IsBorderRequired");
-    session_of(*this).border_required = required;
+    session_of(*this).border_required = required || !emu::borderless_allowed();
 }
 
 void GraphicsCaptureSession::MinUpdateInterval(int64_t interval) const {
@@ -231,6 +231,13 @@ void GraphicsCaptureSession::MinUpdateInterval(int64_t interval) const {
 void GraphicsCaptureSession::Close() const {
     check_call("Close");
     session_of(*this).closed = true;
+}
+
+HRESULT GraphicsCaptureSession::IsSupported(bool *supported) noexcept {
+    if (!supported) return E_POINTER;
+    if (const HRESULT hr = emu::call("IsSupported"); FAILED(hr)) return hr;
+    *supported = emu::capture_supported();
+    return S_OK;
 }
 
 AsyncAction DispatcherQueueController::ShutdownQueueAsync() const {

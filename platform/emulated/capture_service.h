@@ -90,6 +90,9 @@ private:
 // Whether the calling thread owns a dispatcher queue.
 bool thread_has_dispatcher_queue();
 
+// Whether the user allows capture without the border now; hiding it takes effect only then.
+bool borderless_allowed();
+
 class CaptureItem final : public Object<IEmuCaptureItem> {
 public:
     explicit CaptureItem(std::shared_ptr<Target> t);

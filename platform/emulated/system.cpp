@@ -24,6 +24,7 @@ struct System {
     std::map<std::string, Fault, std::less<>> faults;
     std::map<std::string, bool, std::less<>> properties;
     uint16_t contract_version = 19;
+    bool capture_supported = true;
     bool frame_shader_readable = true;  // new frame-pool textures carry D3D11_BIND_SHADER_RESOURCE
     std::vector<ResetHook> reset_hooks;
 };
@@ -53,6 +54,7 @@ void reset_system() {
         s.faults.clear();
         s.properties.clear();
         s.contract_version = 19;
+        s.capture_supported = true;
         s.frame_shader_readable = true;
         hooks = s.reset_hooks;
     }
@@ -101,6 +103,11 @@ uint16_t contract_version() {
     return sys().contract_version;
 }
 
+bool capture_supported() {
+    std::lock_guard lock(sys().mutex);
+    return sys().capture_supported;
+}
+
 bool property_present(std::string_view type_name, std::string_view property) {
     System &s = sys();
     std::lock_guard lock(s.mutex);
@@ -138,6 +145,13 @@ void corvo_emu_set_contract_version(uint16_t major) CORVO_EMU_NOEXCEPT {
     or_nothing([&] {
         std::lock_guard lock(sys().mutex);
         sys().contract_version = major;
+    });
+}
+
+void corvo_emu_set_capture_supported(int32_t supported) CORVO_EMU_NOEXCEPT {
+    or_nothing([&] {
+        std::lock_guard lock(sys().mutex);
+        sys().capture_supported = supported != 0;
     });
 }
 

@@ -19,6 +19,8 @@ void add_count(std::string_view name, int64_t delta) noexcept;
 void refuse(const char *operation, const char *reason);
 
 uint16_t contract_version();
+// GraphicsCaptureSession.IsSupported's answer.
+bool capture_supported();
 bool property_present(std::string_view type_name, std::string_view property);
 // The bind flags of new frame-pool textures: render target, and shader resource unless switched off.
 uint32_t frame_bind_flags();

@@ -33,6 +33,13 @@ inline constexpr GUID kIID_IGraphicsCaptureSession3{
     0xf2cdd966, 0x22ae, 0x5ea1, {0x95, 0x96, 0x3a, 0x28, 0x93, 0x44, 0xc3, 0xbe}};
 inline constexpr GUID kIID_IGraphicsCaptureSession5{
     0x67c0ea62, 0x1f85, 0x5061, {0x92, 0x5a, 0x23, 0x9b, 0xe0, 0xac, 0x09, 0xcb}};
+inline constexpr GUID kIID_IGraphicsCaptureSessionStatics{
+    0x2224a540, 0x5974, 0x49aa, {0xb2, 0x32, 0x08, 0x82, 0x53, 0x6f, 0x4c, 0xb5}};
+inline constexpr GUID kIID_IGraphicsCaptureAccessStatics{
+    0x743ed370, 0x06ec, 0x5040, {0xa5, 0x8a, 0x90, 0x1f, 0x0f, 0x75, 0x70, 0x95}};
+// IAsyncOperation<AppCapabilityAccessStatus>, from kAccessOperationSignature by SHA-1.
+inline constexpr GUID kIID_IAccessStatusOperation{
+    0x827caf42, 0x5fe6, 0x5b5b, {0x84, 0xce, 0xc4, 0x48, 0x34, 0x13, 0x4d, 0x3d}};
 inline constexpr GUID kIID_IClosable{0x30d5a829, 0x7fa4, 0x4026, {0x83, 0xbb, 0xd7, 0x5b, 0xae, 0x4e, 0xa9, 0x9e}};
 inline constexpr GUID kIID_IDirect3DDevice{
     0xa37624ab, 0x8d5f, 0x4650, {0x9d, 0x3e, 0x9e, 0xae, 0x3d, 0x9b, 0xc6, 0x70}};
@@ -63,9 +70,15 @@ inline constexpr char kClosedHandlerSignature[] =
     "pinterface({9de1c534-6ae1-11e0-84e1-18a905bcc53f};rc(Windows.Graphics.Capture.GraphicsCaptureItem;"
     "{79c3f95b-31f7-4ec2-a464-632ef5d30760});cinterface(IInspectable))";
 
+inline constexpr char kAccessOperationSignature[] =
+    "pinterface({9fc2b0bb-e446-44e2-aa61-9cab8f636af2};"
+    "enum(Windows.Security.Authorization.AppCapabilityAccess.AppCapabilityAccessStatus;i4))";
+
 // Activation names of the runtime classes whose factories the layer asks for.
 inline constexpr wchar_t kGraphicsCaptureItemClass[] = L"Windows.Graphics.Capture.GraphicsCaptureItem";
 inline constexpr wchar_t kFramePoolClass[] = L"Windows.Graphics.Capture.Direct3D11CaptureFramePool";
+inline constexpr wchar_t kCaptureSessionClass[] = L"Windows.Graphics.Capture.GraphicsCaptureSession";
+inline constexpr wchar_t kCaptureAccessClass[] = L"Windows.Graphics.Capture.GraphicsCaptureAccess";
 inline constexpr wchar_t kApiInformationClass[] = L"Windows.Foundation.Metadata.ApiInformation";
 
 // Value types, laid out as the ABI passes them.

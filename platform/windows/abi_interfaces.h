@@ -78,6 +78,23 @@ struct IGraphicsCaptureSession5 : ::IInspectable {
     virtual HRESULT STDMETHODCALLTYPE put_MinUpdateInterval(TimeSpan value) = 0;
 };
 
+struct IGraphicsCaptureSessionStatics : ::IInspectable {
+    virtual HRESULT STDMETHODCALLTYPE IsSupported(boolean *result) = 0;
+};
+
+// IAsyncOperation<AppCapabilityAccessStatus>; the status is a 32-bit enumeration.
+struct IAccessStatusOperation : ::IInspectable {
+    // The handler is an AsyncOperationCompletedHandler<AppCapabilityAccessStatus>; the layer never sets one.
+    virtual HRESULT STDMETHODCALLTYPE put_Completed(::IUnknown *handler) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_Completed(::IUnknown **handler) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetResults(int32_t *results) = 0;
+};
+
+// GraphicsCaptureAccessKind: Borderless 0, Programmatic 1.
+struct IGraphicsCaptureAccessStatics : ::IInspectable {
+    virtual HRESULT STDMETHODCALLTYPE RequestAccessAsync(int32_t request, IAccessStatusOperation **operation) = 0;
+};
+
 struct IDirect3D11CaptureFramePool : ::IInspectable {
     virtual HRESULT STDMETHODCALLTYPE Recreate(IDirect3DDevice *device, int32_t pixelFormat, int32_t numberOfBuffers,
                                                SizeInt32 size) = 0;

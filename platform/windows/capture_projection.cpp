@@ -14,6 +14,9 @@ namespace {
 ActivationFactory item_factory(abi::kGraphicsCaptureItemClass, abi::kIID_IGraphicsCaptureItemInterop);
 ActivationFactory pool_factory(abi::kFramePoolClass, abi::kIID_IDirect3D11CaptureFramePoolStatics);
 ActivationFactory free_threaded_pool_factory(abi::kFramePoolClass, abi::kIID_IDirect3D11CaptureFramePoolStatics2);
+ActivationFactory session_factory(abi::kCaptureSessionClass, abi::kIID_IGraphicsCaptureSessionStatics);
+ActivationFactory access_factory(abi::kCaptureAccessClass, abi::kIID_IGraphicsCaptureAccessStatics);
+constexpr int32_t kBorderlessAccess = 0;  // GraphicsCaptureAccessKind::Borderless
 
 // The default interface a projected object was made from.
 template <class I>
@@ -237,10 +240,47 @@ AsyncAction DispatcherQueueController::ShutdownQueueAsync() const {
     return AsyncAction(holding(action));
 }
 
-bool AsyncAction::completed() const {
-    int32_t status = 0;  // Started
-    check(query<abi::IAsyncInfo>(as<::IInspectable>(*this), abi::kIID_IAsyncInfo)->get_Status(&status));
+// Whether an asynchronous operation or action is no longer Started (0).
+bool async_completed(const Projected &operation) {
+    int32_t status = 0;
+    check(query<abi::IAsyncInfo>(as<::IInspectable>(operation), abi::kIID_IAsyncInfo)->get_Status(&status));
     return status != 0;
+}
+
+bool AsyncAction::completed() const { return async_completed(*this); }
+
+HRESULT GraphicsCaptureSession::IsSupported(bool *supported) noexcept {
+    if (!supported) return E_POINTER;
+    ::IUnknown *statics = nullptr;
+    HRESULT hr = session_factory.get(&statics);
+    if (FAILED(hr)) return hr;
+    boolean result = 0;
+    hr = static_cast<abi::IGraphicsCaptureSessionStatics *>(statics)->IsSupported(&result);
+    statics->Release();
+    *supported = SUCCEEDED(hr) && result != 0;
+    return hr;
+}
+
+HRESULT BorderlessAccessRequest::request(BorderlessAccessRequest *out) noexcept {
+    if (!out) return E_POINTER;
+    ::IUnknown *statics = nullptr;
+    HRESULT hr = access_factory.get(&statics);
+    if (FAILED(hr)) return hr;
+    abi::IAccessStatusOperation *operation = nullptr;
+    hr = static_cast<abi::IGraphicsCaptureAccessStatics *>(statics)->RequestAccessAsync(
+        kBorderlessAccess, &operation);
+    statics->Release();
+    if (FAILED(hr)) return hr;
+    *out = BorderlessAccessRequest(holding(operation));
+    return S_OK;
+}
+
+bool BorderlessAccessRequest::completed() const { return async_completed(*this); }
+
+AccessStatus BorderlessAccessRequest::GetResults() const {
+    int32_t status = 0;
+    check(as<abi::IAccessStatusOperation>(*this)->GetResults(&status));
+    return static_cast<AccessStatus>(status);
 }
 
 }  // namespace corvo::platform

@@ -27,7 +27,10 @@ struct Observed {
     std::atomic<long> dropped{0};               // changed pictures not rendered: every buffer of the pool was held
     std::atomic<bool> render_unchanged{false};  // every tick renders, changed or not (as Windows 10 often does)
     std::atomic<int> contract_major{12};        // the newest UniversalApiContract the system offers
+    std::atomic<int> borderless_access{4};      // the consent's answer (AppCapabilityAccessStatus); -1: no consent
+    std::atomic<int> supported{1};              // IsSupported: 1 yes, 0 no, -1 fails
 };
+inline constexpr int kBorderlessAllowed = 4;
 Observed &observed();
 
 // A window or a monitor, as the item interop was given it.

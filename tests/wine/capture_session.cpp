@@ -37,8 +37,10 @@ HRESULT CaptureSession::get_IsBorderRequired(boolean *value) {
 
 HRESULT CaptureSession::put_IsBorderRequired(boolean value) {
     if (!pool_) return kClosed;
-    border_ = value;
-    observed().border = value ? 1 : 0;
+    // As for a packaged program: hiding takes effect only with the user's consent.
+    const bool shown = value || observed().borderless_access.load() != kBorderlessAllowed;
+    border_ = shown;
+    observed().border = shown ? 1 : 0;
     return S_OK;
 }
 

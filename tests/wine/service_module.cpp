@@ -5,6 +5,8 @@
 namespace wine_wgc {
 
 IActivationFactory *api_information_factory();
+IActivationFactory *capture_access_factory();
+IActivationFactory *capture_session_factory();
 
 namespace {
 
@@ -75,6 +77,10 @@ HRESULT WINAPI DllGetActivationFactory(HSTRING class_id, IActivationFactory **fa
         *factory = &pools;
     else if (name == L"Windows.Foundation.Metadata.ApiInformation")
         *factory = api_information_factory();
+    else if (name == L"Windows.Graphics.Capture.GraphicsCaptureAccess")
+        *factory = capture_access_factory();
+    else if (name == L"Windows.Graphics.Capture.GraphicsCaptureSession")
+        *factory = capture_session_factory();
     else
         *factory = nullptr;
     return *factory ? S_OK : CLASS_E_CLASSNOTAVAILABLE;
@@ -109,6 +115,11 @@ void WINAPI corvo_test_render_unchanged(int on) { observed().render_unchanged = 
 void WINAPI corvo_test_fail_next(int fault, HRESULT hr) {
     if (fault >= 0 && fault < int(Fault::Count)) faults[fault] = hr;
 }
+
+// The answer to a request for capture without the border (an AppCapabilityAccessStatus; -1: no
+// GraphicsCaptureAccess), and what IsSupported says (1 yes, 0 no, -1 it fails).
+void WINAPI corvo_test_set_borderless_access(int answer) { observed().borderless_access = answer; }
+void WINAPI corvo_test_set_supported(int supported) { observed().supported = supported; }
 
 // The newest UniversalApiContract major version the system reports.
 void WINAPI corvo_test_set_contract(int major) { observed().contract_major = major; }

@@ -224,6 +224,21 @@ struct IAsyncActionCompletedHandler : IUnknown {
     static constexpr GUID iid = guid("a4ed5c81-76c9-40bd-8be6-b1d90fb20ae7");
     virtual HRESULT STDMETHODCALLTYPE Invoke(IAsyncAction *action, AsyncStatus status) = 0;
 };
+// GraphicsCaptureSession's statics, and GraphicsCaptureAccess with its IAsyncOperation<AppCapabilityAccessStatus>.
+struct IGraphicsCaptureSessionStatics : IInspectable {
+    static constexpr GUID iid = guid("2224a540-5974-49aa-b232-0882536f4cb5");
+    virtual HRESULT STDMETHODCALLTYPE IsSupported(boolean *value) = 0;
+};
+struct IAccessStatusOperation : IInspectable {
+    static constexpr GUID iid = guid("827caf42-5fe6-5b5b-84ce-c44834134d3d");
+    virtual HRESULT STDMETHODCALLTYPE put_Completed(IUnknown *handler) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_Completed(IUnknown **handler) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetResults(INT32 *status) = 0;
+};
+struct IGraphicsCaptureAccessStatics : IInspectable {
+    static constexpr GUID iid = guid("743ed370-06ec-5040-a58a-901f0f757095");
+    virtual HRESULT STDMETHODCALLTYPE RequestAccessAsync(INT32 kind, IAccessStatusOperation **operation) = 0;
+};
 struct IDispatcherQueueController : IInspectable {
     static constexpr GUID iid = guid("22f34e66-50db-4e36-a98d-61c01b384d20");
     virtual HRESULT STDMETHODCALLTYPE get_DispatcherQueue(IDispatcherQueue **queue) = 0;

@@ -64,6 +64,14 @@ void corvo_emu_set_contract_version(uint16_t major) CORVO_EMU_NOEXCEPT;
  * IsBorderRequired and MinUpdateInterval are present). */
 void corvo_emu_set_property(const char *type_name, const char *property, int32_t present) CORVO_EMU_NOEXCEPT;
 
+/* What GraphicsCaptureSession.IsSupported answers (default 1); the "IsSupported" operation can fail too. */
+void corvo_emu_set_capture_supported(int32_t supported) CORVO_EMU_NOEXCEPT;
+/* The user's answer to a request for capture without the border: an AppCapabilityAccessStatus (0 denied by
+ * the system, 1 not declared by the app, 2 denied by the user, 3 prompt required, 4 allowed: the default), -1
+ * where the system has no GraphicsCaptureAccess, or -2 while the user has not answered; an answer completes every
+ * request asked while unanswered. Hiding the border of a session takes effect only while the answer is 4. */
+void corvo_emu_set_borderless_access(int32_t answer) CORVO_EMU_NOEXCEPT;
+
 /* Whether the textures of frame pools created or recreated from now on carry D3D11_BIND_SHADER_RESOURCE
  * (default 1). The system does not document the frames' bind flags, so hosts read them; 0 tests that path. */
 void corvo_emu_set_frame_shader_readable(int32_t readable) CORVO_EMU_NOEXCEPT;

@@ -1,0 +1,76 @@
+// GraphicsCaptureSession.IsSupported and the borderless consent of GraphicsCaptureAccess, as the tests set
+// them: the consent's answer is given at once (an unpackaged program is never prompted).
+#include "capture_service.h"
+
+namespace wine_wgc {
+namespace {
+
+class AccessOperation final : public Object<IAccessStatusOperation, IAsyncInfo> {
+public:
+    explicit AccessOperation(INT32 answer) : answer_(answer) {}
+    HRESULT STDMETHODCALLTYPE put_Completed(IUnknown *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Completed(IUnknown **handler) override {
+        return hand_out<IUnknown>(nullptr, handler);
+    }
+    HRESULT STDMETHODCALLTYPE GetResults(INT32 *status) override {
+        return status ? (*status = answer_, S_OK) : E_POINTER;
+    }
+    HRESULT STDMETHODCALLTYPE get_Id(UINT32 *id) override { return id ? (*id = 1, S_OK) : E_POINTER; }
+    HRESULT STDMETHODCALLTYPE get_Status(AsyncStatus *status) override {
+        return status ? (*status = AsyncCompleted, S_OK) : E_POINTER;
+    }
+    HRESULT STDMETHODCALLTYPE get_ErrorCode(HRESULT *code) override {
+        return code ? (*code = S_OK, S_OK) : E_POINTER;
+    }
+    HRESULT STDMETHODCALLTYPE Cancel() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Close() override { return S_OK; }
+
+private:
+    const wchar_t *class_name() const override {
+        return L"Windows.Foundation.IAsyncOperation`1<Windows.Security.Authorization.AppCapabilityAccess."
+               L"AppCapabilityAccessStatus>";
+    }
+    const INT32 answer_;
+};
+
+class AccessStatics final : public Factory<IGraphicsCaptureAccessStatics> {
+public:
+    HRESULT STDMETHODCALLTYPE RequestAccessAsync(INT32 kind, IAccessStatusOperation **operation) override {
+        if (!operation) return E_POINTER;
+        *operation = nullptr;
+        if (kind != 0 && kind != 1) return E_INVALIDARG;
+        *operation = new AccessOperation(observed().borderless_access.load());
+        return S_OK;
+    }
+
+private:
+    const wchar_t *class_name() const override { return L"Windows.Graphics.Capture.GraphicsCaptureAccess"; }
+};
+
+class SessionStatics final : public Factory<IGraphicsCaptureSessionStatics> {
+public:
+    HRESULT STDMETHODCALLTYPE IsSupported(boolean *value) override {
+        if (!value) return E_POINTER;
+        const int supported = observed().supported.load();
+        if (supported < 0) return HRESULT_FROM_WIN32(ERROR_SERVICE_DOES_NOT_EXIST);  // as for another user
+        *value = supported != 0;
+        return S_OK;
+    }
+
+private:
+    const wchar_t *class_name() const override { return L"Windows.Graphics.Capture.GraphicsCaptureSession"; }
+};
+
+}  // namespace
+
+IActivationFactory *capture_access_factory() {
+    static AccessStatics statics;
+    return observed().borderless_access.load() < 0 ? nullptr : &statics;
+}
+
+IActivationFactory *capture_session_factory() {
+    static SessionStatics statics;
+    return &statics;
+}
+
+}  // namespace wine_wgc
