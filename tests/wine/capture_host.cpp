@@ -28,6 +28,8 @@ struct Service {
     void(WINAPI *render_unchanged)(int on) = nullptr;
     void(WINAPI *fail_next)(int fault, HRESULT hr) = nullptr;
     void(WINAPI *set_contract)(int major) = nullptr;
+    void(WINAPI *set_borderless_access)(int answer) = nullptr;
+    void(WINAPI *set_supported)(int supported) = nullptr;
 
     bool load(const wchar_t *path) {
         module = LoadLibraryW(path);
@@ -40,8 +42,10 @@ struct Service {
         resolve(render_unchanged, "corvo_test_render_unchanged");
         resolve(fail_next, "corvo_test_fail_next");
         resolve(set_contract, "corvo_test_set_contract");
+        resolve(set_borderless_access, "corvo_test_set_borderless_access");
+        resolve(set_supported, "corvo_test_set_supported");
         return live_objects && switches && frames && ticks && dropped && render_unchanged && fail_next &&
-               set_contract;
+               set_contract && set_borderless_access && set_supported;
     }
     template <class F>
     void resolve(F &function, const char *name) {
@@ -265,6 +269,12 @@ void destroy(wgc_session session) {
 
 // The probe, the start's log lines, the device, and the pixels of a buffer-mode frame.
 void buffer_mode() {
+    // The contract is there; IsSupported says no, or fails as it does for another user.
+    for (int supported : {0, -1}) {
+        service.set_supported(supported);
+        CHECK(dll.is_wgc_session_supported() == 0);
+    }
+    service.set_supported(1);
     CHECK(dll.is_wgc_session_supported() == 1);
     TestWindow window;
     open_window(window);
@@ -444,6 +454,30 @@ void switches() {
     CHECK(cursor == 0 && border == 1);  // unchanged since the first session
     destroy(session);
     service.set_contract(12);
+}
+
+// The user denied capture without the border (the answer is kept for the process, so this case runs in a
+// process of its own): a start that hides the border warns and captures with it; hiding it later is refused.
+void borderless_denied() {
+    service.set_borderless_access(2);  // DeniedByUser
+    TestWindow window;
+    open_window(window);
+    wgc_session session = dll.wgc_session_create(window.handle);
+    if (!session) return;
+    wgc_test::log_lines().clear();
+    CHECK(dll.wgc_show_border(session, 0) == 0);
+    CHECK(dll.wgc_session_start(session) == 1);
+    int warnings = 0;
+    for (const wgc_test::LogLine &line : wgc_test::log_lines())
+        warnings +=
+            line.level == 2 && line.text == "Failed to hide border: borderless capture access denied, status 2";
+    CHECK(warnings == 2);
+    int cursor = -1, border = -1;
+    service.switches(&cursor, &border);
+    CHECK(border == 1);
+    CHECK(dll.wgc_show_border(session, 1) == 1);
+    destroy(session);
+    service.set_borderless_access(4);
 }
 
 // The service's own failures reach the host as a failed start with the library's failure line, and leave nothing.
@@ -677,10 +711,18 @@ struct NamedCase {
     void (*run)();
 };
 constexpr NamedCase kCases[] = {
-    {L"buffer_mode", buffer_mode}, {L"change_detection", change_detection}, {L"texture_mode", texture_mode},
-    {L"resize", resize},           {L"window_closed", window_closed},       {L"monitor", monitor},
-    {L"switches", switches},       {L"service_failures", service_failures}, {L"second_session", second_session},
-    {L"restart", restart},         {L"newest_picture", newest_picture},
+    {L"buffer_mode", buffer_mode},
+    {L"change_detection", change_detection},
+    {L"texture_mode", texture_mode},
+    {L"resize", resize},
+    {L"window_closed", window_closed},
+    {L"monitor", monitor},
+    {L"switches", switches},
+    {L"service_failures", service_failures},
+    {L"second_session", second_session},
+    {L"restart", restart},
+    {L"newest_picture", newest_picture},
+    {L"borderless_denied", borderless_denied},
 };
 
 }  // namespace
