@@ -5,7 +5,7 @@
 namespace wine_wgc {
 namespace {
 
-class AccessOperation final : public Object<IAccessStatusOperation, IAsyncInfo> {
+class AccessOperation final : public Object<IAccessStatusOperation, CompletedAsyncInfo> {
 public:
     explicit AccessOperation(INT32 answer) : answer_(answer) {}
     HRESULT STDMETHODCALLTYPE put_Completed(IUnknown *) override { return E_NOTIMPL; }
@@ -15,15 +15,6 @@ public:
     HRESULT STDMETHODCALLTYPE GetResults(INT32 *status) override {
         return status ? (*status = answer_, S_OK) : E_POINTER;
     }
-    HRESULT STDMETHODCALLTYPE get_Id(UINT32 *id) override { return id ? (*id = 1, S_OK) : E_POINTER; }
-    HRESULT STDMETHODCALLTYPE get_Status(AsyncStatus *status) override {
-        return status ? (*status = AsyncCompleted, S_OK) : E_POINTER;
-    }
-    HRESULT STDMETHODCALLTYPE get_ErrorCode(HRESULT *code) override {
-        return code ? (*code = S_OK, S_OK) : E_POINTER;
-    }
-    HRESULT STDMETHODCALLTYPE Cancel() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Close() override { return S_OK; }
 
 private:
     const wchar_t *class_name() const override {

@@ -102,7 +102,7 @@ private:
 };
 
 // An action that has completed by the time it is handed out.
-class CompletedAction final : public Object<IAsyncAction, IAsyncInfo> {
+class CompletedAction final : public Object<IAsyncAction, CompletedAsyncInfo> {
 public:
     HRESULT STDMETHODCALLTYPE put_Completed(IAsyncActionCompletedHandler *handler) override {
         if (!handler) return E_POINTER;
@@ -113,15 +113,6 @@ public:
         return hand_out(handler_.get(), handler);
     }
     HRESULT STDMETHODCALLTYPE GetResults() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE get_Id(UINT32 *id) override { return id ? (*id = 1, S_OK) : E_POINTER; }
-    HRESULT STDMETHODCALLTYPE get_Status(AsyncStatus *status) override {
-        return status ? (*status = AsyncCompleted, S_OK) : E_POINTER;
-    }
-    HRESULT STDMETHODCALLTYPE get_ErrorCode(HRESULT *code) override {
-        return code ? (*code = S_OK, S_OK) : E_POINTER;
-    }
-    HRESULT STDMETHODCALLTYPE Cancel() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Close() override { return S_OK; }
 
 private:
     const wchar_t *class_name() const override { return L"Windows.Foundation.IAsyncAction"; }
