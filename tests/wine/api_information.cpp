@@ -1,6 +1,6 @@
 // ApiInformation as a system with the capture interfaces answers it: the universal contract up to the major
-// version the tests choose (12 by default), and the session's cursor and border properties where the contract
-// that brought them is present.
+// version the tests choose (12 by default), and the session's cursor, border and minimum update interval
+// properties where the contract that brought them is present.
 #include <string_view>
 
 #include "capture_service.h"
@@ -16,6 +16,7 @@ int contract_of(std::wstring_view type, std::wstring_view member) {
     if (type != kSession) return 0;
     if (member == L"IsCursorCaptureEnabled") return 10;
     if (member == L"IsBorderRequired") return 12;
+    if (member == L"MinUpdateInterval") return 19;
     return 0;
 }
 

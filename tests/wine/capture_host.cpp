@@ -30,6 +30,8 @@ struct Service {
     void(WINAPI *set_contract)(int major) = nullptr;
     void(WINAPI *set_borderless_access)(int answer) = nullptr;
     void(WINAPI *set_supported)(int supported) = nullptr;
+    long(WINAPI *faults_pending)() = nullptr;
+    long long(WINAPI *interval)() = nullptr;
 
     bool load(const wchar_t *path) {
         module = LoadLibraryW(path);
@@ -44,8 +46,10 @@ struct Service {
         resolve(set_contract, "corvo_test_set_contract");
         resolve(set_borderless_access, "corvo_test_set_borderless_access");
         resolve(set_supported, "corvo_test_set_supported");
+        resolve(faults_pending, "corvo_test_faults_pending");
+        resolve(interval, "corvo_test_interval");
         return live_objects && switches && frames && ticks && dropped && render_unchanged && fail_next &&
-               set_contract && set_borderless_access && set_supported;
+               set_contract && set_borderless_access && set_supported && faults_pending && interval;
     }
     template <class F>
     void resolve(F &function, const char *name) {
@@ -53,16 +57,52 @@ struct Service {
     }
 } service;
 
-// The service's fault points (its Fault enumeration).
-constexpr int kFailCreateForWindow = 0, kFailCreatePool = 2, kFailCreateTexture = 3;
+// The fault points of the service (its Fault enumeration), of the prefix's d3d11.dll (DeviceFault) and of its
+// dxgi.dll.
+enum FaultPoint {
+    kFailCreateForWindow = 0,
+    kFailCreateForMonitor = 1,
+    kFailCreatePool = 2,
+    kFailCreateTexture = 3,
+    kFailCreateSession = 4,
+    kFailStartCapture = 5,
+    kFailClosePool = 6,
+    kFailItemFactory = 7,
+    kFailCreateDevice = 0,
+    kFailDeviceInterop = 1,
+    kFailStagingTexture = 2,
+    kFailMap = 3,
+    kFailCreateFactory = 0,
+    kFailEnumAdapters = 1,
+};
 
-// Live objects of a test module loaded by the system (coremessaging.dll, d3d11.dll); 0 when it is not loaded.
+// An export of a test module the system loads (coremessaging.dll, d3d11.dll, dxgi.dll); null when there is none.
+template <class F>
+F *module_function(const wchar_t *module_name, const char *name) {
+    HMODULE module = GetModuleHandleW(module_name);
+    return module ? reinterpret_cast<F *>(reinterpret_cast<void *>(GetProcAddress(module, name))) : nullptr;
+}
+
+// Live objects of a test module loaded by the system; 0 when it is not loaded.
 long module_live_objects(const wchar_t *name) {
-    HMODULE module = GetModuleHandleW(name);
-    if (!module) return 0;
-    auto count = reinterpret_cast<long(WINAPI *)()>(
-        reinterpret_cast<void *>(GetProcAddress(module, "corvo_test_live_objects")));
+    if (!GetModuleHandleW(name)) return 0;
+    auto *count = module_function<long WINAPI()>(name, "corvo_test_live_objects");
     return count ? count() : -1;
+}
+
+// The next call of a module's fault point fails with `hr`: the service's (a null module) or a system module's.
+void fail_next(const wchar_t *module, int point, HRESULT hr) {
+    if (!module) return service.fail_next(point, hr);
+    auto *arm = module_function<void WINAPI(int, HRESULT)>(module, "corvo_test_fail_next");
+    CHECK(arm != nullptr);
+    if (arm) arm(point, hr);
+}
+
+// Faults armed in a module that no call has taken yet.
+long faults_pending(const wchar_t *module) {
+    if (!module) return service.faults_pending();
+    auto *pending = module_function<long WINAPI()>(module, "corvo_test_faults_pending");
+    return pending ? pending() : -1;
 }
 
 // The pixel this program paints at (x, y) while `generation` is its picture's version, as B, G, R, A bytes.
@@ -239,9 +279,10 @@ std::vector<uint32_t> read_texture(ID3D11Texture2D *texture) {
     return pixels;
 }
 
-bool logged(const char *text) {
+// Whether the library logged `text`, at `level` unless that is 0.
+bool logged(const std::string &text, int level = 0) {
     for (const wgc_test::LogLine &line : wgc_test::log_lines())
-        if (line.text == text) return true;
+        if (line.text == text && (level == 0 || line.level == level)) return true;
     return false;
 }
 
@@ -480,28 +521,52 @@ void borderless_denied() {
     service.set_borderless_access(4);
 }
 
-// The service's own failures reach the host as a failed start with the library's failure line, and leave nothing.
+// A failure at each step of the start, injected in the service, the device interop and Direct3D, reaches the host
+// as a failed start with the library's failure line and the injected HRESULT, and leaves nothing alive. The
+// library keeps the item interop factory once it has it, so this case runs before any start succeeds. Then a
+// failing Close at the session's destruction, told with the text of the error object the service left.
 void service_failures() {
     TestWindow window;
     open_window(window);
+    const wchar_t *const kService = nullptr;
     struct Case {
+        const wchar_t *module;
         int fault;
         HRESULT hr;
         const char *line;
+        bool monitor;
     };
     const Case cases[] = {
-        {kFailCreateForWindow, E_ACCESSDENIED,
-         "Failed to call IGraphicsCaptureItemInterop::CreateForWindow, hr:80070005"},
-        {kFailCreatePool, E_OUTOFMEMORY, "Winrt exception:-2147024882"},
-        {kFailCreateTexture, E_OUTOFMEMORY, "Winrt exception:-2147024882"},  // the device cannot make the buffers
+        {L"dxgi.dll", kFailCreateFactory, E_FAIL, "Failed to create dxgi factory1, hr:80004005", false},
+        {L"dxgi.dll", kFailEnumAdapters, DXGI_ERROR_NOT_FOUND, "Failed to find any adapter to create d3d11 device",
+         false},
+        {L"d3d11.dll", kFailCreateDevice, DXGI_ERROR_UNSUPPORTED, "Failed to create d3d11 device,hr:887a0004",
+         false},
+        {L"d3d11.dll", kFailDeviceInterop, E_NOINTERFACE,
+         "Failed to call CreateDirect3D11DeviceFromDXGIDevice, hr:80004002", false},
+        {kService, kFailItemFactory, REGDB_E_CLASSNOTREG, "Failed to get IGraphicsCaptureItemInterop, hr:80040154",
+         false},
+        {kService, kFailCreateForWindow, E_ACCESSDENIED,
+         "Failed to call IGraphicsCaptureItemInterop::CreateForWindow, hr:80070005", false},
+        {kService, kFailCreateForMonitor, E_ACCESSDENIED,
+         "Failed to call IGraphicsCaptureItemInterop::CreateForMonitor, hr:80070005", true},
+        {kService, kFailCreatePool, E_OUTOFMEMORY, "Winrt exception:-2147024882", false},
+        {kService, kFailCreateTexture, E_OUTOFMEMORY, "Winrt exception:-2147024882", false},  // the pool's buffers
+        {kService, kFailCreateSession, E_FAIL, "Winrt exception:-2147467259", false},
+        {kService, kFailStartCapture, E_ACCESSDENIED, "Winrt exception:-2147024891", false},
     };
     for (const Case &c : cases) {
         wgc_test::log_lines().clear();
-        service.fail_next(c.fault, c.hr);
-        wgc_session session = dll.wgc_session_create(window.handle);
+        fail_next(c.module, c.fault, c.hr);
+        wgc_session session = c.monitor ? dll.wgc_session_create2(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY))
+                                        : dll.wgc_session_create(window.handle);
         CHECK(dll.wgc_session_start(session) == 0);
         CHECK(dll.wgc_get_status(session) == 0);
-        CHECK(logged(c.line));
+        CHECK(dll.wgc_get_last_error(session) == c.hr);
+        CHECK(faults_pending(c.module) == 0);
+        const bool told = logged(c.line, 3);
+        if (!told) std::printf("no failure line \"%s\"\n", c.line);
+        CHECK(told);
         destroy(session);
     }
     // A window that is gone before the start.
@@ -511,8 +576,15 @@ void service_failures() {
     painting = &window;
     wgc_session session = dll.wgc_session_create(gone.handle);
     CHECK(dll.wgc_session_start(session) == 0);
-    CHECK(logged("Failed to call IGraphicsCaptureItemInterop::CreateForWindow, hr:80070057"));
+    CHECK(logged("Failed to call IGraphicsCaptureItemInterop::CreateForWindow, hr:80070057", 3));
     destroy(session);
+
+    session = start(window, false);
+    if (!session) return;
+    wgc_test::log_lines().clear();
+    fail_next(kService, kFailClosePool, E_FAIL);
+    destroy(session);
+    CHECK(logged("Exception catced The test capture service failed Close", 3));
 }
 
 // Two sessions started on one thread share its dispatcher queue: both capture, destroying one leaves the other
@@ -711,6 +783,7 @@ struct NamedCase {
     void (*run)();
 };
 constexpr NamedCase kCases[] = {
+    {L"service_failures", service_failures},
     {L"buffer_mode", buffer_mode},
     {L"change_detection", change_detection},
     {L"texture_mode", texture_mode},
@@ -718,7 +791,6 @@ constexpr NamedCase kCases[] = {
     {L"window_closed", window_closed},
     {L"monitor", monitor},
     {L"switches", switches},
-    {L"service_failures", service_failures},
     {L"second_session", second_session},
     {L"restart", restart},
     {L"newest_picture", newest_picture},

@@ -14,8 +14,19 @@
 namespace wine_wgc {
 
 // Calls the tests can make fail (the next one, once) with an HRESULT of their choosing.
-enum class Fault : int { CreateForWindow = 0, CreateForMonitor = 1, CreatePool = 2, CreateTexture = 3, Count = 4 };
-// The HRESULT to fail `fault` with this time, or S_OK; taking it clears it.
+enum class Fault : int {
+    CreateForWindow = 0,
+    CreateForMonitor = 1,
+    CreatePool = 2,
+    CreateTexture = 3,
+    CreateSession = 4,
+    StartCapture = 5,
+    ClosePool = 6,
+    ItemFactory = 7,
+    Count = 8
+};
+// The HRESULT to fail `fault` with this time, or S_OK; taking it clears it. A failure leaves an error object on
+// the thread, as the platform's calls do.
 HRESULT take_fault(Fault fault);
 
 // What the tests read back: the switches last set on any session, and the frames made.
@@ -29,8 +40,10 @@ struct Observed {
     std::atomic<int> contract_major{12};        // the newest UniversalApiContract the system offers
     std::atomic<int> borderless_access{4};      // the consent's answer (AppCapabilityAccessStatus); -1: no consent
     std::atomic<int> supported{1};              // IsSupported: 1 yes, 0 no, -1 fails
+    std::atomic<INT64> interval{-1};            // the MinUpdateInterval last set, 100 ns units; -1: never set
 };
 inline constexpr int kBorderlessAllowed = 4;
+inline constexpr int kCursorSize = 6;
 Observed &observed();
 
 // A window or a monitor, as the item interop was given it.
@@ -41,13 +54,14 @@ struct Target {
     bool alive() const;
     // The size of what is captured now: the window's client area or the monitor's area; {0, 0} when gone.
     SizeInt32 size() const;
-    // The target's pixels now, rows of size().Width * 4 bytes of B, G, R, A (A = 255); empty when gone.
-    std::vector<uint8_t> pixels(SizeInt32 size) const;
+    // The target's pixels now, rows of size().Width * 4 bytes of B, G, R, A (A = 255); empty when gone. With
+    // `cursor`, the cursor shows as a white kCursorSize square with its top-left corner at the cursor's position.
+    std::vector<uint8_t> pixels(SizeInt32 size, bool cursor) const;
 };
 
 // Closed is raised on the thread that made the item, inside its message dispatching, as on Windows, where a
 // thread that pumps no messages never sees it; the capture's worker only asks for it.
-class CaptureItem final : public Object<IGraphicsCaptureItem> {
+class CaptureItem final : public WeakSource<IGraphicsCaptureItem> {
 public:
     explicit CaptureItem(Target target);
     const Target &target() const { return target_; }
@@ -74,8 +88,8 @@ private:
 
 class FramePool;
 
-class CaptureSession final
-    : public Object<IGraphicsCaptureSession, IGraphicsCaptureSession2, IGraphicsCaptureSession3, IClosable> {
+class CaptureSession final : public Object<IGraphicsCaptureSession, IGraphicsCaptureSession2,
+                                           IGraphicsCaptureSession3, IGraphicsCaptureSession5, IClosable> {
 public:
     CaptureSession(Ref<FramePool> pool, Ref<CaptureItem> item);
     ~CaptureSession() override;
@@ -85,6 +99,8 @@ public:
     HRESULT STDMETHODCALLTYPE put_IsCursorCaptureEnabled(boolean value) override;
     HRESULT STDMETHODCALLTYPE get_IsBorderRequired(boolean *value) override;
     HRESULT STDMETHODCALLTYPE put_IsBorderRequired(boolean value) override;
+    HRESULT STDMETHODCALLTYPE get_MinUpdateInterval(TimeSpan *value) override;
+    HRESULT STDMETHODCALLTYPE put_MinUpdateInterval(TimeSpan value) override;
     HRESULT STDMETHODCALLTYPE Close() override;
 
 private:
@@ -95,6 +111,7 @@ private:
     bool started_ = false;
     boolean cursor_ = 1;
     boolean border_ = 1;
+    TimeSpan interval_{0};
 };
 
 // The pool's textures; a frame holds one of them from its making until it is closed or released.
@@ -113,8 +130,10 @@ enum class Delivery { Queue, FreeThreaded };
 // buffer. A change seen while every buffer is held is dropped, not kept for later: whether Windows renders it
 // once a buffer frees is not known, and the library must not count on it. Pool state is under one lock, never
 // held while a handler runs, so a handler may take frames, recreate or close the pool; stopping joins the
-// worker unless the worker itself stops it.
-class FramePool final : public Object<IDirect3D11CaptureFramePool, IClosable> {
+// worker unless the worker itself stops it. A change seen sooner than the minimum update interval after the last
+// frame waits for a later tick; the cursor is drawn into frames while its capture is on (as on Windows, by
+// default).
+class FramePool final : public WeakSource<IDirect3D11CaptureFramePool, IClosable> {
 public:
     static HRESULT create(Delivery delivery, IDirect3DDevice *device, INT32 pixel_format, INT32 buffers,
                           SizeInt32 size, IDirect3D11CaptureFramePool **pool);
@@ -124,6 +143,8 @@ public:
     HRESULT start(Ref<CaptureItem> item);
     void stop();
     void raise_frame_arrived();
+    std::atomic<bool> cursor{true};
+    std::atomic<INT64> min_interval{0};  // 100 ns units
 
     HRESULT STDMETHODCALLTYPE Recreate(IDirect3DDevice *device, INT32 pixel_format, INT32 buffers,
                                        SizeInt32 size) override;
@@ -161,6 +182,7 @@ private:
     std::thread worker_;
     SizeInt32 seen_size_{};  // the target as the last tick saw it
     std::vector<uint8_t> seen_pixels_;
+    std::chrono::steady_clock::time_point last_frame_{};
     bool closed_ = false;
 };
 

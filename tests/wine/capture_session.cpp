@@ -11,6 +11,7 @@ CaptureSession::~CaptureSession() { Close(); }
 HRESULT CaptureSession::StartCapture() {
     if (!pool_) return kClosed;
     if (started_) return kIllegalMethodCall;
+    if (const HRESULT fault = take_fault(Fault::StartCapture); FAILED(fault)) return fault;
     const HRESULT hr = pool_->start(item_);
     if (SUCCEEDED(hr)) started_ = true;
     return hr;
@@ -25,6 +26,7 @@ HRESULT CaptureSession::get_IsCursorCaptureEnabled(boolean *value) {
 HRESULT CaptureSession::put_IsCursorCaptureEnabled(boolean value) {
     if (!pool_) return kClosed;
     cursor_ = value;
+    pool_->cursor = value != 0;
     observed().cursor = value ? 1 : 0;
     return S_OK;
 }
@@ -41,6 +43,21 @@ HRESULT CaptureSession::put_IsBorderRequired(boolean value) {
     const bool shown = value || observed().borderless_access.load() != kBorderlessAllowed;
     border_ = shown;
     observed().border = shown ? 1 : 0;
+    return S_OK;
+}
+
+HRESULT CaptureSession::get_MinUpdateInterval(TimeSpan *value) {
+    if (!value) return E_POINTER;
+    *value = interval_;
+    return S_OK;
+}
+
+HRESULT CaptureSession::put_MinUpdateInterval(TimeSpan value) {
+    if (!pool_) return kClosed;
+    if (value.Duration < 0) return E_INVALIDARG;
+    interval_ = value;
+    pool_->min_interval = value.Duration;
+    observed().interval = value.Duration;
     return S_OK;
 }
 

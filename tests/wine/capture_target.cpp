@@ -1,5 +1,8 @@
 // A capture target's size and pixels: a window's client area read from its device context, a monitor's area
 // from the screen's.
+#include <algorithm>
+#include <cstring>
+
 #include "capture_service.h"
 
 namespace wine_wgc {
@@ -24,7 +27,7 @@ SizeInt32 Target::size() const {
     return {area.right - area.left, area.bottom - area.top};
 }
 
-std::vector<uint8_t> Target::pixels(SizeInt32 size) const {
+std::vector<uint8_t> Target::pixels(SizeInt32 size, bool cursor) const {
     POINT origin{0, 0};
     if (monitor) {
         MONITORINFO info{};
@@ -32,6 +35,8 @@ std::vector<uint8_t> Target::pixels(SizeInt32 size) const {
         if (!GetMonitorInfoW(monitor, &info)) return {};
         origin = {info.rcMonitor.left, info.rcMonitor.top};
     }
+    POINT screen_origin = origin;  // of the client area, for the cursor
+    if (window) ClientToScreen(window, &screen_origin);
     HDC source = GetDC(window);  // the screen's for a monitor (null window)
     if (!source) return {};
     BITMAPINFO format{};
@@ -58,6 +63,13 @@ std::vector<uint8_t> Target::pixels(SizeInt32 size) const {
     if (memory) DeleteDC(memory);
     if (section) DeleteObject(section);
     ReleaseDC(window, source);
+    POINT at{};
+    if (cursor && !pixels.empty() && GetCursorPos(&at)) {
+        const int left = at.x - screen_origin.x, top = at.y - screen_origin.y;
+        for (int y = std::max(top, 0); y < std::min(top + kCursorSize, int(size.Height)); ++y)
+            for (int x = std::max(left, 0); x < std::min(left + kCursorSize, int(size.Width)); ++x)
+                std::memset(&pixels[(size_t(y) * size_t(size.Width) + size_t(x)) * 4], 0xff, 4);
+    }
     return pixels;
 }
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cwchar>
+#include <memory>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -58,7 +59,8 @@ protected:
     virtual const wchar_t *class_name() const = 0;
 };
 
-// A counted, reference-counted object; it deletes itself with its last reference.
+// A counted, reference-counted object; it deletes itself with its last reference. The count is kept apart from
+// the object, so that a weak reference to the object can outlive it.
 template <class... Interfaces>
 class Object : public Implements<Interfaces...> {
 public:
@@ -67,15 +69,55 @@ public:
     Object &operator=(const Object &) = delete;
     virtual ~Object() { live_objects.fetch_sub(1, std::memory_order_relaxed); }
 
-    ULONG STDMETHODCALLTYPE AddRef() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return refs_->fetch_add(1, std::memory_order_relaxed) + 1; }
     ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+        const ULONG left = refs_->fetch_sub(1, std::memory_order_acq_rel) - 1;
         if (left == 0) delete this;
         return left;
     }
 
+protected:
+    const std::shared_ptr<std::atomic<ULONG>> &count() const { return refs_; }
+
 private:
-    std::atomic<ULONG> refs_{1};
+    const std::shared_ptr<std::atomic<ULONG>> refs_ = std::make_shared<std::atomic<ULONG>>(1);
+};
+
+// A weak reference: Resolve hands out a new reference while the object lives, and null (with S_OK) once its
+// count has reached zero. The count is raised only from above zero, so a dying object is never revived.
+class WeakReference final : public Object<IWeakReference> {
+public:
+    WeakReference(std::shared_ptr<std::atomic<ULONG>> count, IUnknown *object)
+        : count_(std::move(count)), object_(object) {}
+
+    HRESULT STDMETHODCALLTYPE Resolve(REFIID iid, IInspectable **out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        for (ULONG refs = count_->load(); refs != 0;)
+            if (count_->compare_exchange_weak(refs, refs + 1)) {
+                const HRESULT hr = object_->QueryInterface(iid, reinterpret_cast<void **>(out));
+                object_->Release();
+                return hr;
+            }
+        return S_OK;
+    }
+
+private:
+    const wchar_t *class_name() const override { return L"WeakReference"; }
+    const std::shared_ptr<std::atomic<ULONG>> count_;
+    IUnknown *const object_;  // not held
+};
+
+// An object that hands out weak references to itself, as the platform's event sources do.
+template <class... Interfaces>
+class WeakSource : public Object<Interfaces..., IWeakReferenceSource> {
+public:
+    HRESULT STDMETHODCALLTYPE GetWeakReference(IWeakReference **out) override {
+        if (!out) return E_POINTER;
+        using Primary = typename WeakSource::Primary;
+        *out = new WeakReference(this->count(), static_cast<Primary *>(this));
+        return S_OK;
+    }
 };
 
 // A class's activation factory: one per process, never freed (callers cache factories for the process's life),

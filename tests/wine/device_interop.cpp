@@ -1,8 +1,10 @@
 // The d3d11.dll of the test prefix: Wine's own exports, forwarded to the renamed original by the module
-// definition, plus the WinRT device interop that Wine's lacks.
+// definition, plus the WinRT device interop that Wine's lacks, and device creation with its faults
+// (device_faults.cpp).
 #include <dxgi.h>
 
 #include "com_object.h"
+#include "device_faults.h"
 
 namespace wine_wgc {
 namespace {
@@ -39,6 +41,8 @@ HRESULT WINAPI CreateDirect3D11DeviceFromDXGIDevice(IDXGIDevice *device, IInspec
     if (!out) return E_POINTER;
     *out = nullptr;
     if (!device) return E_INVALIDARG;
+    if (const HRESULT fault = wine_wgc::take_device_fault(wine_wgc::DeviceFault::DeviceInterop); FAILED(fault))
+        return fault;
     *out = static_cast<wine_wgc::IDirect3DDevice *>(new wine_wgc::Direct3DDevice(device));
     return S_OK;
 }

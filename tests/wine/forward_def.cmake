@@ -1,6 +1,8 @@
-# Writes the module definition of the prefix's d3d11.dll: every name Wine's d3d11.dll exports, forwarded to the
-# renamed original (Wine's dxgi fails when any is missing), plus the WinRT device interop it lacks.
-# Arguments: OBJDUMP, LIBRARY (Wine's d3d11.dll), OUTPUT.
+# Writes the module definition of one of the prefix's system modules (d3d11.dll, dxgi.dll): every name Wine's
+# module exports, forwarded to the renamed original (Wine's dxgi fails when any is missing), except those the
+# test module defines itself.
+# Arguments: OBJDUMP, LIBRARY (Wine's module), FORWARD_TO (the original's new name, without .dll), OWN (the names
+# the test module defines, separated by commas), OUTPUT.
 execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE table RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "${OBJDUMP} could not read ${LIBRARY}")
@@ -17,12 +19,19 @@ string(SUBSTRING "${table}" 0 ${end} table)
 string(REGEX REPLACE "\t\\[ *[0-9]+\\] " "" table "${table}")
 string(REPLACE "\n" ";" names "${table}")
 list(LENGTH names count)
-if(count LESS 40)
+if(count LESS 3)
   message(FATAL_ERROR "only ${count} exports found in ${LIBRARY}")
 endif()
-set(text "LIBRARY d3d11.dll\nEXPORTS\n")
+string(REPLACE "," ";" OWN "${OWN}")
+get_filename_component(module ${LIBRARY} NAME)
+set(text "LIBRARY ${module}\nEXPORTS\n")
 foreach(entry IN LISTS names)
-  string(APPEND text "  ${entry}=d3d11_wine.${entry}\n")
+  list(FIND OWN "${entry}" own)
+  if(own EQUAL -1)
+    string(APPEND text "  ${entry}=${FORWARD_TO}.${entry}\n")
+  endif()
 endforeach()
-string(APPEND text "  CreateDirect3D11DeviceFromDXGIDevice\n  corvo_test_live_objects\n")
+foreach(entry IN LISTS OWN)
+  string(APPEND text "  ${entry}\n")
+endforeach()
 file(WRITE ${OUTPUT} "${text}")

@@ -256,7 +256,7 @@ bool FramePool::tick(unsigned long long capture, std::chrono::steady_clock::time
     // The target is read without the lock: a whole screen takes long, and handlers must not wait for it.
     const SizeInt32 content = target.size();
     std::vector<uint8_t> pixels;
-    if (content.Width > 0 && content.Height > 0) pixels = target.pixels(content);  // else minimised
+    if (content.Width > 0 && content.Height > 0) pixels = target.pixels(content, cursor);  // else minimised
 
     Ref<IDirect3D11CaptureFrame> frame;
     std::shared_ptr<BufferSet> set;
@@ -268,6 +268,11 @@ bool FramePool::tick(unsigned long long capture, std::chrono::steady_clock::time
         if (!capturing(capture)) return false;
         const bool changed =
             content.Width != seen_size_.Width || content.Height != seen_size_.Height || pixels != seen_pixels_;
+        const auto since = std::chrono::steady_clock::now() - last_frame_;
+        if (since < std::chrono::nanoseconds(min_interval.load() * 100)) {  // seen again by a later tick
+            observed().ticks.fetch_add(1);
+            return true;
+        }
         seen_size_ = content;
         seen_pixels_ = pixels;
         if (pixels.empty() || (!changed && !observed().render_unchanged.load())) {
@@ -285,6 +290,7 @@ bool FramePool::tick(unsigned long long capture, std::chrono::steady_clock::time
             index = size_t(free - buffers_->held.begin());
             *free = true;
         }
+        last_frame_ = std::chrono::steady_clock::now();
         set = buffers_;
         context = context_;
         size = size_;
@@ -379,6 +385,7 @@ HRESULT FramePool::CreateCaptureSession(IGraphicsCaptureItem *item, IGraphicsCap
         std::lock_guard<std::mutex> lock(mutex_);
         if (closed_) return kClosed;
     }
+    if (const HRESULT fault = take_fault(Fault::CreateSession); FAILED(fault)) return fault;
     // Every item reaching this service was made by it.
     *session =
         new CaptureSession(Ref<FramePool>::share(this), Ref<CaptureItem>::share(static_cast<CaptureItem *>(item)));
@@ -408,7 +415,7 @@ HRESULT FramePool::Close() {
     context = std::move(context_);
     device = std::move(device_);
     queue = std::move(queue_);
-    return S_OK;
+    return take_fault(Fault::ClosePool);  // a failing Close still closes: nothing may be left running
 }
 
 }  // namespace wine_wgc

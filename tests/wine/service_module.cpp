@@ -1,6 +1,10 @@
 // The service module: the activation factories of the capture classes, and the exports the tests use to read
 // what the library did and to make the service's own calls fail.
+#include <iterator>
+#include <string>
+
 #include "capture_service.h"
+#include "fault_points.h"
 
 namespace wine_wgc {
 
@@ -10,7 +14,54 @@ IActivationFactory *capture_session_factory();
 
 namespace {
 
-std::atomic<HRESULT> faults[int(Fault::Count)];
+FaultPoints<int(Fault::Count)> faults;
+constexpr const wchar_t *kFaultCalls[] = {L"CreateForWindow", L"CreateForMonitor",       L"CreateFreeThreaded",
+                                          L"CreateTexture2D", L"CreateCaptureSession",   L"StartCapture",
+                                          L"Close",           L"DllGetActivationFactory"};
+static_assert(std::size(kFaultCalls) == size_t(Fault::Count));
+
+// The error object a failing call leaves on its thread; the library takes its text for the failure's message.
+// Not counted among the live objects: the thread keeps the last one until it is taken or replaced.
+class ErrorInfo final : public Implements<IRestrictedErrorInfo, IErrorInfoListed> {
+public:
+    ErrorInfo(HRESULT code, std::wstring text) : code_(code), text_(std::move(text)) {}
+
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE GetErrorDetails(BSTR *description, HRESULT *error, BSTR *restricted_description,
+                                              BSTR *capability_sid) override {
+        if (!description || !error || !restricted_description || !capability_sid) return E_POINTER;
+        *description = SysAllocString(L"The call failed");
+        *error = code_;
+        *restricted_description = SysAllocString(text_.c_str());
+        *capability_sid = nullptr;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetReference(BSTR *reference) override {
+        return reference ? (*reference = nullptr, S_OK) : E_POINTER;
+    }
+    HRESULT STDMETHODCALLTYPE GetGUID(GUID *guid) override { return guid ? (*guid = GUID{}, S_OK) : E_POINTER; }
+    HRESULT STDMETHODCALLTYPE GetSource(BSTR *source) override {
+        return source ? (*source = SysAllocString(L"corvo_capture_service"), S_OK) : E_POINTER;
+    }
+    HRESULT STDMETHODCALLTYPE GetDescription(BSTR *description) override {
+        return description ? (*description = SysAllocString(text_.c_str()), S_OK) : E_POINTER;
+    }
+    HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR *file) override { return file ? (*file = nullptr, S_OK) : E_POINTER; }
+    HRESULT STDMETHODCALLTYPE GetHelpContext(DWORD *context) override {
+        return context ? (*context = 0, S_OK) : E_POINTER;
+    }
+
+private:
+    const wchar_t *class_name() const override { return L"ErrorInfo"; }
+    std::atomic<ULONG> refs_{1};
+    const HRESULT code_;
+    const std::wstring text_;
+};
 
 class ItemFactory final : public Factory<IGraphicsCaptureItemInterop> {
 public:
@@ -56,7 +107,15 @@ private:
 
 }  // namespace
 
-HRESULT take_fault(Fault fault) { return faults[int(fault)].exchange(S_OK); }
+HRESULT take_fault(Fault fault) {
+    const HRESULT hr = faults.take(int(fault));
+    if (FAILED(hr)) {
+        auto *info = new ErrorInfo(hr, std::wstring(L"The test capture service failed ") + kFaultCalls[int(fault)]);
+        SetErrorInfo(0, static_cast<IErrorInfoListed *>(info));
+        info->Release();
+    }
+    return hr;
+}
 
 Observed &observed() {
     static Observed values;
@@ -70,10 +129,12 @@ HRESULT WINAPI DllGetActivationFactory(HSTRING class_id, IActivationFactory **fa
     if (!factory) return E_POINTER;
     static ItemFactory items;
     static PoolFactory pools;
+    *factory = nullptr;
     const std::wstring_view name = text_of(class_id);
-    if (name == L"Windows.Graphics.Capture.GraphicsCaptureItem")
+    if (name == L"Windows.Graphics.Capture.GraphicsCaptureItem") {
+        if (const HRESULT fault = take_fault(Fault::ItemFactory); FAILED(fault)) return fault;
         *factory = &items;
-    else if (name == L"Windows.Graphics.Capture.Direct3D11CaptureFramePool")
+    } else if (name == L"Windows.Graphics.Capture.Direct3D11CaptureFramePool")
         *factory = &pools;
     else if (name == L"Windows.Foundation.Metadata.ApiInformation")
         *factory = api_information_factory();
@@ -81,8 +142,6 @@ HRESULT WINAPI DllGetActivationFactory(HSTRING class_id, IActivationFactory **fa
         *factory = capture_access_factory();
     else if (name == L"Windows.Graphics.Capture.GraphicsCaptureSession")
         *factory = capture_session_factory();
-    else
-        *factory = nullptr;
     return *factory ? S_OK : CLASS_E_CLASSNOTAVAILABLE;
 }
 
@@ -112,14 +171,18 @@ long WINAPI corvo_test_dropped() { return observed().dropped.load(); }
 void WINAPI corvo_test_render_unchanged(int on) { observed().render_unchanged = on != 0; }
 
 // The next call of `fault` (a Fault value) fails with `hr`.
-void WINAPI corvo_test_fail_next(int fault, HRESULT hr) {
-    if (fault >= 0 && fault < int(Fault::Count)) faults[fault] = hr;
-}
+void WINAPI corvo_test_fail_next(int fault, HRESULT hr) { faults.arm(fault, hr); }
+
+// Faults armed that no call has taken yet.
+long WINAPI corvo_test_faults_pending() { return faults.pending(); }
 
 // The answer to a request for capture without the border (an AppCapabilityAccessStatus; -1: no
 // GraphicsCaptureAccess), and what IsSupported says (1 yes, 0 no, -1 it fails).
 void WINAPI corvo_test_set_borderless_access(int answer) { observed().borderless_access = answer; }
 void WINAPI corvo_test_set_supported(int supported) { observed().supported = supported; }
+
+// The MinUpdateInterval last set on any session, in 100 ns units; -1 when never set.
+long long WINAPI corvo_test_interval() { return observed().interval.load(); }
 
 // The newest UniversalApiContract major version the system reports.
 void WINAPI corvo_test_set_contract(int major) { observed().contract_major = major; }

@@ -9,6 +9,7 @@
 #include <inspectable.h>
 #include <winstring.h>
 #include <eventtoken.h>
+#include <oaidl.h>
 
 namespace wine_wgc {
 
@@ -134,6 +135,11 @@ struct IGraphicsCaptureSession3 : IInspectable {
     virtual HRESULT STDMETHODCALLTYPE get_IsBorderRequired(boolean *value) = 0;
     virtual HRESULT STDMETHODCALLTYPE put_IsBorderRequired(boolean value) = 0;
 };
+struct IGraphicsCaptureSession5 : IInspectable {
+    static constexpr GUID iid = guid("67c0ea62-1f85-5061-925a-239be0ac09cb");
+    virtual HRESULT STDMETHODCALLTYPE get_MinUpdateInterval(TimeSpan *value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_MinUpdateInterval(TimeSpan value) = 0;
+};
 struct IDirect3D11CaptureFramePool : IInspectable {
     static constexpr GUID iid = guid("24eb6d22-1975-422e-82e7-780dbd8ddf24");
     virtual HRESULT STDMETHODCALLTYPE Recreate(IDirect3DDevice *device, INT32 pixel_format, INT32 buffers,
@@ -247,6 +253,26 @@ struct IDispatcherQueueController : IInspectable {
 struct IDispatcherQueueStatics : IInspectable {
     static constexpr GUID iid = guid("a96d83d7-9371-4517-9245-d0824ac12c74");
     virtual HRESULT STDMETHODCALLTYPE GetForCurrentThread(IDispatcherQueue **queue) = 0;
+};
+
+// Weak references, which the platform's objects hand out, and the error object a failing call leaves behind.
+struct IWeakReference : IUnknown {
+    static constexpr GUID iid = guid("00000037-0000-0000-c000-000000000046");
+    virtual HRESULT STDMETHODCALLTYPE Resolve(REFIID iid, IInspectable **object) = 0;
+};
+struct IWeakReferenceSource : IUnknown {
+    static constexpr GUID iid = guid("00000038-0000-0000-c000-000000000046");
+    virtual HRESULT STDMETHODCALLTYPE GetWeakReference(IWeakReference **reference) = 0;
+};
+struct IRestrictedErrorInfo : IUnknown {
+    static constexpr GUID iid = guid("82ba7092-4c88-427d-a7bc-16dd93feb67e");
+    virtual HRESULT STDMETHODCALLTYPE GetErrorDetails(BSTR *description, HRESULT *error,
+                                                      BSTR *restricted_description, BSTR *capability_sid) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetReference(BSTR *reference) = 0;
+};
+// IErrorInfo (oaidl.h) as a listed interface.
+struct IErrorInfoListed : IErrorInfo {
+    static constexpr GUID iid = guid("1cf2b120-547d-101b-8e65-08002b2bf19b");
 };
 
 }  // namespace wine_wgc

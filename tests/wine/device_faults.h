@@ -1,0 +1,11 @@
+// The fault points of the prefix's d3d11.dll, which the tests arm through its export corvo_test_fail_next.
+#pragma once
+
+#include "fault_points.h"
+
+namespace wine_wgc {
+
+enum class DeviceFault : int { CreateDevice = 0, DeviceInterop = 1, StagingTexture = 2, Map = 3, Count = 4 };
+HRESULT take_device_fault(DeviceFault fault);
+
+}  // namespace wine_wgc
