@@ -156,6 +156,9 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     return 0;
 }
 
+// The side of the white square the service draws for the cursor while its capture is on.
+constexpr int kCursorSize = 6;
+
 // An odd size, so that a real driver's row pitch differs from width * 4.
 constexpr int kWidth = 301, kHeight = 203;
 
@@ -217,19 +220,46 @@ void poll_frames(wgc_session session, long count, float *max_ratio) {
     CHECK(service.frames() >= target);
 }
 
-// Whether `pixels` (rows of `width` B, G, R, A pixels) show the window's picture, pixel for pixel.
-bool shows(const uint32_t *pixels, int width, int height, const TestWindow &window) {
+// Whether `pixels` (rows of `width` B, G, R, A pixels) show the window's picture, pixel for pixel, with the
+// service's white cursor square over `cursor` (in client coordinates; empty: no cursor).
+bool shows(const uint32_t *pixels, int width, int height, const TestWindow &window, RECT cursor = {}) {
     const SIZE size = window.client();
     if (width != size.cx || height != size.cy) return false;
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            if (pixels[size_t(y) * size_t(width) + size_t(x)] != window.expected(x, y)) return false;
+        for (int x = 0; x < width; ++x) {
+            const bool white = x >= cursor.left && x < cursor.right && y >= cursor.top && y < cursor.bottom;
+            if (pixels[size_t(y) * size_t(width) + size_t(x)] != (white ? 0xffffffffu : window.expected(x, y)))
+                return false;
+        }
     return true;
 }
 
 // Whether the BGRA buffer picture shows the window's picture.
-bool shows(const Frame &frame, const TestWindow &window) {
-    return frame.got && shows(static_cast<const uint32_t *>(frame.data), frame.width, frame.height, window);
+bool shows(const Frame &frame, const TestWindow &window, RECT cursor = {}) {
+    return frame.got && shows(static_cast<const uint32_t *>(frame.data), frame.width, frame.height, window, cursor);
+}
+
+// Whether a picture of the whole screen shows the window at its place, pixel for pixel.
+bool shows_on_screen(const Frame &frame, const TestWindow &window) {
+    RECT area{};
+    GetClientRect(window.handle, &area);
+    MapWindowPoints(window.handle, nullptr, reinterpret_cast<POINT *>(&area), 2);
+    if (!frame.got || area.left < 0 || area.top < 0 || area.right > frame.width || area.bottom > frame.height)
+        return false;
+    const auto *pixels = static_cast<const uint32_t *>(frame.data);
+    for (int y = area.top; y < area.bottom; ++y)
+        for (int x = area.left; x < area.right; ++x)
+            if (pixels[size_t(y) * size_t(frame.width) + size_t(x)] != window.expected(x - area.left, y - area.top))
+                return false;
+    return true;
+}
+
+// Whether the changed rectangles of the session's last poll are `expected` alone.
+bool changed_only(wgc_session session, const wgc_rect &expected) {
+    wgc_rect rects[4]{};
+    const int32_t count = dll.wgc_get_dirty_rects(session, rects, 4);
+    if (count != 1) std::printf("%d changed rectangles\n", int(count));
+    return count == 1 && std::memcmp(&rects[0], &expected, sizeof expected) == 0;
 }
 
 // Waits, without polling, until the service's clock has seen what the window shows now (two ticks completed
@@ -279,6 +309,51 @@ std::vector<uint32_t> read_texture(ID3D11Texture2D *texture) {
     return pixels;
 }
 
+// One poll's picture in either output, its pixels read back: the buffer's, or the texture's through a staging
+// copy (the texture is released then).
+struct Picture {
+    bool got = false;
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels;
+};
+
+Picture poll_picture(wgc_session session, bool texture_mode) {
+    Picture picture;
+    const Frame frame = poll(session);
+    if (!frame.got) return picture;
+    picture.got = true;
+    if (texture_mode) {
+        auto *texture = static_cast<ID3D11Texture2D *>(frame.data);
+        D3D11_TEXTURE2D_DESC desc;
+        texture->GetDesc(&desc);
+        picture.width = int(desc.Width);
+        picture.height = int(desc.Height);
+        picture.pixels = read_texture(texture);
+        texture->Release();
+    } else {
+        picture.width = frame.width;
+        picture.height = frame.height;
+        const auto *pixels = static_cast<const uint32_t *>(frame.data);
+        picture.pixels.assign(pixels, pixels + size_t(frame.width) * size_t(frame.height));
+    }
+    return picture;
+}
+
+bool shows(const Picture &picture, const TestWindow &window) {
+    return picture.got && size_t(picture.width) * size_t(picture.height) == picture.pixels.size() &&
+           shows(picture.pixels.data(), picture.width, picture.height, window);
+}
+
+// Polls until the picture of the output shows the window, for at most five seconds.
+bool poll_until_shows(wgc_session session, bool texture_mode, const TestWindow &window) {
+    const ULONGLONG deadline = GetTickCount64() + 5000;
+    while (GetTickCount64() < deadline) {
+        if (shows(poll_picture(session, texture_mode), window)) return true;
+        Sleep(5);
+    }
+    return false;
+}
+
 // Whether the library logged `text`, at `level` unless that is 0.
 bool logged(const std::string &text, int level = 0) {
     for (const wgc_test::LogLine &line : wgc_test::log_lines())
@@ -305,6 +380,51 @@ void destroy(wgc_session session) {
     CHECK(module_live_objects(L"coremessaging.dll") == 0);
     CHECK(module_live_objects(L"d3d11.dll") == 0);
 }
+
+// Paints the whole window from another thread at 60 pictures a second, each a solid colour that tells its
+// number, until stopped.
+class Presenter {
+public:
+    static uint32_t color_of(long number) {
+        return uint32_t(number & 0xff) | uint32_t((number >> 8) & 0xff) << 8 | 0x5au << 16 | 0xff000000u;
+    }
+    // The picture number a pixel shows, or -1 for a pixel no presenter painted.
+    static long number_of(uint32_t pixel) {
+        return (pixel & 0xffff0000u) == 0xff5a0000u ? long(pixel & 0xff) | long((pixel >> 8) & 0xff) << 8 : -1;
+    }
+
+    explicit Presenter(HWND window) : thread_([this, window] { run(window); }) {}
+    ~Presenter() {
+        stop_ = true;
+        thread_.join();
+    }
+    long presented() const { return presented_.load(); }
+
+private:
+    void run(HWND window) {
+        const ULONGLONG began = GetTickCount64();
+        for (long number = 1; !stop_; ++number) {
+            RECT area{};
+            GetClientRect(window, &area);
+            HDC dc = GetDC(window);
+            const uint32_t color = color_of(number);
+            HBRUSH brush = CreateSolidBrush(RGB((color >> 16) & 0xff, (color >> 8) & 0xff, color & 0xff));
+            FillRect(dc, &area, brush);
+            DeleteObject(brush);
+            GdiFlush();
+            ReleaseDC(window, dc);
+            presented_ = number;
+            // Picture n is due at n * 1000 / 60 ms from the start; a late one is not caught up.
+            const ULONGLONG due = began + ULONGLONG(number) * 1000 / 60;
+            const ULONGLONG now = GetTickCount64();
+            if (due > now) Sleep(DWORD(due - now));
+        }
+    }
+
+    std::atomic<bool> stop_{false};
+    std::atomic<long> presented_{0};
+    std::thread thread_;
+};
 
 // ---- the cases ----
 
@@ -363,19 +483,21 @@ void change_detection() {
     CHECK(*first == 0x12345678);
     *first = original;
 
-    // A 10 x 10 square inside one cell.
-    window.mark({100, 100, 110, 110}, 0xff00ff00u);
-    ratio = 0.0f;
-    CHECK(poll_until(
-        session, [&](const Frame &f) { return shows(f, window); }, &ratio));
-    CHECK(ratio > 0.0f && ratio < 0.1f);
-
-    // The last column and row of cells are partial (301 x 203 is not a multiple of 32).
-    window.mark({kWidth - 3, kHeight - 2, kWidth, kHeight}, 0xffff0000u);
-    ratio = 0.0f;
-    CHECK(poll_until(
-        session, [&](const Frame &f) { return shows(f, window); }, &ratio));
-    CHECK(ratio > 0.0f && ratio < 0.1f);
+    // A 10 x 10 square inside one cell, then one in the last column and row of cells, which are partial
+    // (301 x 203 is not a multiple of 32): the poll that shows it names that cell alone, clipped to the frame.
+    const struct {
+        RECT mark;
+        wgc_rect cell;
+    } changes[] = {{{100, 100, 110, 110}, {96, 96, 128, 128}},
+                   {{kWidth - 3, kHeight - 2, kWidth, kHeight}, {288, 192, kWidth, kHeight}}};
+    for (const auto &change : changes) {
+        window.mark(change.mark, 0xff00ff00u);
+        ratio = 0.0f;
+        CHECK(poll_until(
+            session, [&](const Frame &f) { return shows(f, window); }, &ratio));
+        CHECK(ratio > 0.0f && ratio < 0.1f);
+        CHECK(changed_only(session, change.cell));
+    }
     destroy(session);
 }
 
@@ -386,6 +508,7 @@ void texture_mode() {
     wgc_session session = dll.wgc_session_create(window.handle);
     if (!session) return;
     dll.wgc_set_capture_to_texture(session, 1);
+    dll.wgc_set_dirty_rect(session, 1);
     CHECK(dll.wgc_session_start(session) == 1);
     bool matched = false;
     poll_until(session, [&](const Frame &f) {
@@ -411,6 +534,10 @@ void texture_mode() {
         return same;
     });
     CHECK(matched);
+    // A change of one cell: the texture takes the changed cells only.
+    window.mark({150, 40, 170, 60}, 0xff0000ffu);
+    CHECK(poll_until_shows(session, true, window));
+    CHECK(changed_only(session, {128, 32, 192, 64}));
     destroy(session);
 }
 
@@ -452,35 +579,55 @@ void window_closed() {
     destroy(session);
 }
 
-// A monitor: frames of the whole (virtual) screen.
+// A monitor: frames of the whole (virtual) screen, showing the window where it is.
 void monitor() {
+    TestWindow window;
+    open_window(window);
     HMONITOR primary = MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY);
     wgc_session session = dll.wgc_session_create2(primary);
     CHECK(session != nullptr);
     if (!session) return;
     CHECK(dll.wgc_session_start(session) == 1);
     const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN), height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
-    CHECK(poll_until(session, [&](const Frame &f) { return f.width == width && f.height == height; }));
+    CHECK(poll_until(session, [&](const Frame &f) {
+        return f.width == width && f.height == height && shows_on_screen(f, window);
+    }));
     destroy(session);
 }
 
-// The cursor and border switches reach the service's session, before and after the start; where the system
-// lacks the properties, the start says so and the service's session is never asked.
+// The switches reach the service's session, before and after the start, with their effects as the service
+// models them: the cursor drawn into frames, the minimum update interval throttling frames of a window that
+// changes 60 times a second. A running capture's switch from another thread is refused. Where the system lacks
+// the properties, the start says so and the service's session is never asked.
 void switches() {
     TestWindow window;
     open_window(window);
+    const RECT cursor{50, 60, 50 + kCursorSize, 60 + kCursorSize};
+    POINT at{cursor.left, cursor.top};
+    ClientToScreen(window.handle, &at);
+    SetCursorPos(at.x, at.y);
     wgc_session session = dll.wgc_session_create(window.handle);
     if (!session) return;
     CHECK(dll.wgc_enable_cursor(session, 1) == 1);
     CHECK(dll.wgc_show_border(session, 0) == 1);
     CHECK(dll.wgc_session_start(session) == 1);
-    int cursor = -1, border = -1;
-    service.switches(&cursor, &border);
-    CHECK(cursor == 1 && border == 0);
+    int cursor_on = -1, border = -1;
+    service.switches(&cursor_on, &border);
+    CHECK(cursor_on == 1 && border == 0);
+    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window, cursor); }));
     CHECK(dll.wgc_enable_cursor(session, 0) == 1);
     CHECK(dll.wgc_show_border(session, 1) == 1);
-    service.switches(&cursor, &border);
-    CHECK(cursor == 0 && border == 1);
+    service.switches(&cursor_on, &border);
+    CHECK(cursor_on == 0 && border == 1);
+    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+    wgc_test::log_lines().clear();
+    uint8_t from_elsewhere = 1;
+    std::thread([&] { from_elsewhere = dll.wgc_enable_cursor(session, 1); }).join();
+    CHECK(from_elsewhere == 0);
+    CHECK(
+        logged("Failed to set cursor from another thread: a running session's switches belong on the thread "
+               "that started it",
+               2));
     destroy(session);
 
     service.set_contract(9);  // before the cursor property (10) and the border property (12)
@@ -491,20 +638,42 @@ void switches() {
     CHECK(logged("IsCursorToggleSupported: no"));
     CHECK(logged("IsBorderRequiredSupported: no"));
     CHECK(dll.wgc_show_border(session, 0) == 0);
-    service.switches(&cursor, &border);
-    CHECK(cursor == 0 && border == 1);  // unchanged since the first session
+    service.switches(&cursor_on, &border);
+    CHECK(cursor_on == 0 && border == 1);  // unchanged since the first session
     destroy(session);
+
+    service.set_contract(19);  // the minimum update interval's
+    session = dll.wgc_session_create(window.handle);
+    CHECK(dll.wgc_set_min_update_interval(session, 200000) == 1);
+    CHECK(dll.wgc_session_start(session) == 1);
+    CHECK(service.interval() == 2000000);
+    {
+        Presenter presenter(window.handle);
+        const long frames = service.frames();
+        for (const ULONGLONG end = GetTickCount64() + 1000; GetTickCount64() < end; Sleep(5)) poll(session);
+        CHECK(service.frames() - frames <= 1000 / 200 + 2);  // one an interval, and the second's two edges
+        CHECK(dll.wgc_set_min_update_interval(session, 0) == 1);
+        CHECK(service.interval() == 0);
+    }
+    destroy(session);
+
     service.set_contract(12);
 }
 
 // The user denied capture without the border (the answer is kept for the process, so this case runs in a
 // process of its own): a start that hides the border warns and captures with it; hiding it later is refused.
+// Before that, a system without the consent's class: hiding the border is refused, and asked again later.
 void borderless_denied() {
-    service.set_borderless_access(2);  // DeniedByUser
     TestWindow window;
     open_window(window);
     wgc_session session = dll.wgc_session_create(window.handle);
     if (!session) return;
+    // Without GraphicsCaptureAccess nothing can be asked; asked again once it is there.
+    service.set_borderless_access(-1);
+    wgc_test::log_lines().clear();
+    CHECK(dll.wgc_show_border(session, 0) == 0);
+    CHECK(logged("Failed to hide border: borderless capture access cannot be asked, hr:80040111", 2));
+    service.set_borderless_access(2);  // DeniedByUser
     wgc_test::log_lines().clear();
     CHECK(dll.wgc_show_border(session, 0) == 0);
     CHECK(dll.wgc_session_start(session) == 1);
@@ -608,6 +777,52 @@ void second_session() {
     destroy(third);
 }
 
+// Direct3D failing under a running capture: the staging texture or its map fails once, and the picture is read
+// through a copy of its own, whole and exact; the pool's buffers cannot be made at a resize, which is told once
+// and tried again with the next frame; then the device is removed, which ends the capture with its line, and a
+// start on a new device captures again.
+void device_faults() {
+    TestWindow window;
+    open_window(window);
+    wgc_session session = start(window, false);
+    if (!session) return;
+    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+    const auto resize_to = [&](SIZE size) {
+        ++window.generation;
+        SetWindowPos(window.handle, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
+        InvalidateRect(window.handle, nullptr, FALSE);
+    };
+    fail_next(L"d3d11.dll", kFailStagingTexture, E_OUTOFMEMORY);  // the staging texture of the new size
+    resize_to({kWidth + 30, kHeight + 20});
+    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+    fail_next(L"d3d11.dll", kFailMap, DXGI_ERROR_WAS_STILL_DRAWING);
+    window.mark({10, 10, 20, 20}, 0xff00ff00u);
+    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+    CHECK(faults_pending(L"d3d11.dll") == 0);
+
+    wgc_test::log_lines().clear();
+    fail_next(nullptr, kFailCreateTexture, E_OUTOFMEMORY);
+    resize_to({kWidth + 60, kHeight + 40});
+    CHECK(poll_until(session, [&](const Frame &) {
+        return logged("Failed to recreate the frame pool at 361x243, hr:8007000e", 3);
+    }));
+    window.mark({70, 70, 80, 80}, 0xff00ffffu);  // its frame has the pool made again, whose first frame is whole
+    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+
+    wgc_test::log_lines().clear();
+    module_function<void WINAPI()>(L"d3d11.dll", "corvo_test_remove_device")();
+    window.mark({30, 30, 40, 40}, 0xffff0000u);
+    for (const ULONGLONG deadline = GetTickCount64() + 5000;
+         dll.wgc_get_status(session) != 0 && GetTickCount64() < deadline; Sleep(5))
+        poll(session);
+    CHECK(dll.wgc_get_status(session) == 0);
+    CHECK(logged("Capture device lost, reason:887a0005; the capture has ended", 3));
+    CHECK(dll.wgc_session_start(session) == 1);
+    window.mark({50, 50, 60, 60}, 0xff0000ffu);
+    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+    destroy(session);
+}
+
 // One session started twice on its thread: the second start replaces the device and the whole pipeline, and
 // frames of the new device keep coming, in buffer mode and then in texture mode.
 void restart() {
@@ -633,91 +848,12 @@ void restart() {
         texture->GetDevice(&device);
         const bool current = device == dll.wgc_get_device(session);
         device->Release();
+        const std::vector<uint32_t> pixels = read_texture(texture);
         texture->Release();
-        return current;
+        return current && pixels.size() == size_t(kWidth) * kHeight && shows(pixels.data(), kWidth, kHeight, window);
     }));
     destroy(session);
 }
-
-// One poll's picture in either output, its pixels read back: the buffer's, or the texture's through a staging
-// copy (the texture is released then).
-struct Picture {
-    bool got = false;
-    int width = 0, height = 0;
-    std::vector<uint32_t> pixels;
-};
-
-Picture poll_picture(wgc_session session, bool texture_mode) {
-    Picture picture;
-    const Frame frame = poll(session);
-    if (!frame.got) return picture;
-    picture.got = true;
-    if (texture_mode) {
-        auto *texture = static_cast<ID3D11Texture2D *>(frame.data);
-        D3D11_TEXTURE2D_DESC desc;
-        texture->GetDesc(&desc);
-        picture.width = int(desc.Width);
-        picture.height = int(desc.Height);
-        picture.pixels = read_texture(texture);
-        texture->Release();
-    } else {
-        picture.width = frame.width;
-        picture.height = frame.height;
-        const auto *pixels = static_cast<const uint32_t *>(frame.data);
-        picture.pixels.assign(pixels, pixels + size_t(frame.width) * size_t(frame.height));
-    }
-    return picture;
-}
-
-bool shows(const Picture &picture, const TestWindow &window) {
-    return picture.got && size_t(picture.width) * size_t(picture.height) == picture.pixels.size() &&
-           shows(picture.pixels.data(), picture.width, picture.height, window);
-}
-
-// Paints the whole window from another thread at 60 pictures a second, each a solid colour that tells its
-// number, until stopped.
-class Presenter {
-public:
-    static uint32_t color_of(long number) {
-        return uint32_t(number & 0xff) | uint32_t((number >> 8) & 0xff) << 8 | 0x5au << 16 | 0xff000000u;
-    }
-    // The picture number a pixel shows, or -1 for a pixel no presenter painted.
-    static long number_of(uint32_t pixel) {
-        return (pixel & 0xffff0000u) == 0xff5a0000u ? long(pixel & 0xff) | long((pixel >> 8) & 0xff) << 8 : -1;
-    }
-
-    explicit Presenter(HWND window) : thread_([this, window] { run(window); }) {}
-    ~Presenter() {
-        stop_ = true;
-        thread_.join();
-    }
-    long presented() const { return presented_.load(); }
-
-private:
-    void run(HWND window) {
-        const ULONGLONG began = GetTickCount64();
-        for (long number = 1; !stop_; ++number) {
-            RECT area{};
-            GetClientRect(window, &area);
-            HDC dc = GetDC(window);
-            const uint32_t color = color_of(number);
-            HBRUSH brush = CreateSolidBrush(RGB((color >> 16) & 0xff, (color >> 8) & 0xff, color & 0xff));
-            FillRect(dc, &area, brush);
-            DeleteObject(brush);
-            GdiFlush();
-            ReleaseDC(window, dc);
-            presented_ = number;
-            // Picture n is due at n * 1000 / 60 ms from the start; a late one is not caught up.
-            const ULONGLONG due = began + ULONGLONG(number) * 1000 / 60;
-            const ULONGLONG now = GetTickCount64();
-            if (due > now) Sleep(DWORD(due - now));
-        }
-    }
-
-    std::atomic<bool> stop_{false};
-    std::atomic<long> presented_{0};
-    std::thread thread_;
-};
 
 // The poll hands out the newest picture however long the host did not poll, in both outputs: pictures 1 to 5
 // painted, each seen by the service's clock, then one poll shows picture 5; one change followed by ticks that
@@ -793,6 +929,7 @@ constexpr NamedCase kCases[] = {
     {L"switches", switches},
     {L"second_session", second_session},
     {L"restart", restart},
+    {L"device_faults", device_faults},
     {L"newest_picture", newest_picture},
     {L"borderless_denied", borderless_denied},
 };
