@@ -1,27 +1,43 @@
 // GraphicsCaptureSession.IsSupported and the borderless consent of GraphicsCaptureAccess, as the tests set
-// them: the consent's answer is given at once (an unpackaged program is never prompted).
+// them: the consent's answer is given at once (an unpackaged program is never prompted), unless the tests hold it
+// back (-2), and then a request completes once they give one.
 #include "capture_service.h"
 
 namespace wine_wgc {
 namespace {
 
-class AccessOperation final : public Object<IAccessStatusOperation, CompletedAsyncInfo> {
+constexpr int kUnanswered = -2;
+
+class AccessOperation final : public Object<IAccessStatusOperation, IAsyncInfo> {
 public:
-    explicit AccessOperation(INT32 answer) : answer_(answer) {}
     HRESULT STDMETHODCALLTYPE put_Completed(IUnknown *) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_Completed(IUnknown **handler) override {
         return hand_out<IUnknown>(nullptr, handler);
     }
     HRESULT STDMETHODCALLTYPE GetResults(INT32 *status) override {
-        return status ? (*status = answer_, S_OK) : E_POINTER;
+        if (!status) return E_POINTER;
+        const int answer = observed().borderless_access.load();
+        if (answer == kUnanswered) return kIllegalMethodCall;
+        *status = answer;
+        return S_OK;
     }
+    HRESULT STDMETHODCALLTYPE get_Id(UINT32 *id) override { return id ? (*id = 1, S_OK) : E_POINTER; }
+    HRESULT STDMETHODCALLTYPE get_Status(AsyncStatus *status) override {
+        if (!status) return E_POINTER;
+        *status = observed().borderless_access.load() == kUnanswered ? AsyncStarted : AsyncCompleted;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_ErrorCode(HRESULT *code) override {
+        return code ? (*code = S_OK, S_OK) : E_POINTER;
+    }
+    HRESULT STDMETHODCALLTYPE Cancel() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Close() override { return S_OK; }
 
 private:
     const wchar_t *class_name() const override {
         return L"Windows.Foundation.IAsyncOperation`1<Windows.Security.Authorization.AppCapabilityAccess."
                L"AppCapabilityAccessStatus>";
     }
-    const INT32 answer_;
 };
 
 class AccessStatics final : public Factory<IGraphicsCaptureAccessStatics> {
@@ -30,7 +46,7 @@ public:
         if (!operation) return E_POINTER;
         *operation = nullptr;
         if (kind != 0 && kind != 1) return E_INVALIDARG;
-        *operation = new AccessOperation(observed().borderless_access.load());
+        *operation = new AccessOperation();
         return S_OK;
     }
 
@@ -56,7 +72,7 @@ private:
 
 IActivationFactory *capture_access_factory() {
     static AccessStatics statics;
-    return observed().borderless_access.load() < 0 ? nullptr : &statics;
+    return observed().borderless_access.load() == -1 ? nullptr : &statics;
 }
 
 IActivationFactory *capture_session_factory() {

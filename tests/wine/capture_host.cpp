@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "../windows/check.h"
+#include "com_object.h"
 
 namespace {
 
@@ -68,6 +69,9 @@ enum FaultPoint {
     kFailStartCapture = 5,
     kFailClosePool = 6,
     kFailItemFactory = 7,
+    kFailTryGetNextFrame = 8,
+    kFailSurface = 9,
+    kFailSwitch = 10,
     kFailCreateDevice = 0,
     kFailDeviceInterop = 1,
     kFailStagingTexture = 2,
@@ -498,6 +502,18 @@ void change_detection() {
         CHECK(ratio > 0.0f && ratio < 0.1f);
         CHECK(changed_only(session, change.cell));
     }
+    // The changed cells' texture cannot be made (a band of two cell rows needs a larger one) or mapped, once:
+    // the picture is read whole instead.
+    const struct {
+        int fault;
+        RECT mark;
+    } patch_faults[] = {{kFailStagingTexture, {0, 100, 300, 140}}, {kFailMap, {40, 40, 50, 50}}};
+    for (const auto &failure : patch_faults) {
+        fail_next(L"d3d11.dll", failure.fault, E_OUTOFMEMORY);
+        window.mark(failure.mark, 0xff808080u);
+        CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+        CHECK(faults_pending(L"d3d11.dll") == 0);
+    }
     destroy(session);
 }
 
@@ -638,6 +654,8 @@ void switches() {
     CHECK(logged("IsCursorToggleSupported: no"));
     CHECK(logged("IsBorderRequiredSupported: no"));
     CHECK(dll.wgc_show_border(session, 0) == 0);
+    CHECK(dll.wgc_set_min_update_interval(session, 1000) == 0);
+    CHECK(logged("Failed to set min update interval 1000us", 2));
     service.switches(&cursor_on, &border);
     CHECK(cursor_on == 0 && border == 1);  // unchanged since the first session
     destroy(session);
@@ -655,6 +673,23 @@ void switches() {
         CHECK(dll.wgc_set_min_update_interval(session, 0) == 1);
         CHECK(service.interval() == 0);
     }
+    // The service's session refusing each switch once.
+    const struct {
+        const char *line;
+        uint8_t (*set)(wgc_session);
+    } refusals[] = {
+        {"Failed to apply cursor switch, Winrt exception:-2147467259",
+         [](wgc_session s) { return dll.wgc_enable_cursor(s, 1); }},
+        {"Failed to apply border switch, Winrt exception:-2147467259",
+         [](wgc_session s) { return dll.wgc_show_border(s, 1); }},
+        {"Failed to apply min update interval switch, Winrt exception:-2147467259",
+         [](wgc_session s) { return dll.wgc_set_min_update_interval(s, 5000); }},
+    };
+    for (const auto &refusal : refusals) {
+        fail_next(nullptr, kFailSwitch, E_FAIL);
+        CHECK(refusal.set(session) == 0);
+        CHECK(logged(refusal.line, 3));
+    }
     destroy(session);
 
     service.set_contract(12);
@@ -662,7 +697,8 @@ void switches() {
 
 // The user denied capture without the border (the answer is kept for the process, so this case runs in a
 // process of its own): a start that hides the border warns and captures with it; hiding it later is refused.
-// Before that, a system without the consent's class: hiding the border is refused, and asked again later.
+// Before that, a system without the consent's class, then an answer that does not come in time: hiding the
+// border is refused each time, and the answer given later is the one kept.
 void borderless_denied() {
     TestWindow window;
     open_window(window);
@@ -673,6 +709,10 @@ void borderless_denied() {
     wgc_test::log_lines().clear();
     CHECK(dll.wgc_show_border(session, 0) == 0);
     CHECK(logged("Failed to hide border: borderless capture access cannot be asked, hr:80040111", 2));
+    // Asked, and not answered within the wait; the request is kept and looked at again.
+    service.set_borderless_access(-2);
+    CHECK(dll.wgc_show_border(session, 0) == 0);
+    CHECK(logged("Failed to hide border: borderless capture access not answered within 1000ms", 2));
     service.set_borderless_access(2);  // DeniedByUser
     wgc_test::log_lines().clear();
     CHECK(dll.wgc_show_border(session, 0) == 0);
@@ -799,6 +839,18 @@ void device_faults() {
     window.mark({10, 10, 20, 20}, 0xff00ff00u);
     CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
     CHECK(faults_pending(L"d3d11.dll") == 0);
+    // Taking the frame fails once (it stays queued for the next call), then reading its surface (that frame
+    // is dropped, and the next change read as usual).
+    for (const int fault : {kFailTryGetNextFrame, kFailSurface}) {
+        const int at = (fault - kFailTryGetNextFrame) * 15;  // marks of their own: an earlier one would hide them
+        fail_next(nullptr, fault, E_FAIL);
+        window.mark({10, 30 + at, 20, 40 + at}, 0xff00ff00u);
+        for (const ULONGLONG deadline = GetTickCount64() + 5000;
+             faults_pending(nullptr) != 0 && GetTickCount64() < deadline; Sleep(5))
+            poll(session);
+        window.mark({25 + at, 10, 30 + at, 15}, 0xff000000u);
+        CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+    }
 
     wgc_test::log_lines().clear();
     fail_next(nullptr, kFailCreateTexture, E_OUTOFMEMORY);
@@ -821,6 +873,42 @@ void device_faults() {
     window.mark({50, 50, 60, 60}, 0xff0000ffu);
     CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
     destroy(session);
+}
+
+// A thread whose dispatcher queue is the host's own: the library captures through it, leaves it running when the
+// session goes, and the host shuts it down, pumping messages until its shutdown completes.
+void host_queue() {
+    TestWindow window;
+    open_window(window);  // painted by this thread, before the other one captures it
+    std::thread([&] {
+        using namespace wine_wgc;
+        auto *create = reinterpret_cast<HRESULT(WINAPI *)(DispatcherQueueOptions, IDispatcherQueueController **)>(
+            reinterpret_cast<void *>(
+                GetProcAddress(LoadLibraryW(L"coremessaging.dll"), "CreateDispatcherQueueController")));
+        const DispatcherQueueOptions options{sizeof(DispatcherQueueOptions), kThreadCurrent, 0};
+        Ref<IDispatcherQueueController> controller;
+        CHECK(create && SUCCEEDED(create(options, controller.put())));
+        if (!controller) return;
+        if (wgc_session session = start(window, false)) {
+            CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+            dll.wgc_session_destroy(session);
+        }
+        Ref<IDispatcherQueueController> second;
+        CHECK(create(options, second.put()) == RPC_E_WRONG_THREAD);  // the host's queue is still the thread's
+        Ref<IAsyncAction> shutdown;
+        Ref<IAsyncInfo> info;
+        CHECK(SUCCEEDED(controller->ShutdownQueueAsync(shutdown.put())) && shutdown &&
+              SUCCEEDED(shutdown->QueryInterface(IAsyncInfo::iid, reinterpret_cast<void **>(info.put()))));
+        AsyncStatus status = AsyncStarted;
+        for (const ULONGLONG deadline = GetTickCount64() + 5000;
+             info && SUCCEEDED(info->get_Status(&status)) && status == AsyncStarted && GetTickCount64() < deadline;
+             Sleep(1))
+            for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&message);
+        CHECK(status == AsyncCompleted);
+    }).join();
+    CHECK(service.live_objects() == 0);
+    CHECK(module_live_objects(L"coremessaging.dll") == 0);
+    CHECK(module_live_objects(L"d3d11.dll") == 0);
 }
 
 // One session started twice on its thread: the second start replaces the device and the whole pipeline, and
@@ -928,6 +1016,7 @@ constexpr NamedCase kCases[] = {
     {L"monitor", monitor},
     {L"switches", switches},
     {L"second_session", second_session},
+    {L"host_queue", host_queue},
     {L"restart", restart},
     {L"device_faults", device_faults},
     {L"newest_picture", newest_picture},

@@ -76,6 +76,7 @@ HRESULT CaptureItem::get_Size(SizeInt32 *value) {
 
 HRESULT CaptureItem::add_Closed(IClosedHandler *handler, EventRegistrationToken *token) {
     if (!handler || !token) return E_POINTER;
+    if (!agile(handler)) return E_INVALIDARG;  // see FramePool::add_FrameArrived
     std::lock_guard<std::mutex> lock(mutex_);
     token->value = next_token_++;
     handlers_.emplace_back(token->value, Ref<IClosedHandler>::share(handler));

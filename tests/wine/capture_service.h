@@ -23,7 +23,10 @@ enum class Fault : int {
     StartCapture = 5,
     ClosePool = 6,
     ItemFactory = 7,
-    Count = 8
+    TryGetNextFrame = 8,
+    Surface = 9,
+    Switch = 10,  // a switch of a session: cursor, border or interval
+    Count = 11
 };
 // The HRESULT to fail `fault` with this time, or S_OK; taking it clears it. A failure leaves an error object on
 // the thread, as the platform's calls do.
@@ -38,7 +41,8 @@ struct Observed {
     std::atomic<long> dropped{0};               // changed pictures not rendered: every buffer of the pool was held
     std::atomic<bool> render_unchanged{false};  // every tick renders, changed or not (as Windows 10 often does)
     std::atomic<int> contract_major{12};        // the newest UniversalApiContract the system offers
-    std::atomic<int> borderless_access{4};      // the consent's answer (AppCapabilityAccessStatus); -1: no consent
+    std::atomic<int> borderless_access{4};      // the consent's answer (AppCapabilityAccessStatus); -1: no consent,
+                                                // -2: not answered yet
     std::atomic<int> supported{1};              // IsSupported: 1 yes, 0 no, -1 fails
     std::atomic<INT64> interval{-1};            // the MinUpdateInterval last set, 100 ns units; -1: never set
 };

@@ -25,6 +25,7 @@ HRESULT CaptureSession::get_IsCursorCaptureEnabled(boolean *value) {
 
 HRESULT CaptureSession::put_IsCursorCaptureEnabled(boolean value) {
     if (!pool_) return kClosed;
+    if (const HRESULT fault = take_fault(Fault::Switch); FAILED(fault)) return fault;
     cursor_ = value;
     pool_->cursor = value != 0;
     observed().cursor = value ? 1 : 0;
@@ -39,6 +40,7 @@ HRESULT CaptureSession::get_IsBorderRequired(boolean *value) {
 
 HRESULT CaptureSession::put_IsBorderRequired(boolean value) {
     if (!pool_) return kClosed;
+    if (const HRESULT fault = take_fault(Fault::Switch); FAILED(fault)) return fault;
     // As for a packaged program: hiding takes effect only with the user's consent.
     const bool shown = value || observed().borderless_access.load() != kBorderlessAllowed;
     border_ = shown;
@@ -55,6 +57,7 @@ HRESULT CaptureSession::get_MinUpdateInterval(TimeSpan *value) {
 HRESULT CaptureSession::put_MinUpdateInterval(TimeSpan value) {
     if (!pool_) return kClosed;
     if (value.Duration < 0) return E_INVALIDARG;
+    if (const HRESULT fault = take_fault(Fault::Switch); FAILED(fault)) return fault;
     interval_ = value;
     pool_->min_interval = value.Duration;
     observed().interval = value.Duration;

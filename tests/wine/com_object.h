@@ -133,19 +133,13 @@ public:
     }
 };
 
-// IAsyncInfo of an operation that has completed by the time it is handed out; listed among an object's
-// interfaces in place of IAsyncInfo.
-struct CompletedAsyncInfo : IAsyncInfo {
-    HRESULT STDMETHODCALLTYPE get_Id(UINT32 *id) override { return id ? (*id = 1, S_OK) : E_POINTER; }
-    HRESULT STDMETHODCALLTYPE get_Status(AsyncStatus *status) override {
-        return status ? (*status = AsyncCompleted, S_OK) : E_POINTER;
-    }
-    HRESULT STDMETHODCALLTYPE get_ErrorCode(HRESULT *code) override {
-        return code ? (*code = S_OK, S_OK) : E_POINTER;
-    }
-    HRESULT STDMETHODCALLTYPE Cancel() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Close() override { return S_OK; }
-};
+// Whether `object` says it may be called from any thread.
+inline bool agile(IUnknown *object) {
+    IUnknown *agile = nullptr;
+    if (FAILED(object->QueryInterface(kIID_IAgileObject, reinterpret_cast<void **>(&agile)))) return false;
+    agile->Release();
+    return true;
+}
 
 // An owning interface pointer: the one reference it holds is released when it goes.
 template <class I>

@@ -1,7 +1,8 @@
 // The coremessaging.dll of the test prefix: dispatcher queues on the calling thread. Queued work runs inside that
 // thread's message dispatching (a message to a window the thread owns), as a current-thread queue's work does.
 // A thread has at most one queue, from its controller's creation until the queue is shut down or the controller
-// goes away.
+// goes away. ShutdownQueueAsync completes as on Windows: its action reports Started until the thread, pumping
+// its messages, has run the work queued before it.
 #include <mutex>
 #include <vector>
 
@@ -11,19 +12,61 @@ namespace wine_wgc {
 namespace {
 
 constexpr UINT kRunHandler = WM_APP + 1;
+constexpr UINT kShutDown = WM_APP + 2;  // after the work queued before ShutdownQueueAsync
 constexpr wchar_t kWindowClass[] = L"corvo-test-dispatcher-queue";
 
 class Queue;
 thread_local Queue *thread_queue = nullptr;  // this thread's queue, while it has one
 
-LRESULT CALLBACK queue_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message != kRunHandler) return DefWindowProcW(window, message, wparam, lparam);
-    // The reference taken when the work was queued is handed to this call.
-    Ref<IDispatcherQueueHandler> handler =
-        Ref<IDispatcherQueueHandler>::attach(reinterpret_cast<IDispatcherQueueHandler *>(lparam));
-    handler->Invoke();
-    return 0;
-}
+// The action ShutdownQueueAsync returns: Started until the queue has shut down.
+class ShutdownAction final : public Object<IAsyncAction, IAsyncInfo> {
+public:
+    void complete() {
+        Ref<IAsyncActionCompletedHandler> handler;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+            handler = handler_;
+        }
+        if (handler) handler->Invoke(this, AsyncCompleted);
+    }
+
+    HRESULT STDMETHODCALLTYPE put_Completed(IAsyncActionCompletedHandler *handler) override {
+        if (!handler) return E_POINTER;
+        bool done = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            handler_ = Ref<IAsyncActionCompletedHandler>::share(handler);
+            done = done_;
+        }
+        return done ? handler->Invoke(this, AsyncCompleted) : S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Completed(IAsyncActionCompletedHandler **handler) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return hand_out(handler_.get(), handler);
+    }
+    HRESULT STDMETHODCALLTYPE GetResults() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE get_Id(UINT32 *id) override { return id ? (*id = 1, S_OK) : E_POINTER; }
+    HRESULT STDMETHODCALLTYPE get_Status(AsyncStatus *status) override {
+        if (!status) return E_POINTER;
+        std::lock_guard<std::mutex> lock(mutex_);
+        *status = done_ ? AsyncCompleted : AsyncStarted;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_ErrorCode(HRESULT *code) override {
+        return code ? (*code = S_OK, S_OK) : E_POINTER;
+    }
+    HRESULT STDMETHODCALLTYPE Cancel() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Close() override { return S_OK; }
+
+private:
+    const wchar_t *class_name() const override { return L"Windows.Foundation.IAsyncAction"; }
+    std::mutex mutex_;
+    bool done_ = false;
+    Ref<IAsyncActionCompletedHandler> handler_;
+};
+
+LRESULT CALLBACK queue_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 HWND create_queue_window() {
     static const ATOM window_class = [] {
@@ -55,7 +98,7 @@ public:
         if (!callback || !queued) return E_POINTER;
         *queued = 0;
         std::lock_guard<std::mutex> lock(mutex_);  // work comes from any thread; none may slip past a shutdown
-        if (!window_) return S_OK;                 // shut down: accepted no more, as the platform answers
+        if (!window_ || closing_) return S_OK;     // shutting down: accepted no more, as the platform answers
         callback->AddRef();
         if (!PostMessageW(window_, kRunHandler, 0, reinterpret_cast<LPARAM>(callback))) {
             callback->Release();
@@ -78,19 +121,50 @@ public:
         return S_OK;
     }
 
-    // Ends the queue: it accepts nothing more, work not yet run is dropped (its references given back) and
-    // the thread may have a queue again.
+    // ShutdownQueueAsync: no more work is accepted, and the queue shuts down once the thread has run what
+    // was queued before.
+    HRESULT begin_shut_down(IAsyncAction **operation) {
+        Ref<ShutdownAction> action = Ref<ShutdownAction>::attach(new ShutdownAction());
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            closing_ = true;
+            if (window_) {
+                AddRef();  // both references go with the message
+                action->AddRef();
+                if (PostMessageW(window_, kShutDown, reinterpret_cast<WPARAM>(this),
+                                 reinterpret_cast<LPARAM>(action.get())))
+                    return hand_out<IAsyncAction>(action.get(), operation);
+                action->Release();
+                Release();
+            }
+        }
+        shut_down();
+        action->complete();
+        return hand_out<IAsyncAction>(action.get(), operation);
+    }
+
+    // Ends the queue: it accepts nothing more, work not yet run is dropped (its references given back), a
+    // shutdown under way completes, and the thread may have a queue again.
     void shut_down() {
         if (thread_queue == this) thread_queue = nullptr;
         std::vector<Ref<IDispatcherQueueHandler>> dropped;  // released after the lock: work may hold anything
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!window_) return;
-        MSG message;
-        while (PeekMessageW(&message, window_, kRunHandler, kRunHandler, PM_REMOVE))
-            dropped.push_back(
-                Ref<IDispatcherQueueHandler>::attach(reinterpret_cast<IDispatcherQueueHandler *>(message.lParam)));
-        DestroyWindow(window_);
-        window_ = nullptr;
+        std::vector<std::pair<Ref<Queue>, Ref<ShutdownAction>>> shutdowns;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!window_) return;
+            MSG message;
+            while (PeekMessageW(&message, window_, kRunHandler, kShutDown, PM_REMOVE))
+                if (message.message == kRunHandler)
+                    dropped.push_back(Ref<IDispatcherQueueHandler>::attach(
+                        reinterpret_cast<IDispatcherQueueHandler *>(message.lParam)));
+                else
+                    shutdowns.emplace_back(
+                        Ref<Queue>::attach(reinterpret_cast<Queue *>(message.wParam)),
+                        Ref<ShutdownAction>::attach(reinterpret_cast<ShutdownAction *>(message.lParam)));
+            DestroyWindow(window_);
+            window_ = nullptr;
+        }
+        for (auto &[queue, action] : shutdowns) action->complete();
     }
 
 private:
@@ -98,26 +172,27 @@ private:
 
     std::mutex mutex_;
     HWND window_;  // null once shut down
+    bool closing_ = false;
     const DWORD thread_;
 };
 
-// An action that has completed by the time it is handed out.
-class CompletedAction final : public Object<IAsyncAction, CompletedAsyncInfo> {
-public:
-    HRESULT STDMETHODCALLTYPE put_Completed(IAsyncActionCompletedHandler *handler) override {
-        if (!handler) return E_POINTER;
-        handler_ = Ref<IAsyncActionCompletedHandler>::share(handler);
-        return handler->Invoke(this, AsyncCompleted);
+LRESULT CALLBACK queue_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    // The references taken when the message was posted are handed to this call.
+    if (message == kRunHandler) {
+        Ref<IDispatcherQueueHandler> handler =
+            Ref<IDispatcherQueueHandler>::attach(reinterpret_cast<IDispatcherQueueHandler *>(lparam));
+        handler->Invoke();
+        return 0;
     }
-    HRESULT STDMETHODCALLTYPE get_Completed(IAsyncActionCompletedHandler **handler) override {
-        return hand_out(handler_.get(), handler);
+    if (message == kShutDown) {
+        Ref<Queue> queue = Ref<Queue>::attach(reinterpret_cast<Queue *>(wparam));
+        Ref<ShutdownAction> action = Ref<ShutdownAction>::attach(reinterpret_cast<ShutdownAction *>(lparam));
+        queue->shut_down();
+        action->complete();
+        return 0;
     }
-    HRESULT STDMETHODCALLTYPE GetResults() override { return S_OK; }
-
-private:
-    const wchar_t *class_name() const override { return L"Windows.Foundation.IAsyncAction"; }
-    Ref<IAsyncActionCompletedHandler> handler_;
-};
+    return DefWindowProcW(window, message, wparam, lparam);
+}
 
 class Controller final : public Object<IDispatcherQueueController> {
 public:
@@ -129,9 +204,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE ShutdownQueueAsync(IAsyncAction **operation) override {
         if (!operation) return E_POINTER;
-        queue_->shut_down();
-        *operation = new CompletedAction();
-        return S_OK;
+        return queue_->begin_shut_down(operation);
     }
 
 private:

@@ -73,6 +73,7 @@ public:
         if (!value) return E_POINTER;
         *value = nullptr;
         if (!buffers_) return kClosed;
+        if (const HRESULT fault = take_fault(Fault::Surface); FAILED(fault)) return fault;
         *value = new Surface(buffers_->textures[index_]);
         return S_OK;
     }
@@ -347,6 +348,7 @@ HRESULT FramePool::Recreate(IDirect3DDevice *device, INT32 pixel_format, INT32 b
 HRESULT FramePool::TryGetNextFrame(IDirect3D11CaptureFrame **frame) {
     if (!frame) return E_POINTER;
     *frame = nullptr;
+    if (const HRESULT fault = take_fault(Fault::TryGetNextFrame); FAILED(fault)) return fault;  // the frame stays
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) return kClosed;
     if (ready_.empty()) return S_OK;  // no frame: S_OK with null
@@ -358,6 +360,9 @@ HRESULT FramePool::TryGetNextFrame(IDirect3D11CaptureFrame **frame) {
 
 HRESULT FramePool::add_FrameArrived(IFrameArrivedHandler *handler, EventRegistrationToken *token) {
     if (!handler || !token) return E_POINTER;
+    // The platform calls an agile handler on its own threads and marshals any other to the thread that added
+    // it; this service cannot marshal, so it refuses a handler that is not agile rather than call it wrongly.
+    if (!agile(handler)) return E_INVALIDARG;
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) return kClosed;
     token->value = next_token_++;

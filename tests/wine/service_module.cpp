@@ -15,9 +15,18 @@ IActivationFactory *capture_session_factory();
 namespace {
 
 FaultPoints<int(Fault::Count)> faults;
-constexpr const wchar_t *kFaultCalls[] = {L"CreateForWindow", L"CreateForMonitor",       L"CreateFreeThreaded",
-                                          L"CreateTexture2D", L"CreateCaptureSession",   L"StartCapture",
-                                          L"Close",           L"DllGetActivationFactory"};
+constexpr const wchar_t *kFaultCalls[] = {
+    L"CreateForWindow",
+    L"CreateForMonitor",
+    L"CreateFreeThreaded",
+    L"CreateTexture2D",
+    L"CreateCaptureSession",
+    L"StartCapture",
+    L"Close",
+    L"DllGetActivationFactory",
+    L"TryGetNextFrame",
+    L"get_Surface",
+    L"the switch"};
 static_assert(std::size(kFaultCalls) == size_t(Fault::Count));
 
 // The error object a failing call leaves on its thread; the library takes its text for the failure's message.
@@ -177,7 +186,8 @@ void WINAPI corvo_test_fail_next(int fault, HRESULT hr) { faults.arm(fault, hr);
 long WINAPI corvo_test_faults_pending() { return faults.pending(); }
 
 // The answer to a request for capture without the border (an AppCapabilityAccessStatus; -1: no
-// GraphicsCaptureAccess), and what IsSupported says (1 yes, 0 no, -1 it fails).
+// GraphicsCaptureAccess; -2: not answered yet, until another is set), and what IsSupported says (1 yes, 0 no, -1 it
+// fails).
 void WINAPI corvo_test_set_borderless_access(int answer) { observed().borderless_access = answer; }
 void WINAPI corvo_test_set_supported(int supported) { observed().supported = supported; }
 
