@@ -48,13 +48,6 @@ void CpuOutput::release_textures() noexcept {
     staging_.reset();
 }
 
-void CpuOutput::reset() noexcept {
-    release_textures();
-    buffer_.reset();
-    buffer_capacity_ = 0;
-    width_ = height_ = 0;
-}
-
 bool CpuOutput::fit_buffer(uint32_t width, uint32_t height) noexcept {
     if (ensure_frame_buffer(buffer_, buffer_capacity_, width, height) && buffer_) return true;
     width_ = height_ = 0;

@@ -27,8 +27,6 @@ public:
     uint32_t height() const noexcept { return height_; }
     // Releases the textures, which belong to the device; the buffer and its picture stay.
     void release_textures() noexcept;
-    // Frees the buffer and releases the textures.
-    void reset() noexcept;
 
 private:
     // Where a piece of a changed rectangle (left, top, width x height of the picture) lies in the patch texture.
