@@ -76,6 +76,7 @@ enum FaultPoint {
     kFailDeviceInterop = 1,
     kFailStagingTexture = 2,
     kFailMap = 3,
+    kFailDxgiDevice = 4,
     kFailCreateFactory = 0,
     kFailEnumAdapters = 1,
 };
@@ -751,6 +752,7 @@ void service_failures() {
          false},
         {L"d3d11.dll", kFailCreateDevice, DXGI_ERROR_UNSUPPORTED, "Failed to create d3d11 device,hr:887a0004",
          false},
+        {L"d3d11.dll", kFailDxgiDevice, E_NOINTERFACE, "Failed to QueryInterface[IDXGIDevice]. hr:80004002", false},
         {L"d3d11.dll", kFailDeviceInterop, E_NOINTERFACE,
          "Failed to call CreateDirect3D11DeviceFromDXGIDevice, hr:80004002", false},
         {kService, kFailItemFactory, REGDB_E_CLASSNOTREG, "Failed to get IGraphicsCaptureItemInterop, hr:80040154",

@@ -1,7 +1,7 @@
 // Faults of the prefix's d3d11.dll: device creation, and, through hooks in the vtables of Wine's device and
-// immediate context, staging textures, maps and the device's removal. The hooks pass every call through to
-// Wine's own methods unless a fault is armed or the device was removed. Written against the C declarations, so
-// that each hooked slot is named, not counted.
+// immediate context, its IDXGIDevice, staging textures, maps and the device's removal. The hooks pass every call
+// through to Wine's own methods unless a fault is armed or the device was removed. Written against the C
+// declarations, so that each hooked slot is named, not counted.
 #define CINTERFACE
 #define COBJMACROS
 #include <d3d11.h>
@@ -18,11 +18,22 @@ FaultPoints<int(DeviceFault::Count)> faults;
 std::atomic<ID3D11Device *> newest{nullptr};   // the device made last
 std::atomic<ID3D11Device *> removed{nullptr};  // the device the tests removed; not held
 
+decltype(ID3D11DeviceVtbl::QueryInterface) wine_query_interface = nullptr;
 decltype(ID3D11DeviceVtbl::CreateTexture2D) wine_create_texture = nullptr;
 decltype(ID3D11DeviceVtbl::GetDeviceRemovedReason) wine_removed_reason = nullptr;
 decltype(ID3D11DeviceContextVtbl::Map) wine_map = nullptr;
 
 bool is_removed(ID3D11Device *device) { return device && device == removed.load(); }
+
+// Only for a device already handed out: Wine's own calls while making one pass.
+HRESULT STDMETHODCALLTYPE query_interface(ID3D11Device *device, REFIID iid, void **out) {
+    if (device == newest.load() && IsEqualGUID(iid, IID_IDXGIDevice))
+        if (const HRESULT fault = faults.take(int(DeviceFault::DxgiDevice)); FAILED(fault)) {
+            if (out) *out = nullptr;
+            return fault;
+        }
+    return wine_query_interface(device, iid, out);
+}
 
 HRESULT STDMETHODCALLTYPE create_texture(ID3D11Device *device, const D3D11_TEXTURE2D_DESC *desc,
                                          const D3D11_SUBRESOURCE_DATA *data, ID3D11Texture2D **texture) {
@@ -62,6 +73,7 @@ void hook(const Method *slot, Method replacement, Method *wine) {
 void hook_vtables(ID3D11Device *device) {
     static std::once_flag once;
     std::call_once(once, [device] {
+        hook(&device->lpVtbl->QueryInterface, &query_interface, &wine_query_interface);
         hook(&device->lpVtbl->CreateTexture2D, &create_texture, &wine_create_texture);
         hook(&device->lpVtbl->GetDeviceRemovedReason, &removed_reason, &wine_removed_reason);
         ID3D11DeviceContext *context = nullptr;

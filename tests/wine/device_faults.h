@@ -5,7 +5,14 @@
 
 namespace wine_wgc {
 
-enum class DeviceFault : int { CreateDevice = 0, DeviceInterop = 1, StagingTexture = 2, Map = 3, Count = 4 };
+enum class DeviceFault : int {
+    CreateDevice = 0,
+    DeviceInterop = 1,
+    StagingTexture = 2,
+    Map = 3,
+    DxgiDevice = 4,  // a made device asked for its IDXGIDevice
+    Count = 5
+};
 HRESULT take_device_fault(DeviceFault fault);
 
 }  // namespace wine_wgc
