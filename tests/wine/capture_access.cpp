@@ -8,7 +8,7 @@ namespace {
 
 constexpr int kUnanswered = -2;
 
-class AccessOperation final : public Object<IAccessStatusOperation, IAsyncInfo> {
+class AccessOperation final : public Object<IAccessStatusOperation, AsyncInfo> {
 public:
     HRESULT STDMETHODCALLTYPE put_Completed(IUnknown *) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_Completed(IUnknown **handler) override {
@@ -21,17 +21,11 @@ public:
         *status = answer;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_Id(UINT32 *id) override { return id ? (*id = 1, S_OK) : E_POINTER; }
     HRESULT STDMETHODCALLTYPE get_Status(AsyncStatus *status) override {
         if (!status) return E_POINTER;
         *status = observed().borderless_access.load() == kUnanswered ? AsyncStarted : AsyncCompleted;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_ErrorCode(HRESULT *code) override {
-        return code ? (*code = S_OK, S_OK) : E_POINTER;
-    }
-    HRESULT STDMETHODCALLTYPE Cancel() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Close() override { return S_OK; }
 
 private:
     const wchar_t *class_name() const override {

@@ -184,6 +184,13 @@ void open_window(TestWindow &window, const wchar_t *title = L"corvo wine capture
     UpdateWindow(window.handle);
 }
 
+// A new size, with the next generation of the picture.
+void resize_window(TestWindow &window, SIZE size) {
+    ++window.generation;
+    SetWindowPos(window.handle, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
+    InvalidateRect(window.handle, nullptr, FALSE);
+}
+
 struct Frame {
     bool got = false;
     void *data = nullptr;
@@ -566,9 +573,7 @@ void resize() {
     if (!session) return;
     CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
     for (const SIZE size : {SIZE{kWidth + 90, kHeight + 41}, SIZE{kWidth - 120, kHeight - 70}}) {
-        ++window.generation;
-        SetWindowPos(window.handle, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
-        InvalidateRect(window.handle, nullptr, FALSE);
+        resize_window(window, size);
         float ratio = 0.0f;
         CHECK(poll_until(
             session, [&](const Frame &f) { return f.width == size.cx && shows(f, window); }, &ratio));
@@ -829,13 +834,8 @@ void device_faults() {
     wgc_session session = start(window, false);
     if (!session) return;
     CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
-    const auto resize_to = [&](SIZE size) {
-        ++window.generation;
-        SetWindowPos(window.handle, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
-        InvalidateRect(window.handle, nullptr, FALSE);
-    };
     fail_next(L"d3d11.dll", kFailStagingTexture, E_OUTOFMEMORY);  // the staging texture of the new size
-    resize_to({kWidth + 30, kHeight + 20});
+    resize_window(window, {kWidth + 30, kHeight + 20});
     CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
     fail_next(L"d3d11.dll", kFailMap, DXGI_ERROR_WAS_STILL_DRAWING);
     window.mark({10, 10, 20, 20}, 0xff00ff00u);
@@ -856,7 +856,7 @@ void device_faults() {
 
     wgc_test::log_lines().clear();
     fail_next(nullptr, kFailCreateTexture, E_OUTOFMEMORY);
-    resize_to({kWidth + 60, kHeight + 40});
+    resize_window(window, {kWidth + 60, kHeight + 40});
     CHECK(poll_until(session, [&](const Frame &) {
         return logged("Failed to recreate the frame pool at 361x243, hr:8007000e", 3);
     }));

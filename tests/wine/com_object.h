@@ -133,6 +133,17 @@ public:
     }
 };
 
+// IAsyncInfo but for its status, which the operation tells; listed among an object's interfaces in place of
+// IAsyncInfo.
+struct AsyncInfo : IAsyncInfo {
+    HRESULT STDMETHODCALLTYPE get_Id(UINT32 *id) override { return id ? (*id = 1, S_OK) : E_POINTER; }
+    HRESULT STDMETHODCALLTYPE get_ErrorCode(HRESULT *code) override {
+        return code ? (*code = S_OK, S_OK) : E_POINTER;
+    }
+    HRESULT STDMETHODCALLTYPE Cancel() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Close() override { return S_OK; }
+};
+
 // Whether `object` says it may be called from any thread.
 inline bool agile(IUnknown *object) {
     IUnknown *agile = nullptr;

@@ -19,7 +19,7 @@ class Queue;
 thread_local Queue *thread_queue = nullptr;  // this thread's queue, while it has one
 
 // The action ShutdownQueueAsync returns: Started until the queue has shut down.
-class ShutdownAction final : public Object<IAsyncAction, IAsyncInfo> {
+class ShutdownAction final : public Object<IAsyncAction, AsyncInfo> {
 public:
     void complete() {
         Ref<IAsyncActionCompletedHandler> handler;
@@ -46,18 +46,12 @@ public:
         return hand_out(handler_.get(), handler);
     }
     HRESULT STDMETHODCALLTYPE GetResults() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE get_Id(UINT32 *id) override { return id ? (*id = 1, S_OK) : E_POINTER; }
     HRESULT STDMETHODCALLTYPE get_Status(AsyncStatus *status) override {
         if (!status) return E_POINTER;
         std::lock_guard<std::mutex> lock(mutex_);
         *status = done_ ? AsyncCompleted : AsyncStarted;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_ErrorCode(HRESULT *code) override {
-        return code ? (*code = S_OK, S_OK) : E_POINTER;
-    }
-    HRESULT STDMETHODCALLTYPE Cancel() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Close() override { return S_OK; }
 
 private:
     const wchar_t *class_name() const override { return L"Windows.Foundation.IAsyncAction"; }
