@@ -625,8 +625,9 @@ void switches() {
     TestWindow window;
     open_window(window);
     const RECT cursor{50, 60, 50 + kCursorSize, 60 + kCursorSize};
-    POINT at{cursor.left, cursor.top};
+    POINT at{cursor.left, cursor.top}, was{};
     ClientToScreen(window.handle, &at);
+    GetCursorPos(&was);  // put back at the end: the X server keeps it for the programs that follow
     SetCursorPos(at.x, at.y);
     wgc_session session = dll.wgc_session_create(window.handle);
     if (!session) return;
@@ -642,6 +643,7 @@ void switches() {
     service.switches(&cursor_on, &border);
     CHECK(cursor_on == 0 && border == 1);
     CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+    SetCursorPos(was.x, was.y);
     wgc_test::log_lines().clear();
     uint8_t from_elsewhere = 1;
     std::thread([&] { from_elsewhere = dll.wgc_enable_cursor(session, 1); }).join();
