@@ -164,7 +164,8 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
 // The side of the white square the service draws for the cursor while its capture is on.
 constexpr int kCursorSize = 6;
 
-// An odd size, so that a real driver's row pitch differs from width * 4.
+// An odd size, so that a hardware driver's row pitch differs from width * 4 (Wine's software driver pads no
+// rows, so the library copies them in one piece there).
 constexpr int kWidth = 301, kHeight = 203;
 
 void open_window(TestWindow &window, const wchar_t *title = L"corvo wine capture", int width = kWidth,
