@@ -120,6 +120,9 @@ uint32_t ftoi_lane(uint32_t x) {
     return f >= 2147483648.0f ? 0x7fffffffu : uint32_t(int32_t(c));
 }
 
+// canonical(as_bits(f)): a float is NaN exactly when it is unordered with itself, which one compare tells.
+uint32_t canonical_lane(float f) { return f != f ? kNaN : as_bits(f); }
+
 uint32_t saturate_lane(uint32_t x) {
     const float f = as_float(x);
     return as_bits(f > 0.0f ? (f < 1.0f ? f : 1.0f) : 0.0f);
@@ -609,7 +612,7 @@ private:
         break;
 #define FLOAT2(OP, EXPR)                                                                  \
     case StepOp::OP:                                                                      \
-        float_alu<2>(s, pl, [](uint32_t u, uint32_t v) { return canonical(as_bits(EXPR)); }); \
+        float_alu<2>(s, pl, [](uint32_t u, uint32_t v) { return canonical_lane(EXPR); }); \
         break;
 #define COMPARE(OP, EXPR)                                                         \
     case StepOp::OP:                                                              \
@@ -674,7 +677,7 @@ private:
                 break;
             case StepOp::kMad:
                 float_alu<3>(s, pl, [](uint32_t u, uint32_t v, uint32_t w) {
-                    return canonical(as_bits(X * Y + as_float(w)));
+                    return canonical_lane(X * Y + as_float(w));
                 });
                 break;
             case StepOp::kImad:
