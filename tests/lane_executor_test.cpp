@@ -438,6 +438,8 @@ TEST(LaneExecutor, DivergentFlowMatchesTheReference) {
     expect_program_matches(program_text("13, 11, 1", 8, {kDivergentFlow}), 143, 3, 8, 6);
     expect_program_matches(program_text("8, 8, 3", 8, {kDivergentFlow}), 192, 2, 8, 7);
     expect_program_matches(program_text("65, 1, 1", 8, {kDivergentFlow}), 65, 4, 8, 8);
+    expect_program_matches(program_text("129, 1, 1", 8, {kDivergentFlow}), 129, 3, 8, 11);
+    expect_program_matches(program_text("16, 16, 1", 8, {kDivergentFlow}), 256, 2, 8, 12);
     expect_program_matches(program_text("1024, 1, 1", 8, {kDivergentFlow}), 1024, 1, 8, 9);
 }
 
