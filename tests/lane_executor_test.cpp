@@ -433,6 +433,26 @@ TEST(LaneExecutor, DivergentFlowMatchesTheReference) {
     expect_program_matches(program_text("16, 4, 1", 8, {kDivergentFlow}), 64, 6, 8, 2);
     for (uint32_t seed = 3; seed < 6; ++seed)
         expect_program_matches(program_text("5, 1, 3", 8, {kDivergentFlow}), 15, 7, 8, seed);
+    // Groups larger than the executor's batch of lanes, whole multiples of it and not: masks, loops, breaks and
+    // returns that split the lanes differently in each batch, and a last batch that is partly empty.
+    expect_program_matches(program_text("13, 11, 1", 8, {kDivergentFlow}), 143, 3, 8, 6);
+    expect_program_matches(program_text("8, 8, 3", 8, {kDivergentFlow}), 192, 2, 8, 7);
+    expect_program_matches(program_text("65, 1, 1", 8, {kDivergentFlow}), 65, 4, 8, 8);
+    expect_program_matches(program_text("129, 1, 1", 8, {kDivergentFlow}), 129, 3, 8, 11);
+    expect_program_matches(program_text("16, 16, 1", 8, {kDivergentFlow}), 256, 2, 8, 12);
+    expect_program_matches(program_text("1024, 1, 1", 8, {kDivergentFlow}), 1024, 1, 8, 9);
+}
+
+TEST(LaneExecutor, EveryInstructionMatchesTheReferenceInGroupsLargerThanABatch) {
+    const std::vector<std::string> bodies = {
+        "add r2.xyzw, r0.xyzw, -r1.wzyx", "mad_sat r2.xyzw, r0.xyzw, l(0.5), -r1.xyzw",
+        "round_pi r2.xyzw, -r0.xyzw", "ftou r2.xyzw, r0.xyzw", "imul r3.xyzw, r2.xyzw, r0.xyzw, r1.xyzw",
+        "udiv r2.xyzw, r3.xyzw, r0.xyzw, r1.xyzw", "movc r2.xyzw, r0.xyzw, r1.xyzw, -r0.wzyx",
+        "mov r2.xyzw, r0.xyzw\nadd r2.xyzw, r2.wxyz, r2.yzwx", "mov r2.xyzw, r1.xyzw\niadd r2.xy, r2.yxxx, l(1, 2, 3, 4)",
+        "mov r2.xyzw, r0.xyzw\niadd r2.xyzw, r2.xyzw, r2.xyzw", "mov r2.xyzw, r1.xyzw\nimad r2.yzw, r2.xxyz, r2.yzww, r2.wwww",
+        "ld_structured r2.xyzw, vThreadID.x, l(20), t0.zwxy", "ld_structured r2.xz, r0.x, l(0), t0.yyyy"};
+    const uint32_t outputs = 4 * uint32_t(bodies.size());
+    expect_program_matches(program_text("9, 5, 3", outputs, bodies), 135, 3, outputs, 10);
 }
 
 TEST(LaneExecutor, TextureLoadsAndStoresMatchTheReferenceInEveryFormat) {

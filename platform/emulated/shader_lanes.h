@@ -23,6 +23,32 @@ struct LaneDispatch {
     const uint64_t tasks;  // thread groups
 };
 
+// A source modifier as bit operations: abs and negate of floats clear and flip the sign, negate of an integer
+// (the only one accepted) subtracts from 0.
+struct LaneModifier {
+    uint32_t keep = ~0u, flip = 0, subtract = 0;
+    uint32_t operator()(uint32_t v) const { return ((v & keep) ^ flip) - subtract; }
+};
+
+// How one component of a loaded texel comes from the texel's bits: what load_texel does, per component.
+struct LaneDecoder {
+    enum Kind : uint8_t { kZero, kOne, kRaw, kUnorm } kind = kZero;
+    uint8_t shift = 0;  // of the component's byte, for kUnorm
+};
+
+// A step resolved once per dispatch against a prepared file: the rows each operand component reads and
+// writes, its modifiers, and for texture loads how each component comes from the bound view's texels.
+struct LanePlan {
+    const uint32_t *src[3][4] = {};
+    uint32_t *dst[2][4] = {};  // null where the component is not written
+    LaneModifier modifier[3];
+    bool modified = false;       // a source has a modifier
+    bool staged = false;         // a component's result would overwrite a row that a later component reads
+    bool unorm = false;          // a texture load whose written components are all UNORM8 bytes
+    LaneDecoder decoder[4];      // of texture loads
+    const Bound *view = nullptr;  // of memory steps
+};
+
 // One worker's registers and masks. Sized by the first dispatch that needs them and kept, so that a warm
 // stream of dispatches allocates nothing.
 class LaneFile {
@@ -31,6 +57,8 @@ public:
     void prepare(const LaneDispatch &dispatch);
     // Runs thread group `task` of the prepared dispatch.
     void run(const LaneDispatch &dispatch, uint64_t task);
+    // Resolves each step of the prepared dispatch into its plan.
+    void plan_steps(const LaneDispatch &dispatch);
 
     struct Frame {
         bool loop = false;
@@ -39,12 +67,13 @@ public:
         uint32_t lo = 0, hi = 0;  // lanes where the block's saved mask may be set
     };
 
-    uint32_t stride = 0;              // lanes per row: threads of a group, rounded up to a chunk
+    uint32_t stride = 0;              // lanes per row: a batch of a group's threads, rounded up to a chunk
     std::vector<uint32_t> registers;  // a row per component of every register-file slot
     std::vector<uint32_t> masks;      // the active lanes, the lanes that did not return, two rows per block
     std::vector<uint32_t> scratch;    // the current step's results, lane masks and loaded texels
     std::vector<uint32_t> uniforms;   // constant-buffer rows and immediates, before they fill their rows
     std::vector<Frame> frames;
+    std::vector<LanePlan> plans;      // a plan per step of the prepared dispatch
 };
 
 }  // namespace corvo::emu::shader
