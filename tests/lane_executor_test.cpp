@@ -445,12 +445,19 @@ TEST(LaneExecutor, DivergentFlowMatchesTheReference) {
 
 TEST(LaneExecutor, EveryInstructionMatchesTheReferenceInGroupsLargerThanABatch) {
     const std::vector<std::string> bodies = {
-        "add r2.xyzw, r0.xyzw, -r1.wzyx", "mad_sat r2.xyzw, r0.xyzw, l(0.5), -r1.xyzw",
-        "round_pi r2.xyzw, -r0.xyzw", "ftou r2.xyzw, r0.xyzw", "imul r3.xyzw, r2.xyzw, r0.xyzw, r1.xyzw",
-        "udiv r2.xyzw, r3.xyzw, r0.xyzw, r1.xyzw", "movc r2.xyzw, r0.xyzw, r1.xyzw, -r0.wzyx",
-        "mov r2.xyzw, r0.xyzw\nadd r2.xyzw, r2.wxyz, r2.yzwx", "mov r2.xyzw, r1.xyzw\niadd r2.xy, r2.yxxx, l(1, 2, 3, 4)",
-        "mov r2.xyzw, r0.xyzw\niadd r2.xyzw, r2.xyzw, r2.xyzw", "mov r2.xyzw, r1.xyzw\nimad r2.yzw, r2.xxyz, r2.yzww, r2.wwww",
-        "ld_structured r2.xyzw, vThreadID.x, l(20), t0.zwxy", "ld_structured r2.xz, r0.x, l(0), t0.yyyy"};
+        "add r2.xyzw, r0.xyzw, -r1.wzyx",
+        "mad_sat r2.xyzw, r0.xyzw, l(0.5), -r1.xyzw",
+        "round_pi r2.xyzw, -r0.xyzw",
+        "ftou r2.xyzw, r0.xyzw",
+        "imul r3.xyzw, r2.xyzw, r0.xyzw, r1.xyzw",
+        "udiv r2.xyzw, r3.xyzw, r0.xyzw, r1.xyzw",
+        "movc r2.xyzw, r0.xyzw, r1.xyzw, -r0.wzyx",
+        "mov r2.xyzw, r0.xyzw\nadd r2.xyzw, r2.wxyz, r2.yzwx",
+        "mov r2.xyzw, r1.xyzw\niadd r2.xy, r2.yxxx, l(1, 2, 3, 4)",
+        "mov r2.xyzw, r0.xyzw\niadd r2.xyzw, r2.xyzw, r2.xyzw",
+        "mov r2.xyzw, r1.xyzw\nimad r2.yzw, r2.xxyz, r2.yzww, r2.wwww",
+        "ld_structured r2.xyzw, vThreadID.x, l(20), t0.zwxy",
+        "ld_structured r2.xz, r0.x, l(0), t0.yyyy"};
     const uint32_t outputs = 4 * uint32_t(bodies.size());
     expect_program_matches(program_text("9, 5, 3", outputs, bodies), 135, 3, outputs, 10);
 }

@@ -161,10 +161,23 @@ constexpr unsigned kFloats = 0b111;
 // Which sources of a step are floats, for their modifiers.
 unsigned float_sources(StepOp op) {
     switch (op) {
-    case StepOp::kAdd: case StepOp::kMul: case StepOp::kMad: case StepOp::kDiv: case StepOp::kMin:
-    case StepOp::kMax: case StepOp::kEq: case StepOp::kNe: case StepOp::kLt: case StepOp::kGe:
-    case StepOp::kRoundNe: case StepOp::kRoundNi: case StepOp::kRoundPi: case StepOp::kRoundZ:
-    case StepOp::kFtou: case StepOp::kFtoi: case StepOp::kMov:
+    case StepOp::kAdd:
+    case StepOp::kMul:
+    case StepOp::kMad:
+    case StepOp::kDiv:
+    case StepOp::kMin:
+    case StepOp::kMax:
+    case StepOp::kEq:
+    case StepOp::kNe:
+    case StepOp::kLt:
+    case StepOp::kGe:
+    case StepOp::kRoundNe:
+    case StepOp::kRoundNi:
+    case StepOp::kRoundPi:
+    case StepOp::kRoundZ:
+    case StepOp::kFtou:
+    case StepOp::kFtoi:
+    case StepOp::kMov:
         return kFloats;
     case StepOp::kMovc:  // an integer condition between two float values
         return 0b110;
@@ -176,11 +189,21 @@ unsigned float_sources(StepOp op) {
 // How many sources an arithmetic step reads.
 int source_count(StepOp op) {
     switch (op) {
-    case StepOp::kRoundNe: case StepOp::kRoundNi: case StepOp::kRoundPi: case StepOp::kRoundZ:
-    case StepOp::kFtou: case StepOp::kFtoi: case StepOp::kNot: case StepOp::kIneg: case StepOp::kUtof:
-    case StepOp::kItof: case StepOp::kMov:
+    case StepOp::kRoundNe:
+    case StepOp::kRoundNi:
+    case StepOp::kRoundPi:
+    case StepOp::kRoundZ:
+    case StepOp::kFtou:
+    case StepOp::kFtoi:
+    case StepOp::kNot:
+    case StepOp::kIneg:
+    case StepOp::kUtof:
+    case StepOp::kItof:
+    case StepOp::kMov:
         return 1;
-    case StepOp::kMad: case StepOp::kImad: case StepOp::kMovc:
+    case StepOp::kMad:
+    case StepOp::kImad:
+    case StepOp::kMovc:
         return 3;
     default:
         return 2;
@@ -218,8 +241,8 @@ void chunks_masked(uint32_t lo, uint32_t hi, uint32_t *out, const uint32_t *mask
 // only one bound). A scalar loop, kept out of line so that it has the registers to itself.
 template <bool kMip>
 __attribute__((noinline)) void fetch_texels(uint32_t lo, uint32_t hi, uint32_t *__restrict raw, const uint32_t *x,
-                                            const uint32_t *y, const uint32_t *mip, const uint8_t *data, size_t pitch,
-                                            uint32_t w, uint32_t h) {
+                                            const uint32_t *y, const uint32_t *mip, const uint8_t *data,
+                                            size_t pitch, uint32_t w, uint32_t h) {
     for (uint32_t l = lo; l < hi; ++l) {
         const uint32_t px = x[l], py = y[l];
         uint32_t bits = 0;
@@ -232,10 +255,9 @@ __attribute__((noinline)) void fetch_texels(uint32_t lo, uint32_t hi, uint32_t *
 // The same with AVX2 gathers, 8 lanes an instruction, for views where every texel lies within 2^31 bytes of the
 // first. `lo` and `hi` are multiples of 8.
 template <bool kMip>
-__attribute__((target("avx2"), noinline)) void gather_texels(uint32_t lo, uint32_t hi, uint32_t *__restrict raw,
-                                                               const uint32_t *x, const uint32_t *y,
-                                                               const uint32_t *mip, const uint8_t *data,
-                                                               size_t pitch, uint32_t w, uint32_t h) {
+__attribute__((target("avx2"), noinline)) void gather_texels(
+    uint32_t lo, uint32_t hi, uint32_t *__restrict raw, const uint32_t *x, const uint32_t *y, const uint32_t *mip,
+    const uint8_t *data, size_t pitch, uint32_t w, uint32_t h) {
     const __m256i bias = _mm256_set1_epi32(int32_t(kSign));  // unsigned compares as signed ones
     const __m256i width = _mm256_set1_epi32(int32_t(w ^ kSign)), height = _mm256_set1_epi32(int32_t(h ^ kSign));
     const __m256i row = _mm256_set1_epi32(int32_t(pitch));
@@ -304,7 +326,8 @@ public:
         for (int axis = 0; axis < 3; ++axis) std::fill_n(row(p_.system_base + kGroupId, axis), stride_, group[axis]);
         for (uint32_t first = 0; first < lanes; first += stride_) {
             std::fill_n(f_.registers.data(), size_t(p_.temps) * 4 * stride_, 0u);  // temps start at zero
-            uint32_t *in_group[3] = {row(p_.system_base + kThreadInGroup, 0), row(p_.system_base + kThreadInGroup, 1),
+            uint32_t *in_group[3] = {row(p_.system_base + kThreadInGroup, 0),
+                                     row(p_.system_base + kThreadInGroup, 1),
                                      row(p_.system_base + kThreadInGroup, 2)};
             uint32_t *flattened = row(p_.system_base + kFlattened, 0);
             for (uint32_t lane = 0; lane < stride_; ++lane) {
@@ -660,24 +683,24 @@ private:
             const LanePlan &pl = plans[pc];
             const Step &s = steps[pc++];
             switch (s.op) {
-#define FLOAT1(OP, EXPR)                                  \
-    case StepOp::OP:                                      \
+#define FLOAT1(OP, EXPR)                                      \
+    case StepOp::OP:                                          \
         float_alu<1>(s, pl, [](uint32_t u) { return EXPR; }); \
         break;
 #define FLOAT2(OP, EXPR)                                                                  \
     case StepOp::OP:                                                                      \
         float_alu<2>(s, pl, [](uint32_t u, uint32_t v) { return canonical_lane(EXPR); }); \
         break;
-#define COMPARE(OP, EXPR)                                                         \
-    case StepOp::OP:                                                              \
+#define COMPARE(OP, EXPR)                                                 \
+    case StepOp::OP:                                                      \
         alu<2>(pl, [](uint32_t u, uint32_t v) { return mask_of(EXPR); }); \
         break;
-#define INT1(OP, EXPR)                                           \
-    case StepOp::OP:                                             \
+#define INT1(OP, EXPR)                                         \
+    case StepOp::OP:                                           \
         alu<1>(pl, [](uint32_t u) { return uint32_t(EXPR); }); \
         break;
-#define INT2(OP, EXPR)                                                       \
-    case StepOp::OP:                                                         \
+#define INT2(OP, EXPR)                                                     \
+    case StepOp::OP:                                                       \
         alu<2>(pl, [](uint32_t u, uint32_t v) { return uint32_t(EXPR); }); \
         break;
 #define X as_float(u)
@@ -730,9 +753,8 @@ private:
                 alu<1>(pl, [](uint32_t u) { return ftoi_lane(u); });
                 break;
             case StepOp::kMad:
-                float_alu<3>(s, pl, [](uint32_t u, uint32_t v, uint32_t w) {
-                    return canonical_lane(X * Y + as_float(w));
-                });
+                float_alu<3>(s, pl,
+                             [](uint32_t u, uint32_t v, uint32_t w) { return canonical_lane(X * Y + as_float(w)); });
                 break;
             case StepOp::kImad:
                 alu<3>(pl, [](uint32_t u, uint32_t v, uint32_t w) { return u * v + w; });
@@ -829,7 +851,9 @@ void LaneFile::prepare(const LaneDispatch &d) {
 
 void LaneFile::plan_steps(const LaneDispatch &d) {
     const Program &p = d.program;
-    const auto row = [this](uint32_t slot, uint32_t c) { return registers.data() + (size_t(slot) * 4 + c) * stride; };
+    const auto row = [this](uint32_t slot, uint32_t c) {
+        return registers.data() + (size_t(slot) * 4 + c) * stride;
+    };
     plans.resize(p.steps.size());
     for (size_t i = 0; i < p.steps.size(); ++i) {
         const Step &s = p.steps[i];

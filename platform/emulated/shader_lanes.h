@@ -42,10 +42,10 @@ struct LanePlan {
     const uint32_t *src[3][4] = {};
     uint32_t *dst[2][4] = {};  // null where the component is not written
     LaneModifier modifier[3];
-    bool modified = false;       // a source has a modifier
-    bool staged = false;         // a component's result would overwrite a row that a later component reads
-    bool unorm = false;          // a texture load whose written components are all UNORM8 bytes
-    LaneDecoder decoder[4];      // of texture loads
+    bool modified = false;        // a source has a modifier
+    bool staged = false;          // a component's result would overwrite a row that a later component reads
+    bool unorm = false;           // a texture load whose written components are all UNORM8 bytes
+    LaneDecoder decoder[4];       // of texture loads
     const Bound *view = nullptr;  // of memory steps
 };
 
@@ -73,7 +73,7 @@ public:
     std::vector<uint32_t> scratch;    // the current step's results, lane masks and loaded texels
     std::vector<uint32_t> uniforms;   // constant-buffer rows and immediates, before they fill their rows
     std::vector<Frame> frames;
-    std::vector<LanePlan> plans;      // a plan per step of the prepared dispatch
+    std::vector<LanePlan> plans;  // a plan per step of the prepared dispatch
 };
 
 }  // namespace corvo::emu::shader
