@@ -7,12 +7,13 @@
 #include <immintrin.h>
 #endif
 
-// AVX2 doubles the lanes per instruction: the steps are built, all inlined, for the x86-64 baseline and for
-// AVX2, and the loader picks one for the machine. Clang cannot clone a flattened function, and the picking runs
-// too early for the sanitizers, so those builds keep the baseline (which the sanitizer lanes thereby test).
+// AVX2 doubles the lanes per instruction and AVX-512 doubles them again: the steps are built, all inlined, for
+// the x86-64 baseline, AVX2 and AVX-512, and the loader picks one for the machine. Clang cannot clone a flattened
+// function, and the picking runs too early for the sanitizers, so those builds keep the baseline (which the
+// sanitizer lanes thereby test).
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__) && \
     !defined(__SANITIZE_ADDRESS__)
-#define CORVO_LANES_CLONED __attribute__((target_clones("avx2", "default"), flatten))
+#define CORVO_LANES_CLONED __attribute__((target_clones("avx512f", "avx2", "default"), flatten))
 #else
 #define CORVO_LANES_CLONED
 #endif
