@@ -1,6 +1,6 @@
 // Bytes a detected frame moves, from the emulated device's gauges: copied on the GPU and mapped for the CPU,
-// per frame, for typical scenes at 1920 x 1080 and 3840 x 2160, in buffer and texture mode. The figures are
-// counters, not times, so they hold on any machine.
+// per frame, for typical scenes at 1920 x 1080 and 3840 x 2160, in buffer and texture mode, and what the session
+// holds on the GPU meanwhile. The figures are counters, not times, so they hold on any machine.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -74,6 +74,8 @@ void Traffic(benchmark::State &state) {
     state.counters["gpu_frames"] = double(corvo_emu_count("bytes_copied") - copied) / frames / picture;
     state.counters["mapped_pct"] = 100.0 * double(corvo_emu_count("bytes_mapped") - mapped) / frames / picture;
     state.counters["ratio"] = ratio / frames;
+    // What the session keeps on the GPU (pool, history, staging or output textures, small buffers), in frames.
+    state.counters["gpu_held_frames"] = double(corvo_emu_count("resource_bytes")) / picture;
     wgc_session_destroy(session);
 }
 

@@ -119,6 +119,11 @@ HRESULT hand_out(T *object, I **out) {
     return S_OK;
 }
 
+uint32_t padded_row_pitch(const D3D11_TEXTURE2D_DESC &d) {
+    const uint32_t row = d.Width * format_size(d.Format);
+    return (row + kPitchAlignment - 1) / kPitchAlignment * kPitchAlignment;
+}
+
 }  // namespace
 
 uint32_t format_size(DXGI_FORMAT format) {
@@ -137,13 +142,15 @@ uint32_t format_size(DXGI_FORMAT format) {
     return 0;
 }
 
-Texture::Texture(ID3D11Device *device, const D3D11_TEXTURE2D_DESC &d) : Child(device), desc(d) {
-    const uint32_t row = desc.Width * format_size(desc.Format);
-    memory.row_pitch = (row + kPitchAlignment - 1) / kPitchAlignment * kPitchAlignment;
-    memory.bytes.assign(size_t(memory.row_pitch) * desc.Height, 0);
-    memory.usage = desc.Usage;
-    memory.cpu_access = desc.CPUAccessFlags;
+Memory::Memory(uint32_t pitch, uint32_t rows, D3D11_USAGE use, UINT access)
+    : bytes(size_t(pitch) * rows, 0), row_pitch(pitch), usage(use), cpu_access(access) {
+    add_count("resource_bytes", int64_t(bytes.size()));
 }
+
+Memory::~Memory() { add_count("resource_bytes", -int64_t(bytes.size())); }
+
+Texture::Texture(ID3D11Device *device, const D3D11_TEXTURE2D_DESC &d)
+    : Child(device), desc(d), memory(padded_row_pitch(d), d.Height, d.Usage, d.CPUAccessFlags) {}
 
 void Texture::GetType(D3D11_RESOURCE_DIMENSION *dimension) {
     if (dimension) *dimension = D3D11_RESOURCE_DIMENSION_TEXTURE2D;
@@ -157,12 +164,8 @@ bool Texture::implements(REFIID iid) const noexcept {
     return iid == __uuidof(ID3D11DeviceChild) || iid == __uuidof(ID3D11Resource) || iid == __uuidof(ID3D11Texture2D);
 }
 
-Buffer::Buffer(ID3D11Device *device, const D3D11_BUFFER_DESC &d) : Child(device), desc(d) {
-    memory.row_pitch = desc.ByteWidth;
-    memory.bytes.assign(desc.ByteWidth, 0);
-    memory.usage = desc.Usage;
-    memory.cpu_access = desc.CPUAccessFlags;
-}
+Buffer::Buffer(ID3D11Device *device, const D3D11_BUFFER_DESC &d)
+    : Child(device), desc(d), memory(d.ByteWidth, 1, d.Usage, d.CPUAccessFlags) {}
 
 void Buffer::GetType(D3D11_RESOURCE_DIMENSION *dimension) {
     if (dimension) *dimension = D3D11_RESOURCE_DIMENSION_BUFFER;

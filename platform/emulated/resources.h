@@ -31,12 +31,18 @@ private:
     ComPtr<ID3D11Device> device_;
 };
 
-// What a texture or buffer keeps of its one subresource, and who may touch it from the CPU.
+// What a texture or buffer keeps of its one subresource, and who may touch it from the CPU. The gauge
+// "resource_bytes" holds the bytes of all that exist, so that what a session keeps on the GPU can be measured.
 struct Memory {
+    Memory(uint32_t row_pitch, uint32_t rows, D3D11_USAGE usage, UINT cpu_access);
+    ~Memory();
+    Memory(const Memory &) = delete;
+    Memory &operator=(const Memory &) = delete;
+
     std::vector<uint8_t> bytes;  // row_pitch * rows, zero-filled when created
-    uint32_t row_pitch = 0;
-    D3D11_USAGE usage = D3D11_USAGE_DEFAULT;
-    UINT cpu_access = 0;
+    const uint32_t row_pitch;
+    const D3D11_USAGE usage;
+    const UINT cpu_access;
     bool mapped = false;
 };
 

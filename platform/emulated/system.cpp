@@ -47,7 +47,7 @@ void reset_system() {
         std::lock_guard lock(s.mutex);
         // The gauges of objects that exist are not counts of calls: they survive a reset.
         std::map<std::string, uint64_t, std::less<>> gauges;
-        for (const char *gauge : {"live_objects", "weak_references"})
+        for (const char *gauge : {"live_objects", "weak_references", "resource_bytes"})
             if (auto found = s.counters.find(std::string_view(gauge)); found != s.counters.end() && found->second)
                 gauges.emplace(gauge, found->second);
         s.counters.swap(gauges);
