@@ -126,6 +126,10 @@ TEST_F(DetectionTest, TextureModeComparesWithTheTextureLastHandedOut) {
     corvo_emu_fill(window, 0, 0, 1, 1, 0xFFFFFFFFu);
     EXPECT_FLOAT_EQ(next_texture_ratio(), 1024.0f / 16384.0f);
     EXPECT_EQ(next_texture_ratio(), 0.0f);  // compared with the frame just before, not an older one
+    corvo_emu_fill(window, 0, 0, 128, 128, 0xFF102030u);
+    const uint64_t region_copies = corvo_emu_count("CopySubresourceRegion");
+    EXPECT_EQ(next_texture_ratio(), 1.0f);
+    EXPECT_EQ(corvo_emu_count("CopySubresourceRegion"), region_copies);  // a whole copy, not one per rectangle
     corvo_emu_resize(window, 64, 64);
     next_texture_ratio();                   // still the old texture size; the pool is recreated
     EXPECT_EQ(next_texture_ratio(), 1.0f);  // a new size cannot be compared: a whole new frame

@@ -162,6 +162,16 @@ TEST_F(FramePathTest, ChangedCellsAloneAreCopiedAndMapped) {
     // The frame compared in place; the cell gathered into one row of the patch texture and into the history.
     EXPECT_EQ(corvo_emu_count("bytes_copied") - copied, mask + 2 * 32u * 24u * 4u);
     EXPECT_LE(corvo_emu_count("bytes_mapped") - mapped - mask, frame_bytes / 100);
+    wgc_session_destroy(session);
+    session = nullptr;
+
+    // Past half of a picture whose cells would fit the patch texture, one whole read-back is cheaper.
+    open(640, 480);
+    frame();
+    const uint64_t mapped_small = corvo_emu_count("bytes_mapped");
+    paint(window, model, 0, 0, 640, 260, 0xFF00FF00u);
+    EXPECT_EQ(frame(), model);
+    EXPECT_EQ(corvo_emu_count("bytes_mapped") - mapped_small, 640u * 480u * 4u + 15u * 16u);
 }
 
 TEST_F(FramePathTest, PartialReadBackGivesThePixelsOfAWholeCopy) {
