@@ -141,7 +141,7 @@ ID3D11ShaderResourceView *DiffDetector::view_frame(ID3D11Texture2D *frame,
         return nullptr;
     }
     made.texture = ComPtr<ID3D11Texture2D>::share(frame);
-    next_view_ = 1 - next_view_;
+    next_view_ = (next_view_ + 1) % kFrameViews;
     return made.view.get();
 }
 

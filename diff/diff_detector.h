@@ -22,6 +22,9 @@ namespace corvo {
 
 class DiffDetector {
 public:
+    // Frame textures whose views are kept: as many as the frame pool has buffers.
+    static constexpr int kFrameViews = 3;
+
     // Keeps the device and its immediate context and creates the three kernels; false when either is missing
     // or a kernel cannot be created, and then every picture is wholly new.
     bool init(ComPtr<ID3D11Device> device_, ComPtr<ID3D11DeviceContext> context_) noexcept;
@@ -76,7 +79,7 @@ private:
         ComPtr<ID3D11Texture2D> texture;
         ComPtr<ID3D11ShaderResourceView> view;
     };
-    FrameView frame_views_[2];
+    FrameView frame_views_[kFrameViews];
     int next_view_ = 0;  // the entry a new view replaces
     ComPtr<ID3D11Buffer> cell_info_;
     ComPtr<ID3D11Texture2D> cell_texture_;

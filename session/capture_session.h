@@ -25,6 +25,8 @@ namespace corvo {
 // into a free buffer: with one always free, no picture is dropped for want of a buffer.
 inline constexpr int32_t kPixelFormat = DXGI_FORMAT_B8G8R8A8_UNORM;
 inline constexpr int32_t kFrameBufferCount = 3;
+// The detector keeps a view of each, so that a warm stream of frames makes none, however the service rotates them.
+static_assert(kFrameBufferCount <= DiffDetector::kFrameViews);
 
 // Initialises COM for the process once, on the first call that succeeds. False when COM cannot be used.
 bool ensure_com_initialized() noexcept;

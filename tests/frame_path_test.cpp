@@ -142,7 +142,9 @@ TEST_F(FramePathTest, PollReadsAtMostOneFrameHoweverFastTheSourcePresents) {
     std::thread presenter([&] {
         while (!stop.load()) corvo_emu_present(window);
     });
+    const uint64_t views = corvo_emu_count("CreateShaderResourceView");
     for (int i = 0; i < 50; ++i) {
+        wgc_wait_for_frame(session, 1000);
         const uint64_t dispatches = corvo_emu_count("Dispatch");
         const Poll p = poll(session);
         if (p.ok) static_cast<ID3D11Texture2D *>(p.frame)->Release();
@@ -150,6 +152,8 @@ TEST_F(FramePathTest, PollReadsAtMostOneFrameHoweverFastTheSourcePresents) {
     }
     stop = true;
     presenter.join();
+    // One view of each of the pool's three textures and one of the history, whichever buffers the frames use.
+    EXPECT_LE(corvo_emu_count("CreateShaderResourceView") - views, 4u);
 }
 
 TEST_F(FramePathTest, ChangedCellsAloneAreCopiedAndMapped) {
