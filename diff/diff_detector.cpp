@@ -23,7 +23,11 @@ Detection DiffDetector::detect(ID3D11Texture2D *frame, uint32_t width, uint32_t 
     if (fresh) {
         frame_ = ComPtr<ID3D11Texture2D>::share(frame);
     } else {
-        if (!ensure_picture(1 - accepted_)) return {};
+        // Without the copy the host gets the picture whole, and the history no longer shows what the host has.
+        if (!ensure_picture(1 - accepted_)) {
+            forget();
+            return {};
+        }
         copy_picture(context_.get(), pictures_[1 - accepted_].get(), frame, width, height);
         fresh = picture_views_[1 - accepted_].get();
     }

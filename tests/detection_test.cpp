@@ -149,12 +149,31 @@ TEST_F(DetectionTest, FailedResizeFallsBackAndIsTriedAgain) {
     EXPECT_EQ(ratio_of_next_frame(), 0.0f);
 }
 
-TEST_F(DetectionTest, UnreadableMaskCopiesTheWholeFrame) {
-    start_detecting(64, 64);
-    corvo_emu_fill(window, 0, 0, 64, 64, 0xFF203040u);
-    corvo_emu_fail("Map", static_cast<int32_t>(0x80004005), 0, 1);  // the mask's read-back
-    EXPECT_EQ(ratio_of_next_frame(), 1.0f);
-    EXPECT_EQ(pixel_at(last, 0, 0), 0xFF203040u);
+// A frame the detector could not compare reaches the host whole, and the history follows it: going back to the
+// picture before is a change.
+TEST_F(DetectionTest, FrameThatCouldNotBeComparedLeavesNoStaleHistory) {
+    const struct {
+        const char *operation;
+        bool readable;
+    } cases[] = {
+        {"Map", true},               // the mask's read-back
+        {"CreateTexture2D", false},  // the detector's copy of a frame that cannot be bound
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.operation);
+        corvo_emu_set_frame_shader_readable(c.readable ? 1 : 0);
+        start_detecting(64, 64);
+        const uint32_t original = pixel_at(first, 0, 0);
+        corvo_emu_fill(window, 0, 0, 64, 64, 0xFF203040u);
+        corvo_emu_fail(c.operation, static_cast<int32_t>(0x8007000E), 0, 1);
+        EXPECT_EQ(ratio_of_next_frame(), 1.0f);
+        EXPECT_EQ(pixel_at(last, 0, 0), 0xFF203040u);
+        corvo_emu_fill(window, 0, 0, 64, 64, original);
+        EXPECT_EQ(ratio_of_next_frame(), 1.0f);
+        EXPECT_EQ(pixel_at(last, 0, 0), original);
+        wgc_session_destroy(session);
+        session = nullptr;
+    }
 }
 
 TEST_F(DetectionTest, DetectorWithoutKernelsStillCapturesWholeFrames) {

@@ -54,7 +54,8 @@ protected:
         corvo_emu_set_frame_shader_readable(readable ? 1 : 0);
         bool texture_mode = false, detection = false, faults = false;
         std::vector<Delivered> delivered;
-        Picture held[2];  // what the host got last in buffer mode and in texture mode
+        Picture held[2];       // what the host got last in buffer mode and in texture mode
+        Picture before_paint;  // the target before its last paint
         int restarts = 0;
 
         for (int step = 0; step < polls; ++step) {
@@ -80,6 +81,7 @@ protected:
             for (int burst = below(5) == 0 ? 2 + below(4) : 1; burst > 0; --burst) {
                 const int action = below(100);
                 if (action < 30) {
+                    before_paint = target;
                     paint(window, target, below(width + 8) - 4, below(height + 8) - 4, 1 + below(20), 1 + below(20),
                           0xFF000000u | (random() & 0xFFFFFFu));
                 } else if (action < 34) {
@@ -100,6 +102,12 @@ protected:
                 } else if (action < 48) {
                     readable = !readable;
                     corvo_emu_set_frame_shader_readable(readable ? 1 : 0);
+                } else if (action < 52 && before_paint.width == width && before_paint.height == height) {
+                    // Back to the picture before the last paint, which a stale history would take as unchanged.
+                    for (int32_t y = 0; y < height; ++y)
+                        for (int32_t x = 0; x < width; ++x)
+                            if (target.at(x, y) != before_paint.at(x, y))
+                                paint(window, target, x, y, 1, 1, before_paint.at(x, y));
                 }
                 if (below(100) < 55 && corvo_emu_present(window) > 0)
                     delivered.push_back({target, pool_width, pool_height});
