@@ -108,6 +108,22 @@ protected:
                         for (int32_t x = 0; x < width; ++x)
                             if (target.at(x, y) != before_paint.at(x, y))
                                 paint(window, target, x, y, 1, 1, before_paint.at(x, y));
+                } else if (action < 53) {
+                    // The device is lost: a poll ends the capture, and the host starts it again on a new
+                    // device. The buffer keeps its picture; the texture went with the old device.
+                    corvo_emu_remove_devices(int32_t(0x887A0006));  // DXGI_ERROR_DEVICE_HUNG
+                    const Poll lost = poll(session);
+                    if (lost.ok && texture_mode) static_cast<ID3D11Texture2D *>(lost.frame)->Release();
+                    if (!session) break;
+                    for (const char *operation : kFaulted) corvo_emu_fail(operation, 0, 0, 0);
+                    destroyable = nullptr;  // a start must succeed
+                    ASSERT_EQ(wgc_session_start(session), 1);
+                    destroyable = &session;
+                    delivered.clear();
+                    pool_width = width;
+                    pool_height = height;
+                    held[1] = {};
+                    faults = false;
                 }
                 if (below(100) < 55 && corvo_emu_present(window) > 0)
                     delivered.push_back({target, pool_width, pool_height});
