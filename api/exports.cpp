@@ -4,7 +4,7 @@
 
 #include <new>
 
-#include "api/log_sink.h"
+#include "session/log_sink.h"
 #include "api/support_probe.h"
 #include "session/capture_session.h"
 

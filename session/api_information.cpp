@@ -1,6 +1,6 @@
 #include "session/api_information.h"
 
-#include "api/log_sink.h"
+#include "session/log_sink.h"
 #include "platform/win32.h"
 
 namespace corvo {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <thread>
 
-#include "api/log_sink.h"
+#include "session/log_sink.h"
 #include "platform/capture.h"
 
 namespace corvo {

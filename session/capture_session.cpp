@@ -3,7 +3,7 @@
 #include <exception>
 #include <new>
 
-#include "api/log_sink.h"
+#include "session/log_sink.h"
 
 namespace corvo {
 
@@ -65,12 +65,7 @@ void WgcCaptureSession::release_pipeline() noexcept {
     frame_arrived_revoker_.revoke();
     closed_revoker_.revoke();
     close_capture(false);
-    texture_output_.reset();
-    cpu_output_.release_textures();
-    detector_.shutdown();
-    history_output_ = Output::kNone;
-    read_change_ = handed_change_ = -1;
-    handed_output_ = Output::kNone;
+    frame_path_.release();
     capture_item_ = {};
     winrt_device_ = {};
     d3d_context_.reset();
@@ -86,11 +81,6 @@ void WgcCaptureSession::release_pipeline() noexcept {
 void WgcCaptureSession::set_dirty_rect(uint8_t enable) noexcept {
     dirty_rect_enabled_.store(enable);
     log_message(kLogInfo, "Set dirtyRect %s", enable ? "enable" : "disable");
-}
-
-float WgcCaptureSession::take_update_ratio() noexcept {
-    // One exchange: a ratio the poll writes on another thread is either returned now or kept for the next read.
-    return update_ratio_.exchange(0.0f);
 }
 
 }  // namespace corvo

@@ -6,16 +6,14 @@
 #include <cstdint>
 #include <memory>
 #include <thread>
-#include <vector>
 
-#include "diff/diff_detector.h"
 #include "corvo_wgc.h"
+#include "diff/diff_detector.h"
 #include "platform/capture.h"
 #include "platform/com_ptr.h"
 #include "platform/graphics.h"
-#include "session/cpu_output.h"
+#include "session/frame_path.h"
 #include "session/frame_slot.h"
-#include "session/texture_output.h"
 #include "session/thread_queue.h"
 
 namespace corvo {
@@ -62,29 +60,22 @@ public:
     bool set_min_update_interval(uint32_t microseconds) noexcept;
     void set_dirty_rect(uint8_t enable) noexcept;
     bool get_recent_frame(void **frame_out, int32_t *width_out, int32_t *height_out, uint8_t *cursor_out) noexcept;
-    float take_update_ratio() noexcept;
+    float take_update_ratio() noexcept { return frame_path_.take_update_ratio(); }
     // What the last poll handed out: false when it handed out nothing.
-    bool frame_info(wgc_frame_info *info) const noexcept;
+    bool frame_info(wgc_frame_info *info) const noexcept { return frame_path_.frame_info(info); }
     bool wait_for_frame(uint32_t timeout_ms) noexcept { return slot_->wait(timeout_ms); }
     int32_t last_error() const noexcept { return last_error_.load(); }
     std::atomic<int32_t> *last_error_record() noexcept { return &last_error_; }
     // The changed rectangles of the frame the last poll handed out: their count, 0, or -1 when unknown.
-    int32_t dirty_rects(wgc_rect *rects, int32_t capacity) const noexcept;
+    int32_t dirty_rects(wgc_rect *rects, int32_t capacity) const noexcept {
+        return frame_path_.dirty_rects(rects, capacity);
+    }
 
     ID3D11Device *device() const noexcept { return d3d_device_.get(); }
     uint8_t status() const noexcept { return slot_->status(); }
     void set_capture_to_texture(uint8_t on) noexcept { capture_to_texture_.store(on); }
 
 private:
-    // Which output the detector's history describes.
-    enum class Output { kNone, kCpu, kTexture };
-    // The frame an output's picture came from.
-    struct FrameInfo {
-        uint64_t number = 0;  // among the frames of its capture, from 1
-        int64_t system_time = 0;
-        platform::SizeInt32 content{};
-    };
-
     bool create_device() noexcept;
     bool start_pipeline() noexcept;
     // Lets go of everything a start made, silently; the CPU buffer, which belongs to no device, stays.
@@ -92,12 +83,9 @@ private:
     // Closes the frame pool and the capture session and lets go of them.
     void close_capture(bool log_errors) noexcept;
 
-    // Reads the newest frame the handler kept, if any, into the active output; true when the output shows a
-    // new picture.
-    bool read_newest_frame() noexcept;
-    bool read_frame(const platform::Direct3D11CaptureFrame &frame, uint64_t number);
-    // What a poll hands out and what changed in it; false when it hands out nothing.
-    bool hand_out(void **frame_out, bool read) noexcept;
+    // Reads the newest frame the handler kept, if any, into the output of `mode`; true when that output shows
+    // a new picture.
+    bool read_newest_frame(OutputMode mode, bool detect) noexcept;
     // At start: sets the interval the host asked for; a platform error is thrown.
     void apply_min_update_interval();
     void recreate_pool_if_resized(platform::SizeInt32 content) noexcept;
@@ -110,48 +98,41 @@ private:
     // one that started it.
     bool on_start_thread(const char *what) noexcept;
 
-    // Declaration order is teardown order, reversed.
+    // Declaration order is teardown order, reversed. Each group says which thread writes it.
+
+    // The start, and the stop of a destroy (on whichever thread calls them; never while a poll runs on another).
     ComPtr<ID3D11Device> d3d_device_;
     ComPtr<IDXGIFactory1> dxgi_factory_;
     ComPtr<IDXGIAdapter1> adapter_;
     platform::GraphicsCaptureItem capture_item_;
     platform::Direct3DDevice winrt_device_;  // the device as the capture service takes it
     ComPtr<ID3D11DeviceContext> d3d_context_;
-    CpuOutput cpu_output_;          // what the poll hands out in buffer mode
-    TextureOutput texture_output_;  // what the poll hands out in texture mode
+    // The poll: the frame's way to the host; made and released with the device by the start.
+    FramePath frame_path_;
+    // The start; the poll recreates the pool at a new content size.
     platform::Direct3D11CaptureFramePool frame_pool_;
     platform::GraphicsCaptureSession capture_session_;
+    // The poll; cleared by the start.
     platform::SizeInt32 content_size_{};     // the size the pool was last created or recreated with
     platform::SizeInt32 failed_recreate_{};  // the last size a Recreate failed for, logged once
+    bool device_lost_ = false;               // the device was removed or reset: the frame path no longer uses it
+    // The start.
     platform::EventRegistration closed_revoker_;
     platform::EventRegistration frame_arrived_revoker_;
     ThreadQueue::Lease thread_queue_;  // the start thread's dispatcher queue, shared; Closed is raised through it
-    const std::shared_ptr<FrameSlot> slot_;  // the newest frame and the status, shared with the handlers
-    DiffDetector detector_;
+    std::thread::id start_thread_;     // where the switches of a running capture belong
+    // The constructor; the service's threads write inside it (the newest frame, the status).
+    const std::shared_ptr<FrameSlot> slot_;
     HWND target_window_ = nullptr;
     HMONITOR target_monitor_ = nullptr;
-    std::atomic<float> update_ratio_{0.0f};  // written by the poll, read and reset from any thread
-    // The host's switches: set from any thread, read by the frame path and the start.
+    // Any thread: the host's switches, read by the frame path and the start, and the call bookkeeping.
     std::atomic<uint8_t> cursor_enabled_{0};
     std::atomic<uint8_t> capture_to_texture_{0};
     std::atomic<uint8_t> dirty_rect_enabled_{0};
     std::atomic<uint8_t> border_shown_{0};
     std::atomic<uint32_t> min_update_interval_{0};  // microseconds; 0 is the system's default
-    Output history_output_ = Output::kNone;
-    // The change of the last picture read (-1 unknown, else the count of `read_rects`) and what the last poll
-    // handed out, from which output.
-    int32_t read_change_ = -1;
-    std::vector<DirtyRect> read_rects_;
-    int32_t handed_change_ = -1;
-    Output handed_output_ = Output::kNone;
-    FrameInfo read_info_[2];  // of the picture each output holds: the CPU buffer, the texture
-    FrameInfo handed_info_;
-    bool handed_new_ = false;             // the last poll handed out a frame no poll had handed out before
-    std::atomic<int32_t> last_error_{0};  // the HRESULT of the latest failure this session logged
-    // The device was removed or reset: the frame path no longer uses it.
-    bool device_lost_ = false;
-    std::thread::id start_thread_;                // where the switches of a running capture belong
-    std::atomic<bool> wrong_thread_told_{false};  // a switch from another thread was refused with a line
+    std::atomic<int32_t> last_error_{0};            // the HRESULT of the latest failure this session logged
+    std::atomic<bool> wrong_thread_told_{false};    // a switch from another thread was refused with a line
     std::atomic<uint32_t> calls_in_progress_{0};
     std::atomic<bool> destroy_requested_{false};
 };

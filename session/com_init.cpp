@@ -1,4 +1,4 @@
-#include "api/log_sink.h"
+#include "session/log_sink.h"
 #include "platform/win32.h"
 #include "session/capture_session.h"
 

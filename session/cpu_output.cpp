@@ -31,18 +31,22 @@ bool fits(ID3D11Texture2D *texture, uint32_t width, uint32_t height, DXGI_FORMAT
 
 }  // namespace
 
+void CpuOutput::picture_size(const D3D11_TEXTURE2D_DESC &frame, int32_t content_width, int32_t content_height,
+                             uint32_t *width, uint32_t *height) const noexcept {
+    *width = content_width > 0 && uint32_t(content_width) <= frame.Width ? uint32_t(content_width) : frame.Width;
+    *height =
+        content_height > 0 && uint32_t(content_height) <= frame.Height ? uint32_t(content_height) : frame.Height;
+}
+
 HRESULT CpuOutput::update(ID3D11Device *device, ID3D11DeviceContext *context, ID3D11Texture2D *source,
                           uint32_t width, uint32_t height, const Detection &detection) noexcept {
-    // A comparison says something about the buffer only while it holds a picture of this size.
-    const bool compared = pixels() && width == width_ && height == height_;
-    if (compared && detection.change == Change::kUnchanged) return S_OK;
+    if (detection.change == Change::kUnchanged) return S_OK;
     HRESULT hr = S_OK;
-    if (compared && detection.change == Change::kChanged && copy_changed(device, context, source, detection, &hr))
-        return hr;
+    if (detection.change == Change::kChanged && copy_changed(device, context, source, detection, &hr)) return hr;
     return copy_whole(device, context, source, width, height);
 }
 
-void CpuOutput::release_textures() noexcept {
+void CpuOutput::release() noexcept {
     patches_.reset();
     patch_rows_ = 0;
     staging_.reset();

@@ -6,29 +6,36 @@
 #include <cstdint>
 #include <vector>
 
-#include "diff/detection.h"
 #include "platform/com_ptr.h"
 #include "platform/frame_memory.h"
 #include "platform/graphics.h"
+#include "session/frame_output.h"
 
 namespace corvo {
 
-class CpuOutput {
+class CpuOutput final : public FrameOutput {
 public:
-    // Brings the top-left width x height picture of `source` into the buffer: the changed cells only when the
-    // detection compared it with the buffer's picture, nothing when it is unchanged, else all of it. S_OK when
-    // the buffer shows the picture; otherwise the buffer keeps its picture (or has none after a failed growth).
+    // The content, cropped in each dimension to the texture.
+    void picture_size(const D3D11_TEXTURE2D_DESC &frame, int32_t content_width, int32_t content_height,
+                      uint32_t *width, uint32_t *height) const noexcept override;
+    // The buffer holds BGRA pixels whatever the format of the frames they came from.
+    bool shows(uint32_t width, uint32_t height, DXGI_FORMAT) const noexcept override {
+        return pixels() && width == width_ && height == height_;
+    }
+    // A failed growth leaves the buffer without a picture.
     HRESULT update(ID3D11Device *device, ID3D11DeviceContext *context, ID3D11Texture2D *source, uint32_t width,
-                   uint32_t height, const Detection &detection) noexcept;
-
-    // The picture: null until one has been read back, and after a failed growth.
-    const uint8_t *pixels() const noexcept { return width_ ? buffer_.get() : nullptr; }
-    uint32_t width() const noexcept { return width_; }
-    uint32_t height() const noexcept { return height_; }
+                   uint32_t height, const Detection &detection) noexcept override;
+    // The host reads the buffer; it is the session's, and the host never writes it.
+    void *hand_out() noexcept override { return const_cast<uint8_t *>(pixels()); }
+    uint32_t width() const noexcept override { return width_; }
+    uint32_t height() const noexcept override { return height_; }
     // Releases the textures, which belong to the device; the buffer and its picture stay.
-    void release_textures() noexcept;
+    void release() noexcept override;
 
 private:
+    // The picture: null until one has been read back, and after a failed growth.
+    const uint8_t *pixels() const noexcept { return width_ ? buffer_.get() : nullptr; }
+
     // Where a piece of a changed rectangle (left, top, width x height of the picture) lies in the patch texture.
     struct Patch {
         uint32_t left, top, width, height, x, y;

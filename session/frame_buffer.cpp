@@ -5,7 +5,7 @@
 #include <cstring>
 #include <limits>
 
-#include "api/log_sink.h"
+#include "session/log_sink.h"
 
 namespace corvo {
 namespace {

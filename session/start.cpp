@@ -1,7 +1,7 @@
 // Start: choose the adapter, create the device, then build the capture pipeline on the calling thread.
 #include <exception>
 
-#include "api/log_sink.h"
+#include "session/log_sink.h"
 #include "session/api_information.h"
 #include "session/borderless_access.h"
 #include "session/capture_session.h"
@@ -78,7 +78,7 @@ bool WgcCaptureSession::create_device() noexcept {
         log_failure(hr, "Failed to create d3d11 device,hr:%08x", hex(hr));
         return false;
     }
-    detector_.init(d3d_device_, d3d_context_);  // a session without working detection still captures
+    frame_path_.init(d3d_device_, d3d_context_);
     return true;
 }
 

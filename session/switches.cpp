@@ -1,7 +1,7 @@
 // The cursor and border switches. The cursor refuses to be turned on, the border refuses to be turned off,
 // where the running system lacks the property; hiding the border also needs the user's consent. A running capture's
 // switches belong on the thread that started it.
-#include "api/log_sink.h"
+#include "session/log_sink.h"
 #include "session/api_information.h"
 #include "session/borderless_access.h"
 #include "session/capture_session.h"

@@ -4,6 +4,13 @@
 
 namespace corvo {
 
+bool TextureOutput::shows(uint32_t width, uint32_t height, DXGI_FORMAT format) const noexcept {
+    if (!has_picture_) return false;
+    D3D11_TEXTURE2D_DESC current;
+    texture_->GetDesc(&current);
+    return current.Width == width && current.Height == height && current.Format == format;
+}
+
 HRESULT TextureOutput::update(ID3D11Device *device, ID3D11DeviceContext *context, ID3D11Texture2D *source,
                               uint32_t width, uint32_t height, const Detection &detection) noexcept {
     D3D11_TEXTURE2D_DESC desc;
@@ -13,7 +20,6 @@ HRESULT TextureOutput::update(ID3D11Device *device, ID3D11DeviceContext *context
     if (!texture_ || current.Width != width || current.Height != height || current.Format != desc.Format) {
         const D3D11_TEXTURE2D_DESC created =
             picture_desc(width, height, desc, D3D11_USAGE_DEFAULT, D3D11_BIND_RENDER_TARGET);
-        // A reference the host holds keeps the old texture alive for the host.
         texture_.reset();
         has_picture_ = false;
         if (const HRESULT hr = device->CreateTexture2D(&created, nullptr, texture_.put()); FAILED(hr)) {
@@ -21,8 +27,8 @@ HRESULT TextureOutput::update(ID3D11Device *device, ID3D11DeviceContext *context
             return hr;
         }
     }
-    if (has_picture_ && detection.change == Change::kUnchanged) return S_OK;
-    if (has_picture_ && detection.change == Change::kChanged) {
+    if (detection.change == Change::kUnchanged) return S_OK;
+    if (detection.change == Change::kChanged) {
         copy_rects(context, texture_.get(), source, detection.rects, detection.changed_area, width, height);
     } else {
         copy_picture(context, texture_.get(), source, width, height);
@@ -33,7 +39,12 @@ HRESULT TextureOutput::update(ID3D11Device *device, ID3D11DeviceContext *context
     return S_OK;
 }
 
-void TextureOutput::reset() noexcept {
+void *TextureOutput::hand_out() noexcept {
+    if (texture_) texture_->AddRef();
+    return texture_.get();
+}
+
+void TextureOutput::release() noexcept {
     texture_.reset();
     has_picture_ = false;
     width_ = height_ = 0;

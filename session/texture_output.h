@@ -4,25 +4,29 @@
 
 #include <cstdint>
 
-#include "diff/detection.h"
 #include "platform/com_ptr.h"
 #include "platform/graphics.h"
+#include "session/frame_output.h"
 
 namespace corvo {
 
-class TextureOutput {
+class TextureOutput final : public FrameOutput {
 public:
-    // Brings the width x height picture of `source` into the texture (replaced when the size or format
-    // changes): the changed cells only when the detection compared it with the texture's picture, nothing when
-    // it is unchanged, else all of it. S_OK when the texture shows the picture.
+    // The whole frame texture.
+    void picture_size(const D3D11_TEXTURE2D_DESC &frame, int32_t, int32_t, uint32_t *width,
+                      uint32_t *height) const noexcept override {
+        *width = frame.Width;
+        *height = frame.Height;
+    }
+    bool shows(uint32_t width, uint32_t height, DXGI_FORMAT format) const noexcept override;
+    // The texture is replaced when the size or format changes; a reference the host holds keeps the old one.
     HRESULT update(ID3D11Device *device, ID3D11DeviceContext *context, ID3D11Texture2D *source, uint32_t width,
-                   uint32_t height, const Detection &detection) noexcept;
-
-    ID3D11Texture2D *texture() const noexcept { return texture_.get(); }
+                   uint32_t height, const Detection &detection) noexcept override;
+    void *hand_out() noexcept override;
     // The size of the last picture copied, kept while a new texture cannot be created.
-    uint32_t width() const noexcept { return width_; }
-    uint32_t height() const noexcept { return height_; }
-    void reset() noexcept;
+    uint32_t width() const noexcept override { return width_; }
+    uint32_t height() const noexcept override { return height_; }
+    void release() noexcept override;
 
 private:
     ComPtr<ID3D11Texture2D> texture_;  // what the host gets a reference to; replaced, never rewritten in size

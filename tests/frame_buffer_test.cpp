@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "api/log_sink.h"
+#include "session/log_sink.h"
 #include "corvo_emu.h"
 #include "log_capture.h"
 #include "session/row_copy.h"

@@ -359,6 +359,48 @@ TEST_F(FramesTest, FailedRecreateIsSaidOnceAndTriedAgainAtTheNextFrame) {
     EXPECT_EQ(log.at_level(3).size(), 1u);
 }
 
+wgc_session flip_session = nullptr;
+uint8_t flip_to = 0;
+
+void flipping_logger(int32_t level, const char *text, uint64_t length) {
+    LogCapture::callback(level, text, length);
+    if (flip_session && std::string_view(text).starts_with("Failed to recreate the frame pool"))
+        wgc_set_capture_to_texture(flip_session, flip_to);
+}
+
+// The mode is read once per poll: a switch that another thread makes while a poll runs (here a logger, on a
+// line the poll logs after reading the frame) gives the whole answer of the mode the poll began in.
+TEST_F(FramesTest, SwitchOfModeDuringAPollGivesAWholeAnswerOfOneMode) {
+    for (const bool texture_first : {false, true}) {
+        SCOPED_TRACE(texture_first ? "texture mode, switched to buffer" : "buffer mode, switched to texture");
+        open_window(64, 64);
+        const Poll buffer = present_and_poll();
+        wgc_set_capture_to_texture(session, 1);
+        release_texture(present_and_poll());  // both outputs hold a picture
+        wgc_set_capture_to_texture(session, texture_first);
+        corvo_emu_resize(window, 32, 32);  // the buffer is cropped to it; the texture stays the pool's 64 x 64
+        corvo_emu_fail("Recreate", kFail, 0, 100);
+        flip_session = session;
+        flip_to = !texture_first;
+        wgc_register_logger(flipping_logger);
+        const Poll p = present_and_poll();
+        flip_session = nullptr;
+        ASSERT_TRUE(p.ok);
+        EXPECT_EQ(p.frame == buffer.frame, !texture_first) << "the output of the other mode";
+        EXPECT_EQ(p.width, texture_first ? 64 : 32);
+        EXPECT_EQ(p.height, texture_first ? 64 : 32);
+        if (p.frame != buffer.frame) release_texture(p);
+        wgc_frame_info info{};
+        info.size = sizeof info;
+        ASSERT_EQ(wgc_get_frame_info(session, &info), 1);
+        EXPECT_EQ(info.is_new, 1);
+        EXPECT_EQ(info.frame_number, 3u);
+        wgc_session_destroy(session);
+        session = nullptr;
+        corvo_emu_reset();
+    }
+}
+
 int64_t monotonic_100ns() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);

@@ -1,4 +1,4 @@
-#include "api/log_sink.h"
+#include "session/log_sink.h"
 
 #include <gtest/gtest.h>
 

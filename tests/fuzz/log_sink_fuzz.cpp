@@ -8,7 +8,7 @@
 #include <string>
 #include <variant>
 
-#include "api/log_sink.h"
+#include "session/log_sink.h"
 
 namespace {
 

@@ -1,0 +1,99 @@
+// One read: forget the history when it no longer describes what the host holds, detect, bring the picture into
+// the output, and move the history only when the output took the picture.
+#include "session/frame_path.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace corvo {
+
+void FramePath::init(ComPtr<ID3D11Device> device, ComPtr<ID3D11DeviceContext> context) noexcept {
+    device_ = device;
+    context_ = context;
+    detector_.init(std::move(device), std::move(context));
+}
+
+void FramePath::release() noexcept {
+    ++generation_;
+    texture_output_.release();
+    cpu_output_.release();
+    detector_.shutdown();
+    history_ = nullptr;
+    read_change_ = handed_change_ = -1;
+    handed_ = nullptr;
+    context_.reset();
+    device_.reset();
+}
+
+FrameOutput &FramePath::output(OutputMode mode) noexcept {
+    if (mode == OutputMode::kTexture) return texture_output_;
+    return cpu_output_;
+}
+
+HRESULT FramePath::read(ID3D11Texture2D *frame, const FrameInfo &info, OutputMode mode, bool detect) noexcept {
+    FrameOutput &out = output(mode);
+    D3D11_TEXTURE2D_DESC desc;
+    frame->GetDesc(&desc);
+    uint32_t width = 0, height = 0;
+    out.picture_size(desc, info.content.Width, info.content.Height, &width, &height);
+
+    // The history is what the host holds only while it describes this output's picture of this size: after a
+    // switch of mode, while detection is off, or once the output lost its picture, the picture is wholly new.
+    if (history_ != &out || !detect || !out.shows(width, height, desc.Format)) detector_.forget();
+    history_ = &out;
+    Detection detection;
+    ID3D11Texture2D *source = frame;
+    if (detect) {
+        detection = detector_.detect(frame, width, height);
+        // Read what was compared, so that the output and the history cannot disagree.
+        if (ID3D11Texture2D *picture = detector_.picture()) source = picture;
+    }
+    const uint32_t generation = generation_;
+    const HRESULT hr = out.update(device_.get(), context_.get(), source, width, height, detection);
+    // A logger that stopped the session on the line of a failed allocation released everything: touch nothing.
+    if (generation != generation_ || FAILED(hr)) return hr;
+    detector_.accept();
+    update_ratio_.store(detection.ratio);
+    read_change_ = detection.change == Change::kNew ? -1 : int32_t(detection.rects.size());
+    read_rects_.assign(detection.rects.begin(), detection.rects.end());
+    read_info_[size_t(mode)] = info;
+    return hr;
+}
+
+bool FramePath::hand_out(OutputMode mode, bool read, void **frame_out, int32_t *width_out,
+                         int32_t *height_out) noexcept {
+    FrameOutput &out = output(mode);
+    if (width_out) *width_out = static_cast<int32_t>(out.width());
+    if (height_out) *height_out = static_cast<int32_t>(out.height());
+    void *frame = frame_out ? out.hand_out() : nullptr;
+    // Compared with the picture the previous poll handed out: no new picture is no change, unless it came from
+    // the other output.
+    handed_change_ = !frame || &out != handed_ ? -1 : read ? read_change_ : 0;
+    handed_ = frame ? &out : nullptr;
+    handed_new_ = frame && read;
+    if (!frame) return false;
+    handed_info_ = read_info_[size_t(mode)];
+    *frame_out = frame;
+    return true;
+}
+
+bool FramePath::frame_info(wgc_frame_info *info) const noexcept {
+    if (!info || info->size < sizeof(wgc_frame_info) || !handed_) return false;
+    info->is_new = handed_new_ ? 1 : 0;
+    info->frame_number = handed_info_.number;
+    info->system_time = handed_info_.system_time;
+    info->content_width = handed_info_.content.Width;
+    info->content_height = handed_info_.content.Height;
+    return true;
+}
+
+int32_t FramePath::dirty_rects(wgc_rect *rects, int32_t capacity) const noexcept {
+    if (handed_change_ > 0 && rects)
+        for (int32_t i = 0; i < std::min(handed_change_, capacity); ++i) {
+            const DirtyRect &r = read_rects_[size_t(i)];
+            rects[i] = {int32_t(r.left), int32_t(r.top), int32_t(r.right), int32_t(r.bottom)};
+        }
+    return handed_change_;
+}
+
+}  // namespace corvo
