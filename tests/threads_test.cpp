@@ -293,6 +293,36 @@ TEST_F(Compositor, AHostThatSleepsHalfASecondGetsAPictureAtMostTwoPresentsOld) {
     }
 }
 
+// A thread flips the texture switch while the host polls: each answer is wholly of one mode, the buffer with
+// the content's size or the texture with its own, never one with the other's size.
+TEST_F(Compositor, ASwitchOfModeFromAnotherThreadNeverMixesTheAnswer) {
+    const HWND window = corvo_emu_create_window(96, 64);
+    wgc_session session = wgc_session_create(window);
+    ASSERT_EQ(wgc_session_start(session), 1);
+    corvo_emu_resize(window, 48, 32);  // the buffer is cropped to it; the pool's textures stay 96 x 64
+    corvo_emu_fail("Recreate", int32_t(0x80004005), 0, 1u << 30);
+    start(window, std::chrono::milliseconds(0));
+    Poll buffer;
+    while (!(buffer = poll(session)).ok) std::this_thread::yield();
+    std::atomic<bool> done{false};
+    std::thread flipper([&] {
+        for (uint8_t on = 1; !done.load(); on ^= 1) wgc_set_capture_to_texture(session, on);
+    });
+    int answers[2] = {};  // buffer, texture
+    for (int n = 0; n < 1000000 && (answers[0] < 500 || answers[1] < 500); ++n) {
+        const Poll p = poll(session);
+        if (!p.ok) continue;
+        const bool texture = p.frame != buffer.frame;
+        EXPECT_EQ(p.width, texture ? 96 : 48);
+        EXPECT_EQ(p.height, texture ? 64 : 32);
+        if (texture) static_cast<ID3D11Texture2D *>(p.frame)->Release();
+        ++answers[texture];
+    }
+    done = true;
+    flipper.join();
+    wgc_session_destroy(session);
+}
+
 TEST_F(Compositor, PresentingFlatOutWhileTheHostRestartsAndDestroysSessions) {
     const HWND window = corvo_emu_create_window(96, 64);
     start(window, std::chrono::milliseconds(0));
