@@ -112,10 +112,11 @@ CORVO_WGC_API ID3D11Device *CORVO_WGC_CALL wgc_get_device(wgc_session session) C
  * Frames arrive on a thread of the capture service whether or not the host polls, and the session keeps only
  * the newest: a poll, however late, reads that one frame, and a source that presents faster than the host
  * polls cannot hold it. The third parameter is ignored. width, height and cursor are written at every call where
- * they are not null; with a null frame the result is 0 and no reference is added. The buffer stays as handed out
- * until the next poll or start of the session; it moves when a larger frame makes it grow. In texture mode the
- * texture is the frame pool's size: after the target shrinks, the margin beyond the content holds what the pool left
- * there, until the pool has been recreated at the new size. */
+ * they are not null (the size of the picture the output holds); with a null frame the result is 0, no reference
+ * is added and the newest frame waits for the next poll. The buffer stays as handed out until the next poll or
+ * start of the session; it moves when a larger frame makes it grow. In texture mode the texture is the frame
+ * pool's size: after the target shrinks, the margin beyond the content holds what the pool left there, until the
+ * pool has been recreated at the new size. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_recent_frame(wgc_session session, void **frame, intptr_t reserved,
                                                           int32_t *width, int32_t *height,
                                                           uint8_t *cursor) CORVO_WGC_NOEXCEPT;
