@@ -42,8 +42,13 @@ bool DiffDetector::init(ComPtr<ID3D11Device> new_device, ComPtr<ID3D11DeviceCont
     if (FAILED(device_->CreateComputeShader(kernels::kClearDiffBuffCS, kernels::kClearDiffBuffCSSize, nullptr,
                                             clear_kernel_.put())))
         return false;
-    return SUCCEEDED(device_->CreateComputeShader(kernels::kPackDiffBitsCS, kernels::kPackDiffBitsCSSize, nullptr,
-                                                  pack_kernel_.put()));
+    if (FAILED(device_->CreateComputeShader(kernels::kPackDiffBitsCS, kernels::kPackDiffBitsCSSize, nullptr,
+                                            pack_kernel_.put())))
+        return false;
+    if (FAILED(device_->CreateComputeShader(kernels::kDiffBitsCS, kernels::kDiffBitsCSSize, nullptr,
+                                            bits_kernel_.put())))
+        bits_kernel_.reset();
+    return true;
 }
 
 bool DiffDetector::resize(const D3D11_TEXTURE2D_DESC &frame, uint32_t width, uint32_t height) noexcept {
@@ -172,6 +177,7 @@ void DiffDetector::shutdown() noexcept {
     clear_kernel_.reset();
     pack_kernel_.reset();
     cells_kernel_.reset();
+    bits_kernel_.reset();
     context_.reset();
     device_.reset();
 }

@@ -18,7 +18,13 @@ Detection DiffDetector::detect(ID3D11Texture2D *frame, uint32_t width, uint32_t 
         return {};
     D3D11_TEXTURE2D_DESC desc;
     frame->GetDesc(&desc);
-    if ((width != stored_width_ || height != stored_height_) && !resize(desc, width, height)) return {};
+    if ((width != stored_width_ || height != stored_height_ || desc.Format != picture_desc_.Format) &&
+        !resize(desc, width, height))
+        return {};
+    // FP16 frames are compared bit for bit, 8-bit ones by value; without the kernel for the format, all is new.
+    ID3D11ComputeShader *kernel =
+        desc.Format == DXGI_FORMAT_R16G16B16A16_FLOAT ? bits_kernel_.get() : cells_kernel_.get();
+    if (!kernel) return {};
     ID3D11ShaderResourceView *fresh = view_frame(frame, desc);
     if (fresh) {
         frame_ = ComPtr<ID3D11Texture2D>::share(frame);
@@ -34,7 +40,7 @@ Detection DiffDetector::detect(ID3D11Texture2D *frame, uint32_t width, uint32_t 
     detected_ = true;
     if (!has_accepted_) return {};
 
-    run_kernels(fresh);
+    run_kernels(kernel, fresh);
     // Without the mask nothing is known about the picture: it is wholly new.
     if (!extract(&changed_area_)) return {};
     change_ = rects_.empty() ? Change::kUnchanged : Change::kChanged;
@@ -70,7 +76,7 @@ void DiffDetector::forget() noexcept {
     frame_.reset();
 }
 
-void DiffDetector::run_kernels(ID3D11ShaderResourceView *fresh) noexcept {
+void DiffDetector::run_kernels(ID3D11ComputeShader *cells_kernel, ID3D11ShaderResourceView *fresh) noexcept {
     ID3D11Buffer *constants = nullptr;
     ID3D11ShaderResourceView *views[2] = {nullptr, nullptr};
     ID3D11UnorderedAccessView *uav = nullptr;
@@ -80,7 +86,7 @@ void DiffDetector::run_kernels(ID3D11ShaderResourceView *fresh) noexcept {
     context_->CSSetUnorderedAccessViews(0, 1, &uav, nullptr);
     context_->Dispatch(ceil_div(result_words_, kClearGroup), 1, 1);
 
-    context_->CSSetShader(cells_kernel_.get(), nullptr, 0);
+    context_->CSSetShader(cells_kernel, nullptr, 0);
     constants = cell_info_.get();
     context_->CSSetConstantBuffers(0, 1, &constants);
     views[0] = fresh;                            // the kernels' rgb_new

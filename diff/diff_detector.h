@@ -25,8 +25,9 @@ public:
     // Frame textures whose views are kept: as many as the frame pool has buffers.
     static constexpr int kFrameViews = 3;
 
-    // Keeps the device and its immediate context and creates the three kernels; false when either is missing
-    // or a kernel cannot be created, and then every picture is wholly new.
+    // Keeps the device and its immediate context and creates the kernels; false when either is missing or a
+    // kernel of 8-bit frames cannot be created, and then every picture is wholly new. Without the kernel of FP16
+    // frames, only those are.
     bool init(ComPtr<ID3D11Device> device_, ComPtr<ID3D11DeviceContext> context_) noexcept;
     // Compares the top-left width x height pixels of `frame` (the picture) with the accepted picture.
     Detection detect(ID3D11Texture2D *frame, uint32_t width, uint32_t height) noexcept;
@@ -49,7 +50,7 @@ private:
     // A view of the frame's own texture when it may be bound as a shader resource, else null.
     ID3D11ShaderResourceView *view_frame(ID3D11Texture2D *frame, const D3D11_TEXTURE2D_DESC &desc) noexcept;
     void release_sized_resources() noexcept;
-    void run_kernels(ID3D11ShaderResourceView *fresh) noexcept;
+    void run_kernels(ID3D11ComputeShader *cells_kernel, ID3D11ShaderResourceView *fresh) noexcept;
     // Reads the mask back into `rects`; false when it cannot be read.
     bool extract(uint64_t *changed_area) noexcept;
 
@@ -68,6 +69,7 @@ private:
     ComPtr<ID3D11Device> device_;
     ComPtr<ID3D11DeviceContext> context_;
     ComPtr<ID3D11ComputeShader> cells_kernel_;
+    ComPtr<ID3D11ComputeShader> bits_kernel_;  // the cell kernel of FP16 frames
     ComPtr<ID3D11ComputeShader> pack_kernel_;
     ComPtr<ID3D11ComputeShader> clear_kernel_;
     D3D11_TEXTURE2D_DESC picture_desc_{};  // of the picture textures, for the current size

@@ -83,7 +83,13 @@ typedef struct wgc_rect {
     int32_t bottom;
 } wgc_rect;
 
-/* The frame the last poll handed out. The host sets `size` to sizeof(wgc_frame_info) before the call. */
+/* What a poll hands out (wgc_set_pixel_format). */
+#define CORVO_WGC_FORMAT_BGRA8 0        /* 8-bit BGRA, as the system converts it (the default) */
+#define CORVO_WGC_FORMAT_SDR_FROM_HDR 1 /* 8-bit BGRA made by the library from the HDR frames of an HDR monitor */
+#define CORVO_WGC_FORMAT_FP16 2         /* FP16 scRGB (DXGI_FORMAT_R16G16B16A16_FLOAT), 8 bytes a pixel */
+
+/* The frame the last poll handed out. The host sets `size` to sizeof(wgc_frame_info) before the call; a host
+ * built against an older, smaller struct sets that size and gets the fields that fit. */
 typedef struct wgc_frame_info {
     uint32_t size;
     /* 1 when that poll read a frame no poll had handed out before, whether or not its pixels changed */
@@ -96,6 +102,16 @@ typedef struct wgc_frame_info {
     /* the frame's content size, as the service reported it */
     int32_t content_width;
     int32_t content_height;
+    /* the DXGI_FORMAT of what was handed out: 87 B8G8R8A8_UNORM, 28 R8G8B8A8_UNORM (a texture of
+     * CORVO_WGC_FORMAT_SDR_FROM_HDR where the device cannot store BGRA from a kernel; the buffer is BGRA then
+     * too), 10 R16G16B16A16_FLOAT */
+    int32_t dxgi_format;
+    /* bytes per pixel of the buffer: 4, or 8 for FP16 */
+    uint32_t bytes_per_pixel;
+    /* 1 when the monitor the target was on was in HDR mode */
+    uint32_t hdr;
+    /* that monitor's SDR white level in nits; 80 for an SDR monitor, or when it cannot be read */
+    float sdr_white_nits;
 } wgc_frame_info;
 
 /* Whether this system offers the capture interfaces at all and capture is supported on this device, for this
@@ -161,8 +177,8 @@ CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_set_min_update_interval(wgc_session ses
                                                                  uint32_t microseconds) CORVO_WGC_NOEXCEPT;
 
 /* Describes the frame the last poll handed out (see wgc_frame_info); 0, and nothing written, when that poll
- * handed out nothing, for a null info or a size smaller than sizeof(wgc_frame_info). It belongs with the poll:
- * never at the same time. */
+ * handed out nothing, for a null info or a size smaller than the first version of the struct (32 bytes, up to
+ * content_height). It writes the fields that fit in `size`. It belongs with the poll: never at the same time. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_frame_info(wgc_session session,
                                                         wgc_frame_info *info) CORVO_WGC_NOEXCEPT;
 /* Waits until a frame is there for the next poll: 1 as soon as one is (at once if one is already waiting),
@@ -177,6 +193,15 @@ CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_wait_for_frame(wgc_session session, uin
 CORVO_WGC_API int32_t CORVO_WGC_CALL wgc_get_last_error(wgc_session session) CORVO_WGC_NOEXCEPT;
 /* CORVO_WGC_VERSION of the loaded library: (major << 16) | (minor << 8) | patch. */
 CORVO_WGC_API uint32_t CORVO_WGC_CALL wgc_get_version(void) CORVO_WGC_NOEXCEPT;
+/* What a poll hands out, one of CORVO_WGC_FORMAT_*: 8-bit BGRA as the system converts it (the default; on an HDR
+ * monitor the system clips what is brighter than SDR white); 8-bit BGRA made from HDR (on a monitor in HDR mode
+ * the frames are FP16 and the library converts them on the GPU: content up to SDR white exactly as an SDR display
+ * shows it, brighter content with its largest channel limited to white and the others scaled with it, so that a
+ * coloured highlight keeps its hue; on an SDR monitor the same as the default); or the FP16 scRGB frames (linear,
+ * 1.0 = 80 nits; the buffer has 8 bytes a pixel). Before the start or while capturing: the frame pool is
+ * recreated and the format holds from its first frame (one older frame may come first; wgc_get_frame_info tells
+ * the format of what was handed out). 0, with a warning and the setting unchanged, for an unknown format. */
+CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_set_pixel_format(wgc_session session, int32_t format) CORVO_WGC_NOEXCEPT;
 
 #ifdef __cplusplus
 }

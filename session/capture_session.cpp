@@ -73,9 +73,24 @@ void WgcCaptureSession::release_pipeline() noexcept {
     adapter_.reset();
     dxgi_factory_.reset();
     content_size_ = failed_recreate_ = {};
+    pool_format_ = DXGI_FORMAT_B8G8R8A8_UNORM;
+    converting_ = false;
+    monitor_colour_.reset();
     device_lost_ = false;
     // Last: shutting the thread's queue down dispatches the thread's messages.
     thread_queue_.reset();
+}
+
+bool WgcCaptureSession::set_pixel_format(int32_t format) noexcept {
+    static constexpr const char *kNames[] = {"bgra8", "sdr from hdr", "fp16"};
+    if (format < CORVO_WGC_FORMAT_BGRA8 || format > CORVO_WGC_FORMAT_FP16) {
+        log_message(kLogWarning, "Failed to set pixel format %ld", static_cast<long>(format));
+        return false;
+    }
+    // Taken by the next frame: the poll recreates the pool in the format it needs.
+    pixel_format_.store(format);
+    log_message(kLogInfo, "Set pixel format %s", kNames[format]);
+    return true;
 }
 
 void WgcCaptureSession::set_dirty_rect(uint8_t enable) noexcept {

@@ -14,14 +14,14 @@
 #include "platform/graphics.h"
 #include "session/frame_path.h"
 #include "session/frame_slot.h"
+#include "session/monitor_colour.h"
 #include "session/thread_queue.h"
 
 namespace corvo {
 
-// What the frame pool is created and recreated with: BGRA pixels, three buffers. The session holds at most two
+// What the frame pool is created and recreated with: BGRA pixels (FP16 when the host asks for HDR), three buffers. The session holds at most two
 // frames at once (the newest, kept by the handler, and the one a poll reads), and the service renders only
 // into a free buffer: with one always free, no picture is dropped for want of a buffer.
-inline constexpr int32_t kPixelFormat = DXGI_FORMAT_B8G8R8A8_UNORM;
 inline constexpr int32_t kFrameBufferCount = 3;
 // The detector keeps a view of each, so that a warm stream of frames makes none, however the service rotates them.
 static_assert(kFrameBufferCount <= DiffDetector::kFrameViews);
@@ -59,6 +59,7 @@ public:
     bool show_border(uint8_t show) noexcept;
     bool set_min_update_interval(uint32_t microseconds) noexcept;
     void set_dirty_rect(uint8_t enable) noexcept;
+    bool set_pixel_format(int32_t format) noexcept;
     bool get_recent_frame(void **frame_out, int32_t *width_out, int32_t *height_out, uint8_t *cursor_out) noexcept;
     float take_update_ratio() noexcept { return frame_path_.take_update_ratio(); }
     // What the last poll handed out: false when it handed out nothing.
@@ -85,10 +86,15 @@ private:
 
     // Reads the newest frame the handler kept, if any, into the output of `mode`; true when that output shows
     // a new picture.
-    bool read_newest_frame(OutputMode mode, bool detect) noexcept;
+    bool read_newest_frame(OutputMode mode, bool detect, PixelFormat format) noexcept;
     // At start: sets the interval the host asked for; a platform error is thrown.
     void apply_min_update_interval();
-    void recreate_pool_if_resized(platform::SizeInt32 content) noexcept;
+    // Recreates the pool when the content size or the format its frames should come in changed.
+    void recreate_pool_if_changed(platform::SizeInt32 content, DXGI_FORMAT format) noexcept;
+    // The format the pool's frames should come in for what the host asked and the monitor the target is on.
+    DXGI_FORMAT pool_format_for(PixelFormat format, const MonitorState &monitor) const noexcept;
+    // Tells, with a line, when the capture starts or stops making 8-bit pictures from HDR frames.
+    void tell_converting(PixelFormat format) noexcept;
     // True when the device has been removed, for whatever reason; the first time, ends the capture with a line.
     bool device_removed() noexcept;
     // True after a logger destroyed the session on a line of the call in progress: the call then touches
@@ -115,6 +121,9 @@ private:
     // The poll; cleared by the start.
     platform::SizeInt32 content_size_{};     // the size the pool was last created or recreated with
     platform::SizeInt32 failed_recreate_{};  // the last size a Recreate failed for, logged once
+    DXGI_FORMAT pool_format_ = DXGI_FORMAT_B8G8R8A8_UNORM;  // the format the pool was last made with
+    bool converting_ = false;                              // FP16 frames are made 8-bit, as last told
+    MonitorColour monitor_colour_;
     bool device_lost_ = false;               // the device was removed or reset: the frame path no longer uses it
     // The start.
     platform::EventRegistration closed_revoker_;
@@ -131,6 +140,7 @@ private:
     std::atomic<uint8_t> dirty_rect_enabled_{0};
     std::atomic<uint8_t> border_shown_{0};
     std::atomic<uint32_t> min_update_interval_{0};  // microseconds; 0 is the system's default
+    std::atomic<int32_t> pixel_format_{CORVO_WGC_FORMAT_BGRA8};
     std::atomic<int32_t> last_error_{0};            // the HRESULT of the latest failure this session logged
     std::atomic<bool> wrong_thread_told_{false};    // a switch from another thread was refused with a line
     std::atomic<uint32_t> calls_in_progress_{0};

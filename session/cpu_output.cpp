@@ -52,8 +52,8 @@ void CpuOutput::release() noexcept {
     staging_.reset();
 }
 
-bool CpuOutput::fit_buffer(uint32_t width, uint32_t height) noexcept {
-    if (ensure_frame_buffer(buffer_, buffer_capacity_, width, height) && buffer_) return true;
+bool CpuOutput::fit_buffer(uint32_t width, uint32_t height, uint32_t pixel_bytes) noexcept {
+    if (ensure_frame_buffer(buffer_, buffer_capacity_, width, height, pixel_bytes) && buffer_) return true;
     width_ = height_ = 0;
     return false;
 }
@@ -73,11 +73,7 @@ HRESULT CpuOutput::copy_whole(ID3D11Device *device, ID3D11DeviceContext *context
     copy_picture(context, staging_.get(), source, width, height);
     Mapping mapping(context);
     if (FAILED(mapping.map(staging_.get()))) return copy_without_staging(context, source, width, height);
-    if (!fit_buffer(width, height)) return E_OUTOFMEMORY;
-    copy_rows(buffer_.get(), mapping.bytes(), mapping.data.RowPitch, width, height);
-    width_ = width;
-    height_ = height;
-    return S_OK;
+    return take_whole(mapping, width, height, desc.Format);
 }
 
 HRESULT CpuOutput::copy_without_staging(ID3D11DeviceContext *context, ID3D11Texture2D *source, uint32_t width,
@@ -88,6 +84,7 @@ HRESULT CpuOutput::copy_without_staging(ID3D11DeviceContext *context, ID3D11Text
     Mapping mapping(context);
     D3D11_TEXTURE2D_DESC desc;
     source->GetDesc(&desc);
+    const DXGI_FORMAT source_format = desc.Format;
     HRESULT hr = S_OK;
     if (desc.CPUAccessFlags & D3D11_CPU_ACCESS_READ) {
         hr = mapping.map(source);
@@ -104,10 +101,22 @@ HRESULT CpuOutput::copy_without_staging(ID3D11DeviceContext *context, ID3D11Text
         hr = mapping.map(one_shot.get());
     }
     if (FAILED(hr)) return hr;
-    if (!fit_buffer(width, height)) return E_OUTOFMEMORY;
-    copy_rows(buffer_.get(), mapping.bytes(), mapping.data.RowPitch, width, height);
+    return take_whole(mapping, width, height, source_format);
+}
+
+HRESULT CpuOutput::take_whole(const Mapping &mapping, uint32_t width, uint32_t height, DXGI_FORMAT format) noexcept {
+    const uint32_t pixel_bytes = bytes_per_pixel(format);
+    if (!fit_buffer(width, height, pixel_bytes)) return E_OUTOFMEMORY;
+    if (format == DXGI_FORMAT_R8G8B8A8_UNORM) {
+        for (uint32_t y = 0; y < height; ++y)
+            copy_swapping_red_blue(buffer_.get() + size_t{y} * width * 4,
+                                   mapping.bytes() + size_t{y} * mapping.data.RowPitch, width);
+    } else {
+        copy_rows(buffer_.get(), mapping.bytes(), mapping.data.RowPitch, width, height, pixel_bytes);
+    }
     width_ = width;
     height_ = height;
+    source_format_ = format;
     return S_OK;
 }
 
@@ -160,11 +169,16 @@ bool CpuOutput::copy_changed(ID3D11Device *device, ID3D11DeviceContext *context,
         copy_region(context, patches_.get(), p.x, p.y, source, p.left, p.top, p.left + p.width, p.top + p.height);
     Mapping mapping(context);
     if (FAILED(mapping.map(patches_.get()))) return false;
+    const uint32_t pixel_bytes = bytes_per_pixel(source_format_);
     for (const Patch &p : layout_)
-        for (uint32_t r = 0; r < p.height; ++r)
-            std::memcpy(buffer_.get() + ((size_t{p.top} + r) * width_ + p.left) * 4,
-                        mapping.bytes() + (size_t{p.y} + r) * mapping.data.RowPitch + size_t{p.x} * 4,
-                        size_t{p.width} * 4);
+        for (uint32_t r = 0; r < p.height; ++r) {
+            uint8_t *to = buffer_.get() + ((size_t{p.top} + r) * width_ + p.left) * pixel_bytes;
+            const uint8_t *from = mapping.bytes() + (size_t{p.y} + r) * mapping.data.RowPitch + size_t{p.x} * pixel_bytes;
+            if (source_format_ == DXGI_FORMAT_R8G8B8A8_UNORM)
+                copy_swapping_red_blue(to, from, p.width);
+            else
+                std::memcpy(to, from, size_t{p.width} * pixel_bytes);
+        }
     *result = S_OK;
     return true;
 }

@@ -7,19 +7,22 @@
 
 namespace corvo {
 
-bool WgcCaptureSession::read_newest_frame(OutputMode mode, bool detect) noexcept {
+bool WgcCaptureSession::read_newest_frame(OutputMode mode, bool detect, PixelFormat format) noexcept {
     // Held only while it is read, then back to the pool.
     const FrameSlot::Newest newest = slot_->take();
     if (!newest.frame || device_lost_) return false;
     try {
         const platform::SizeInt32 content = newest.frame.ContentSize();
-        const FrameInfo info{newest.number, newest.frame.SystemRelativeTime(), content};
+        const MonitorState &monitor = monitor_colour_.look(target_window_, target_monitor_);
+        const FrameInfo info{newest.number, newest.frame.SystemRelativeTime(), content, monitor.hdr,
+                             monitor.sdr_white_nits};
         const ComPtr<ID3D11Texture2D> texture = newest.frame.texture();
         if (!texture || device_removed()) return false;
-        const HRESULT hr = frame_path_.read(texture.get(), info, mode, detect);
+        const HRESULT hr = frame_path_.read(texture.get(), info, mode, detect, format);
         if (destroyed()) return false;  // a logger destroyed the session on the line of a failed allocation
         if (FAILED(hr) && device_removed()) return false;
-        recreate_pool_if_resized(content);
+        recreate_pool_if_changed(content, pool_format_for(format, monitor));
+        if (!destroyed()) tell_converting(format);
         return SUCCEEDED(hr);
     } catch (...) {
         // The frame is dropped and the next one read as usual, unless the device has gone.
@@ -28,11 +31,13 @@ bool WgcCaptureSession::read_newest_frame(OutputMode mode, bool detect) noexcept
     }
 }
 
-void WgcCaptureSession::recreate_pool_if_resized(platform::SizeInt32 content) noexcept {
-    if (content.Width == content_size_.Width && content.Height == content_size_.Height) return;
+void WgcCaptureSession::recreate_pool_if_changed(platform::SizeInt32 content, DXGI_FORMAT format) noexcept {
+    if (content.Width == content_size_.Width && content.Height == content_size_.Height && format == pool_format_)
+        return;
     try {
-        frame_pool_.Recreate(winrt_device_, kPixelFormat, kFrameBufferCount, content);
+        frame_pool_.Recreate(winrt_device_, format, kFrameBufferCount, content);
         content_size_ = content;
+        pool_format_ = format;
     } catch (const platform::PlatformError &error) {
         // Tried again at the next frame of that size; said once per size, not at every frame.
         if (device_removed()) return;
@@ -42,6 +47,26 @@ void WgcCaptureSession::recreate_pool_if_resized(platform::SizeInt32 content) no
                     static_cast<long>(content.Width), static_cast<long>(content.Height),
                     static_cast<unsigned>(error.code()));
     }
+}
+
+DXGI_FORMAT WgcCaptureSession::pool_format_for(PixelFormat format, const MonitorState &monitor) const noexcept {
+    // 8-bit pictures of an SDR monitor, or where no kernel can convert, are the system's own.
+    const bool fp16 = format == PixelFormat::kFp16 ||
+                      (format == PixelFormat::kSdrFromHdr && monitor.hdr && frame_path_.converts());
+    return fp16 ? DXGI_FORMAT_R16G16B16A16_FLOAT : DXGI_FORMAT_B8G8R8A8_UNORM;
+}
+
+void WgcCaptureSession::tell_converting(PixelFormat format) noexcept {
+    const bool converting =
+        format == PixelFormat::kSdrFromHdr && pool_format_ == DXGI_FORMAT_R16G16B16A16_FLOAT;
+    if (converting == converting_) return;
+    converting_ = converting;
+    // Last: a logger may destroy the session on this line.
+    if (converting)
+        log_message(kLogInfo, "Wgc sdr from hdr on, sdr white %.0f nits",
+                    double(monitor_colour_.look(target_window_, target_monitor_).sdr_white_nits));
+    else
+        log_message(kLogInfo, "Wgc sdr from hdr off");
 }
 
 bool WgcCaptureSession::device_removed() noexcept {

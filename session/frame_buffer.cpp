@@ -26,12 +26,13 @@ platform::FrameBuffer allocate(uint64_t bytes) noexcept {
 
 }  // namespace
 
-bool ensure_frame_buffer(platform::FrameBuffer &buffer, uint64_t &capacity, uint32_t width,
-                         uint32_t height) noexcept {
+bool ensure_frame_buffer(platform::FrameBuffer &buffer, uint64_t &capacity, uint32_t width, uint32_t height,
+                         uint32_t bytes_per_pixel) noexcept {
     // The pixel count fits 64 bits; the byte count of a frame near 2^32 x 2^32 would not, so it saturates.
     const uint64_t pixels = uint64_t{width} * height;
-    const uint64_t need =
-        pixels > std::numeric_limits<uint64_t>::max() / 4 ? std::numeric_limits<uint64_t>::max() : pixels * 4;
+    const uint64_t need = pixels > std::numeric_limits<uint64_t>::max() / bytes_per_pixel
+                              ? std::numeric_limits<uint64_t>::max()
+                              : pixels * bytes_per_pixel;
     if (!buffer) {
         buffer = allocate(need);
         if (!buffer) return false;

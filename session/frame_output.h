@@ -9,6 +9,11 @@
 
 namespace corvo {
 
+// FP16 pixels take 8 bytes, the 8-bit formats 4.
+inline uint32_t bytes_per_pixel(DXGI_FORMAT format) noexcept {
+    return format == DXGI_FORMAT_R16G16B16A16_FLOAT ? 8 : 4;
+}
+
 class FrameOutput {
 public:
     virtual ~FrameOutput() = default;
@@ -27,6 +32,8 @@ public:
     virtual void *hand_out() noexcept = 0;
     virtual uint32_t width() const noexcept = 0;
     virtual uint32_t height() const noexcept = 0;
+    // The format of what the host is handed.
+    virtual DXGI_FORMAT format() const noexcept = 0;
     // Lets go of what belongs to the device.
     virtual void release() noexcept = 0;
 };

@@ -3,6 +3,8 @@
 #include "session/frame_path.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <utility>
 
 namespace corvo {
@@ -10,6 +12,7 @@ namespace corvo {
 void FramePath::init(ComPtr<ID3D11Device> device, ComPtr<ID3D11DeviceContext> context) noexcept {
     device_ = device;
     context_ = context;
+    converts_ = converter_.init(device, context);
     detector_.init(std::move(device), std::move(context));
 }
 
@@ -17,6 +20,8 @@ void FramePath::release() noexcept {
     ++generation_;
     texture_output_.release();
     cpu_output_.release();
+    converter_.shutdown();
+    converts_ = false;
     detector_.shutdown();
     history_ = nullptr;
     read_change_ = handed_change_ = -1;
@@ -30,16 +35,21 @@ FrameOutput &FramePath::output(OutputMode mode) noexcept {
     return cpu_output_;
 }
 
-HRESULT FramePath::read(ID3D11Texture2D *frame, const FrameInfo &info, OutputMode mode, bool detect) noexcept {
+HRESULT FramePath::read(ID3D11Texture2D *frame, const FrameInfo &info, OutputMode mode, bool detect,
+                        PixelFormat format) noexcept {
     FrameOutput &out = output(mode);
     D3D11_TEXTURE2D_DESC desc;
     frame->GetDesc(&desc);
     uint32_t width = 0, height = 0;
     out.picture_size(desc, info.content.Width, info.content.Height, &width, &height);
+    // A frame of the pool before a change of format comes as it is.
+    const bool convert = format == PixelFormat::kSdrFromHdr && desc.Format == DXGI_FORMAT_R16G16B16A16_FLOAT;
+    const DXGI_FORMAT picture_format = convert ? converter_.format() : desc.Format;
 
-    // The history is what the host holds only while it describes this output's picture of this size: after a
-    // switch of mode, while detection is off, or once the output lost its picture, the picture is wholly new.
-    if (history_ != &out || !detect || !out.shows(width, height, desc.Format)) detector_.forget();
+    // The history is what the host holds only while it describes this output's picture of this size and format:
+    // after a switch of mode or format, while detection is off, or once the output lost its picture, the picture
+    // is wholly new.
+    if (history_ != &out || !detect || !out.shows(width, height, picture_format)) detector_.forget();
     history_ = &out;
     Detection detection;
     ID3D11Texture2D *source = frame;
@@ -48,10 +58,16 @@ HRESULT FramePath::read(ID3D11Texture2D *frame, const FrameInfo &info, OutputMod
         // Read what was compared, so that the output and the history cannot disagree.
         if (ID3D11Texture2D *picture = detector_.picture()) source = picture;
     }
+    if (convert && !(source = converter_.convert(source, width, height, detection, info.sdr_white_nits))) {
+        converter_.taken(false);
+        return E_FAIL;
+    }
     const uint32_t generation = generation_;
     const HRESULT hr = out.update(device_.get(), context_.get(), source, width, height, detection);
     // A logger that stopped the session on the line of a failed allocation released everything: touch nothing.
-    if (generation != generation_ || FAILED(hr)) return hr;
+    if (generation != generation_) return hr;
+    if (convert) converter_.taken(SUCCEEDED(hr));
+    if (FAILED(hr)) return hr;
     detector_.accept();
     update_ratio_.store(detection.ratio);
     read_change_ = detection.change == Change::kNew ? -1 : int32_t(detection.rects.size());
@@ -73,17 +89,27 @@ bool FramePath::hand_out(OutputMode mode, bool read, void **frame_out, int32_t *
     handed_new_ = frame && read;
     if (!frame) return false;
     handed_info_ = read_info_[size_t(mode)];
+    handed_format_ = out.format();
     *frame_out = frame;
     return true;
 }
 
 bool FramePath::frame_info(wgc_frame_info *info) const noexcept {
-    if (!info || info->size < sizeof(wgc_frame_info) || !handed_) return false;
-    info->is_new = handed_new_ ? 1 : 0;
-    info->frame_number = handed_info_.number;
-    info->system_time = handed_info_.system_time;
-    info->content_width = handed_info_.content.Width;
-    info->content_height = handed_info_.content.Height;
+    // Hosts built before the struct grew set the size they know; they get the fields that fit.
+    constexpr uint32_t kFirstSize = offsetof(wgc_frame_info, dxgi_format);
+    if (!info || info->size < kFirstSize || !handed_) return false;
+    wgc_frame_info full{};
+    full.size = info->size;
+    full.is_new = handed_new_ ? 1 : 0;
+    full.frame_number = handed_info_.number;
+    full.system_time = handed_info_.system_time;
+    full.content_width = handed_info_.content.Width;
+    full.content_height = handed_info_.content.Height;
+    full.dxgi_format = int32_t(handed_format_);
+    full.bytes_per_pixel = bytes_per_pixel(handed_format_);
+    full.hdr = handed_info_.hdr ? 1 : 0;
+    full.sdr_white_nits = handed_info_.sdr_white_nits;
+    std::memcpy(info, &full, std::min<size_t>(info->size, sizeof full));
     return true;
 }
 

@@ -10,6 +10,7 @@
 
 #include "corvo_wgc.h"
 #include "diff/diff_detector.h"
+#include "diff/sdr_from_hdr.h"
 #include "platform/capture.h"
 #include "session/cpu_output.h"
 #include "session/texture_output.h"
@@ -18,23 +19,36 @@ namespace corvo {
 
 enum class OutputMode { kBuffer, kTexture };
 
-// The frame a picture came from.
+// What the host asked to be handed out.
+enum class PixelFormat : int32_t {
+    kBgra8 = CORVO_WGC_FORMAT_BGRA8,
+    kSdrFromHdr = CORVO_WGC_FORMAT_SDR_FROM_HDR,
+    kFp16 = CORVO_WGC_FORMAT_FP16,
+};
+
+// The frame a picture came from, and the monitor it was on.
 struct FrameInfo {
     uint64_t number = 0;  // among the frames of its capture, from 1
     int64_t system_time = 0;
     platform::SizeInt32 content{};
+    bool hdr = false;
+    float sdr_white_nits = 80.0f;
 };
 
 class FramePath {
 public:
     // Takes the device's objects; a path without working detection still reads every picture whole.
     void init(ComPtr<ID3D11Device> device, ComPtr<ID3D11DeviceContext> context) noexcept;
+    // True when FP16 frames can be made into 8-bit pictures here.
+    bool converts() const noexcept { return converts_; }
     // Lets go of everything bound to the device and of what was handed out; the buffer's picture stays.
     void release() noexcept;
 
     // Brings the picture of `frame` into the output of `mode`, compared with what that output shows when
-    // `detect`. S_OK when the output shows it; a failure leaves what the host holds as it was.
-    HRESULT read(ID3D11Texture2D *frame, const FrameInfo &info, OutputMode mode, bool detect) noexcept;
+    // `detect`; an FP16 frame is made 8-bit first when `format` asks for that. S_OK when the output shows it; a
+    // failure leaves what the host holds as it was.
+    HRESULT read(ID3D11Texture2D *frame, const FrameInfo &info, OutputMode mode, bool detect,
+                 PixelFormat format) noexcept;
     // What a poll hands out after reading (`read`: a new picture came in): the output of `mode` and its size.
     // Null when `frame_out` is null or there is no picture; a texture carries a reference for the host.
     bool hand_out(OutputMode mode, bool read, void **frame_out, int32_t *width_out, int32_t *height_out) noexcept;
@@ -54,6 +68,8 @@ private:
     CpuOutput cpu_output_;          // what the poll hands out in buffer mode
     TextureOutput texture_output_;  // what the poll hands out in texture mode
     DiffDetector detector_;
+    SdrFromHdr converter_;
+    bool converts_ = false;
     // The output whose picture the detector's history describes; none while it describes nothing the host has.
     const FrameOutput *history_ = nullptr;
     uint32_t generation_ = 0;  // counts releases, so that a read notices one made by a logger during it
@@ -65,6 +81,7 @@ private:
     const FrameOutput *handed_ = nullptr;
     int32_t handed_change_ = -1;
     FrameInfo handed_info_;
+    DXGI_FORMAT handed_format_ = DXGI_FORMAT_UNKNOWN;
     bool handed_new_ = false;
     std::atomic<float> update_ratio_{0.0f};  // written by the poll, read and reset from any thread
 };

@@ -44,6 +44,12 @@ void *TextureOutput::hand_out() noexcept {
     return texture_.get();
 }
 
+DXGI_FORMAT TextureOutput::format() const noexcept {
+    D3D11_TEXTURE2D_DESC desc{};
+    if (texture_) texture_->GetDesc(&desc);
+    return desc.Format;
+}
+
 void TextureOutput::release() noexcept {
     texture_.reset();
     has_picture_ = false;

@@ -26,6 +26,7 @@ public:
     // The size of the last picture copied, kept while a new texture cannot be created.
     uint32_t width() const noexcept override { return width_; }
     uint32_t height() const noexcept override { return height_; }
+    DXGI_FORMAT format() const noexcept override;
     void release() noexcept override;
 
 private:

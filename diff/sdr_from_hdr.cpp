@@ -1,0 +1,178 @@
+#include "diff/sdr_from_hdr.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "diff/dirty_rect.h"
+#include "diff/kernel_grid.h"
+#include "diff/kernels/kernel_bytecode.h"
+
+namespace corvo {
+namespace {
+
+constexpr uint32_t kMaxGroups = 65535;  // thread groups in one dimension of a dispatch
+
+}  // namespace
+
+bool SdrFromHdr::write(ID3D11Buffer *buffer, const void *data, size_t bytes) noexcept {
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    if (FAILED(context_->Map(buffer, 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped)) || !mapped.pData) return false;
+    std::memcpy(mapped.pData, data, bytes);
+    context_->Unmap(buffer, 0);
+    return true;
+}
+
+bool SdrFromHdr::init(ComPtr<ID3D11Device> device, ComPtr<ID3D11DeviceContext> context) noexcept {
+    if (!device || !context) return false;
+    device_ = std::move(device);
+    context_ = std::move(context);
+    // Typed stores of BGRA are optional; every Direct3D 11 device stores RGBA.
+    D3D11_FEATURE_DATA_FORMAT_SUPPORT2 support{DXGI_FORMAT_B8G8R8A8_UNORM, 0};
+    const bool bgra = SUCCEEDED(device_->CheckFeatureSupport(D3D11_FEATURE_FORMAT_SUPPORT2, &support,
+                                                             sizeof support)) &&
+                      (support.OutFormatSupport2 & D3D11_FORMAT_SUPPORT2_UAV_TYPED_STORE);
+    format_ = bgra ? DXGI_FORMAT_B8G8R8A8_UNORM : DXGI_FORMAT_R8G8B8A8_UNORM;
+    return SUCCEEDED(
+        device_->CreateComputeShader(kernels::kSdrFromHdrCS, kernels::kSdrFromHdrCSSize, nullptr, kernel_.put()));
+}
+
+bool SdrFromHdr::resize(uint32_t width, uint32_t height) noexcept {
+    picture_uav_.reset();
+    picture_.reset();
+    cell_list_view_.reset();
+    cell_list_.reset();
+    width_ = height_ = 0;
+    D3D11_TEXTURE2D_DESC picture{};
+    picture.Width = width;
+    picture.Height = height;
+    picture.MipLevels = 1;
+    picture.ArraySize = 1;
+    picture.Format = format_;
+    picture.SampleDesc.Count = 1;
+    picture.Usage = D3D11_USAGE_DEFAULT;
+    picture.BindFlags = D3D11_BIND_UNORDERED_ACCESS;
+    D3D11_UNORDERED_ACCESS_VIEW_DESC picture_view{};
+    picture_view.Format = format_;
+    picture_view.ViewDimension = D3D11_UAV_DIMENSION_TEXTURE2D;
+    const uint32_t cells = ceil_div(width, kCellSize) * ceil_div(height, kCellSize);
+    D3D11_BUFFER_DESC list{};
+    list.ByteWidth = 4 * cells;
+    list.Usage = D3D11_USAGE_DYNAMIC;
+    list.BindFlags = D3D11_BIND_SHADER_RESOURCE;
+    list.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
+    list.MiscFlags = D3D11_RESOURCE_MISC_BUFFER_STRUCTURED;
+    list.StructureByteStride = 4;
+    D3D11_SHADER_RESOURCE_VIEW_DESC list_view{};
+    list_view.Format = DXGI_FORMAT_UNKNOWN;
+    list_view.ViewDimension = D3D11_SRV_DIMENSION_BUFFER;
+    list_view.Buffer.FirstElement = 0;
+    list_view.Buffer.NumElements = cells;
+    if (FAILED(device_->CreateTexture2D(&picture, nullptr, picture_.put())) ||
+        FAILED(device_->CreateUnorderedAccessView(picture_.get(), &picture_view, picture_uav_.put())) ||
+        FAILED(device_->CreateBuffer(&list, nullptr, cell_list_.put())) ||
+        FAILED(device_->CreateShaderResourceView(cell_list_.get(), &list_view, cell_list_view_.put()))) {
+        picture_uav_.reset();
+        picture_.reset();
+        cell_list_view_.reset();
+        cell_list_.reset();
+        return false;
+    }
+    if (!constants_) {
+        D3D11_BUFFER_DESC constants{};
+        constants.ByteWidth = 16;
+        constants.Usage = D3D11_USAGE_DYNAMIC;
+        constants.BindFlags = D3D11_BIND_CONSTANT_BUFFER;
+        constants.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
+        if (FAILED(device_->CreateBuffer(&constants, nullptr, constants_.put()))) {
+            constants_.reset();
+            return false;
+        }
+    }
+    width_ = width;
+    height_ = height;
+    return true;
+}
+
+void SdrFromHdr::list_cells(const Detection &detection, bool all) noexcept {
+    cells_.clear();
+    const uint32_t columns = ceil_div(width_, kCellSize), rows = ceil_div(height_, kCellSize);
+    if (all) {
+        for (uint32_t y = 0; y < rows; ++y)
+            for (uint32_t x = 0; x < columns; ++x) cells_.push_back(x | y << 16);
+        return;
+    }
+    for (const DirtyRect &rect : detection.rects)
+        for (uint32_t y = rect.top / kCellSize; y < ceil_div(rect.bottom, kCellSize); ++y)
+            for (uint32_t x = rect.left / kCellSize; x < ceil_div(rect.right, kCellSize); ++x)
+                cells_.push_back(x | y << 16);
+}
+
+ID3D11Texture2D *SdrFromHdr::convert(ID3D11Texture2D *frame, uint32_t width, uint32_t height,
+                                     const Detection &detection, float sdr_white_nits) noexcept {
+    if (!kernel_ || width == 0 || height == 0 || width > 0xFFFF * kCellSize || height > 0xFFFF * kCellSize)
+        return nullptr;
+    if ((width != width_ || height != height_) && !resize(width, height)) return nullptr;
+    const bool all = whole_ || detection.change == Change::kNew || sdr_white_nits != white_;
+    whole_ = true;  // until the output takes this picture
+    if (!all && detection.change == Change::kUnchanged) return picture_.get();
+    try {
+        cells_.reserve(size_t{ceil_div(width_, kCellSize)} * ceil_div(height_, kCellSize));
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+    list_cells(detection, all);
+    if (cells_.empty()) return picture_.get();
+
+    D3D11_SHADER_RESOURCE_VIEW_DESC frame_view{};
+    frame_view.Format = DXGI_FORMAT_R16G16B16A16_FLOAT;
+    frame_view.ViewDimension = D3D11_SRV_DIMENSION_TEXTURE2D;
+    frame_view.Texture2D.MipLevels = 1;
+    ComPtr<ID3D11ShaderResourceView> view;
+    if (FAILED(device_->CreateShaderResourceView(frame, &frame_view, view.put()))) return nullptr;
+
+    if (!write(cell_list_.get(), cells_.data(), 4 * cells_.size())) return nullptr;
+    context_->CSSetShader(kernel_.get(), nullptr, 0);
+    ID3D11Buffer *constants = constants_.get();
+    context_->CSSetConstantBuffers(0, 1, &constants);
+    ID3D11ShaderResourceView *views[2] = {view.get(), cell_list_view_.get()};
+    context_->CSSetShaderResources(0, 2, views);
+    ID3D11UnorderedAccessView *uav = picture_uav_.get();
+    context_->CSSetUnorderedAccessViews(0, 1, &uav, nullptr);
+    // One thread group a cell, in passes of at most the groups one dispatch may have; the constants say where
+    // in the list a pass begins.
+    bool written = true;
+    for (size_t first = 0; written && first < cells_.size(); first += kMaxGroups) {
+        const uint32_t count = uint32_t(std::min(cells_.size() - first, size_t{kMaxGroups}));
+        const uint32_t values[4] = {width_, height_, uint32_t(first),
+                                    std::bit_cast<uint32_t>(80.0f / sdr_white_nits)};
+        written = write(constants_.get(), values, sizeof values);
+        if (written) context_->Dispatch(count, 1, 1);
+    }
+    context_->CSSetShader(nullptr, nullptr, 0);
+    views[0] = views[1] = nullptr;
+    context_->CSSetShaderResources(0, 2, views);
+    uav = nullptr;
+    context_->CSSetUnorderedAccessViews(0, 1, &uav, nullptr);
+    if (!written) return nullptr;
+    white_ = sdr_white_nits;
+    return picture_.get();
+}
+
+void SdrFromHdr::shutdown() noexcept {
+    picture_uav_.reset();
+    picture_.reset();
+    cell_list_view_.reset();
+    cell_list_.reset();
+    constants_.reset();
+    kernel_.reset();
+    context_.reset();
+    device_.reset();
+    width_ = height_ = 0;
+    whole_ = true;
+    white_ = 0.0f;
+}
+
+}  // namespace corvo
