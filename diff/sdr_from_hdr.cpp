@@ -13,7 +13,7 @@
 namespace corvo {
 namespace {
 
-constexpr uint32_t kMaxGroups = 65535;  // thread groups in one dimension of a dispatch
+constexpr uint32_t kGroupRow = 32768;  // the kernel's groups a row: index = 32768 * group.y + group.x
 
 }  // namespace
 
@@ -133,7 +133,10 @@ ID3D11Texture2D *SdrFromHdr::convert(ID3D11Texture2D *frame, uint32_t width, uin
     ComPtr<ID3D11ShaderResourceView> view;
     if (FAILED(device_->CreateShaderResourceView(frame, &frame_view, view.put()))) return nullptr;
 
-    if (!write(cell_list_.get(), cells_.data(), 4 * cells_.size())) return nullptr;
+    const auto count = uint32_t(cells_.size());
+    const uint32_t values[4] = {width_, height_, count, std::bit_cast<uint32_t>(80.0f / sdr_white_nits)};
+    if (!write(cell_list_.get(), cells_.data(), 4 * cells_.size()) || !write(constants_.get(), values, sizeof values))
+        return nullptr;
     context_->CSSetShader(kernel_.get(), nullptr, 0);
     ID3D11Buffer *constants = constants_.get();
     context_->CSSetConstantBuffers(0, 1, &constants);
@@ -141,22 +144,13 @@ ID3D11Texture2D *SdrFromHdr::convert(ID3D11Texture2D *frame, uint32_t width, uin
     context_->CSSetShaderResources(0, 2, views);
     ID3D11UnorderedAccessView *uav = picture_uav_.get();
     context_->CSSetUnorderedAccessViews(0, 1, &uav, nullptr);
-    // One thread group a cell, in passes of at most the groups one dispatch may have; the constants say where
-    // in the list a pass begins.
-    bool written = true;
-    for (size_t first = 0; written && first < cells_.size(); first += kMaxGroups) {
-        const uint32_t count = uint32_t(std::min(cells_.size() - first, size_t{kMaxGroups}));
-        const uint32_t values[4] = {width_, height_, uint32_t(first),
-                                    std::bit_cast<uint32_t>(80.0f / sdr_white_nits)};
-        written = write(constants_.get(), values, sizeof values);
-        if (written) context_->Dispatch(count, 1, 1);
-    }
+    // One thread group a cell, in rows of kGroupRow groups: a dispatch has at most 65535 groups a dimension.
+    context_->Dispatch(std::min(count, kGroupRow), ceil_div(count, kGroupRow), 1);
     context_->CSSetShader(nullptr, nullptr, 0);
     views[0] = views[1] = nullptr;
     context_->CSSetShaderResources(0, 2, views);
     uav = nullptr;
     context_->CSSetUnorderedAccessViews(0, 1, &uav, nullptr);
-    if (!written) return nullptr;
     white_ = sdr_white_nits;
     return picture_.get();
 }
