@@ -297,6 +297,8 @@ TEST_F(FramesTest, RemovedDeviceEndsTheCaptureWithOneLine) {
     EXPECT_EQ(wgc_get_last_error(session), static_cast<int32_t>(0x887A0007));
     EXPECT_EQ(wgc_get_last_error(nullptr), static_cast<int32_t>(E_POINTER));
     EXPECT_EQ(corvo_emu_count("Recreate"), 0u);
+    // The frame presented before the loss was never read, but the capture has ended: nothing to wait for.
+    EXPECT_EQ(wgc_wait_for_frame(session, 0), 0);
 }
 
 TEST_F(FramesTest, FailedStagingTextureFallsBackToAOneShotCopy) {
@@ -405,6 +407,11 @@ TEST_F(FramesTest, FrameInfoNumbersTimesAndTellsNewFromRepeated) {
         EXPECT_EQ(again.frame_number, info.frame_number);
         EXPECT_EQ(again.system_time, info.system_time);
     }
+    // A capture started again numbers its frames from 1.
+    wgc_set_capture_to_texture(session, 0);
+    ASSERT_EQ(wgc_session_start(session), 1);
+    present_and_poll();
+    EXPECT_EQ(frame_info(session, &ok).frame_number, 1u);
     // Refused without writing: a null session or info, a size that is too small.
     wgc_frame_info small{};
     small.size = sizeof small - 1;
@@ -454,6 +461,7 @@ TEST_F(FramesTest, WaitEndsWithAFrameATimeoutOrTheEndOfTheCapture) {
         std::atomic<int> waited{-1};
         std::thread waiter([&, s = session] { waited = wgc_wait_for_frame(s, 60000); });
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        start = Clock::now();
         if (close) {
             corvo_emu_close(window);
             poll(session);
@@ -463,6 +471,7 @@ TEST_F(FramesTest, WaitEndsWithAFrameATimeoutOrTheEndOfTheCapture) {
         }
         waiter.join();
         EXPECT_EQ(waited.load(), 0);
+        EXPECT_LT(elapsed_ms(start), 5000);  // at the close or destroy, not at the timeout
         if (session) wgc_session_destroy(session);
         session = nullptr;
     }
