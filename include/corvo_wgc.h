@@ -93,7 +93,8 @@ typedef struct wgc_frame_info {
     uint64_t frame_number;
     /* when the service rendered it (its SystemRelativeTime), in 100 ns units of the performance counter */
     int64_t system_time;
-    /* the frame's content size, as the service reported it */
+    /* the frame's content size, as the service reported it: larger than the picture handed out in a dimension in
+     * which the target grew until the frame pool follows (see wgc_get_recent_frame) */
     int32_t content_width;
     int32_t content_height;
 } wgc_frame_info;
@@ -113,9 +114,13 @@ CORVO_WGC_API ID3D11Device *CORVO_WGC_CALL wgc_get_device(wgc_session session) C
  * the newest: a poll, however late, reads that one frame, and a source that presents faster than the host
  * polls cannot hold it. The third parameter is ignored. width, height and cursor are written at every call where
  * they are not null; with a null frame the result is 0 and no reference is added. The buffer stays as handed out
- * until the next poll or start of the session; it moves when a larger frame makes it grow. In texture mode the
- * texture is the frame pool's size: after the target shrinks, the margin beyond the content holds what the pool left
- * there, until the pool has been recreated at the new size. */
+ * until the next poll or start of the session; it moves when a larger frame makes it grow. The frame pool keeps its
+ * size until the first frame of a new content size makes the session recreate it, so that frame comes in a texture
+ * of the old size: after the target grows, the buffer holds the top-left of the content cropped to the old size in
+ * each dimension that grew (width and height say so), while wgc_get_frame_info reports the new content size;
+ * frames rendered once the pool was recreated have the new size. In texture mode the texture is the frame pool's
+ * size: after the target grows it holds that top-left part, and after it shrinks, the margin beyond the content
+ * holds what the pool left there, until the pool has been recreated at the new size. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_recent_frame(wgc_session session, void **frame, intptr_t reserved,
                                                           int32_t *width, int32_t *height,
                                                           uint8_t *cursor) CORVO_WGC_NOEXCEPT;

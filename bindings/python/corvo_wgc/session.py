@@ -25,7 +25,7 @@ class FrameInfo(NamedTuple):
     is_new: bool  # no grab handed it out before, whether or not its pixels changed
     frame_number: int  # among the frames delivered since start(), from 1: a gap is a frame never grabbed
     system_time: int  # when the system rendered it, in 100 ns units of the performance counter
-    content_size: tuple  # (width, height) as the system reported it
+    content_size: tuple  # (width, height) as the system reported it; larger than the frame just after the target grew
 
 
 def _handle_of(target):
