@@ -1,7 +1,7 @@
 /* libcorvo-wgc: window and monitor capture for Windows hosts.
  *
- * A host creates one session per window or monitor, may set its switches, starts it and then polls it from
- * the thread that started it; several sessions may be started and polled on one thread. Booleans are single
+ * A host creates one session per window or monitor, may set its switches, starts it and then polls it, from
+ * any thread (see Threads); several sessions may be started and polled on one thread. Booleans are single
  * bytes: 0 is false, any other value true. Nothing is thrown across these functions; failures are told by a
  * false or null result and by the log callback. Every function that takes a session returns its failure
  * value (0, null or 0.0, or does nothing) for a null session.
@@ -137,8 +137,8 @@ CORVO_WGC_API wgc_session CORVO_WGC_CALL wgc_session_create(HWND window) CORVO_W
 CORVO_WGC_API wgc_session CORVO_WGC_CALL wgc_session_create2(HMONITOR monitor) CORVO_WGC_NOEXCEPT;
 /* Stops the capture and frees the session; does nothing for null. */
 CORVO_WGC_API void CORVO_WGC_CALL wgc_session_destroy(wgc_session session) CORVO_WGC_NOEXCEPT;
-/* Starts capturing on the calling thread, which must then be the one that polls. All or nothing: on 0
- * nothing captures. Starting a started session again begins anew on a new device; the buffer stays. */
+/* Starts capturing; the calling thread's dispatcher queue then carries the target's closing (see Threads). All or
+ * nothing: on 0 nothing captures. Starting a started session again begins anew on a new device; the buffer stays. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_session_start(wgc_session session) CORVO_WGC_NOEXCEPT;
 /* Hand frames out as a texture (non-zero) or as a CPU buffer (0). */
 CORVO_WGC_API void CORVO_WGC_CALL wgc_set_capture_to_texture(wgc_session session, uint8_t on) CORVO_WGC_NOEXCEPT;
