@@ -146,6 +146,11 @@ TEST_F(FramesTest, GrownTargetIsCopiedWholeUntilThePoolIsRecreated) {
     EXPECT_EQ(p.width, 64);  // clipped to the pool's textures
     EXPECT_EQ(p.height, 48);
     expect_pattern(p);
+    wgc_frame_info info{};
+    info.size = sizeof info;
+    ASSERT_EQ(wgc_get_frame_info(session, &info), 1);
+    EXPECT_EQ(info.content_width, 96);  // while the frame's content is the new size
+    EXPECT_EQ(info.content_height, 72);
     EXPECT_EQ(corvo_emu_count("Recreate"), 1u);
     const Poll next = present_and_poll();
     EXPECT_EQ(next.width, 96);

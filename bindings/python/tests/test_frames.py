@@ -48,6 +48,15 @@ def test_copy_is_the_hosts_own_and_a_view_is_overwritten_by_the_next_frame():
         assert list(view[0, 0]) == [0, 255, 0, 255]  # the same buffer, now the new frame
         assert list(copy[0, 0]) == [255, 0, 0, 255]
 
+        # A larger frame moves the library's buffer, and close() frees it (at this size the memory goes back to
+        # the system): each view keeps the last frame of its size.
+        window.resize(4096, 2160)
+        window.fill(0, 0, 4096, 2160, emu.bgra(0, 0, 255))
+        present_and_grab(session, window)  # the old pool's size, the top-left of the new picture
+        large = present_and_grab(session, window, copy=False)
+    assert large.shape == (2160, 4096, 4) and list(large[-1, -1]) == [0, 0, 255, 255]
+    assert view.shape == (64, 64, 4) and list(view[0, 0]) == [0, 0, 255, 255]
+
 
 def test_a_resized_window_is_handed_out_at_its_new_size():
     window = emu.Window(200, 100)
