@@ -366,7 +366,8 @@ TEST(LaneExecutor, EveryInstructionMatchesTheReferenceBitForBit) {
         "imin r2.xyzw, r0.xyzw, r1.xyzw", "imax r2.xyzw, r0.xyzw, -r1.xyzw", "umin r2.xyzw, r0.xyzw, r1.xyzw",
         "umax r2.xyzw, r0.xyzw, r1.xyzw", "utof r2.xyzw, r0.xyzw", "itof r2.xyzw, -r1.xyzw",
         "mov r2.xyzw, -|r0.wxyz|", "movc r2.xyzw, r0.xyzw, r1.xyzw, -r0.wzyx",
-        "movc r2.xyzw, -r1.xyzw, |r0.xyzw|, r1.xyzw",
+        "movc r2.xyzw, -r1.xyzw, |r0.xyzw|, r1.xyzw", "mov_sat r2.xyzw, -r0.xyzw", "log r2.xyzw, r0.xyzw",
+        "log_sat r2.xyzw, |r1.xyzw|", "exp r2.xyzw, r0.xyzw", "exp r2.xyzw, -|r1.wzyx|",
         // A destination that is also a source, read before it is written in every component.
         "mov r2.xyzw, r0.xyzw\nadd r2.xyzw, r2.wxyz, r2.yzwx",
         "mov r2.xyzw, r1.xyzw\niadd r2.xy, r2.yxxx, l(1, 2, 3, 4)",
@@ -448,6 +449,8 @@ TEST(LaneExecutor, EveryInstructionMatchesTheReferenceInGroupsLargerThanABatch) 
         "add r2.xyzw, r0.xyzw, -r1.wzyx",
         "mad_sat r2.xyzw, r0.xyzw, l(0.5), -r1.xyzw",
         "round_pi r2.xyzw, -r0.xyzw",
+        "log r2.xyzw, r0.xyzw",
+        "exp r2.xyzw, r1.xyzw",
         "ftou r2.xyzw, r0.xyzw",
         "imul r3.xyzw, r2.xyzw, r0.xyzw, r1.xyzw",
         "udiv r2.xyzw, r3.xyzw, r0.xyzw, r1.xyzw",

@@ -178,6 +178,8 @@ unsigned float_sources(StepOp op) {
     case StepOp::kRoundZ:
     case StepOp::kFtou:
     case StepOp::kFtoi:
+    case StepOp::kLog:
+    case StepOp::kExp:
     case StepOp::kMov:
         return kFloats;
     case StepOp::kMovc:  // an integer condition between two float values
@@ -196,6 +198,8 @@ int source_count(StepOp op) {
     case StepOp::kRoundZ:
     case StepOp::kFtou:
     case StepOp::kFtoi:
+    case StepOp::kLog:
+    case StepOp::kExp:
     case StepOp::kNot:
     case StepOp::kIneg:
     case StepOp::kUtof:
@@ -721,6 +725,8 @@ private:
                 FLOAT1(kRoundNi, round_lane<Round::kDown>(u))
                 FLOAT1(kRoundPi, round_lane<Round::kUp>(u))
                 FLOAT1(kRoundZ, round_lane<Round::kZero>(u))
+                FLOAT1(kLog, float_log2(u))
+                FLOAT1(kExp, float_exp2(u))
                 INT2(kAnd, u & v)
                 INT2(kOr, u | v)
                 INT2(kXor, u ^ v)
@@ -761,7 +767,7 @@ private:
                 alu<3>(pl, [](uint32_t u, uint32_t v, uint32_t w) { return u * v + w; });
                 break;
             case StepOp::kMov:
-                alu<1>(pl, [](uint32_t u) { return u; });
+                float_alu<1>(s, pl, [](uint32_t u) { return u; });
                 break;
             case StepOp::kMovc:  // an integer condition between two float values
                 alu<3>(pl, [](uint32_t u, uint32_t v, uint32_t w) { return u ? v : w; });
