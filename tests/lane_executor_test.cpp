@@ -494,25 +494,33 @@ mad r2.xyzw, r2.xyzw, r1.xyzw, l(0.25, 0.5, 0.75, 1.0)
 store_uav_typed u0.xyzw, vThreadID.xyyy, r2.xyzw
 ld_uav_typed r2.xyzw, vThreadID.xyyy, u0.yxzw
 iadd r2.xyzw, r2.xyzw, vThreadIDInGroup.yxyx
-store_uav_typed u0.xyzw, vThreadID.xyyy, r2.wzyx
+store_uav_typed u0.xyzw, vThreadID.xyyy, r2.yxwz
 ret
 )";
-    const DXGI_FORMAT formats[] = {DXGI_FORMAT_B8G8R8A8_UNORM, DXGI_FORMAT_R8G8B8A8_UNORM, DXGI_FORMAT_R32_UINT,
-                                   DXGI_FORMAT_R8_UINT, DXGI_FORMAT_UNKNOWN};
+    const DXGI_FORMAT formats[] = {DXGI_FORMAT_B8G8R8A8_UNORM, DXGI_FORMAT_R8G8B8A8_UNORM,     DXGI_FORMAT_R32_UINT,
+                                   DXGI_FORMAT_R8_UINT,        DXGI_FORMAT_R16G16B16A16_FLOAT, DXGI_FORMAT_UNKNOWN};
     Random rng(7);
     const auto kernel = assemble(text);
     ASSERT_TRUE(kernel);
-    for (int i = 0; i < 12; ++i) {
+    for (int i = 0; i < 13; ++i) {
         Scenario s;
         s.program = kernel;
         // 64 x 32 threads; the views are a little smaller or larger than that.
         const uint32_t w = 56 + rng() % 16, h = 28 + rng() % 8;
-        const size_t bytes = size_t(w * 4 + 12) * h;
+        const size_t bytes = size_t(w * 8 + 12) * h;
         s.memory = {random_bytes(bytes, rng), special_words(64 * 32 * 8, rng), random_bytes(bytes, rng),
                     random_bytes(bytes, rng)};
         auto format = [&] { return formats[rng() % std::size(formats)]; };
-        const DXGI_FORMAT f0 = format(), f1 = format(), f2 = format();
-        auto pitch = [&](DXGI_FORMAT f) { return (f == DXGI_FORMAT_R8_UINT ? w : w * 4) + rng() % 2 * 12; };
+        DXGI_FORMAT f0 = format(), f1 = format();
+        const DXGI_FORMAT f2 = format();
+        // The last reads t0 in half floats, into the one format whose typed loads show u0's first store.
+        if (i == 12) f0 = DXGI_FORMAT_R16G16B16A16_FLOAT, f1 = DXGI_FORMAT_R32_UINT;
+        auto pitch = [&](DXGI_FORMAT f) {
+            return (f == DXGI_FORMAT_R8_UINT              ? w
+                    : f == DXGI_FORMAT_R16G16B16A16_FLOAT ? w * 8
+                                                          : w * 4) +
+                   rng() % 2 * 12;
+        };
         s.resources[0] = {0, 0, texture(f0, w, h, pitch(f0))};
         s.resources[1] = {1, 0, buffer(0, 64 * 32, 32)};
         s.uavs[0] = {2, 0, texture(f1, w, h, pitch(f1))};

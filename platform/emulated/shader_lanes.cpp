@@ -152,6 +152,9 @@ Decoder decoder(const Bound &view, bool typed_uav, uint8_t component) {
         [[fallthrough]];
     case DXGI_FORMAT_R32_UINT:
         return {component == 0 ? Decoder::kRaw : component == 3 ? Decoder::kOne : Decoder::kZero};
+    case DXGI_FORMAT_R16G16B16A16_FLOAT:
+        if (typed_uav) return {};
+        return {Decoder::kHalf, uint8_t(16 * component)};
     default:
         return {};
     }
@@ -488,11 +491,15 @@ private:
         for (uint32_t l = lo_, end = hi_; l < end; ++l) {
             const uint32_t px = x[l], py = y[l];
             const bool found = px < w && py < h && (uav || mip[l] == 0);
-            uint32_t raw = 0;
+            uint64_t raw = 0;  // little-endian texel bytes: the component decoders shift into it
             if (found) {
                 const uint8_t *p = data + py * pitch + size_t(px) * size;
                 if (size == 4) {
-                    std::memcpy(&raw, p, 4);
+                    uint32_t word;
+                    std::memcpy(&word, p, 4);
+                    raw = word;
+                } else if (size == 8) {
+                    std::memcpy(&raw, p, 8);
                 } else {
                     raw = p[0];
                 }
@@ -505,7 +512,10 @@ private:
                     v = kUnorm8[(raw >> dec.shift) & 0xff];
                     break;
                 case Decoder::kRaw:
-                    v = raw;
+                    v = uint32_t(raw);
+                    break;
+                case Decoder::kHalf:
+                    v = half_to_float_bits(uint16_t(raw >> dec.shift));
                     break;
                 case Decoder::kOne:
                     v = uint32_t(found);

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/emulated/half.h"
 #include "platform/emulated/shader_executor.h"
 #include "platform/emulated/shader_program.h"
 
@@ -118,6 +119,14 @@ inline void load_texel(const Bound &b, uint32_t x, uint32_t y, bool typed_uav, V
         out[0] = p[0];
         out[3] = 1;
         return;
+    case DXGI_FORMAT_R16G16B16A16_FLOAT:
+        if (typed_uav) return;  // typed-UAV loads of FP16 are an optional feature too
+        for (int c = 0; c < 4; ++c) {
+            uint16_t half;
+            std::memcpy(&half, p + 2 * c, 2);
+            out[c] = half_to_float_bits(half);
+        }
+        return;
     default:
         return;
     }
@@ -141,6 +150,12 @@ inline void store_texel(const Bound &b, uint32_t x, uint32_t y, const Vec v) {
         return;
     case DXGI_FORMAT_R8_UINT:
         p[0] = uint8_t(std::min<uint32_t>(v[0], 255));
+        return;
+    case DXGI_FORMAT_R16G16B16A16_FLOAT:
+        for (int c = 0; c < 4; ++c) {
+            const uint16_t half = half_toward_zero(as_float(v[c]));
+            std::memcpy(p + 2 * c, &half, 2);
+        }
         return;
     default:
         return;
