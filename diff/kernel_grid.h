@@ -1,4 +1,4 @@
-// The cell grid of the kernels and the thread groups that cover it.
+// The cell grid of the kernels, the thread groups that cover it, and the constants of the SDR kernel.
 #pragma once
 
 #include <cstdint>
@@ -12,5 +12,22 @@ inline constexpr uint32_t kPackGroup = 16;   // words and rows per group side of
 inline constexpr uint32_t kMinRowWords = 4;
 
 constexpr uint32_t ceil_div(uint32_t value, uint32_t divisor) { return value / divisor + (value % divisor != 0); }
+
+inline constexpr uint32_t kSdrListRow = 32768;  // cell-list entries per row of groups of the SDR kernel
+
+// A listed cell of the SDR kernel, in cells.
+constexpr uint32_t sdr_cell_entry(uint32_t cell_x, uint32_t cell_y) { return cell_x | cell_y << 16; }
+
+// The SDR kernel's constant buffer.
+struct SdrInfo {
+    uint32_t width, height;  // frame size in pixels
+    uint32_t count;          // listed cells
+    float scale;             // 80 / SDR white in nits: scRGB 1.0 is 80 nits
+};
+
+// A white that is not a positive number of nits counts as 80, the white of scRGB.
+inline SdrInfo sdr_info(uint32_t width, uint32_t height, uint32_t count, float white_nits) {
+    return {width, height, count, white_nits > 0.0f ? 80.0f / white_nits : 1.0f};
+}
 
 }  // namespace corvo

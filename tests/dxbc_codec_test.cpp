@@ -41,7 +41,9 @@ struct Kernel {
 };
 const Kernel kKernels[] = {{"clear", corvo::kernels::kClearDiffBuffCS, corvo::kernels::kClearDiffBuffCSSize},
                            {"cells", corvo::kernels::kDiffCellsCS, corvo::kernels::kDiffCellsCSSize},
-                           {"pack", corvo::kernels::kPackDiffBitsCS, corvo::kernels::kPackDiffBitsCSSize}};
+                           {"pack", corvo::kernels::kPackDiffBitsCS, corvo::kernels::kPackDiffBitsCSSize},
+                           {"bits", corvo::kernels::kDiffBitsCS, corvo::kernels::kDiffBitsCSSize},
+                           {"sdr", corvo::kernels::kSdrFromHdrCS, corvo::kernels::kSdrFromHdrCSSize}};
 
 std::vector<uint8_t> assemble(const char *listing) {
     dxbc::ProgramTokens program;

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
@@ -10,7 +12,9 @@
 
 #include "diff/kernels/kernel_bytecode.h"
 #include "emu_device_fixture.h"
+#include "platform/emulated/dxbc/container.h"
 #include "platform/emulated/graphics_access.h"
+#include "tools/listing.h"
 
 extern "C" uint32_t release_from_c(void *object);
 
@@ -281,8 +285,20 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"ZeroWidth", [](ID3D11Device *d) { return create_texture(d, texture_desc(0, 4)); }},
         RefusedCase{"UnimplementedFormat",
                     [](ID3D11Device *d) {
-                        return create_texture(d, texture_desc(4, 4, D3D11_USAGE_DEFAULT, DXGI_FORMAT(10)));
+                        return create_texture(d, texture_desc(4, 4, D3D11_USAGE_DEFAULT, DXGI_FORMAT(24)));
                     }},
+        RefusedCase{"UnorderedAccessToBgraOnADeviceThatCannotStoreIt",
+                    [](ID3D11Device *) {
+                        corvo_emu_set_bgra_uav_store(0);
+                        ComPtr<ID3D11Device> device;
+                        EXPECT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0,
+                                                    D3D11_SDK_VERSION, device.put(), nullptr, nullptr),
+                                  S_OK);
+                        D3D11_TEXTURE2D_DESC desc = texture_desc(4, 4);
+                        desc.BindFlags |= D3D11_BIND_UNORDERED_ACCESS;
+                        return create_texture(device.get(), desc);
+                    },
+                    1},
         RefusedCase{"Multisampled",
                     [](ID3D11Device *d) {
                         D3D11_TEXTURE2D_DESC desc = texture_desc(4, 4);
@@ -522,6 +538,180 @@ TEST_F(DeviceTest, TexturesAreCreatedFromAnotherThreadWhileTheHostUsesTheDevice)
     }
     compositor.join();
     EXPECT_EQ(corvo_emu_count("CreateTexture2D"), 200u);
+}
+
+// What the device reports for a format, and whether it has been told not to store BGRA from kernels.
+struct SupportCase {
+    DXGI_FORMAT format;
+    bool bgra_uav_store;
+    HRESULT answer;
+    UINT support, support2;
+};
+
+TEST_F(GraphicsTest, FormatSupportTellsWhatTheDeviceImplements) {
+    constexpr UINT kBase = 0x20 | 0x100 | 0x4000 | 0x20000;  // TEXTURE2D, SHADER_LOAD, RENDER_TARGET, CPU_LOCKABLE
+    constexpr UINT kTypedUav = 0x2000000;
+    constexpr UINT kStore = 0x80, kLoad = 0x40;
+    const SupportCase cases[] = {
+        {DXGI_FORMAT_B8G8R8A8_UNORM, true, S_OK, kBase | kTypedUav, kStore},
+        {DXGI_FORMAT_B8G8R8A8_UNORM, false, S_OK, kBase, 0},
+        {DXGI_FORMAT_R8G8B8A8_UNORM, false, S_OK, kBase | kTypedUav, kStore},
+        {DXGI_FORMAT_R16G16B16A16_FLOAT, true, S_OK, kBase | kTypedUav, kStore},
+        {DXGI_FORMAT_R32_UINT, true, S_OK, kBase | kTypedUav, kStore | kLoad},
+        {DXGI_FORMAT(24), true, E_FAIL, 0, 0},  // R10G10B10A2_UNORM is not implemented
+    };
+    for (const SupportCase &c : cases) {
+        SCOPED_TRACE(testing::Message() << "format " << c.format << (c.bgra_uav_store ? "" : ", no BGRA store"));
+        corvo_emu_set_bgra_uav_store(c.bgra_uav_store);
+        ComPtr<ID3D11Device> device;
+        ASSERT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
+                                    device.put(), nullptr, nullptr),
+                  S_OK);
+        corvo_emu_set_bgra_uav_store(!c.bgra_uav_store);  // a device keeps what it was created with
+        UINT support = 1;
+        EXPECT_EQ(device->CheckFormatSupport(c.format, &support), c.answer);
+        EXPECT_EQ(support, c.support);
+        D3D11_FEATURE_DATA_FORMAT_SUPPORT first{c.format, 1};
+        EXPECT_EQ(device->CheckFeatureSupport(D3D11_FEATURE_FORMAT_SUPPORT, &first, sizeof first), c.answer);
+        EXPECT_EQ(first.OutFormatSupport, c.support);
+        D3D11_FEATURE_DATA_FORMAT_SUPPORT2 second{c.format, 1};
+        EXPECT_EQ(device->CheckFeatureSupport(D3D11_FEATURE_FORMAT_SUPPORT2, &second, sizeof second), c.answer);
+        EXPECT_EQ(second.OutFormatSupport2, c.support2);
+        EXPECT_EQ(device->CheckFeatureSupport(D3D11_FEATURE_FORMAT_SUPPORT2, &second, sizeof second + 4),
+                  E_INVALIDARG);
+    }
+    corvo_emu_fail("CheckFeatureSupport", E_NOTIMPL, 0, 1);  // as Wine answers
+    ComPtr<ID3D11Device> device;
+    ASSERT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
+                                device.put(), nullptr, nullptr),
+              S_OK);
+    D3D11_FEATURE_DATA_FORMAT_SUPPORT2 second{DXGI_FORMAT_B8G8R8A8_UNORM, 0};
+    EXPECT_EQ(device->CheckFeatureSupport(D3D11_FEATURE_FORMAT_SUPPORT2, &second, sizeof second), E_NOTIMPL);
+}
+
+// Half-float vectors (sign, exponent biased by 15, 10-bit fraction), four to a texel: loaded through a shader
+// resource view as floats, stored back to half floats unchanged, and stored through typed views of both 8-bit
+// formats by the float-to-UNORM rule (NaN 0, clamped to [0, 1], x * 255 + 0.5 truncated).
+TEST_F(DeviceTest, HalfFloatTexelsLoadExactlyAndStoreToEightBitViewsByTheUnormRule) {
+    const uint16_t halves[16] = {0x3C00, 0xC000, 0x3800, 0x4100, 0x4A40, 0x3555, 0x7BFF, 0x0400,
+                                 0x03FF, 0x0001, 0x8000, 0x7C00, 0xFC00, 0x7E00, 0x2C00, 0x7C01};
+    const float inf = INFINITY;
+    const float values[16] = {
+        1.0f,
+        -2.0f,
+        0.5f,
+        2.5f,
+        12.5f,
+        1365.0f / 4096,
+        65504.0f,
+        std::ldexp(1.0f, -14),
+        std::ldexp(1023.0f, -24),
+        std::ldexp(1.0f, -24),
+        -0.0f,
+        inf,
+        -inf,
+        NAN,
+        0.0625f,
+        NAN};
+    const uint8_t rgba[16] = {255, 0, 128, 255, 255, 85, 255, 0, 0, 0, 0, 255, 0, 0, 16, 0};
+
+    const D3D11_SUBRESOURCE_DATA initial{halves, 32, 0};
+    const ComPtr<ID3D11Texture2D> source =
+        texture(texture_desc(4, 1, D3D11_USAGE_DEFAULT, DXGI_FORMAT_R16G16B16A16_FLOAT), &initial);
+    ComPtr<ID3D11ShaderResourceView> srv;
+    ASSERT_EQ(device->CreateShaderResourceView(source.get(), nullptr, srv.put()), S_OK);
+    const ComPtr<ID3D11Buffer> floats =
+        buffer({64, D3D11_USAGE_DEFAULT, D3D11_BIND_UNORDERED_ACCESS, 0, D3D11_RESOURCE_MISC_BUFFER_STRUCTURED, 16});
+    ComPtr<ID3D11UnorderedAccessView> uavs[4];
+    ASSERT_EQ(device->CreateUnorderedAccessView(floats.get(), nullptr, uavs[0].put()), S_OK);
+    ComPtr<ID3D11Texture2D> bytes[3];
+    const DXGI_FORMAT stored_as[3] = {DXGI_FORMAT_R8G8B8A8_UNORM, DXGI_FORMAT_B8G8R8A8_UNORM,
+                                      DXGI_FORMAT_R16G16B16A16_FLOAT};
+    for (int i = 0; i < 3; ++i) {
+        D3D11_TEXTURE2D_DESC desc = texture_desc(4, 1, D3D11_USAGE_DEFAULT, stored_as[i]);
+        desc.BindFlags = D3D11_BIND_UNORDERED_ACCESS;
+        bytes[i] = texture(desc);
+        ASSERT_EQ(device->CreateUnorderedAccessView(bytes[i].get(), nullptr, uavs[i + 1].put()), S_OK);
+    }
+    corvo::dxbc::ProgramTokens tokens;
+    std::vector<uint32_t> words;
+    std::string error;
+    ASSERT_TRUE(corvo::dxbc::parse_listing(R"(cs_5_0
+dcl_globalFlags refactoringAllowed
+dcl_resource_texture2d (float,float,float,float) t0
+dcl_uav_structured u0, 16
+dcl_uav_typed_texture2d (float,float,float,float) u1
+dcl_uav_typed_texture2d (float,float,float,float) u2
+dcl_uav_typed_texture2d (float,float,float,float) u3
+dcl_input vThreadID.x
+dcl_temps 2
+dcl_thread_group 4, 1, 1
+mov r1.xyzw, l(0, 0, 0, 0)
+mov r1.x, vThreadID.x
+ld r0.xyzw, r1.xyzw, t0.xyzw
+store_structured u0.xyzw, vThreadID.x, l(0), r0.xyzw
+store_uav_typed u1.xyzw, r1.xyyy, r0.xyzw
+store_uav_typed u2.xyzw, r1.xyyy, r0.xyzw
+store_uav_typed u3.xyzw, r1.xyyy, r0.xyzw
+ret
+)",
+                                           &tokens, &error))
+        << error;
+    ASSERT_TRUE(corvo::dxbc::encode_program(tokens, &words, &error)) << error;
+    const std::vector<uint8_t> blob = corvo::dxbc::write_compute_shader(words);
+    ComPtr<ID3D11ComputeShader> kernel;
+    ASSERT_EQ(device->CreateComputeShader(blob.data(), blob.size(), nullptr, kernel.put()), S_OK);
+    context->CSSetShader(kernel.get(), nullptr, 0);
+    ID3D11ShaderResourceView *const views[] = {srv.get()};
+    context->CSSetShaderResources(0, 1, views);
+    ID3D11UnorderedAccessView *const outputs[] = {uavs[0].get(), uavs[1].get(), uavs[2].get(), uavs[3].get()};
+    context->CSSetUnorderedAccessViews(0, 4, outputs, nullptr);
+    context->Dispatch(1, 1, 1);
+
+    const ComPtr<ID3D11Buffer> readback = buffer(readback_desc(64));
+    context->CopyResource(readback.get(), floats.get());
+    const std::vector<uint8_t> loaded = read(readback.get());
+    ASSERT_EQ(loaded.size(), 64u);
+    for (int i = 0; i < 16; ++i) {
+        uint32_t bits;
+        std::memcpy(&bits, &loaded[size_t(i) * 4], 4);
+        const float got = std::bit_cast<float>(bits);
+        if (std::isnan(values[i]))
+            EXPECT_TRUE(std::isnan(got)) << "half " << std::hex << halves[i];
+        else
+            EXPECT_EQ(bits, std::bit_cast<uint32_t>(values[i])) << "half " << std::hex << halves[i];
+    }
+    for (int i = 0; i < 3; ++i) {
+        const ComPtr<ID3D11Texture2D> staging = texture(texture_desc(4, 1, D3D11_USAGE_STAGING, stored_as[i]));
+        context->CopyResource(staging.get(), bytes[i].get());
+        const std::vector<uint8_t> stored = read(staging.get());
+        ASSERT_EQ(stored.size(), 256u);
+        for (int at = 0; at < 16; ++at) {
+            if (i == 2) {
+                uint16_t half;
+                std::memcpy(&half, &stored[size_t(at) * 2], 2);
+                if (std::isnan(values[at]))
+                    EXPECT_TRUE((half & 0x7C00) == 0x7C00 && (half & 0x3FF)) << std::hex << half;
+                else
+                    EXPECT_EQ(half, halves[at]);
+                continue;
+            }
+            const int texel = at / 4, c = at % 4;
+            const int byte = i == 1 && c != 1 && c != 3 ? 2 - c : c;  // BGRA keeps R and B swapped
+            EXPECT_EQ(stored[size_t(texel * 4 + byte)], rgba[at]) << stored_as[i] << " " << texel;
+        }
+    }
+
+    // Copies and maps of half-float textures move 8 bytes a texel, with rows padded as for every format.
+    const ComPtr<ID3D11Texture2D> staging =
+        texture(texture_desc(40, 2, D3D11_USAGE_STAGING, DXGI_FORMAT_R16G16B16A16_FLOAT));
+    const D3D11_BOX third{2, 0, 0, 3, 1, 1};
+    context->CopySubresourceRegion(staging.get(), 0, 39, 1, 0, source.get(), 0, &third);
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    ASSERT_EQ(context->Map(staging.get(), 0, D3D11_MAP_READ, 0, &mapped), S_OK);
+    EXPECT_EQ(mapped.RowPitch, 512u);
+    EXPECT_EQ(std::memcmp(static_cast<const uint8_t *>(mapped.pData) + 512 + 39 * 8, &halves[8], 8), 0);
+    context->Unmap(staging.get(), 0);
 }
 
 }  // namespace

@@ -7,8 +7,10 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <random>
 #include <string>
@@ -19,6 +21,7 @@
 #include "kernel_reference.h"
 #include "platform/emulated/dxbc/container.h"
 #include "platform/emulated/shader_engine.h"
+#include "platform/emulated/shader_views.h"
 #include "tools/listing.h"
 
 namespace {
@@ -366,7 +369,8 @@ TEST(LaneExecutor, EveryInstructionMatchesTheReferenceBitForBit) {
         "imin r2.xyzw, r0.xyzw, r1.xyzw", "imax r2.xyzw, r0.xyzw, -r1.xyzw", "umin r2.xyzw, r0.xyzw, r1.xyzw",
         "umax r2.xyzw, r0.xyzw, r1.xyzw", "utof r2.xyzw, r0.xyzw", "itof r2.xyzw, -r1.xyzw",
         "mov r2.xyzw, -|r0.wxyz|", "movc r2.xyzw, r0.xyzw, r1.xyzw, -r0.wzyx",
-        "movc r2.xyzw, -r1.xyzw, |r0.xyzw|, r1.xyzw",
+        "movc r2.xyzw, -r1.xyzw, |r0.xyzw|, r1.xyzw", "mov_sat r2.xyzw, -r0.xyzw", "log r2.xyzw, r0.xyzw",
+        "log_sat r2.xyzw, |r1.xyzw|", "exp r2.xyzw, r0.xyzw", "exp r2.xyzw, -|r1.wzyx|",
         // A destination that is also a source, read before it is written in every component.
         "mov r2.xyzw, r0.xyzw\nadd r2.xyzw, r2.wxyz, r2.yzwx",
         "mov r2.xyzw, r1.xyzw\niadd r2.xy, r2.yxxx, l(1, 2, 3, 4)",
@@ -375,6 +379,33 @@ TEST(LaneExecutor, EveryInstructionMatchesTheReferenceBitForBit) {
         "ld_structured r2.xz, r0.x, l(0), t0.yyyy"};
     const uint32_t outputs = 4 * uint32_t(bodies.size());
     expect_program_matches(program_text("7, 3, 2", outputs, bodies), 42, 5, outputs, 1);
+}
+
+// log and exp, which Direct3D leaves approximate and both executors compute with the same functions: within a
+// unit in the last place of the exact value (denormals flushed), and Direct3D's results for the special inputs.
+TEST(LaneExecutor, LogAndExpAreWithinAUnitInTheLastPlace) {
+    const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+    // How many floats apart the result is from `want`; a NaN matches only a NaN.
+    const auto ulps = [](uint32_t got, float want) {
+        const auto key = [](uint32_t b) { return b >> 31 ? -int64_t(b & 0x7fffffff) : int64_t(b); };
+        if (shader::as_float(got) != shader::as_float(got) || want != want)
+            return shader::as_float(got) != shader::as_float(got) && want != want ? 0ll : 1ll << 40;
+        return std::llabs(key(got) - key(std::bit_cast<uint32_t>(want)));
+    };
+    const auto log = [](float x) { return shader::float_log2(std::bit_cast<uint32_t>(x)); };
+    const auto exp = [](float x) { return shader::float_exp2(std::bit_cast<uint32_t>(x)); };
+    const float logs[][2] = {{0.0f, -inf}, {-0.0f, -inf}, {0x1p-140f, -inf}, {-1.0f, nan}, {inf, inf}, {nan, nan}};
+    const float exps[][2] = {{-inf, 0.0f}, {inf, inf}, {nan, nan}, {128.0f, inf}, {-126.5f, 0.0f}};
+    for (const auto &[x, want] : logs) EXPECT_EQ(ulps(log(x), want), 0) << "log " << x;
+    for (const auto &[x, want] : exps) EXPECT_EQ(ulps(exp(x), want), 0) << "exp " << x;
+    Random rng(15);
+    for (int i = 0; i < 100000; ++i) {
+        const float x = std::bit_cast<float>(0x00800000u + rng() % 0x7f000000u);  // a positive normal float
+        const float y = float(int(rng() % 260001) - 130000) / 1000;
+        const double e = std::exp2(double(y));
+        EXPECT_LE(ulps(log(x), float(std::log2(double(x)))), 1) << "log " << x;
+        EXPECT_LE(ulps(exp(y), e < 0x1p-126 ? 0.0f : float(e)), 1) << "exp " << y;
+    }
 }
 
 // Per-thread trip counts, nested if/else, continue and break in both loops, a return from inside a loop, and
@@ -448,6 +479,8 @@ TEST(LaneExecutor, EveryInstructionMatchesTheReferenceInGroupsLargerThanABatch) 
         "add r2.xyzw, r0.xyzw, -r1.wzyx",
         "mad_sat r2.xyzw, r0.xyzw, l(0.5), -r1.xyzw",
         "round_pi r2.xyzw, -r0.xyzw",
+        "log r2.xyzw, r0.xyzw",
+        "exp r2.xyzw, r1.xyzw",
         "ftou r2.xyzw, r0.xyzw",
         "imul r3.xyzw, r2.xyzw, r0.xyzw, r1.xyzw",
         "udiv r2.xyzw, r3.xyzw, r0.xyzw, r1.xyzw",
@@ -491,25 +524,33 @@ mad r2.xyzw, r2.xyzw, r1.xyzw, l(0.25, 0.5, 0.75, 1.0)
 store_uav_typed u0.xyzw, vThreadID.xyyy, r2.xyzw
 ld_uav_typed r2.xyzw, vThreadID.xyyy, u0.yxzw
 iadd r2.xyzw, r2.xyzw, vThreadIDInGroup.yxyx
-store_uav_typed u0.xyzw, vThreadID.xyyy, r2.wzyx
+store_uav_typed u0.xyzw, vThreadID.xyyy, r2.yxwz
 ret
 )";
-    const DXGI_FORMAT formats[] = {DXGI_FORMAT_B8G8R8A8_UNORM, DXGI_FORMAT_R8G8B8A8_UNORM, DXGI_FORMAT_R32_UINT,
-                                   DXGI_FORMAT_R8_UINT, DXGI_FORMAT_UNKNOWN};
+    const DXGI_FORMAT formats[] = {DXGI_FORMAT_B8G8R8A8_UNORM, DXGI_FORMAT_R8G8B8A8_UNORM,     DXGI_FORMAT_R32_UINT,
+                                   DXGI_FORMAT_R8_UINT,        DXGI_FORMAT_R16G16B16A16_FLOAT, DXGI_FORMAT_UNKNOWN};
     Random rng(7);
     const auto kernel = assemble(text);
     ASSERT_TRUE(kernel);
-    for (int i = 0; i < 12; ++i) {
+    for (int i = 0; i < 13; ++i) {
         Scenario s;
         s.program = kernel;
         // 64 x 32 threads; the views are a little smaller or larger than that.
         const uint32_t w = 56 + rng() % 16, h = 28 + rng() % 8;
-        const size_t bytes = size_t(w * 4 + 12) * h;
+        const size_t bytes = size_t(w * 8 + 12) * h;
         s.memory = {random_bytes(bytes, rng), special_words(64 * 32 * 8, rng), random_bytes(bytes, rng),
                     random_bytes(bytes, rng)};
         auto format = [&] { return formats[rng() % std::size(formats)]; };
-        const DXGI_FORMAT f0 = format(), f1 = format(), f2 = format();
-        auto pitch = [&](DXGI_FORMAT f) { return (f == DXGI_FORMAT_R8_UINT ? w : w * 4) + rng() % 2 * 12; };
+        DXGI_FORMAT f0 = format(), f1 = format();
+        const DXGI_FORMAT f2 = format();
+        // The last reads t0 in half floats, into the one format whose typed loads show u0's first store.
+        if (i == 12) f0 = DXGI_FORMAT_R16G16B16A16_FLOAT, f1 = DXGI_FORMAT_R32_UINT;
+        auto pitch = [&](DXGI_FORMAT f) {
+            return (f == DXGI_FORMAT_R8_UINT              ? w
+                    : f == DXGI_FORMAT_R16G16B16A16_FLOAT ? w * 8
+                                                          : w * 4) +
+                   rng() % 2 * 12;
+        };
         s.resources[0] = {0, 0, texture(f0, w, h, pitch(f0))};
         s.resources[1] = {1, 0, buffer(0, 64 * 32, 32)};
         s.uavs[0] = {2, 0, texture(f1, w, h, pitch(f1))};

@@ -239,7 +239,7 @@ bool parse_instruction(std::string_view line, Instruction *in, std::string *erro
     const OpcodeInfo *info = find_opcode(name);
     if (!info && name.ends_with("_sat")) {
         info = find_opcode(name.substr(0, name.size() - 4));
-        if (!info || info->kind != OpKind::kFloat) return fail(error, "_sat needs a float instruction");
+        if (!info || !takes_saturate(*info)) return fail(error, "_sat needs a float instruction");
         in->control = kSaturate;
     } else if (!info) {
         const bool nz = name.ends_with("_nz");
@@ -404,7 +404,7 @@ bool print_listing(const ProgramTokens &program, std::string *out, std::string *
             if (info->kind == OpKind::kConditional) {
                 if (in.control & ~kTestNonZero) return fail(error, name + ": unknown control bits");
                 name += in.control ? "_nz" : "_z";
-            } else if (info->kind == OpKind::kFloat && in.control == kSaturate) {
+            } else if (takes_saturate(*info) && in.control == kSaturate) {
                 name += "_sat";
             } else if (in.control != 0) {
                 return fail(error, name + ": unknown control bits");

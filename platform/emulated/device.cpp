@@ -37,7 +37,10 @@ Device &device_of(ID3D11Device *device) { return *static_cast<Device *>(device);
 }  // namespace
 
 Device::Device(IDXGIAdapter *adapter, D3D_FEATURE_LEVEL level)
-    : adapter_(ComPtr<IDXGIAdapter>::share(adapter)), level_(level), context_(std::make_unique<Context>(*this)) {
+    : adapter_(ComPtr<IDXGIAdapter>::share(adapter)),
+      level_(level),
+      bgra_uav_store_(bgra_uav_store()),
+      context_(std::make_unique<Context>(*this)) {
     std::lock_guard lock(registry().mutex);
     registry().devices.push_back(this);
 }
@@ -94,6 +97,29 @@ HRESULT Device::CreateComputeShader(const void *bytecode, SIZE_T length, ID3D11C
     } catch (const std::bad_alloc &) {
         return E_OUTOFMEMORY;
     }
+}
+
+HRESULT Device::CheckFormatSupport(DXGI_FORMAT format, UINT *support) {
+    if (const HRESULT hr = call("CheckFormatSupport"); FAILED(hr)) return hr;
+    if (!support) return E_INVALIDARG;
+    *support = format_support(format).support;
+    return *support ? S_OK : E_FAIL;
+}
+
+HRESULT Device::CheckFeatureSupport(D3D11_FEATURE feature, void *data, UINT size) {
+    if (const HRESULT hr = call("CheckFeatureSupport"); FAILED(hr)) return hr;
+    if (feature == D3D11_FEATURE_FORMAT_SUPPORT && data && size == sizeof(D3D11_FEATURE_DATA_FORMAT_SUPPORT)) {
+        auto &answer = *static_cast<D3D11_FEATURE_DATA_FORMAT_SUPPORT *>(data);
+        answer.OutFormatSupport = format_support(answer.InFormat).support;
+        return answer.OutFormatSupport ? S_OK : E_FAIL;
+    }
+    if (feature == D3D11_FEATURE_FORMAT_SUPPORT2 && data && size == sizeof(D3D11_FEATURE_DATA_FORMAT_SUPPORT2)) {
+        auto &answer = *static_cast<D3D11_FEATURE_DATA_FORMAT_SUPPORT2 *>(data);
+        const FormatSupport found = format_support(answer.InFormat);
+        answer.OutFormatSupport2 = found.support2;
+        return found.support ? S_OK : E_FAIL;
+    }
+    return E_INVALIDARG;  // other features are not implemented
 }
 
 void Device::GetImmediateContext(ID3D11DeviceContext **context) {

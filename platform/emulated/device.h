@@ -7,6 +7,7 @@
 
 #include "platform/com_ptr.h"
 #include "platform/emulated/object.h"
+#include "platform/emulated/resources.h"
 #include "platform/emulated/shader_engine.h"
 
 namespace corvo::emu {
@@ -33,11 +34,14 @@ public:
     void STDMETHODCALLTYPE GetImmediateContext(ID3D11DeviceContext **context) override;
     HRESULT STDMETHODCALLTYPE GetDeviceRemovedReason() override { return removed_.load(); }
     D3D_FEATURE_LEVEL STDMETHODCALLTYPE GetFeatureLevel() override { return level_; }
+    HRESULT STDMETHODCALLTYPE CheckFormatSupport(DXGI_FORMAT format, UINT *support) override;
+    HRESULT STDMETHODCALLTYPE CheckFeatureSupport(D3D11_FEATURE feature, void *data, UINT size) override;
 
     // The device answers for IDXGIDevice too, through a second face sharing its count.
     HRESULT query(REFIID iid, void **out) noexcept override;
 
     bool removed() const noexcept { return FAILED(removed_.load()); }
+    FormatSupport format_support(DXGI_FORMAT format) const { return emu::format_support(format, bgra_uav_store_); }
     shader::Engine &engine() noexcept { return engine_; }
     // The first reason sticks: a removed device stays removed.
     void remove(HRESULT reason) noexcept;
@@ -59,6 +63,7 @@ private:
 
     const ComPtr<IDXGIAdapter> adapter_;
     const D3D_FEATURE_LEVEL level_;
+    const bool bgra_uav_store_;  // what the system offered when the device was created
     std::atomic<HRESULT> removed_{S_OK};
     DxgiFace dxgi_face_{this};
     shader::Engine engine_;  // its worker threads start with the first dispatch

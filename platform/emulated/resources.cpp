@@ -5,6 +5,7 @@
 #include <new>
 #include <utility>
 
+#include "platform/emulated/device.h"
 #include "platform/emulated/system.h"
 
 namespace corvo::emu {
@@ -130,6 +131,8 @@ uint32_t format_size(DXGI_FORMAT format) {
     switch (format) {
     case DXGI_FORMAT_R32G32B32A32_FLOAT:
         return 16;
+    case DXGI_FORMAT_R16G16B16A16_FLOAT:
+        return 8;
     case DXGI_FORMAT_R8G8B8A8_UNORM:
     case DXGI_FORMAT_B8G8R8A8_UNORM:
     case DXGI_FORMAT_R32_UINT:
@@ -140,6 +143,20 @@ uint32_t format_size(DXGI_FORMAT format) {
         break;
     }
     return 0;
+}
+
+FormatSupport format_support(DXGI_FORMAT format, bool bgra_uav_store) {
+    if (!format_size(format)) return {};
+    FormatSupport s{D3D11_FORMAT_SUPPORT_TEXTURE2D | D3D11_FORMAT_SUPPORT_RENDER_TARGET |
+                    D3D11_FORMAT_SUPPORT_CPU_LOCKABLE};
+    if (format == DXGI_FORMAT_R32G32B32A32_FLOAT) return s;  // memory only: the executor does not convert it
+    s.support |= D3D11_FORMAT_SUPPORT_SHADER_LOAD;
+    if (format == DXGI_FORMAT_B8G8R8A8_UNORM && !bgra_uav_store) return s;
+    s.support |= D3D11_FORMAT_SUPPORT_TYPED_UNORDERED_ACCESS_VIEW;
+    s.support2 = D3D11_FORMAT_SUPPORT2_UAV_TYPED_STORE;
+    // The one format every device loads from a typed UAV that the executor implements.
+    if (format == DXGI_FORMAT_R32_UINT) s.support2 |= D3D11_FORMAT_SUPPORT2_UAV_TYPED_LOAD;
+    return s;
 }
 
 Memory::Memory(uint32_t pitch, uint32_t rows, D3D11_USAGE use, UINT access)
@@ -250,6 +267,12 @@ HRESULT make_texture(ID3D11Device *device, const D3D11_TEXTURE2D_DESC *desc, con
     if (!desc) return E_INVALIDARG;
     D3D11_TEXTURE2D_DESC d = *desc;
     if (const HRESULT hr = check(d); FAILED(hr)) return hr;
+    if ((d.BindFlags & D3D11_BIND_UNORDERED_ACCESS) &&
+        !(static_cast<Device *>(device)->format_support(d.Format).support &
+          D3D11_FORMAT_SUPPORT_TYPED_UNORDERED_ACCESS_VIEW)) {
+        refuse("CreateTexture2D", "the device cannot bind the format for unordered access");
+        return E_INVALIDARG;
+    }
     if (initial && !initial->pSysMem) return E_INVALIDARG;
     if (d.Usage == D3D11_USAGE_IMMUTABLE && !initial) return E_INVALIDARG;
     if (!out) return S_FALSE;

@@ -50,6 +50,14 @@ struct Memory {
 // Bytes per element of an implemented format, or 0 for every other format.
 uint32_t format_size(DXGI_FORMAT format);
 
+// What a device does with a format, as CheckFormatSupport (D3D11_FORMAT_SUPPORT) and CheckFeatureSupport
+// (D3D11_FORMAT_SUPPORT2) report it: only what this device implements. Both 0 for a format it does not.
+struct FormatSupport {
+    UINT support = 0;
+    UINT support2 = 0;
+};
+FormatSupport format_support(DXGI_FORMAT format, bool bgra_uav_store);
+
 class Texture final : public Child<ID3D11Texture2D> {
 public:
     Texture(ID3D11Device *device, const D3D11_TEXTURE2D_DESC &desc);

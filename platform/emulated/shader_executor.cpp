@@ -17,7 +17,7 @@ namespace d = corvo::dxbc;
 constexpr uint32_t kTestNonZero = 1u << 7;
 constexpr uint32_t kSaturate = 1u << 2;
 constexpr uint32_t kDimensionTexture2D = 3;
-constexpr uint32_t kReturnUint = 0x4444, kReturnFloat = 0x5555;
+constexpr uint32_t kReturnUnorm = 0x1111, kReturnUint = 0x4444, kReturnFloat = 0x5555;
 
 struct Translation {
     StepOp op;
@@ -32,6 +32,7 @@ constexpr Translation kSteps[] = {
     {StepOp::kLt, d::kLt}, {StepOp::kGe, d::kGe}, {StepOp::kRoundNe, d::kRoundNe},
     {StepOp::kRoundNi, d::kRoundNi}, {StepOp::kRoundPi, d::kRoundPi}, {StepOp::kRoundZ, d::kRoundZ},
     {StepOp::kFtou, d::kFtou}, {StepOp::kFtoi, d::kFtoi}, {StepOp::kAnd, d::kAnd}, {StepOp::kOr, d::kOr},
+    {StepOp::kLog, d::kLog}, {StepOp::kExp, d::kExp},
     {StepOp::kXor, d::kXor}, {StepOp::kNot, d::kNot}, {StepOp::kIadd, d::kIadd}, {StepOp::kImad, d::kImad},
     {StepOp::kImul, d::kImul}, {StepOp::kIneg, d::kIneg}, {StepOp::kIshl, d::kIshl}, {StepOp::kIshr, d::kIshr},
     {StepOp::kUshr, d::kUshr}, {StepOp::kIeq, d::kIeq}, {StepOp::kIne, d::kIne}, {StepOp::kIge, d::kIge},
@@ -78,7 +79,9 @@ public:
             const bool uav = in.opcode == d::kDclUavTyped;
             ResourceDecl *decl = slot_of(*op, uav);
             if (!decl || in.control != kDimensionTexture2D) return false;
-            if (in.literals[0] != kReturnUint && in.literals[0] != kReturnFloat) return false;
+            // Loads and stores convert by the view's format; the declared type only has to be one of these.
+            if (in.literals[0] != kReturnUnorm && in.literals[0] != kReturnUint && in.literals[0] != kReturnFloat)
+                return false;
             decl->kind = ResourceKind::kTexture2D;
             return true;
         }
@@ -117,7 +120,7 @@ public:
         if (info.kind == d::OpKind::kConditional) {
             if (in.control & ~kTestNonZero) return false;
             step.flag = in.control != 0;
-        } else if (info.kind == d::OpKind::kFloat && in.control == kSaturate) {
+        } else if (d::takes_saturate(info) && in.control == kSaturate) {
             step.flag = true;
         } else if (in.control != 0) {
             return false;

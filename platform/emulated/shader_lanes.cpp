@@ -152,6 +152,9 @@ Decoder decoder(const Bound &view, bool typed_uav, uint8_t component) {
         [[fallthrough]];
     case DXGI_FORMAT_R32_UINT:
         return {component == 0 ? Decoder::kRaw : component == 3 ? Decoder::kOne : Decoder::kZero};
+    case DXGI_FORMAT_R16G16B16A16_FLOAT:
+        if (typed_uav) return {};
+        return {Decoder::kHalf, uint8_t(16 * component)};
     default:
         return {};
     }
@@ -178,6 +181,8 @@ unsigned float_sources(StepOp op) {
     case StepOp::kRoundZ:
     case StepOp::kFtou:
     case StepOp::kFtoi:
+    case StepOp::kLog:
+    case StepOp::kExp:
     case StepOp::kMov:
         return kFloats;
     case StepOp::kMovc:  // an integer condition between two float values
@@ -196,6 +201,8 @@ int source_count(StepOp op) {
     case StepOp::kRoundZ:
     case StepOp::kFtou:
     case StepOp::kFtoi:
+    case StepOp::kLog:
+    case StepOp::kExp:
     case StepOp::kNot:
     case StepOp::kIneg:
     case StepOp::kUtof:
@@ -484,11 +491,15 @@ private:
         for (uint32_t l = lo_, end = hi_; l < end; ++l) {
             const uint32_t px = x[l], py = y[l];
             const bool found = px < w && py < h && (uav || mip[l] == 0);
-            uint32_t raw = 0;
+            uint64_t raw = 0;  // little-endian texel bytes: the component decoders shift into it
             if (found) {
                 const uint8_t *p = data + py * pitch + size_t(px) * size;
                 if (size == 4) {
-                    std::memcpy(&raw, p, 4);
+                    uint32_t word;
+                    std::memcpy(&word, p, 4);
+                    raw = word;
+                } else if (size == 8) {
+                    std::memcpy(&raw, p, 8);
                 } else {
                     raw = p[0];
                 }
@@ -501,7 +512,10 @@ private:
                     v = kUnorm8[(raw >> dec.shift) & 0xff];
                     break;
                 case Decoder::kRaw:
-                    v = raw;
+                    v = uint32_t(raw);
+                    break;
+                case Decoder::kHalf:
+                    v = half_to_float_bits(uint16_t(raw >> dec.shift));
                     break;
                 case Decoder::kOne:
                     v = uint32_t(found);
@@ -721,6 +735,8 @@ private:
                 FLOAT1(kRoundNi, round_lane<Round::kDown>(u))
                 FLOAT1(kRoundPi, round_lane<Round::kUp>(u))
                 FLOAT1(kRoundZ, round_lane<Round::kZero>(u))
+                FLOAT1(kLog, float_log2(u))
+                FLOAT1(kExp, float_exp2(u))
                 INT2(kAnd, u & v)
                 INT2(kOr, u | v)
                 INT2(kXor, u ^ v)
@@ -761,7 +777,7 @@ private:
                 alu<3>(pl, [](uint32_t u, uint32_t v, uint32_t w) { return u * v + w; });
                 break;
             case StepOp::kMov:
-                alu<1>(pl, [](uint32_t u) { return u; });
+                float_alu<1>(s, pl, [](uint32_t u) { return u; });
                 break;
             case StepOp::kMovc:  // an integer condition between two float values
                 alu<3>(pl, [](uint32_t u, uint32_t v, uint32_t w) { return u ? v : w; });

@@ -32,8 +32,8 @@ struct LaneModifier {
 
 // How one component of a loaded texel comes from the texel's bits: what load_texel does, per component.
 struct LaneDecoder {
-    enum Kind : uint8_t { kZero, kOne, kRaw, kUnorm } kind = kZero;
-    uint8_t shift = 0;  // of the component's byte, for kUnorm
+    enum Kind : uint8_t { kZero, kOne, kRaw, kUnorm, kHalf } kind = kZero;
+    uint8_t shift = 0;  // of the component's byte, for kUnorm, or of its half, for kHalf
 };
 
 // A step resolved once per dispatch against a prepared file: the rows each operand component reads and

@@ -13,6 +13,7 @@ namespace corvo::emu::shader {
 // clang-format off
 enum class StepOp : uint8_t {
     kAdd, kMul, kMad, kDiv, kMin, kMax, kEq, kNe, kLt, kGe, kRoundNe, kRoundNi, kRoundPi, kRoundZ, kFtou, kFtoi,
+    kLog, kExp,
     kAnd, kOr, kXor, kNot, kIadd, kImad, kImul, kIneg, kIshl, kIshr, kUshr, kIeq, kIne, kIge, kIlt, kUge, kUlt,
     kImin, kImax, kUmin, kUmax, kUdiv, kUtof, kItof, kMov, kMovc,
     kLd, kLdUavTyped, kStoreUavTyped, kLdStructured, kStoreStructured,

@@ -102,6 +102,12 @@ public:
                 for (int i = 0; i < 4; ++i) out[i] = float_to_int(as_float(a[i]));
                 write(s.dst[0], out);
                 break;
+            case StepOp::kLog:
+            case StepOp::kExp:
+                fetch(s.src[0], true, a);
+                for (int i = 0; i < 4; ++i) out[i] = s.op == StepOp::kLog ? float_log2(a[i]) : float_exp2(a[i]);
+                write_float(s, out);
+                break;
             case StepOp::kMad:
                 fetch(s.src[0], true, a);
                 fetch(s.src[1], true, b);
@@ -140,7 +146,7 @@ public:
                 break;
             case StepOp::kMov:
                 fetch(s.src[0], true, out);
-                write(s.dst[0], out);
+                write_float(s, out);
                 break;
             case StepOp::kMovc:
                 fetch(s.src[0], false, a);

@@ -5,6 +5,8 @@ namespace {
 
 uint32_t texel_size(DXGI_FORMAT format) {
     switch (format) {
+    case DXGI_FORMAT_R16G16B16A16_FLOAT:
+        return 8;
     case DXGI_FORMAT_B8G8R8A8_UNORM:
     case DXGI_FORMAT_R8G8B8A8_UNORM:
     case DXGI_FORMAT_R32_UINT:

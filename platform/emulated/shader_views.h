@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/emulated/half.h"
 #include "platform/emulated/shader_executor.h"
 #include "platform/emulated/shader_program.h"
 
@@ -47,6 +48,41 @@ inline uint32_t canonical(uint32_t bits) { return (bits & 0x7fffffffu) > 0x7f800
 inline float float_min(float a, float b) { return a != a ? b : b != b ? a : a < b ? a : b; }
 inline float float_max(float a, float b) { return a != a ? b : b != b ? a : a > b ? a : b; }
 
+// log (base 2) and exp (2 to the power): Direct3D leaves their precision to the device. Both executors compute
+// them here, in double and so to within a unit in the last place of the float result, the same on every machine
+// and C library: log by the series of atanh over the mantissa, exp by the series of e^t over the fraction. As
+// Direct3D flushes denormals, a denormal input of log counts as zero and an exp that would give one gives +0.
+// A NaN gives kNaN; log of +-0 is -inf, of a negative NaN, of +inf +inf; exp of -inf is +0, of +inf +inf.
+inline uint32_t float_log2(uint32_t bits) {
+    constexpr double kTwoOverLn2 = 2.8853900817779268;
+    // x = m * 2^e with m in [sqrt(1/2), sqrt(2)): the mantissa field 0x3504f3 is that of sqrt(2).
+    const uint32_t high = (bits & 0x007fffffu) > 0x3504f3u;
+    const int32_t e = int32_t((bits >> 23) & 0xff) - 127 + int32_t(high);
+    const double m = as_float((bits & 0x007fffffu) | (high ? 0x3f000000u : 0x3f800000u));
+    const double s = (m - 1) / (m + 1), s2 = s * s;  // log(m) = 2 atanh(s), |s| < 0.172
+    double series = 0;                               // atanh(s) / s = 1 + s2 / 3 + s2^2 / 5 + ...
+    for (int k = 13; k > 0; k -= 2) series = series * s2 + 1.0 / k;
+    const uint32_t out = as_bits(float(e + s * series * kTwoOverLn2));
+    const uint32_t magnitude = bits & 0x7fffffffu;
+    return magnitude < 0x00800000u    ? 0xff800000u
+           : bits >> 31               ? kNaN
+           : magnitude > 0x7f800000u  ? kNaN
+           : magnitude == 0x7f800000u ? bits
+                                      : out;
+}
+
+inline uint32_t float_exp2(uint32_t bits) {
+    constexpr double kLn2 = 0.69314718055994531;
+    const float x = as_float(bits);
+    const double c = x > -200.0f ? (x < 200.0f ? x : 200.0f) : -200.0f;  // beyond, the result is 0 or inf anyway
+    const int32_t n = int32_t(c + 200.5) - 200;  // nearest integer: truncation of a positive number
+    const double t = (c - n) * kLn2;             // |t| <= ln(2) / 2
+    double f = 1;                                // e^t = 1 + t (1 + t / 2 (1 + t / 3 (...))), to t^10 / 10!
+    for (int k = 10; k > 0; --k) f = 1 + f * t / k;
+    const uint32_t out = as_bits(float(f * std::bit_cast<double>(uint64_t(n + 1023) << 52)));
+    return x != x ? kNaN : (out & 0x7f800000u) == 0 ? 0u : out;
+}
+
 inline uint8_t float_to_unorm8(uint32_t bits) {
     const float f = as_float(bits);
     if (!(f > 0.0f)) return 0;  // also NaN
@@ -83,6 +119,14 @@ inline void load_texel(const Bound &b, uint32_t x, uint32_t y, bool typed_uav, V
         out[0] = p[0];
         out[3] = 1;
         return;
+    case DXGI_FORMAT_R16G16B16A16_FLOAT:
+        if (typed_uav) return;  // typed-UAV loads of FP16 are an optional feature too
+        for (int c = 0; c < 4; ++c) {
+            uint16_t half;
+            std::memcpy(&half, p + 2 * c, 2);
+            out[c] = half_to_float_bits(half);
+        }
+        return;
     default:
         return;
     }
@@ -106,6 +150,12 @@ inline void store_texel(const Bound &b, uint32_t x, uint32_t y, const Vec v) {
         return;
     case DXGI_FORMAT_R8_UINT:
         p[0] = uint8_t(std::min<uint32_t>(v[0], 255));
+        return;
+    case DXGI_FORMAT_R16G16B16A16_FLOAT:
+        for (int c = 0; c < 4; ++c) {
+            const uint16_t half = half_toward_zero(as_float(v[c]));
+            std::memcpy(p + 2 * c, &half, 2);
+        }
         return;
     default:
         return;

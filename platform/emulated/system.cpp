@@ -27,6 +27,7 @@ struct System {
     uint16_t contract_version = 19;
     bool capture_supported = true;
     bool frame_shader_readable = true;  // new frame-pool textures carry D3D11_BIND_SHADER_RESOURCE
+    bool bgra_uav_store = true;
     std::vector<ResetHook> reset_hooks;
 };
 
@@ -60,6 +61,7 @@ void reset_system() {
         s.contract_version = 19;
         s.capture_supported = true;
         s.frame_shader_readable = true;
+        s.bgra_uav_store = true;
         hooks = s.reset_hooks;
     }
     for (ResetHook hook : hooks) hook();
@@ -138,6 +140,11 @@ uint32_t frame_bind_flags() {
     return D3D11_BIND_RENDER_TARGET | (sys().frame_shader_readable ? D3D11_BIND_SHADER_RESOURCE : 0u);
 }
 
+bool bgra_uav_store() {
+    std::lock_guard lock(sys().mutex);
+    return sys().bgra_uav_store;
+}
+
 void on_reset(ResetHook hook) {
     std::lock_guard lock(sys().mutex);
     sys().reset_hooks.push_back(hook);
@@ -153,6 +160,13 @@ void corvo_emu_set_frame_shader_readable(int32_t readable) CORVO_EMU_NOEXCEPT {
     or_nothing([&] {
         std::lock_guard lock(sys().mutex);
         sys().frame_shader_readable = readable != 0;
+    });
+}
+
+void corvo_emu_set_bgra_uav_store(int32_t supported) CORVO_EMU_NOEXCEPT {
+    or_nothing([&] {
+        std::lock_guard lock(sys().mutex);
+        sys().bgra_uav_store = supported != 0;
     });
 }
 

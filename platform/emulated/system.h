@@ -26,6 +26,8 @@ bool capture_supported();
 bool property_present(std::string_view type_name, std::string_view property);
 // The bind flags of new frame-pool textures: render target, and shader resource unless switched off.
 uint32_t frame_bind_flags();
+// Whether devices created now store B8G8R8A8_UNORM through typed unordered-access views.
+bool bgra_uav_store();
 
 // Invoked by corvo_emu_reset so each module can drop its own state.
 using ResetHook = void (*)();

@@ -76,6 +76,13 @@ void corvo_emu_set_borderless_access(int32_t answer) CORVO_EMU_NOEXCEPT;
  * (default 1). The system does not document the frames' bind flags, so hosts read them; 0 tests that path. */
 void corvo_emu_set_frame_shader_readable(int32_t readable) CORVO_EMU_NOEXCEPT;
 
+/* Whether devices created from now on store B8G8R8A8_UNORM from a kernel through a typed unordered-access view
+ * (default 1). Not every Direct3D 11 device can: with 0, CheckFormatSupport lacks
+ * D3D11_FORMAT_SUPPORT_TYPED_UNORDERED_ACCESS_VIEW and CheckFeatureSupport(D3D11_FEATURE_FORMAT_SUPPORT2) lacks
+ * D3D11_FORMAT_SUPPORT2_UAV_TYPED_STORE for that format, and a texture of it with D3D11_BIND_UNORDERED_ACCESS is
+ * refused (a validation error), as the runtime refuses a bind flag its format does not support. */
+void corvo_emu_set_bgra_uav_store(int32_t supported) CORVO_EMU_NOEXCEPT;
+
 /* After `skip` further calls of the named operation succeed, the next `count` calls fail with `hr`. */
 void corvo_emu_fail(const char *operation, int32_t hr, uint32_t skip, uint32_t count) CORVO_EMU_NOEXCEPT;
 /* Calls of an operation so far, or one of the platform's gauges ("live_objects", "weak_references",
