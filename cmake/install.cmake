@@ -38,6 +38,7 @@ if(NOT WIN32)
   install(FILES
     ${PROJECT_SOURCE_DIR}/platform/emulated/include/corvo_emu.h
     ${PROJECT_SOURCE_DIR}/platform/emulated/include/corvo_emu_d3d11.h
+    ${PROJECT_SOURCE_DIR}/platform/emulated/include/corvo_emu_display.h
     ${PROJECT_SOURCE_DIR}/platform/emulated/include/corvo_emu_win32.h
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT emu)
   install(EXPORT corvo-emu-targets NAMESPACE corvo:: DESTINATION ${CORVO_PACKAGE_DIR} COMPONENT emu)

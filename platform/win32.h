@@ -4,5 +4,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include "corvo_emu_display.h"
 #include "corvo_emu_win32.h"
 #endif

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "corvo_emu.h"
 #include "platform/capture.h"
@@ -322,6 +324,121 @@ TEST_F(EmuCaptureTest, ClosedPoolDeliversNothingAndRefusesCalls) {
     c.pool.Close();
     EXPECT_EQ(corvo_emu_present(window), 0);
     EXPECT_THROW(c.pool.TryGetNextFrame(), PlatformError);
+}
+
+// Two monitors side by side, A (100 x 100) at 0 and B (200 x 100) at 100, and a 50 x 50 window: the monitor it is
+// on by MonitorFromWindow's rules.
+struct Placement {
+    const char *name;
+    int32_t x, y;
+    DWORD flags;
+    int expected;  // 0 A, 1 B, -1 none
+};
+
+TEST_F(EmuCaptureTest, AWindowIsOnTheMonitorItOverlapsMostElseAsTheFlagsSay) {
+    const HMONITOR monitors[2] = {corvo_emu_create_monitor(100, 100), corvo_emu_create_monitor(200, 100)};
+    corvo_emu_resize(window, 50, 50);
+    const Placement placements[] = {
+        {"InsideA", 0, 0, MONITOR_DEFAULTTONULL, 0},
+        {"MoreOnB", 80, 10, MONITOR_DEFAULTTONULL, 1},
+        {"MoreOnA", 60, -10, MONITOR_DEFAULTTONULL, 0},
+        {"RightOfBNearest", 400, 0, MONITOR_DEFAULTTONEAREST, 1},
+        {"RightOfBPrimary", 400, 0, MONITOR_DEFAULTTOPRIMARY, 0},
+        {"RightOfBNull", 400, 0, MONITOR_DEFAULTTONULL, -1},
+        {"BelowANearest", 0, 500, MONITOR_DEFAULTTONEAREST, 0},
+        {"LeftOfANearest", -300, 20, MONITOR_DEFAULTTONEAREST, 0},
+    };
+    for (const Placement &p : placements) {
+        SCOPED_TRACE(p.name);
+        corvo_emu_move_window(window, p.x, p.y);
+        EXPECT_EQ(MonitorFromWindow(window, p.flags), p.expected < 0 ? nullptr : monitors[p.expected]);
+    }
+    corvo_emu_target listed[3];
+    ASSERT_EQ(corvo_emu_list_targets(listed, 3), 3);
+    EXPECT_EQ(listed[0].x, -300);
+    EXPECT_EQ(listed[0].y, 20);
+
+    MONITORINFOEXW info{};
+    info.cbSize = sizeof info;
+    ASSERT_TRUE(GetMonitorInfoW(monitors[1], &info));
+    EXPECT_EQ(info.rcMonitor.left, 100);
+    EXPECT_EQ(info.rcMonitor.right, 300);
+    EXPECT_EQ(info.rcMonitor.bottom, 100);
+    EXPECT_EQ(info.dwFlags, 0u);
+    EXPECT_EQ(std::u16string(info.szDevice), u"\\\\.\\DISPLAY2");
+    MONITORINFO plain{};
+    plain.cbSize = sizeof plain;
+    ASSERT_TRUE(GetMonitorInfoW(monitors[0], &plain));
+    EXPECT_EQ(plain.dwFlags, MONITORINFOF_PRIMARY);
+    plain.cbSize = sizeof plain + 4;
+    EXPECT_FALSE(GetMonitorInfoW(monitors[0], &plain));
+    EXPECT_FALSE(GetMonitorInfoW(reinterpret_cast<HMONITOR>(window), &info));
+
+    // A closed monitor leaves its place to the next, which becomes the primary.
+    corvo_emu_close(monitors[0]);
+    EXPECT_FALSE(GetMonitorInfoW(monitors[0], &info));
+    ASSERT_TRUE(GetMonitorInfoW(monitors[1], &info));
+    EXPECT_EQ(info.rcMonitor.left, 0);
+    EXPECT_EQ(info.dwFlags, MONITORINFOF_PRIMARY);
+    corvo_emu_move_window(window, 0, 0);
+    EXPECT_EQ(MonitorFromWindow(window, MONITOR_DEFAULTTONULL), monitors[1]);
+
+    corvo_emu_fail("MonitorFromWindow", E_FAIL, 0, 1);
+    corvo_emu_fail("GetMonitorInfoW", E_FAIL, 0, 1);
+    EXPECT_EQ(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), nullptr);
+    EXPECT_FALSE(GetMonitorInfoW(monitors[1], &info));
+}
+
+// DISPLAYCONFIG_SDR_WHITE_LEVEL's unit: thousandths of 80 nits.
+uint32_t white_level(uint32_t nits) { return nits * 1000 / 80; }
+
+TEST_F(EmuCaptureTest, DisplayConfigurationNamesEachSourceAndTellsEachTargetsSdrWhite) {
+    const HMONITOR monitors[2] = {corvo_emu_create_monitor(64, 48), corvo_emu_create_monitor(32, 32)};
+    corvo_emu_set_hdr(window, 1, 200);        // the window is on the first monitor
+    corvo_emu_set_hdr(monitors[1], 0, 1000);  // held to 480 nits
+    UINT32 path_count = 0, mode_count = 0;
+    ASSERT_EQ(GetDisplayConfigBufferSizes(QDC_ONLY_ACTIVE_PATHS, &path_count, &mode_count), ERROR_SUCCESS);
+    ASSERT_EQ(path_count, 2u);
+    std::vector<DISPLAYCONFIG_PATH_INFO> paths(path_count);
+    std::vector<DISPLAYCONFIG_MODE_INFO> modes(mode_count);
+    UINT32 too_few = 1;
+    EXPECT_EQ(QueryDisplayConfig(QDC_ONLY_ACTIVE_PATHS, &too_few, paths.data(), &mode_count, modes.data(), nullptr),
+              ERROR_INSUFFICIENT_BUFFER);
+    ASSERT_EQ(QueryDisplayConfig(QDC_ONLY_ACTIVE_PATHS, &path_count, paths.data(), &mode_count, modes.data(),
+                                 nullptr),
+              ERROR_SUCCESS);
+    const uint32_t whites[2] = {white_level(200), white_level(480)};
+    for (UINT32 i = 0; i < path_count; ++i) {
+        SCOPED_TRACE(testing::Message() << "path " << i);
+        const DISPLAYCONFIG_PATH_INFO &path = paths[i];
+        EXPECT_TRUE(path.flags & DISPLAYCONFIG_PATH_ACTIVE);
+        DISPLAYCONFIG_SOURCE_DEVICE_NAME source{};
+        source.header = {DISPLAYCONFIG_DEVICE_INFO_GET_SOURCE_NAME, sizeof source, path.sourceInfo.adapterId,
+                         path.sourceInfo.id};
+        ASSERT_EQ(DisplayConfigGetDeviceInfo(&source.header), ERROR_SUCCESS);
+        MONITORINFOEXW info{};
+        info.cbSize = sizeof info;
+        ASSERT_TRUE(GetMonitorInfoW(monitors[i], &info));
+        EXPECT_EQ(std::u16string(source.viewGdiDeviceName), std::u16string(info.szDevice));
+
+        DISPLAYCONFIG_SDR_WHITE_LEVEL white{};
+        white.header = {DISPLAYCONFIG_DEVICE_INFO_GET_SDR_WHITE_LEVEL, sizeof white, path.targetInfo.adapterId,
+                        path.targetInfo.id};
+        ASSERT_EQ(DisplayConfigGetDeviceInfo(&white.header), ERROR_SUCCESS);
+        EXPECT_EQ(white.SDRWhiteLevel, whites[i]);
+        white.header.id = path.sourceInfo.id;  // the source where the target is due
+        EXPECT_EQ(DisplayConfigGetDeviceInfo(&white.header), ERROR_INVALID_PARAMETER);
+        white.header = {DISPLAYCONFIG_DEVICE_INFO_GET_SDR_WHITE_LEVEL, sizeof white.header,
+                        path.targetInfo.adapterId, path.targetInfo.id};
+        EXPECT_EQ(DisplayConfigGetDeviceInfo(&white.header), ERROR_INSUFFICIENT_BUFFER);
+    }
+    corvo_emu_fail("DisplayConfigGetDeviceInfo", ERROR_ACCESS_DENIED, 0, 1);
+    DISPLAYCONFIG_SDR_WHITE_LEVEL white{};
+    white.header = {DISPLAYCONFIG_DEVICE_INFO_GET_SDR_WHITE_LEVEL, sizeof white, paths[0].targetInfo.adapterId,
+                    paths[0].targetInfo.id};
+    EXPECT_EQ(DisplayConfigGetDeviceInfo(&white.header), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(DisplayConfigGetDeviceInfo(&white.header), ERROR_SUCCESS);
+    EXPECT_EQ(white.SDRWhiteLevel, white_level(200));
 }
 
 }  // namespace

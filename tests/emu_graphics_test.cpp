@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iterator>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -61,6 +62,120 @@ TEST_F(GraphicsTest, DxgiCallsMeetInjectedFaults) {
     DXGI_ADAPTER_DESC1 desc{};
     EXPECT_EQ(adapter->GetDesc1(&desc), DXGI_ERROR_DEVICE_REMOVED);
     EXPECT_EQ(adapter->GetDesc1(&desc), S_OK);
+}
+
+// What an output of a factory says of its monitor: the mode when the factory was made, until a new factory.
+struct OutputSeen {
+    HMONITOR monitor;
+    RECT rect;
+    const char16_t *name;
+    DXGI_COLOR_SPACE_TYPE color_space;
+    UINT bits;
+};
+
+void expect_outputs(IDXGIFactory1 *factory, const std::vector<OutputSeen> &expected) {
+    ComPtr<IDXGIAdapter1> adapter;
+    ASSERT_EQ(factory->EnumAdapters1(0, adapter.put()), S_OK);
+    ComPtr<IDXGIOutput> output;
+    for (UINT i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "output " << i);
+        ASSERT_EQ(adapter->EnumOutputs(i, output.put()), S_OK);
+        ComPtr<IDXGIOutput6> output6;
+        ASSERT_EQ(output->QueryInterface(IID_PPV_ARGS(output6.put())), S_OK);
+        DXGI_OUTPUT_DESC1 desc{};
+        ASSERT_EQ(output6->GetDesc1(&desc), S_OK);
+        const OutputSeen &e = expected[i];
+        EXPECT_EQ(desc.Monitor, e.monitor);
+        EXPECT_EQ(std::u16string(desc.DeviceName), e.name);
+        EXPECT_EQ(desc.DesktopCoordinates.left, e.rect.left);
+        EXPECT_EQ(desc.DesktopCoordinates.right, e.rect.right);
+        EXPECT_EQ(desc.DesktopCoordinates.bottom, e.rect.bottom);
+        EXPECT_TRUE(desc.AttachedToDesktop);
+        EXPECT_EQ(desc.ColorSpace, e.color_space);
+        EXPECT_EQ(desc.BitsPerColor, e.bits);
+        ComPtr<IDXGIAdapter> parent;
+        ASSERT_EQ(output->GetParent(IID_PPV_ARGS(parent.put())), S_OK);
+        EXPECT_EQ(parent.get(), static_cast<IDXGIAdapter *>(adapter.get()));
+    }
+    EXPECT_EQ(adapter->EnumOutputs(UINT(expected.size()), output.put()), DXGI_ERROR_NOT_FOUND);
+    EXPECT_FALSE(output);
+}
+
+TEST_F(GraphicsTest, OutputsDescribeTheMonitorsAndTheirModeAsTheFactoryFoundThem) {
+    const HMONITOR first = corvo_emu_create_monitor(1920, 1080), second = corvo_emu_create_monitor(1280, 720);
+    corvo_emu_set_hdr(second, 1, 200);
+    ComPtr<IDXGIFactory1> factory;
+    ASSERT_EQ(CreateDXGIFactory1(IID_PPV_ARGS(factory.put())), S_OK);
+    const std::vector<OutputSeen> before = {
+        {first, {0, 0, 1920, 1080}, u"\\\\.\\DISPLAY1", DXGI_COLOR_SPACE_RGB_FULL_G22_NONE_P709, 8},
+        {second, {1920, 0, 3200, 720}, u"\\\\.\\DISPLAY2", DXGI_COLOR_SPACE_RGB_FULL_G2084_NONE_P2020, 10}};
+    expect_outputs(factory.get(), before);
+    EXPECT_TRUE(factory->IsCurrent());
+
+    corvo_emu_set_hdr(second, 1, 480);  // the SDR white alone is no new configuration
+    EXPECT_TRUE(factory->IsCurrent());
+    corvo_emu_set_hdr(first, 1, 80);
+    EXPECT_FALSE(factory->IsCurrent());
+    expect_outputs(factory.get(), before);  // what it found when it was made
+    ComPtr<IDXGIFactory1> fresh;
+    ASSERT_EQ(CreateDXGIFactory1(IID_PPV_ARGS(fresh.put())), S_OK);
+    EXPECT_TRUE(fresh->IsCurrent());
+    expect_outputs(fresh.get(),
+                   {{first, {0, 0, 1920, 1080}, u"\\\\.\\DISPLAY1", DXGI_COLOR_SPACE_RGB_FULL_G2084_NONE_P2020, 10},
+                    before[1]});
+
+    // A closed monitor leaves the desktop: the next one moves into its place.
+    corvo_emu_close(first);
+    EXPECT_FALSE(fresh->IsCurrent());
+    ASSERT_EQ(CreateDXGIFactory1(IID_PPV_ARGS(fresh.put())), S_OK);
+    expect_outputs(
+        fresh.get(),
+        {{second, {0, 0, 1280, 720}, u"\\\\.\\DISPLAY2", DXGI_COLOR_SPACE_RGB_FULL_G2084_NONE_P2020, 10}});
+
+    // Only the first adapter has the monitors; the device's adapter reaches its factory.
+    const uint32_t vendors[] = {0x10DE, 0x8086};
+    corvo_emu_set_adapters(vendors, 2);
+    ComPtr<IDXGIAdapter1> other;
+    ASSERT_EQ(fresh->EnumAdapters1(1, other.put()), S_OK);
+    ComPtr<IDXGIOutput> output;
+    EXPECT_EQ(other->EnumOutputs(0, output.put()), DXGI_ERROR_NOT_FOUND);
+    ComPtr<ID3D11Device> device;
+    ASSERT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
+                                device.put(), nullptr, nullptr),
+              S_OK);
+    ComPtr<IDXGIDevice> dxgi;
+    ASSERT_EQ(device->QueryInterface(IID_PPV_ARGS(dxgi.put())), S_OK);
+    ComPtr<IDXGIAdapter> adapter;
+    ASSERT_EQ(dxgi->GetAdapter(adapter.put()), S_OK);
+    ComPtr<IDXGIFactory1> parent;
+    ASSERT_EQ(adapter->GetParent(IID_PPV_ARGS(parent.put())), S_OK);
+    EXPECT_TRUE(parent->IsCurrent());
+    corvo_emu_set_hdr(second, 0, 80);
+    EXPECT_FALSE(parent->IsCurrent());
+}
+
+TEST_F(GraphicsTest, OutputCallsMeetInjectedFaults) {
+    corvo_emu_create_monitor(640, 480);
+    ComPtr<IDXGIFactory1> factory;
+    ASSERT_EQ(CreateDXGIFactory1(IID_PPV_ARGS(factory.put())), S_OK);
+    ComPtr<IDXGIAdapter1> adapter;
+    ASSERT_EQ(factory->EnumAdapters1(0, adapter.put()), S_OK);
+    ComPtr<IDXGIOutput> output;
+    corvo_emu_fail("EnumOutputs", E_FAIL, 0, 1);
+    EXPECT_EQ(adapter->EnumOutputs(0, output.put()), E_FAIL);
+    ASSERT_EQ(adapter->EnumOutputs(0, output.put()), S_OK);
+    ComPtr<IDXGIOutput6> output6;
+    corvo_emu_fail("IDXGIOutput6", E_NOINTERFACE, 0, 1);  // a system older than IDXGIOutput6
+    EXPECT_EQ(output->QueryInterface(IID_PPV_ARGS(output6.put())), E_NOINTERFACE);
+    EXPECT_FALSE(output6);
+    ASSERT_EQ(output->QueryInterface(IID_PPV_ARGS(output6.put())), S_OK);
+    corvo_emu_fail("IDXGIOutput6::GetDesc1", DXGI_ERROR_DEVICE_REMOVED, 0, 1);
+    DXGI_OUTPUT_DESC1 desc{};
+    EXPECT_EQ(output6->GetDesc1(&desc), DXGI_ERROR_DEVICE_REMOVED);
+    EXPECT_EQ(output6->GetDesc1(&desc), S_OK);
+    corvo_emu_fail("IsCurrent", E_FAIL, 0, 1);
+    EXPECT_FALSE(factory->IsCurrent());
+    EXPECT_TRUE(factory->IsCurrent());
 }
 
 TEST_F(GraphicsTest, DeviceOnAnAdapterTakesTheUnknownDriverTypeAndTheFirstFeatureLevel) {

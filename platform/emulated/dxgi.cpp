@@ -7,6 +7,7 @@
 
 #include "corvo_emu.h"
 #include "platform/emulated/c_boundary.h"
+#include "platform/emulated/displays.h"
 #include "platform/emulated/system.h"
 
 namespace corvo::emu {
@@ -41,6 +42,19 @@ void reset_adapters() {
 
 [[maybe_unused]] const bool registered = (on_reset(reset_adapters), true);
 
+// A factory of the display configuration now, or null when memory runs out.
+ComPtr<IDXGIFactory1> make_factory() noexcept {
+    try {
+        const uint64_t generation = display_generation();  // before the look, so that a change during it shows
+        std::vector<OutputState> outputs;
+        for (const Monitor &m : monitors())
+            outputs.push_back({static_cast<HMONITOR>(m.handle), m.rect, m.target->number, m.target->display().hdr});
+        return ComPtr<IDXGIFactory1>::attach(new Factory(std::move(outputs), generation));
+    } catch (...) {
+        return nullptr;
+    }
+}
+
 }  // namespace
 
 HRESULT Factory::GetParent(REFIID, void **parent) {
@@ -59,6 +73,11 @@ HRESULT Factory::EnumAdapters1(UINT index, IDXGIAdapter1 **adapter) {
     return *adapter ? S_OK : E_OUTOFMEMORY;
 }
 
+BOOL Factory::IsCurrent() {
+    if (FAILED(call("IsCurrent"))) return 0;
+    return generation_ == display_generation();
+}
+
 bool Factory::implements(REFIID iid) const noexcept {
     return iid == __uuidof(IDXGIObject) || iid == __uuidof(IDXGIFactory) || iid == __uuidof(IDXGIFactory1);
 }
@@ -69,6 +88,16 @@ Adapter::Adapter(IDXGIFactory1 *factory, UINT index, uint32_t vendor_id)
 HRESULT Adapter::GetParent(REFIID riid, void **parent) {
     if (!parent) return E_INVALIDARG;
     return factory_->QueryInterface(riid, parent);
+}
+
+HRESULT Adapter::EnumOutputs(UINT index, IDXGIOutput **output) {
+    if (const HRESULT hr = call("EnumOutputs"); FAILED(hr)) return hr;
+    if (!output) return E_INVALIDARG;
+    *output = nullptr;
+    const std::vector<OutputState> &outputs = static_cast<Factory *>(factory_.get())->outputs;
+    if (index_ != 0 || index >= outputs.size()) return DXGI_ERROR_NOT_FOUND;
+    *output = new (std::nothrow) Output(this, outputs[index]);
+    return *output ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT Adapter::GetDesc1(DXGI_ADAPTER_DESC1 *desc) {
@@ -88,10 +117,57 @@ bool Adapter::implements(REFIID iid) const noexcept {
     return iid == __uuidof(IDXGIObject) || iid == __uuidof(IDXGIAdapter) || iid == __uuidof(IDXGIAdapter1);
 }
 
+HRESULT Output::GetParent(REFIID riid, void **parent) {
+    if (!parent) return E_INVALIDARG;
+    return adapter_->QueryInterface(riid, parent);
+}
+
+HRESULT Output::GetDesc(DXGI_OUTPUT_DESC *desc) {
+    if (const HRESULT hr = call("GetDesc"); FAILED(hr)) return hr;
+    if (!desc) return E_INVALIDARG;
+    *desc = {};
+    device_name(state_.number, desc->DeviceName);
+    desc->DesktopCoordinates = state_.rect;
+    desc->AttachedToDesktop = 1;
+    desc->Rotation = DXGI_MODE_ROTATION_IDENTITY;
+    desc->Monitor = state_.monitor;
+    return S_OK;
+}
+
+// The monitors report no primaries or luminances (0), as Wine's outputs do.
+HRESULT Output::GetDesc1(DXGI_OUTPUT_DESC1 *desc) {
+    if (const HRESULT hr = call("IDXGIOutput6::GetDesc1"); FAILED(hr)) return hr;
+    if (!desc) return E_INVALIDARG;
+    *desc = {};
+    device_name(state_.number, desc->DeviceName);
+    desc->DesktopCoordinates = state_.rect;
+    desc->AttachedToDesktop = 1;
+    desc->Rotation = DXGI_MODE_ROTATION_IDENTITY;
+    desc->Monitor = state_.monitor;
+    desc->BitsPerColor = state_.hdr ? 10 : 8;
+    desc->ColorSpace =
+        state_.hdr ? DXGI_COLOR_SPACE_RGB_FULL_G2084_NONE_P2020 : DXGI_COLOR_SPACE_RGB_FULL_G22_NONE_P709;
+    return S_OK;
+}
+
+HRESULT Output::query(REFIID iid, void **out) noexcept {
+    if (iid == __uuidof(IDXGIOutput6)) {
+        if (const HRESULT hr = call("IDXGIOutput6"); FAILED(hr)) {
+            if (out) *out = nullptr;
+            return hr;
+        }
+    }
+    return Object::query(iid, out);
+}
+
+bool Output::implements(REFIID iid) const noexcept {
+    return iid == __uuidof(IDXGIObject) || iid == __uuidof(IDXGIOutput) || iid == __uuidof(IDXGIOutput6);
+}
+
 ComPtr<IDXGIAdapter> first_adapter() {
     const std::optional<uint32_t> vendor = vendor_at(0);
     if (!vendor) return nullptr;
-    const ComPtr<IDXGIFactory1> factory = ComPtr<IDXGIFactory1>::attach(new (std::nothrow) Factory);
+    const ComPtr<IDXGIFactory1> factory = make_factory();
     if (!factory) return nullptr;
     return ComPtr<IDXGIAdapter>::attach(new (std::nothrow) Adapter(factory.get(), 0, *vendor));
 }
@@ -106,7 +182,7 @@ HRESULT WINAPI CreateDXGIFactory1(REFIID riid, void **factory) {
     if (!factory) return E_INVALIDARG;
     *factory = nullptr;
     if (const HRESULT hr = call("CreateDXGIFactory1"); FAILED(hr)) return hr;
-    const corvo::ComPtr<IDXGIFactory1> created = corvo::ComPtr<IDXGIFactory1>::attach(new (std::nothrow) Factory);
+    const corvo::ComPtr<IDXGIFactory1> created = make_factory();
     if (!created) return E_OUTOFMEMORY;
     return created->QueryInterface(riid, factory);
 }

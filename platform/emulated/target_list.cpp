@@ -38,8 +38,9 @@ int32_t corvo_emu_list_targets(corvo_emu_target *out, int32_t capacity) {
             const auto size = target->size();
             const bool monitor = target->kind == Target::Kind::monitor;
             if (out && count < capacity) {
+                const POINT at = monitor ? POINT{monitor_x, 0} : target->position();
                 corvo_emu_target &entry = out[count];
-                entry = corvo_emu_target{handle, monitor, monitor ? monitor_x : 0, 0, size.Width, size.Height, {}};
+                entry = corvo_emu_target{handle, monitor, at.x, at.y, size.Width, size.Height, {}};
                 const std::string title = target->title();
                 std::memcpy(entry.title, title.data(), fitting_length(title, sizeof entry.title));
             }

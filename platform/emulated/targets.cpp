@@ -7,6 +7,7 @@
 #include "corvo_emu.h"
 #include "platform/emulated/c_boundary.h"
 #include "platform/emulated/capture_service.h"
+#include "platform/emulated/displays.h"
 #include "platform/emulated/system.h"
 
 namespace corvo::emu {
@@ -25,14 +26,19 @@ struct Registry {
     std::mutex mutex;
     std::map<uintptr_t, std::shared_ptr<Target>> targets;
     uintptr_t next_handle = 0x10000;
+    uint32_t next_monitor_number = 1;
 };
 
 Registry &registry() {
     static Registry *r = [] {
         auto *created = new Registry;
         on_reset([] {
-            std::lock_guard lock(registry().mutex);
-            registry().targets.clear();
+            {
+                std::lock_guard lock(registry().mutex);
+                registry().targets.clear();
+                registry().next_monitor_number = 1;
+            }
+            display_changed();
         });
         return created;
     }();
@@ -42,10 +48,17 @@ Registry &registry() {
 void *add_target(Target::Kind kind, int32_t width, int32_t height) {
     if (!holdable(width, height)) return nullptr;
     Registry &r = registry();
-    std::lock_guard lock(r.mutex);
-    const uintptr_t handle = r.next_handle;
-    r.next_handle += 0x10;
-    r.targets.emplace(handle, std::make_shared<Target>(kind, width, height));
+    const bool monitor = kind == Target::Kind::monitor;
+    uintptr_t handle;
+    {
+        std::lock_guard lock(r.mutex);
+        handle = r.next_handle;
+        r.targets.emplace(handle,
+                          std::make_shared<Target>(kind, width, height, monitor ? r.next_monitor_number : 0));
+        r.next_handle += 0x10;
+        if (monitor) ++r.next_monitor_number;
+    }
+    if (monitor) display_changed();  // a new monitor is a new display configuration
     return reinterpret_cast<void *>(handle);
 }
 
@@ -67,12 +80,32 @@ bool clip(int32_t target_width, int32_t target_height, int32_t &x, int32_t &y, i
 
 }  // namespace
 
-Target::Target(Kind k, int32_t width, int32_t height)
-    : kind(k), width_(width), height_(height), pixels_(size_t(width) * size_t(height), kOpaqueBlack) {}
+Target::Target(Kind k, int32_t width, int32_t height, uint32_t n)
+    : kind(k), number(n), width_(width), height_(height), pixels_(size_t(width) * size_t(height), kOpaqueBlack) {}
 
 platform::SizeInt32 Target::size() const {
     std::lock_guard lock(mutex_);
     return {width_, height_};
+}
+
+POINT Target::position() const {
+    std::lock_guard lock(mutex_);
+    return position_;
+}
+
+void Target::move(int32_t x, int32_t y) {
+    std::lock_guard lock(mutex_);
+    position_ = {x, y};
+}
+
+Display Target::display() const {
+    std::lock_guard lock(mutex_);
+    return display_;
+}
+
+void Target::set_display(Display display) {
+    std::lock_guard lock(mutex_);
+    display_ = display;
 }
 
 bool Target::closed() const {
@@ -149,6 +182,13 @@ std::shared_ptr<Target> find_target(const void *handle) {
     return found == r.targets.end() ? nullptr : found->second;
 }
 
+void visit_targets(void (*visit)(void *context, void *handle, const std::shared_ptr<Target> &target),
+                   void *context) {
+    Registry &r = registry();
+    std::lock_guard lock(r.mutex);
+    for (const auto &[handle, target] : r.targets) visit(context, reinterpret_cast<void *>(handle), target);
+}
+
 std::vector<std::pair<void *, std::shared_ptr<Target>>> all_targets() {
     Registry &r = registry();
     std::lock_guard lock(r.mutex);
@@ -192,15 +232,30 @@ void corvo_emu_write(void *target, int32_t x, int32_t y, int32_t width, int32_t 
 
 void corvo_emu_resize(void *target, int32_t width, int32_t height) CORVO_EMU_NOEXCEPT {
     or_nothing([&] {
-        if (auto t = find_target(target)) t->resize(width, height);
+        auto t = find_target(target);
+        if (!t) return;
+        const corvo::platform::SizeInt32 before = t->size();
+        t->resize(width, height);
+        const corvo::platform::SizeInt32 after = t->size();
+        if (t->kind == Target::Kind::monitor && (after.Width != before.Width || after.Height != before.Height))
+            display_changed();
+    });
+}
+
+void corvo_emu_move_window(HWND window, int32_t x, int32_t y) CORVO_EMU_NOEXCEPT {
+    or_nothing([&] {
+        auto t = find_target(window);
+        if (t && t->kind == Target::Kind::window) t->move(x, y);
     });
 }
 
 void corvo_emu_close(void *target) CORVO_EMU_NOEXCEPT {
     or_nothing([&] {
         if (auto t = find_target(target)) {
+            const bool was_open = !t->closed();
             t->mark_closed();
             raise_closed(*t);
+            if (was_open && t->kind == Target::Kind::monitor) display_changed();
         }
     });
 }

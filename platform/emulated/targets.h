@@ -12,14 +12,27 @@
 
 namespace corvo::emu {
 
+// What a monitor shows: 8-bit sRGB, or in HDR mode FP16 scRGB with SDR content at sdr_white_nits.
+struct Display {
+    bool hdr = false;
+    uint32_t sdr_white_nits = 80;
+};
+
 class Target {
 public:
     enum class Kind { window, monitor };
-    Target(Kind kind, int32_t width, int32_t height);
+    // `number` is a monitor's n in its device name, \\.\DISPLAYn; 0 for a window.
+    Target(Kind kind, int32_t width, int32_t height, uint32_t number = 0);
 
     const Kind kind;
+    const uint32_t number;
 
     platform::SizeInt32 size() const;
+    // A window's top-left corner on the desktop; a monitor's place follows from the monitors before it.
+    POINT position() const;
+    void move(int32_t x, int32_t y);
+    Display display() const;
+    void set_display(Display display);
     bool closed() const;
     void fill(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t bgra);
     void write(int32_t x, int32_t y, int32_t width, int32_t height, const uint8_t *rows, uint32_t stride);
@@ -35,6 +48,8 @@ private:
     mutable std::mutex mutex_;
     int32_t width_;
     int32_t height_;
+    POINT position_{0, 0};
+    Display display_;
     bool closed_ = false;
     std::string title_;
     std::vector<uint32_t> pixels_;  // BGRA, one word per pixel, rows of width_ pixels
@@ -44,5 +59,8 @@ private:
 std::shared_ptr<Target> find_target(const void *handle);
 // Every target with its handle, in the order they were created.
 std::vector<std::pair<void *, std::shared_ptr<Target>>> all_targets();
+// The same without allocating: visit(context, handle, target) for each, under the lock of the list of targets,
+// so visit must not reach that list.
+void visit_targets(void (*visit)(void *context, void *handle, const std::shared_ptr<Target> &target), void *context);
 
 }  // namespace corvo::emu

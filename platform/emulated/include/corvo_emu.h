@@ -46,7 +46,7 @@ int32_t corvo_emu_capture_property(void *target, const char *property) CORVO_EMU
 void corvo_emu_set_title(HWND window, const char *utf8);
 
 /* A target as the system lists it. Monitors lie side by side, left to right in the order they were created, the
- * first at (0, 0); windows are at (0, 0). */
+ * first (the primary) at (0, 0); windows are at (0, 0) until moved. */
 typedef struct corvo_emu_target {
     void *handle; /* an HWND, or an HMONITOR when is_monitor */
     int32_t is_monitor;
@@ -57,6 +57,20 @@ typedef struct corvo_emu_target {
 /* Writes the targets that have not closed, in the order they were created, to out (at most `capacity` of
  * them; none for a null out) and returns how many there are. */
 int32_t corvo_emu_list_targets(corvo_emu_target *out, int32_t capacity);
+
+/* Moves a window's top-left corner on the desktop (monitors and unknown handles are left alone). The window is
+ * shown on the monitor it overlaps most (MonitorFromWindow with MONITOR_DEFAULTTONEAREST), or the nearest. */
+void corvo_emu_move_window(HWND window, int32_t x, int32_t y) CORVO_EMU_NOEXCEPT;
+
+/* A monitor's mode, or that of the monitor a window is shown on (nothing happens where there is none): HDR on
+ * (1) or off (0, the default), and the SDR white in nits that HDR mode shows SDR content at (default 80; held to
+ * the range of Windows' slider, 80 to 480). DXGI reports the mode (IDXGIOutput6::GetDesc1's ColorSpace
+ * DXGI_COLOR_SPACE_RGB_FULL_G2084_NONE_P2020 in HDR, DXGI_COLOR_SPACE_RGB_FULL_G22_NONE_P709 otherwise) and the
+ * display configuration the white (DisplayConfigGetDeviceInfo, DISPLAYCONFIG_DEVICE_INFO_GET_SDR_WHITE_LEVEL:
+ * nits * 1000 / 80, read whether or not HDR is on). A change of the mode changes the display configuration, so
+ * that DXGI factories made before it are no longer current (IDXGIFactory1::IsCurrent); a change of the white
+ * alone does not, as moving the slider does not. Monitors made, closed or resized change it too. */
+void corvo_emu_set_hdr(void *target, int32_t hdr, uint32_t sdr_white_nits) CORVO_EMU_NOEXCEPT;
 
 /* The major version of "Windows.Foundation.UniversalApiContract" the system offers (default 19). */
 void corvo_emu_set_contract_version(uint16_t major) CORVO_EMU_NOEXCEPT;
@@ -83,7 +97,12 @@ void corvo_emu_set_frame_shader_readable(int32_t readable) CORVO_EMU_NOEXCEPT;
  * refused (a validation error), as the runtime refuses a bind flag its format does not support. */
 void corvo_emu_set_bgra_uav_store(int32_t supported) CORVO_EMU_NOEXCEPT;
 
-/* After `skip` further calls of the named operation succeed, the next `count` calls fail with `hr`. */
+/* After `skip` further calls of the named operation succeed, the next `count` calls fail with `hr`. Operations
+ * are named for their call ("EnumOutputs", "IsCurrent", "GetDesc1" of the adapter, "IDXGIOutput6::GetDesc1" of
+ * the output, "IDXGIOutput6" for the output's QueryInterface to it, "CheckFeatureSupport", ...). A failing
+ * IsCurrent answers FALSE, MonitorFromWindow null and GetMonitorInfoW FALSE; GetDisplayConfigBufferSizes,
+ * QueryDisplayConfig and DisplayConfigGetDeviceInfo return `hr` as their Win32 error code (ERROR_ACCESS_DENIED
+ * is 5, ERROR_INSUFFICIENT_BUFFER 122). */
 void corvo_emu_fail(const char *operation, int32_t hr, uint32_t skip, uint32_t count) CORVO_EMU_NOEXCEPT;
 /* Calls of an operation so far, or one of the platform's gauges ("live_objects", "weak_references",
  * "resource_bytes" held by the textures and buffers that exist, "resource_bytes_peak" the most they held at once

@@ -7,13 +7,7 @@
 
 #include "corvo_emu_win32.h"
 
-typedef char16_t WCHAR;
 typedef IID const &REFIID;
-
-struct LUID {
-    DWORD LowPart;
-    LONG HighPart;
-};
 
 namespace corvo_emu {
 template <class T>
@@ -47,6 +41,10 @@ CORVO_EMU_IID(IDXGIFactory, 0x7b7166ec, 0x21c7, 0x44ae, 0xb2, 0x1a, 0xc9, 0xae, 
 CORVO_EMU_IID(IDXGIFactory1, 0x770aae78, 0xf26f, 0x4dba, 0xa8, 0x29, 0x25, 0x3c, 0x83, 0xd1, 0xb3, 0x87)
 CORVO_EMU_IID(IDXGIAdapter, 0x2411e7e1, 0x12ac, 0x4ccf, 0xbd, 0x14, 0x97, 0x98, 0xe8, 0x53, 0x4d, 0xc0)
 CORVO_EMU_IID(IDXGIAdapter1, 0x29038f61, 0x3839, 0x4626, 0x91, 0xfd, 0x08, 0x68, 0x79, 0x01, 0x1a, 0x05)
+// IDXGIOutput (dxgi.h) and IDXGIOutput6 (dxgi1_6.h) as the SDK headers of mingw-w64 declare them; check them
+// against the Windows SDK's headers before relying on them elsewhere.
+CORVO_EMU_IID(IDXGIOutput, 0xae02eedb, 0xc735, 0x4690, 0x8d, 0x52, 0x5a, 0x8d, 0xc2, 0x02, 0x13, 0xaa)
+CORVO_EMU_IID(IDXGIOutput6, 0x068346e8, 0xaaec, 0x4b84, 0xad, 0xd7, 0x13, 0x7f, 0x51, 0x3f, 0x77, 0xa1)
 CORVO_EMU_IID(IDXGIDevice, 0x54ec77fa, 0x1377, 0x44e6, 0x8c, 0x32, 0x88, 0xfd, 0x5f, 0x44, 0xc8, 0x4c)
 CORVO_EMU_IID(ID3D11Device, 0xdb6f6ddb, 0xac77, 0x4e88, 0x82, 0x53, 0x81, 0x9d, 0xf9, 0xbb, 0xf1, 0x40)
 CORVO_EMU_IID(ID3D11DeviceChild, 0x1841e5c8, 0x16b0, 0x489b, 0xbc, 0xc8, 0x44, 0xcf, 0xb0, 0xd5, 0xde, 0xae)
@@ -70,6 +68,17 @@ enum DXGI_FORMAT : UINT {
     DXGI_FORMAT_R32_UINT = 42,
     DXGI_FORMAT_R8_UINT = 62,
     DXGI_FORMAT_B8G8R8A8_UNORM = 87,
+};
+
+enum DXGI_MODE_ROTATION : UINT {
+    DXGI_MODE_ROTATION_UNSPECIFIED = 0,
+    DXGI_MODE_ROTATION_IDENTITY = 1,
+};
+
+enum DXGI_COLOR_SPACE_TYPE : UINT {
+    DXGI_COLOR_SPACE_RGB_FULL_G22_NONE_P709 = 0,
+    DXGI_COLOR_SPACE_RGB_FULL_G10_NONE_P709 = 1,
+    DXGI_COLOR_SPACE_RGB_FULL_G2084_NONE_P2020 = 12,
 };
 
 enum D3D_DRIVER_TYPE : UINT {
@@ -186,6 +195,31 @@ struct DXGI_ADAPTER_DESC1 {
     UINT Flags;
 };
 
+struct DXGI_OUTPUT_DESC {
+    WCHAR DeviceName[32];
+    RECT DesktopCoordinates;
+    BOOL AttachedToDesktop;
+    DXGI_MODE_ROTATION Rotation;
+    HMONITOR Monitor;
+};
+
+struct DXGI_OUTPUT_DESC1 {
+    WCHAR DeviceName[32];
+    RECT DesktopCoordinates;
+    BOOL AttachedToDesktop;
+    DXGI_MODE_ROTATION Rotation;
+    HMONITOR Monitor;
+    UINT BitsPerColor;
+    DXGI_COLOR_SPACE_TYPE ColorSpace;
+    FLOAT RedPrimary[2];
+    FLOAT GreenPrimary[2];
+    FLOAT BluePrimary[2];
+    FLOAT WhitePoint[2];
+    FLOAT MinLuminance;
+    FLOAT MaxLuminance;
+    FLOAT MaxFullFrameLuminance;
+};
+
 struct D3D11_TEXTURE2D_DESC {
     UINT Width;
     UINT Height;
@@ -291,7 +325,24 @@ protected:
     ~IDXGIObject() = default;
 };
 
+struct IDXGIOutput : IDXGIObject {
+    virtual HRESULT STDMETHODCALLTYPE GetDesc(DXGI_OUTPUT_DESC *desc) = 0;
+
+protected:
+    ~IDXGIOutput() = default;
+};
+
+// On Windows it derives from IDXGIOutput5 and the versions before; of those only IDXGIOutput is declared.
+struct IDXGIOutput6 : IDXGIOutput {
+    virtual HRESULT STDMETHODCALLTYPE GetDesc1(DXGI_OUTPUT_DESC1 *desc) = 0;
+
+protected:
+    ~IDXGIOutput6() = default;
+};
+
 struct IDXGIAdapter : IDXGIObject {
+    virtual HRESULT STDMETHODCALLTYPE EnumOutputs(UINT index, IDXGIOutput **output) = 0;
+
 protected:
     ~IDXGIAdapter() = default;
 };
@@ -310,6 +361,7 @@ protected:
 
 struct IDXGIFactory1 : IDXGIFactory {
     virtual HRESULT STDMETHODCALLTYPE EnumAdapters1(UINT index, IDXGIAdapter1 **adapter) = 0;
+    virtual BOOL STDMETHODCALLTYPE IsCurrent() = 0;
 
 protected:
     ~IDXGIFactory1() = default;

@@ -13,6 +13,14 @@ typedef uint32_t ULONG;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef size_t SIZE_T;
+typedef float FLOAT;
+typedef uint32_t UINT32;
+typedef uint64_t UINT64;
+#ifdef __cplusplus
+typedef char16_t WCHAR;
+#else
+typedef uint16_t WCHAR;
+#endif
 typedef uintptr_t WPARAM;
 typedef intptr_t LPARAM;
 typedef intptr_t LRESULT;
@@ -68,6 +76,19 @@ typedef struct POINT {
     LONG x;
     LONG y;
 } POINT;
+
+/* Left and top inclusive, right and bottom exclusive. */
+typedef struct RECT {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+} RECT;
+
+typedef struct LUID {
+    DWORD LowPart;
+    LONG HighPart;
+} LUID;
 
 typedef struct MSG {
     HWND hwnd;

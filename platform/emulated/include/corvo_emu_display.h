@@ -1,0 +1,165 @@
+// The user32 calls that say which monitor a window is on and how the displays are configured, declared with the
+// names, members and values of the Windows SDK (winuser.h, wingdi.h, winerror.h). Only what is in use is
+// declared; the structures have the SDK's sizes. The display-configuration calls answer a Win32 error code.
+#pragma once
+
+#include "corvo_emu_win32.h"
+
+#define CCHDEVICENAME 32
+
+#define MONITOR_DEFAULTTONULL 0x0u
+#define MONITOR_DEFAULTTOPRIMARY 0x1u
+#define MONITOR_DEFAULTTONEAREST 0x2u
+#define MONITORINFOF_PRIMARY 0x1u
+
+struct MONITORINFO {
+    DWORD cbSize;
+    RECT rcMonitor;
+    RECT rcWork;
+    DWORD dwFlags;
+};
+typedef MONITORINFO *LPMONITORINFO;
+
+struct MONITORINFOEXW : MONITORINFO {
+    WCHAR szDevice[CCHDEVICENAME];
+};
+
+#define ERROR_SUCCESS ((LONG)0)
+#define ERROR_ACCESS_DENIED ((LONG)5)
+#define ERROR_GEN_FAILURE ((LONG)31)
+#define ERROR_NOT_SUPPORTED ((LONG)50)
+#define ERROR_INVALID_PARAMETER ((LONG)87)
+#define ERROR_INSUFFICIENT_BUFFER ((LONG)122)
+
+#define QDC_ALL_PATHS 0x1u
+#define QDC_ONLY_ACTIVE_PATHS 0x2u
+
+#define DISPLAYCONFIG_SOURCE_IN_USE 0x1u
+#define DISPLAYCONFIG_TARGET_IN_USE 0x1u
+#define DISPLAYCONFIG_PATH_ACTIVE 0x1u
+
+struct POINTL {
+    LONG x;
+    LONG y;
+};
+
+struct DISPLAYCONFIG_RATIONAL {
+    UINT32 Numerator;
+    UINT32 Denominator;
+};
+
+struct DISPLAYCONFIG_2DREGION {
+    UINT32 cx;
+    UINT32 cy;
+};
+
+enum DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY : UINT32 {
+    DISPLAYCONFIG_OUTPUT_TECHNOLOGY_DISPLAYPORT_EXTERNAL = 10,
+    DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INTERNAL = 0x80000000u,
+};
+
+enum DISPLAYCONFIG_SCANLINE_ORDERING : UINT32 {
+    DISPLAYCONFIG_SCANLINE_ORDERING_UNSPECIFIED = 0,
+    DISPLAYCONFIG_SCANLINE_ORDERING_PROGRESSIVE = 1,
+};
+
+enum DISPLAYCONFIG_ROTATION : UINT32 { DISPLAYCONFIG_ROTATION_IDENTITY = 1 };
+enum DISPLAYCONFIG_SCALING : UINT32 { DISPLAYCONFIG_SCALING_IDENTITY = 1 };
+enum DISPLAYCONFIG_PIXELFORMAT : UINT32 { DISPLAYCONFIG_PIXELFORMAT_32BPP = 4 };
+
+enum DISPLAYCONFIG_MODE_INFO_TYPE : UINT32 {
+    DISPLAYCONFIG_MODE_INFO_TYPE_SOURCE = 1,
+    DISPLAYCONFIG_MODE_INFO_TYPE_TARGET = 2,
+};
+
+enum DISPLAYCONFIG_TOPOLOGY_ID : UINT32 { DISPLAYCONFIG_TOPOLOGY_EXTEND = 0x4 };
+
+enum DISPLAYCONFIG_DEVICE_INFO_TYPE : UINT32 {
+    DISPLAYCONFIG_DEVICE_INFO_GET_SOURCE_NAME = 1,
+    DISPLAYCONFIG_DEVICE_INFO_GET_SDR_WHITE_LEVEL = 11,
+};
+
+struct DISPLAYCONFIG_VIDEO_SIGNAL_INFO {
+    UINT64 pixelRate;
+    DISPLAYCONFIG_RATIONAL hSyncFreq;
+    DISPLAYCONFIG_RATIONAL vSyncFreq;
+    DISPLAYCONFIG_2DREGION activeSize;
+    DISPLAYCONFIG_2DREGION totalSize;
+    UINT32 videoStandard;
+    DISPLAYCONFIG_SCANLINE_ORDERING scanLineOrdering;
+};
+
+struct DISPLAYCONFIG_SOURCE_MODE {
+    UINT32 width;
+    UINT32 height;
+    DISPLAYCONFIG_PIXELFORMAT pixelFormat;
+    POINTL position;
+};
+
+struct DISPLAYCONFIG_TARGET_MODE {
+    DISPLAYCONFIG_VIDEO_SIGNAL_INFO targetVideoSignalInfo;
+};
+
+struct DISPLAYCONFIG_MODE_INFO {
+    DISPLAYCONFIG_MODE_INFO_TYPE infoType;
+    UINT32 id;
+    LUID adapterId;
+    union {
+        DISPLAYCONFIG_TARGET_MODE targetMode;
+        DISPLAYCONFIG_SOURCE_MODE sourceMode;
+    };
+};
+
+// On Windows modeInfoIdx shares its word with two 16-bit indices, which are not declared here.
+struct DISPLAYCONFIG_PATH_SOURCE_INFO {
+    LUID adapterId;
+    UINT32 id;
+    UINT32 modeInfoIdx;
+    UINT32 statusFlags;
+};
+
+struct DISPLAYCONFIG_PATH_TARGET_INFO {
+    LUID adapterId;
+    UINT32 id;
+    UINT32 modeInfoIdx;
+    DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY outputTechnology;
+    DISPLAYCONFIG_ROTATION rotation;
+    DISPLAYCONFIG_SCALING scaling;
+    DISPLAYCONFIG_RATIONAL refreshRate;
+    DISPLAYCONFIG_SCANLINE_ORDERING scanLineOrdering;
+    BOOL targetAvailable;
+    UINT32 statusFlags;
+};
+
+struct DISPLAYCONFIG_PATH_INFO {
+    DISPLAYCONFIG_PATH_SOURCE_INFO sourceInfo;
+    DISPLAYCONFIG_PATH_TARGET_INFO targetInfo;
+    UINT32 flags;
+};
+
+struct DISPLAYCONFIG_DEVICE_INFO_HEADER {
+    DISPLAYCONFIG_DEVICE_INFO_TYPE type;
+    UINT32 size;
+    LUID adapterId;
+    UINT32 id;
+};
+
+struct DISPLAYCONFIG_SOURCE_DEVICE_NAME {
+    DISPLAYCONFIG_DEVICE_INFO_HEADER header;
+    WCHAR viewGdiDeviceName[CCHDEVICENAME];
+};
+
+// SDRWhiteLevel is the SDR white in thousandths of 80 nits: 1000 is 80 nits.
+struct DISPLAYCONFIG_SDR_WHITE_LEVEL {
+    DISPLAYCONFIG_DEVICE_INFO_HEADER header;
+    ULONG SDRWhiteLevel;
+};
+
+extern "C" {
+HMONITOR WINAPI MonitorFromWindow(HWND window, DWORD flags);
+BOOL WINAPI GetMonitorInfoW(HMONITOR monitor, LPMONITORINFO info);
+LONG WINAPI GetDisplayConfigBufferSizes(UINT32 flags, UINT32 *path_count, UINT32 *mode_count);
+LONG WINAPI QueryDisplayConfig(UINT32 flags, UINT32 *path_count, DISPLAYCONFIG_PATH_INFO *paths, UINT32 *mode_count,
+                               DISPLAYCONFIG_MODE_INFO *modes, DISPLAYCONFIG_TOPOLOGY_ID *topology);
+LONG WINAPI DisplayConfigGetDeviceInfo(DISPLAYCONFIG_DEVICE_INFO_HEADER *request);
+}
