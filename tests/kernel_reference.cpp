@@ -1,12 +1,15 @@
 #include "kernel_reference.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
 
+#include "diff/kernel_grid.h"
 #include "diff/kernels/kernel_bytecode.h"
+#include "platform/emulated/half.h"
 #include "platform/emulated/shader_executor.h"
 
 namespace shader = corvo::emu::shader;
@@ -74,9 +77,10 @@ KernelResult reference_kernels(const Frame &now, const Frame &before) {
     return r;
 }
 
-KernelResult executor_kernels(const Frame &now, const Frame &before, bool *guards_intact) {
+// Clear, the cell kernel `cells` over the two frame views, and pack, with the bindings the detector uses.
+static KernelResult run_detection(const shader::Program &cells, const shader::View &now, const shader::View &before,
+                                  bool *guards_intact) {
     static const auto clear = program(corvo::kernels::kClearDiffBuffCS, corvo::kernels::kClearDiffBuffCSSize);
-    static const auto cells = program(corvo::kernels::kDiffCellsCS, corvo::kernels::kDiffCellsCSSize);
     static const auto pack = program(corvo::kernels::kPackDiffBitsCS, corvo::kernels::kPackDiffBitsCSSize);
     const CellGrid grid = cell_grid(now.width, now.height);
     const uint32_t words = grid.row_words * grid.rows;
@@ -97,12 +101,10 @@ KernelResult executor_kernels(const Frame &now, const Frame &before, bool *guard
     const uint32_t cell_info[4] = {now.width, now.height, kCell, kCell};
     b = {};
     b.constant_buffers[0] = {reinterpret_cast<const uint8_t *>(cell_info), 16};
-    auto *now_bytes = const_cast<uint8_t *>(now.bgra.data());
-    auto *before_bytes = const_cast<uint8_t *>(before.bgra.data());
-    b.resources[0] = texture(now_bytes, DXGI_FORMAT_B8G8R8A8_UNORM, now.width, now.height, now.width * 4);
-    b.resources[1] = texture(before_bytes, DXGI_FORMAT_B8G8R8A8_UNORM, now.width, now.height, now.width * 4);
+    b.resources[0] = now;
+    b.resources[1] = before;
     b.uavs[0] = cell_view;
-    shader::dispatch(*cells, b, ceil_div(now.width, 512), ceil_div(now.height, 512), 1);
+    shader::dispatch(cells, b, ceil_div(now.width, 512), ceil_div(now.height, 512), 1);
 
     const uint32_t pack_info[4] = {grid.row_words, grid.rows, grid.columns, ceil_div(grid.columns, 32)};
     b = {};
@@ -126,4 +128,103 @@ KernelResult executor_kernels(const Frame &now, const Frame &before, bool *guard
     r.mask.assign(result.begin(), result.begin() + words);
     *guards_intact = intact;
     return r;
+}
+
+static shader::View half_texture(const HalfFrame &frame) {
+    auto *bytes = reinterpret_cast<uint8_t *>(const_cast<uint16_t *>(frame.rgba.data()));
+    return texture(bytes, DXGI_FORMAT_R16G16B16A16_FLOAT, frame.width, frame.height, frame.width * 8);
+}
+
+// NaN 0, else Direct3D's float-to-UNORM rounding of the value clamped to [0, 1], in double.
+static uint8_t unorm8(double v) { return v > 0 ? uint8_t(std::floor(std::min(v, 1.0) * 255 + 0.5)) : 0; }
+
+KernelResult executor_kernels(const Frame &now, const Frame &before, bool *guards_intact) {
+    static const auto cells = program(corvo::kernels::kDiffCellsCS, corvo::kernels::kDiffCellsCSSize);
+    auto *now_bytes = const_cast<uint8_t *>(now.bgra.data());
+    auto *before_bytes = const_cast<uint8_t *>(before.bgra.data());
+    return run_detection(
+        *cells, texture(now_bytes, DXGI_FORMAT_B8G8R8A8_UNORM, now.width, now.height, now.width * 4),
+        texture(before_bytes, DXGI_FORMAT_B8G8R8A8_UNORM, now.width, now.height, now.width * 4), guards_intact);
+}
+
+uint16_t half_from_float(float value) {
+    const uint32_t bits = std::bit_cast<uint32_t>(value);
+    const auto sign = uint16_t((bits >> 16) & 0x8000);
+    const uint32_t magnitude = bits & 0x7fffffffu;
+    if (magnitude > 0x7f800000u) return uint16_t(sign | 0x7e00 | ((magnitude >> 13) & 0x3ff));
+    const float a = std::fabs(value);
+    if (a >= 65520.0f) return uint16_t(sign | 0x7c00);
+    // Below 2^-14 the halves are the multiples of 2^-24; the scaling is exact and nearbyint rounds to even.
+    if (a < 0x1p-14f) return uint16_t(sign | uint16_t(std::nearbyint(a * 0x1p24f)));
+    // Rebias the exponent and round the 13 dropped bits of the mantissa to even; a carry moves into the exponent.
+    const uint32_t rebiased = magnitude - (112u << 23);
+    return uint16_t(sign | ((rebiased + 0xfffu + ((rebiased >> 13) & 1)) >> 13));
+}
+
+double srgb_decode(uint8_t level) {
+    const double v = level / 255.0;
+    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+}
+
+std::array<uint8_t, 4> sdr_pixel(const uint16_t rgba[4], float scale) {
+    double l[3];
+    for (int c = 0; c < 3; ++c) {
+        const double e = corvo::emu::half_to_float(rgba[c]);
+        l[c] = std::isnan(e) ? 0.0 : std::clamp(e, 0.0, 65504.0) * double(scale);
+    }
+    const double largest = std::max({l[0], l[1], l[2], 1.0});
+    std::array<uint8_t, 4> out;
+    for (int c = 0; c < 3; ++c) {
+        const double x = l[c] / largest;
+        out[size_t(c)] = unorm8(x <= 0.0031308 ? 12.92 * x : 1.055 * std::pow(x, 1 / 2.4) - 0.055);
+    }
+    out[3] = unorm8(corvo::emu::half_to_float(rgba[3]));  // NaN gives 0
+    return out;
+}
+
+KernelResult reference_kernels(const HalfFrame &now, const HalfFrame &before) {
+    const CellGrid grid = cell_grid(now.width, now.height);
+    KernelResult r{std::vector<uint32_t>(size_t(grid.columns) * grid.rows),
+                   std::vector<uint32_t>(size_t(grid.row_words) * grid.rows)};
+    for (uint32_t y = 0; y < now.height; ++y)
+        for (uint32_t x = 0; x < now.width; ++x) {
+            const size_t at = (size_t(y) * now.width + x) * 4;  // alpha is not compared
+            if (std::equal(&now.rgba[at], &now.rgba[at + 3], &before.rgba[at])) continue;
+            const uint32_t cx = x / kCell, cy = y / kCell;
+            r.cells[size_t(cy) * grid.columns + cx] = ~0u;
+            r.mask[size_t(cy) * grid.row_words + cx / 32] |= 1u << (cx % 32);
+        }
+    return r;
+}
+
+KernelResult executor_kernels(const HalfFrame &now, const HalfFrame &before, bool *guards_intact) {
+    static const auto bits = program(corvo::kernels::kDiffBitsCS, corvo::kernels::kDiffBitsCSSize);
+    return run_detection(*bits, half_texture(now), half_texture(before), guards_intact);
+}
+
+void reference_sdr(const HalfFrame &frame, const std::vector<uint32_t> &cells, float white_nits, Picture &picture) {
+    const float scale = 80.0f / white_nits;
+    for (const uint32_t entry : cells) {
+        const uint32_t x0 = (entry & 0xffff) * kCell, y0 = (entry >> 16) * kCell;
+        for (uint32_t y = y0; y < std::min(frame.height, y0 + kCell); ++y)
+            for (uint32_t x = x0; x < std::min(frame.width, x0 + kCell); ++x) {
+                const std::array<uint8_t, 4> v = sdr_pixel(&frame.rgba[(size_t(y) * frame.width + x) * 4], scale);
+                for (int c = 0; c < 4; ++c) picture.pixel(x, y)[c] = v[picture.bgra && c % 2 == 0 ? 2 - c : c];
+            }
+    }
+}
+
+void executor_sdr(const HalfFrame &frame, const std::vector<uint32_t> &cells, float white_nits, Picture &picture,
+                  uint32_t groups_x) {
+    static const auto sdr = program(corvo::kernels::kSdrFromHdrCS, corvo::kernels::kSdrFromHdrCSSize);
+    const auto count = uint32_t(cells.size());
+    const corvo::SdrInfo info = corvo::sdr_info(frame.width, frame.height, count, white_nits);
+    shader::Bindings b;
+    b.constant_buffers[0] = {reinterpret_cast<const uint8_t *>(&info), sizeof info};
+    b.resources[0] = half_texture(frame);
+    b.resources[1] = structured(const_cast<uint32_t *>(cells.data()), count);
+    b.uavs[0] = texture(picture.bytes.data(), picture.bgra ? DXGI_FORMAT_B8G8R8A8_UNORM : DXGI_FORMAT_R8G8B8A8_UNORM,
+                        frame.width, frame.height, picture.pitch);
+    shader::dispatch(*sdr, b, groups_x ? groups_x : std::min(count, corvo::kSdrListRow),
+                     ceil_div(count, corvo::kSdrListRow), 1);
 }

@@ -1,7 +1,8 @@
-// A plain CPU version of the change-detection kernels, and a runner that pushes frames through the emulated
-// executor with the bindings the detector uses.
+// A plain CPU version of the kernels, and runners that push frames through the emulated executor with the
+// bindings the library uses.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -14,6 +15,26 @@ struct Frame {
     Frame(uint32_t w, uint32_t h) : width(w), height(h), bgra(size_t(w) * h * 4, 0) {}
     uint8_t *pixel(uint32_t x, uint32_t y) { return &bgra[(size_t(y) * width + x) * 4]; }
 };
+
+// An FP16 frame: rows of width * 4 halves, R G B A.
+struct HalfFrame {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    std::vector<uint16_t> rgba;
+
+    HalfFrame(uint32_t w, uint32_t h) : width(w), height(h), rgba(size_t(w) * h * 4, 0) {}
+    uint16_t *pixel(uint32_t x, uint32_t y) { return &rgba[(size_t(y) * width + x) * 4]; }
+};
+
+// The nearest half (IEEE binary16) to a float, as a CPU rounds: ties to even, too large to infinity, NaN stays NaN.
+// (The device's half-to-float conversion is platform/emulated/half.h.)
+uint16_t half_from_float(float value);
+
+// sRGB level v as a linear value in [0, 1] (the piecewise decoding).
+double srgb_decode(uint8_t level);
+
+// One pixel by the maths of sdrFromHdrCS in double, at scale = 80 / SDR white: levels R, G, B, A.
+std::array<uint8_t, 4> sdr_pixel(const uint16_t rgba[4], float scale);
 
 struct CellGrid {
     uint32_t columns, rows, row_words;
@@ -30,3 +51,26 @@ KernelResult reference_kernels(const Frame &now, const Frame &before);
 // Runs clear, cells and pack through the executor. Memory around the views is filled with a guard pattern;
 // `guards_intact` tells whether any thread wrote outside its view.
 KernelResult executor_kernels(const Frame &now, const Frame &before, bool *guards_intact);
+
+// diffBitsCS: the cell value is 0xFFFFFFFF when a bit of the red, green or blue of a pixel differs.
+KernelResult reference_kernels(const HalfFrame &now, const HalfFrame &before);
+KernelResult executor_kernels(const HalfFrame &now, const HalfFrame &before, bool *guards_intact);
+
+// An 8-bit picture of B G R A or R G B A pixels whose rows are `pitch` bytes apart, with spare bytes after each
+// row and a spare row after the last, so that a write outside the picture shows.
+struct Picture {
+    bool bgra;
+    uint32_t pitch;
+    std::vector<uint8_t> bytes;
+
+    Picture(bool b, uint32_t w, uint32_t h, uint8_t fill)
+        : bgra(b), pitch(w * 4 + 16), bytes(size_t(pitch) * (h + 1), fill) {}
+    uint8_t *pixel(uint32_t x, uint32_t y) { return &bytes[size_t(y) * pitch + x * 4]; }
+};
+
+// sdrFromHdrCS over the listed cells (`sdr_cell_entry` values) at an SDR white of `white_nits`: the pixels of the
+// listed cells change, every other byte keeps what it held. The executor dispatches the groups the kernel's
+// contract asks for, or `groups_x` groups a row.
+void reference_sdr(const HalfFrame &frame, const std::vector<uint32_t> &cells, float white_nits, Picture &picture);
+void executor_sdr(const HalfFrame &frame, const std::vector<uint32_t> &cells, float white_nits, Picture &picture,
+                  uint32_t groups_x = 0);

@@ -7,8 +7,10 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <random>
 #include <string>
@@ -19,6 +21,7 @@
 #include "kernel_reference.h"
 #include "platform/emulated/dxbc/container.h"
 #include "platform/emulated/shader_engine.h"
+#include "platform/emulated/shader_views.h"
 #include "tools/listing.h"
 
 namespace {
@@ -376,6 +379,33 @@ TEST(LaneExecutor, EveryInstructionMatchesTheReferenceBitForBit) {
         "ld_structured r2.xz, r0.x, l(0), t0.yyyy"};
     const uint32_t outputs = 4 * uint32_t(bodies.size());
     expect_program_matches(program_text("7, 3, 2", outputs, bodies), 42, 5, outputs, 1);
+}
+
+// log and exp, which Direct3D leaves approximate and both executors compute with the same functions: within a
+// unit in the last place of the exact value (denormals flushed), and Direct3D's results for the special inputs.
+TEST(LaneExecutor, LogAndExpAreWithinAUnitInTheLastPlace) {
+    const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+    // How many floats apart the result is from `want`; a NaN matches only a NaN.
+    const auto ulps = [](uint32_t got, float want) {
+        const auto key = [](uint32_t b) { return b >> 31 ? -int64_t(b & 0x7fffffff) : int64_t(b); };
+        if (shader::as_float(got) != shader::as_float(got) || want != want)
+            return shader::as_float(got) != shader::as_float(got) && want != want ? 0ll : 1ll << 40;
+        return std::llabs(key(got) - key(std::bit_cast<uint32_t>(want)));
+    };
+    const auto log = [](float x) { return shader::float_log2(std::bit_cast<uint32_t>(x)); };
+    const auto exp = [](float x) { return shader::float_exp2(std::bit_cast<uint32_t>(x)); };
+    const float logs[][2] = {{0.0f, -inf}, {-0.0f, -inf}, {0x1p-140f, -inf}, {-1.0f, nan}, {inf, inf}, {nan, nan}};
+    const float exps[][2] = {{-inf, 0.0f}, {inf, inf}, {nan, nan}, {128.0f, inf}, {-126.5f, 0.0f}};
+    for (const auto &[x, want] : logs) EXPECT_EQ(ulps(log(x), want), 0) << "log " << x;
+    for (const auto &[x, want] : exps) EXPECT_EQ(ulps(exp(x), want), 0) << "exp " << x;
+    Random rng(15);
+    for (int i = 0; i < 100000; ++i) {
+        const float x = std::bit_cast<float>(0x00800000u + rng() % 0x7f000000u);  // a positive normal float
+        const float y = float(int(rng() % 260001) - 130000) / 1000;
+        const double e = std::exp2(double(y));
+        EXPECT_LE(ulps(log(x), float(std::log2(double(x)))), 1) << "log " << x;
+        EXPECT_LE(ulps(exp(y), e < 0x1p-126 ? 0.0f : float(e)), 1) << "exp " << y;
+    }
 }
 
 // Per-thread trip counts, nested if/else, continue and break in both loops, a return from inside a loop, and
