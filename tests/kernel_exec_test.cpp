@@ -244,13 +244,10 @@ TEST(ConversionMaths, HalvesSdrPixelsAndTheRoundTripOfEveryLevel) {
         for (int c = 0; c < 4; ++c) frame.rgba[size_t(c)] = half_from_float(p.e[c]);
         const std::array<uint8_t, 4> want = {p.levels[0], p.levels[1], p.levels[2], p.levels[3]};
         EXPECT_EQ(sdr_pixel(frame.rgba.data(), 80 / p.white), want) << p.e[0];
-        for (const bool bgra : {true, false}) {
-            Picture picture(bgra, 1, 1, 0x5a), expected = picture;
-            const uint8_t bytes[4] = {want[bgra ? 2 : 0], want[1], want[bgra ? 0 : 2], want[3]};
-            std::copy_n(bytes, 4, expected.bytes.begin());
-            executor_sdr(frame, {0}, p.white, picture);
-            EXPECT_EQ(picture.bytes, expected.bytes) << p.e[0];
-        }
+        Picture picture(false, 1, 1, 0x5a), expected = picture;
+        std::copy_n(want.begin(), 4, expected.bytes.begin());
+        executor_sdr(frame, {0}, p.white, picture);
+        EXPECT_EQ(picture.bytes, expected.bytes) << p.e[0];
     }
 
     // Every level of each channel, sRGB-decoded, scaled to the white and made a half, comes back exactly: the maths
