@@ -1,7 +1,6 @@
 #include "diff/sdr_from_hdr.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -11,12 +10,6 @@
 #include "diff/kernels/kernel_bytecode.h"
 
 namespace corvo {
-namespace {
-
-constexpr uint32_t kGroupRow = 32768;  // the kernel's groups a row: index = 32768 * group.y + group.x
-
-}  // namespace
-
 bool SdrFromHdr::write(ID3D11Buffer *buffer, const void *data, size_t bytes) noexcept {
     D3D11_MAPPED_SUBRESOURCE mapped{};
     if (FAILED(context_->Map(buffer, 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped)) || !mapped.pData) return false;
@@ -82,7 +75,7 @@ bool SdrFromHdr::resize(uint32_t width, uint32_t height) noexcept {
     }
     if (!constants_) {
         D3D11_BUFFER_DESC constants{};
-        constants.ByteWidth = 16;
+        constants.ByteWidth = sizeof(SdrInfo);
         constants.Usage = D3D11_USAGE_DYNAMIC;
         constants.BindFlags = D3D11_BIND_CONSTANT_BUFFER;
         constants.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
@@ -101,13 +94,13 @@ void SdrFromHdr::list_cells(const Detection &detection, bool all) noexcept {
     const uint32_t columns = ceil_div(width_, kCellSize), rows = ceil_div(height_, kCellSize);
     if (all) {
         for (uint32_t y = 0; y < rows; ++y)
-            for (uint32_t x = 0; x < columns; ++x) cells_.push_back(x | y << 16);
+            for (uint32_t x = 0; x < columns; ++x) cells_.push_back(sdr_cell_entry(x, y));
         return;
     }
     for (const DirtyRect &rect : detection.rects)
         for (uint32_t y = rect.top / kCellSize; y < ceil_div(rect.bottom, kCellSize); ++y)
             for (uint32_t x = rect.left / kCellSize; x < ceil_div(rect.right, kCellSize); ++x)
-                cells_.push_back(x | y << 16);
+                cells_.push_back(sdr_cell_entry(x, y));
 }
 
 ID3D11Texture2D *SdrFromHdr::convert(ID3D11Texture2D *frame, uint32_t width, uint32_t height,
@@ -134,8 +127,8 @@ ID3D11Texture2D *SdrFromHdr::convert(ID3D11Texture2D *frame, uint32_t width, uin
     if (FAILED(device_->CreateShaderResourceView(frame, &frame_view, view.put()))) return nullptr;
 
     const auto count = uint32_t(cells_.size());
-    const uint32_t values[4] = {width_, height_, count, std::bit_cast<uint32_t>(80.0f / sdr_white_nits)};
-    if (!write(cell_list_.get(), cells_.data(), 4 * cells_.size()) || !write(constants_.get(), values, sizeof values))
+    const SdrInfo info = sdr_info(width_, height_, count, sdr_white_nits);
+    if (!write(cell_list_.get(), cells_.data(), 4 * cells_.size()) || !write(constants_.get(), &info, sizeof info))
         return nullptr;
     context_->CSSetShader(kernel_.get(), nullptr, 0);
     ID3D11Buffer *constants = constants_.get();
@@ -144,8 +137,8 @@ ID3D11Texture2D *SdrFromHdr::convert(ID3D11Texture2D *frame, uint32_t width, uin
     context_->CSSetShaderResources(0, 2, views);
     ID3D11UnorderedAccessView *uav = picture_uav_.get();
     context_->CSSetUnorderedAccessViews(0, 1, &uav, nullptr);
-    // One thread group a cell, in rows of kGroupRow groups: a dispatch has at most 65535 groups a dimension.
-    context_->Dispatch(std::min(count, kGroupRow), ceil_div(count, kGroupRow), 1);
+    // One thread group a cell, in rows of groups: a dispatch has at most 65535 groups a dimension.
+    context_->Dispatch(std::min(count, kSdrListRow), ceil_div(count, kSdrListRow), 1);
     context_->CSSetShader(nullptr, nullptr, 0);
     views[0] = views[1] = nullptr;
     context_->CSSetShaderResources(0, 2, views);

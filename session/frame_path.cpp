@@ -12,8 +12,8 @@ namespace corvo {
 void FramePath::init(ComPtr<ID3D11Device> device, ComPtr<ID3D11DeviceContext> context) noexcept {
     device_ = device;
     context_ = context;
-    converts_ = converter_.init(device, context);
-    detector_.init(std::move(device), std::move(context));
+    detector_.init(device, context);
+    converts_ = converter_.init(std::move(device), std::move(context));
 }
 
 void FramePath::release() noexcept {

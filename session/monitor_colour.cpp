@@ -1,7 +1,7 @@
 #include "session/monitor_colour.h"
 
-#include <cwchar>
 #include <new>
+#include <string_view>
 #include <vector>
 
 namespace corvo {
@@ -53,7 +53,7 @@ float sdr_white_nits(HMONITOR monitor) noexcept {
             source.header.adapterId = path.sourceInfo.adapterId;
             source.header.id = path.sourceInfo.id;
             if (DisplayConfigGetDeviceInfo(&source.header) != ERROR_SUCCESS ||
-                std::wcscmp(source.viewGdiDeviceName, info.szDevice) != 0)
+                std::basic_string_view<WCHAR>(source.viewGdiDeviceName) != info.szDevice)
                 continue;
             DISPLAYCONFIG_SDR_WHITE_LEVEL white{};
             white.header.type = DISPLAYCONFIG_DEVICE_INFO_GET_SDR_WHITE_LEVEL;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstddef>
 #include <thread>
 #include <time.h>
 
@@ -459,9 +460,17 @@ TEST_F(FramesTest, FrameInfoNumbersTimesAndTellsNewFromRepeated) {
     ASSERT_EQ(wgc_session_start(session), 1);
     present_and_poll();
     EXPECT_EQ(frame_info(session, &ok).frame_number, 1u);
+    // A host built against the first, smaller struct gets the fields that fit and nothing beyond them.
+    wgc_frame_info first{};
+    first.size = offsetof(wgc_frame_info, dxgi_format);
+    first.dxgi_format = -1;
+    EXPECT_EQ(wgc_get_frame_info(session, &first), 1);
+    EXPECT_EQ(first.frame_number, 1u);
+    EXPECT_EQ(first.dxgi_format, -1);
+    EXPECT_EQ(frame_info(session, &ok).dxgi_format, 87);
     // Refused without writing: a null session or info, a size that is too small.
     wgc_frame_info small{};
-    small.size = sizeof small - 1;
+    small.size = offsetof(wgc_frame_info, dxgi_format) - 1;
     EXPECT_EQ(wgc_get_frame_info(session, &small), 0);
     EXPECT_EQ(small.frame_number, 0u);
     EXPECT_EQ(wgc_get_frame_info(session, nullptr), 0);
