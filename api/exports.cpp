@@ -118,7 +118,9 @@ uint8_t CORVO_WGC_CALL wgc_set_min_update_interval(wgc_session session, uint32_t
 }
 
 uint8_t CORVO_WGC_CALL wgc_set_pixel_format(wgc_session session, int32_t format) noexcept {
-    return with_session<uint8_t>(session, 0, [&](WgcCaptureSession &s) { return s.set_pixel_format(format) ? 1 : 0; });
+    return with_session<uint8_t>(session, 0, [&](WgcCaptureSession &s) {
+        return s.set_pixel_format(format) ? 1 : 0;
+    });
 }
 
 uint8_t CORVO_WGC_CALL wgc_get_frame_info(wgc_session session, wgc_frame_info *info) noexcept {

@@ -24,9 +24,9 @@ bool SdrFromHdr::init(ComPtr<ID3D11Device> device, ComPtr<ID3D11DeviceContext> c
     context_ = std::move(context);
     // Typed stores of BGRA are optional; every Direct3D 11 device stores RGBA.
     D3D11_FEATURE_DATA_FORMAT_SUPPORT2 support{DXGI_FORMAT_B8G8R8A8_UNORM, 0};
-    const bool bgra = SUCCEEDED(device_->CheckFeatureSupport(D3D11_FEATURE_FORMAT_SUPPORT2, &support,
-                                                             sizeof support)) &&
-                      (support.OutFormatSupport2 & D3D11_FORMAT_SUPPORT2_UAV_TYPED_STORE);
+    const bool bgra =
+        SUCCEEDED(device_->CheckFeatureSupport(D3D11_FEATURE_FORMAT_SUPPORT2, &support, sizeof support)) &&
+        (support.OutFormatSupport2 & D3D11_FORMAT_SUPPORT2_UAV_TYPED_STORE);
     format_ = bgra ? DXGI_FORMAT_B8G8R8A8_UNORM : DXGI_FORMAT_R8G8B8A8_UNORM;
     return SUCCEEDED(
         device_->CreateComputeShader(kernels::kSdrFromHdrCS, kernels::kSdrFromHdrCSSize, nullptr, kernel_.put()));

@@ -19,9 +19,9 @@
 
 namespace corvo {
 
-// What the frame pool is created and recreated with: BGRA pixels (FP16 when the host asks for HDR), three buffers. The session holds at most two
-// frames at once (the newest, kept by the handler, and the one a poll reads), and the service renders only
-// into a free buffer: with one always free, no picture is dropped for want of a buffer.
+// What the frame pool is created and recreated with: BGRA pixels (FP16 when the host asks for HDR), three buffers.
+// The session holds at most two frames at once (the newest, kept by the handler, and the one a poll reads), and the
+// service renders only into a free buffer: with one always free, no picture is dropped for want of a buffer.
 inline constexpr int32_t kFrameBufferCount = 3;
 // The detector keeps a view of each, so that a warm stream of frames makes none, however the service rotates them.
 static_assert(kFrameBufferCount <= DiffDetector::kFrameViews);
@@ -119,12 +119,12 @@ private:
     platform::Direct3D11CaptureFramePool frame_pool_;
     platform::GraphicsCaptureSession capture_session_;
     // The poll; cleared by the start.
-    platform::SizeInt32 content_size_{};     // the size the pool was last created or recreated with
-    platform::SizeInt32 failed_recreate_{};  // the last size a Recreate failed for, logged once
+    platform::SizeInt32 content_size_{};                    // the size the pool was last created or recreated with
+    platform::SizeInt32 failed_recreate_{};                 // the last size a Recreate failed for, logged once
     DXGI_FORMAT pool_format_ = DXGI_FORMAT_B8G8R8A8_UNORM;  // the format the pool was last made with
-    bool converting_ = false;                              // FP16 frames are made 8-bit, as last told
+    bool converting_ = false;                               // FP16 frames are made 8-bit, as last told
     MonitorColour monitor_colour_;
-    bool device_lost_ = false;               // the device was removed or reset: the frame path no longer uses it
+    bool device_lost_ = false;  // the device was removed or reset: the frame path no longer uses it
     // The start.
     platform::EventRegistration closed_revoker_;
     platform::EventRegistration frame_arrived_revoker_;
@@ -141,8 +141,8 @@ private:
     std::atomic<uint8_t> border_shown_{0};
     std::atomic<uint32_t> min_update_interval_{0};  // microseconds; 0 is the system's default
     std::atomic<int32_t> pixel_format_{CORVO_WGC_FORMAT_BGRA8};
-    std::atomic<int32_t> last_error_{0};            // the HRESULT of the latest failure this session logged
-    std::atomic<bool> wrong_thread_told_{false};    // a switch from another thread was refused with a line
+    std::atomic<int32_t> last_error_{0};          // the HRESULT of the latest failure this session logged
+    std::atomic<bool> wrong_thread_told_{false};  // a switch from another thread was refused with a line
     std::atomic<uint32_t> calls_in_progress_{0};
     std::atomic<bool> destroy_requested_{false};
 };

@@ -173,7 +173,8 @@ bool CpuOutput::copy_changed(ID3D11Device *device, ID3D11DeviceContext *context,
     for (const Patch &p : layout_)
         for (uint32_t r = 0; r < p.height; ++r) {
             uint8_t *to = buffer_.get() + ((size_t{p.top} + r) * width_ + p.left) * pixel_bytes;
-            const uint8_t *from = mapping.bytes() + (size_t{p.y} + r) * mapping.data.RowPitch + size_t{p.x} * pixel_bytes;
+            const uint8_t *from =
+                mapping.bytes() + (size_t{p.y} + r) * mapping.data.RowPitch + size_t{p.x} * pixel_bytes;
             if (source_format_ == DXGI_FORMAT_R8G8B8A8_UNORM)
                 copy_swapping_red_blue(to, from, p.width);
             else

@@ -60,8 +60,8 @@ private:
     uint32_t width_ = 0;            // the size of the picture the buffer holds; 0 while it holds none
     uint32_t height_ = 0;
     DXGI_FORMAT source_format_ = DXGI_FORMAT_B8G8R8A8_UNORM;  // of the texture the picture came from
-    ComPtr<ID3D11Texture2D> staging_;  // the size and format of the last whole picture
-    ComPtr<ID3D11Texture2D> patches_;  // kPatchWidth wide, rows of patches 32 pixels high
+    ComPtr<ID3D11Texture2D> staging_;                         // the size and format of the last whole picture
+    ComPtr<ID3D11Texture2D> patches_;                         // kPatchWidth wide, rows of patches 32 pixels high
     uint32_t patch_rows_ = 0;
     std::vector<Patch> layout_;
 };

@@ -57,8 +57,7 @@ DXGI_FORMAT WgcCaptureSession::pool_format_for(PixelFormat format, const Monitor
 }
 
 void WgcCaptureSession::tell_converting(PixelFormat format) noexcept {
-    const bool converting =
-        format == PixelFormat::kSdrFromHdr && pool_format_ == DXGI_FORMAT_R16G16B16A16_FLOAT;
+    const bool converting = format == PixelFormat::kSdrFromHdr && pool_format_ == DXGI_FORMAT_R16G16B16A16_FLOAT;
     if (converting == converting_) return;
     converting_ = converting;
     // Last: a logger may destroy the session on this line.
