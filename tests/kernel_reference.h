@@ -2,6 +2,8 @@
 // bindings the library uses.
 #pragma once
 
+#include "hdr_maths.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -26,15 +28,8 @@ struct HalfFrame {
     uint16_t *pixel(uint32_t x, uint32_t y) { return &rgba[(size_t(y) * width + x) * 4]; }
 };
 
-// The nearest half (IEEE binary16) to a float, as a CPU rounds: ties to even, too large to infinity, NaN stays NaN.
-// (The device's half-to-float conversion is platform/emulated/half.h.)
-uint16_t half_from_float(float value);
 
-// sRGB level v as a linear value in [0, 1] (the piecewise decoding).
-double srgb_decode(uint8_t level);
 
-// One pixel by the maths of sdrFromHdrCS in double, at scale = 80 / SDR white: levels R, G, B, A.
-std::array<uint8_t, 4> sdr_pixel(const uint16_t rgba[4], float scale);
 
 struct CellGrid {
     uint32_t columns, rows, row_words;

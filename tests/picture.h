@@ -8,6 +8,7 @@
 
 #include "corvo_emu.h"
 #include "corvo_emu_d3d11.h"
+#include "hdr_maths.h"
 
 struct Picture {
     int32_t width = 0;
@@ -47,14 +48,37 @@ inline void paint(void *target, Picture &model, int32_t x, int32_t y, int32_t w,
     model.fill(x, y, w, h, bgra);
 }
 
-inline Picture picture_of_buffer(const void *frame, int32_t width, int32_t height) {
+// Rows of pixels of a DXGI format as the BGRA picture they show: 8-bit ones as they are (RGBA swapped), FP16 scRGB
+// ones made 8-bit as an SDR display at that SDR white shows them.
+inline Picture picture_of_rows(const void *rows, size_t pitch, int32_t width, int32_t height,
+                               int32_t dxgi_format = DXGI_FORMAT_B8G8R8A8_UNORM, float sdr_white_nits = 80.0f) {
     Picture p(width, height);
-    std::copy_n(static_cast<const uint32_t *>(frame), p.pixels.size(), p.pixels.begin());
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+            const uint8_t *at = static_cast<const uint8_t *>(rows) + size_t(y) * pitch;
+            uint32_t &out = p.pixels[size_t(y) * width + x];
+            if (dxgi_format == DXGI_FORMAT_R16G16B16A16_FLOAT) {
+                uint16_t rgba[4];
+                std::copy_n(at + size_t(x) * 8, 8, reinterpret_cast<uint8_t *>(rgba));
+                const std::array<uint8_t, 4> v = sdr_pixel(rgba, 80.0f / sdr_white_nits);
+                out = uint32_t(v[3]) << 24 | uint32_t(v[0]) << 16 | uint32_t(v[1]) << 8 | v[2];
+            } else {
+                std::copy_n(at + size_t(x) * 4, 4, reinterpret_cast<uint8_t *>(&out));
+                if (dxgi_format == DXGI_FORMAT_R8G8B8A8_UNORM)
+                    out = (out & 0xFF00FF00u) | (out >> 16 & 0xFFu) | (out & 0xFFu) << 16;
+            }
+        }
     return p;
 }
 
-// The texture's pixels; an empty picture when it cannot be read.
-inline Picture picture_of_texture(ID3D11Texture2D *texture) {
+inline Picture picture_of_buffer(const void *frame, int32_t width, int32_t height,
+                                 int32_t dxgi_format = DXGI_FORMAT_B8G8R8A8_UNORM, float sdr_white_nits = 80.0f) {
+    const size_t pitch = size_t(width) * (dxgi_format == DXGI_FORMAT_R16G16B16A16_FLOAT ? 8 : 4);
+    return picture_of_rows(frame, pitch, width, height, dxgi_format, sdr_white_nits);
+}
+
+// The texture's pixels as picture_of_rows() shows them; an empty picture when it cannot be read.
+inline Picture picture_of_texture(ID3D11Texture2D *texture, float sdr_white_nits = 80.0f) {
     D3D11_TEXTURE2D_DESC desc;
     texture->GetDesc(&desc);
     desc.Usage = D3D11_USAGE_STAGING;
@@ -71,11 +95,8 @@ inline Picture picture_of_texture(ID3D11Texture2D *texture) {
         context->CopyResource(staging, texture);
         D3D11_MAPPED_SUBRESOURCE mapped{};
         if (SUCCEEDED(context->Map(staging, 0, D3D11_MAP_READ, 0, &mapped))) {
-            p = Picture(int32_t(desc.Width), int32_t(desc.Height));
-            for (uint32_t row = 0; row < desc.Height; ++row)
-                std::copy_n(reinterpret_cast<const uint32_t *>(
-                                static_cast<const uint8_t *>(mapped.pData) + size_t(row) * mapped.RowPitch),
-                            desc.Width, p.pixels.begin() + size_t(row) * desc.Width);
+            p = picture_of_rows(mapped.pData, mapped.RowPitch, int32_t(desc.Width), int32_t(desc.Height), desc.Format,
+                                sdr_white_nits);
             context->Unmap(staging, 0);
         }
         staging->Release();
