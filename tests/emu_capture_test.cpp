@@ -2,7 +2,10 @@
 // thread runs events, weak sources and injected faults.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,6 +61,13 @@ protected:
         EXPECT_EQ(GraphicsCaptureItemInterop::get(&interop), S_OK);
         GraphicsCaptureItem item;
         EXPECT_EQ(interop.CreateForWindow(target, &item), S_OK);
+        return item;
+    }
+    GraphicsCaptureItem item_for(HMONITOR target) {
+        GraphicsCaptureItemInterop interop;
+        EXPECT_EQ(GraphicsCaptureItemInterop::get(&interop), S_OK);
+        GraphicsCaptureItem item;
+        EXPECT_EQ(interop.CreateForMonitor(target, &item), S_OK);
         return item;
     }
 
@@ -439,6 +449,188 @@ TEST_F(EmuCaptureTest, DisplayConfigurationNamesEachSourceAndTellsEachTargetsSdr
     EXPECT_EQ(DisplayConfigGetDeviceInfo(&white.header), ERROR_ACCESS_DENIED);
     EXPECT_EQ(DisplayConfigGetDeviceInfo(&white.header), ERROR_SUCCESS);
     EXPECT_EQ(white.SDRWhiteLevel, white_level(200));
+}
+
+// The reference's formulas, written out here so that the expected pixels come from them and not from the code
+// under test: the sRGB curves, Direct3D's float to UNORM8 rule, and a half by its fields.
+double srgb_decode(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
+double srgb_encode(double l) { return l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055; }
+uint8_t unorm(double x) { return std::isnan(x) ? 0 : uint8_t(std::floor(std::clamp(x, 0.0, 1.0) * 255 + 0.5)); }
+double half_value(uint16_t h) {
+    const int e = h >> 10 & 31, f = h & 1023;
+    const double magnitude = e == 0 ? std::ldexp(f, -24) : std::ldexp(1 + f / 1024.0, e - 15);
+    return h & 0x8000 ? -magnitude : magnitude;
+}
+// The half a GPU stores for a finite x: the one nearest toward zero, at most 65504.
+uint16_t gpu_half(double x) {
+    uint16_t low = 0, high = 0x7BFF;  // the largest finite half whose value is at most |x|
+    while (low < high) {
+        const auto middle = uint16_t((low + high + 1) / 2);
+        if (half_value(middle) <= std::fabs(x))
+            low = middle;
+        else
+            high = uint16_t(middle - 1);
+    }
+    return uint16_t(low | (x < 0 ? 0x8000 : 0));
+}
+
+// A monitor's mode, a pool format, and whether the monitor itself is captured or a window shown on it.
+struct CompositionCase {
+    const char *name;
+    bool hdr;
+    uint32_t white;
+    DXGI_FORMAT format;
+    bool monitor = false;
+};
+
+TEST_F(EmuCaptureTest, FramesAreComposedAsWindowsComposesForTheMonitorsModeInThePoolsFormat) {
+    // Row 0: 8-bit content of every level in each channel; row 1: HDR content in the first four pixels.
+    const float painted[4][4] = {{12.5f, 5.0f, 1.25f, 1.0f},
+                                 {1.0f, 0.5f, 0.25f, 0.5f},
+                                 {-0.5f, 131008.0f, NAN, 1.0f},
+                                 {2.5f, 6.0f, 0.0125f, 1.0f}};
+    const HMONITOR sdr = corvo_emu_create_monitor(256, 2), shown_on = corvo_emu_create_monitor(256, 2);
+    corvo_emu_resize(window, 256, 2);
+    corvo_emu_move_window(window, 300, 0);  // mostly on the second monitor
+    std::vector<uint8_t> ramp(256 * 4);
+    for (uint32_t v = 0; v < 256; ++v) {
+        const uint8_t bgra[4] = {uint8_t(v), uint8_t(v * 7 + 3), uint8_t(255 - v), uint8_t(v * 3)};
+        std::copy(bgra, bgra + 4, &ramp[v * 4]);
+    }
+    for (void *target : {static_cast<void *>(window), static_cast<void *>(shown_on)}) {
+        corvo_emu_write(target, 0, 0, 256, 1, ramp.data(), 256 * 4);
+        for (int i = 0; i < 4; ++i)
+            corvo_emu_fill_scrgb(target, i, 1, 1, 1, painted[i][0], painted[i][1], painted[i][2], painted[i][3]);
+    }
+    const CompositionCase cases[] = {
+        {"Sdr", false, 200, DXGI_FORMAT_B8G8R8A8_UNORM},
+        {"Sdr", false, 200, DXGI_FORMAT_R16G16B16A16_FLOAT},
+        {"Sdr", false, 200, DXGI_FORMAT_R8G8B8A8_UNORM},
+        {"Hdr80", true, 80, DXGI_FORMAT_B8G8R8A8_UNORM},
+        {"Hdr80", true, 80, DXGI_FORMAT_R16G16B16A16_FLOAT},
+        {"Hdr200", true, 200, DXGI_FORMAT_B8G8R8A8_UNORM},
+        {"Hdr200", true, 200, DXGI_FORMAT_R16G16B16A16_FLOAT},
+        {"Hdr200", true, 200, DXGI_FORMAT_R8G8B8A8_UNORM},
+        {"Hdr480", true, 480, DXGI_FORMAT_B8G8R8A8_UNORM},
+        {"Hdr480", true, 480, DXGI_FORMAT_R16G16B16A16_FLOAT},
+        {"Hdr200Monitor", true, 200, DXGI_FORMAT_B8G8R8A8_UNORM, true},
+        {"Hdr480Monitor", true, 480, DXGI_FORMAT_R16G16B16A16_FLOAT, true},
+    };
+    // The two rows of a frame of the window (or of the monitor) in a pool of that format.
+    const auto capture = [&](bool monitor, DXGI_FORMAT format) {
+        const GraphicsCaptureItem item = monitor ? item_for(shown_on) : item_for(window);
+        const auto pool = Direct3D11CaptureFramePool::CreateFreeThreaded(device, format, 1, {256, 2});
+        const GraphicsCaptureSession session = pool.CreateCaptureSession(item);
+        session.StartCapture();
+        EXPECT_EQ(corvo_emu_present(monitor ? static_cast<void *>(shown_on) : static_cast<void *>(window)), 1);
+        const Direct3D11CaptureFrame frame = pool.TryGetNextFrame();
+        D3D11_TEXTURE2D_DESC desc{};
+        frame.texture()->GetDesc(&desc);
+        EXPECT_EQ(desc.Format, format);
+        uint32_t pitch = 0;
+        const uint8_t *texels = emu::texels(frame.texture().get(), &pitch);
+        std::vector<uint8_t> rows(texels, texels + pitch * 2);
+        return std::pair(rows, pitch);
+    };
+    const auto half_at = [](const std::vector<uint8_t> &texels, size_t at) {
+        uint16_t half;
+        std::memcpy(&half, &texels[at], 2);
+        return half;
+    };
+    for (const CompositionCase &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.name << ", format " << c.format);
+        corvo_emu_set_hdr(shown_on, c.hdr, c.white);
+        const auto [frame, pitch] = capture(c.monitor, c.format);
+        const uint8_t *texels = frame.data();
+        const double white = c.hdr ? c.white : 80;  // where SDR white sits, in nits
+        for (uint32_t x = 0; x < 256; ++x) {
+            // What the content is, as the 8-bit B, G, R, A an SDR monitor shows and as scRGB R, G, B, A.
+            uint8_t bgra[4];
+            double scrgb[4];
+            std::copy(&ramp[x * 4], &ramp[x * 4 + 4], bgra);
+            for (int ch = 0; ch < 3; ++ch) scrgb[ch] = srgb_decode(bgra[2 - ch] / 255.0) * white / 80;
+            scrgb[3] = bgra[3] / 255.0;
+            for (uint32_t y = 0; y < 2; ++y) {
+                const bool hdr_content = y == 1 && x < 4;
+                if (y == 1) {
+                    if (hdr_content) {
+                        for (int ch = 0; ch < 4; ++ch) scrgb[ch] = half_value(gpu_half(painted[x][ch]));
+                        for (int ch = 0; ch < 3; ++ch)
+                            bgra[2 - ch] = unorm(srgb_encode(std::clamp(scrgb[ch], 0.0, 1.0)));
+                        bgra[3] = unorm(scrgb[3]);
+                    } else {
+                        bgra[0] = bgra[1] = bgra[2] = 0, bgra[3] = 255;
+                        scrgb[0] = scrgb[1] = scrgb[2] = 0, scrgb[3] = 1;
+                    }
+                }
+                const uint8_t *p = texels + y * pitch;
+                if (c.format != DXGI_FORMAT_R16G16B16A16_FLOAT) {
+                    uint8_t want[4];
+                    std::copy(bgra, bgra + 4, want);
+                    if (hdr_content && c.hdr)
+                        for (int ch = 0; ch < 3; ++ch)
+                            want[2 - ch] = std::isnan(painted[x][ch])
+                                               ? 0
+                                               : unorm(srgb_encode(std::clamp(scrgb[ch] * 80 / white, 0.0, 1.0)));
+                    if (c.format == DXGI_FORMAT_R8G8B8A8_UNORM) std::swap(want[0], want[2]);
+                    for (int byte = 0; byte < 4; ++byte)
+                        ASSERT_EQ(p[x * 4 + byte], want[byte]) << "pixel " << x << ", " << y << " byte " << byte;
+                    continue;
+                }
+                for (int ch = 0; ch < 4; ++ch) {
+                    uint16_t half;
+                    std::memcpy(&half, p + x * 8 + ch * 2, 2);
+                    if (hdr_content && c.hdr && std::isnan(painted[x][ch])) {
+                        EXPECT_TRUE((half & 0x7C00) == 0x7C00 && (half & 0x3FF)) << std::hex << half;
+                        continue;
+                    }
+                    // On an SDR monitor HDR content is what was shown: the clipped 8-bit pixel, decoded.
+                    const double value =
+                        hdr_content && !c.hdr ? (ch < 3 ? srgb_decode(bgra[2 - ch] / 255.0) : bgra[3] / 255.0)
+                                              : scrgb[ch];
+                    ASSERT_EQ(half, gpu_half(value)) << "pixel " << x << ", " << y << " channel " << ch;
+                }
+            }
+        }
+    }
+
+    // The vectors: SDR white at 2.5 for 200 nits, and (12.5, 5, 1.25) clipped in 8 bits to (255, 255, 188).
+    corvo_emu_set_hdr(shown_on, 1, 200);
+    const auto [fp16, fp16_pitch] = capture(false, DXGI_FORMAT_R16G16B16A16_FLOAT);
+    EXPECT_EQ(half_at(fp16, 0), 0x4100);  // R of pixel (0, 0): 255
+    const uint16_t bright[4] = {0x4A40, 0x4500, 0x3D00, 0x3C00};
+    for (int ch = 0; ch < 4; ++ch) EXPECT_EQ(half_at(fp16, fp16_pitch + 2 * size_t(ch)), bright[ch]);
+    const auto [bgra8, bgra8_pitch] = capture(false, DXGI_FORMAT_B8G8R8A8_UNORM);
+    EXPECT_EQ(bgra8[bgra8_pitch + 0], 188);
+    EXPECT_EQ(bgra8[bgra8_pitch + 1], 255);
+    EXPECT_EQ(bgra8[bgra8_pitch + 2], 255);
+
+    // 8-bit content over HDR content is SDR content again; a window moved to the SDR monitor is shown as SDR.
+    corvo_emu_fill(window, 0, 1, 1, 1, 0xFF0000FFu);  // blue 255
+    EXPECT_EQ(half_at(capture(false, DXGI_FORMAT_R16G16B16A16_FLOAT).first, fp16_pitch + 4), 0x4100);
+    corvo_emu_move_window(window, -100, 0);
+    EXPECT_EQ(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), sdr);
+    EXPECT_EQ(half_at(capture(false, DXGI_FORMAT_R16G16B16A16_FLOAT).first, 0), 0x3C00);
+
+    // Pools take the formats known to work, and no other.
+    for (const int32_t format : {0, 24, 2}) {
+        SCOPED_TRACE(testing::Message() << "format " << format);
+        try {
+            Direct3D11CaptureFramePool::CreateFreeThreaded(device, format, 1, {8, 8});
+            ADD_FAILURE() << "a pool of that format was made";
+        } catch (const PlatformError &error) {
+            EXPECT_EQ(error.code(), E_INVALIDARG);
+        }
+    }
+    const auto pool =
+        Direct3D11CaptureFramePool::CreateFreeThreaded(device, DXGI_FORMAT_R16G16B16A16_FLOAT, 1, {8, 8});
+    EXPECT_THROW(pool.Recreate(device, 24, 1, {8, 8}), PlatformError);
+    const GraphicsCaptureSession session = pool.CreateCaptureSession(item_for(window));
+    session.StartCapture();
+    corvo_emu_present(window);
+    D3D11_TEXTURE2D_DESC desc{};
+    pool.TryGetNextFrame().texture()->GetDesc(&desc);
+    EXPECT_EQ(desc.Format, DXGI_FORMAT_R16G16B16A16_FLOAT);  // the refused format changed nothing
 }
 
 }  // namespace

@@ -34,11 +34,17 @@ void throw_if_closed(bool closed) {
     if (closed) throw PlatformError(RO_E_CLOSED, "The object has been closed.");
 }
 
+// The formats frame pools are known to take. Windows does not document the list, nor the error for another
+// format; it is refused here as every bad argument is, with E_INVALIDARG.
+bool pool_format(int32_t format) {
+    return format == DXGI_FORMAT_B8G8R8A8_UNORM || format == DXGI_FORMAT_R8G8B8A8_UNORM ||
+           format == DXGI_FORMAT_R16G16B16A16_FLOAT;
+}
+
 // Makes the pool's buffers for a device and size; throws like the real service on bad arguments.
 void make_buffers(emu::PoolState &pool, const Direct3DDevice &device, int32_t pixel_format, int32_t buffer_count,
                   SizeInt32 size) {
-    if (!device || buffer_count <= 0 || size.Width <= 0 || size.Height <= 0 ||
-        pixel_format != DXGI_FORMAT_B8G8R8A8_UNORM)
+    if (!device || buffer_count <= 0 || size.Width <= 0 || size.Height <= 0 || !pool_format(pixel_format))
         throw PlatformError(E_INVALIDARG, "The parameter is incorrect.");
     ComPtr<ID3D11Device> d3d = object_of<emu::Direct3DDevice, IEmuDirect3DDevice>(device).device;
     D3D11_TEXTURE2D_DESC desc{};
@@ -46,7 +52,7 @@ void make_buffers(emu::PoolState &pool, const Direct3DDevice &device, int32_t pi
     desc.Height = UINT(size.Height);
     desc.MipLevels = 1;
     desc.ArraySize = 1;
-    desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+    desc.Format = DXGI_FORMAT(pixel_format);
     desc.SampleDesc.Count = 1;
     desc.Usage = D3D11_USAGE_DEFAULT;
     desc.BindFlags = emu::frame_bind_flags();
@@ -56,7 +62,7 @@ void make_buffers(emu::PoolState &pool, const Direct3DDevice &device, int32_t pi
 
     std::lock_guard lock(pool.mutex);
     pool.device = std::move(d3d);
-    pool.format = DXGI_FORMAT_B8G8R8A8_UNORM;
+    pool.format = desc.Format;
     pool.size = size;
     pool.buffers = std::move(buffers);
     pool.held.assign(size_t(buffer_count), false);

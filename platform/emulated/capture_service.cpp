@@ -6,6 +6,7 @@
 
 #include <time.h>
 
+#include "platform/emulated/displays.h"
 #include "platform/emulated/graphics_access.h"
 #include "platform/emulated/system.h"
 #include "platform/emulated/throw.h"
@@ -230,6 +231,7 @@ std::vector<ComPtr<IUnknown>> live_objects_of(const std::vector<T *> &list, cons
 
 int32_t present(const Target &target) {
     int32_t delivered = 0;
+    const Display display = display_of(target);
     for (const ComPtr<IUnknown> &held : live_objects_of(registry().sessions, target)) {
         auto *session = static_cast<CaptureSession *>(static_cast<IEmuCaptureSession *>(held.get()));
         if (!session->started || session->closed || !session->pool) continue;
@@ -243,8 +245,8 @@ int32_t present(const Target &target) {
         uint32_t row_pitch = 0;
         uint8_t *texels = emu::texels(pool.buffers[index].get(), &row_pitch);
         if (!texels) continue;
-        const platform::SizeInt32 content =
-            target.copy_to(texels, row_pitch, uint32_t(pool.size.Width), uint32_t(pool.size.Height));
+        const platform::SizeInt32 content = target.copy_to(texels, row_pitch, uint32_t(pool.size.Width),
+                                                           uint32_t(pool.size.Height), pool.format, display);
         pool.held[index] = true;
         pool.ready.push_back(
             new Frame(session->pool_state, index, pool.generation, pool.buffers[index], content, monotonic_time()));

@@ -7,7 +7,9 @@
 #include "corvo_emu.h"
 #include "platform/emulated/c_boundary.h"
 #include "platform/emulated/capture_service.h"
+#include "platform/emulated/composition.h"
 #include "platform/emulated/displays.h"
+#include "platform/emulated/half.h"
 #include "platform/emulated/system.h"
 
 namespace corvo::emu {
@@ -119,6 +121,52 @@ void Target::fill(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t 
     if (!clip(width_, height_, x, y, width, height, skip_x, skip_y)) return;
     for (int32_t row = y; row < y + height; ++row)
         std::fill_n(pixels_.begin() + ptrdiff_t(row) * width_ + x, width, bgra);
+    unpaint(x, y, width, height);
+}
+
+void Target::fill_scrgb(int32_t x, int32_t y, int32_t width, int32_t height, const float (&rgba)[4]) {
+    std::lock_guard lock(mutex_);
+    int32_t skip_x, skip_y;
+    if (!clip(width_, height_, x, y, width, height, skip_x, skip_y)) return;
+    uint64_t halves = 0;
+    float kept[4];  // the values as FP16 keeps them
+    for (int c = 0; c < 4; ++c) {
+        const uint16_t half = half_toward_zero(rgba[c]);
+        halves |= uint64_t(half) << (16 * c);
+        kept[c] = half_to_float(half);
+    }
+    const uint32_t clipped = uint32_t(scrgb_to_srgb8(kept[2], 80)) | uint32_t(scrgb_to_srgb8(kept[1], 80)) << 8 |
+                             uint32_t(scrgb_to_srgb8(kept[0], 80)) << 16 | uint32_t(unorm8(kept[3])) << 24;
+    if (scrgb_.empty()) {
+        std::vector<uint64_t> scrgb(pixels_.size(), 0);
+        std::vector<uint8_t> painted(pixels_.size(), 0);
+        scrgb_.swap(scrgb);
+        painted_.swap(painted);
+    }
+    for (int32_t row = y; row < y + height; ++row) {
+        const size_t first = size_t(row) * size_t(width_) + size_t(x);
+        std::fill_n(pixels_.begin() + ptrdiff_t(first), width, clipped);
+        std::fill_n(scrgb_.begin() + ptrdiff_t(first), width, halves);
+        for (size_t i = first; i < first + size_t(width); ++i) {
+            painted_count_ += !painted_[i];
+            painted_[i] = 1;
+        }
+    }
+}
+
+void Target::unpaint(int32_t x, int32_t y, int32_t width, int32_t height) {
+    if (!painted_count_) return;
+    for (int32_t row = y; row < y + height; ++row)
+        for (size_t i = size_t(row) * size_t(width_) + size_t(x), end = i + size_t(width); i < end; ++i) {
+            painted_count_ -= painted_[i];
+            painted_[i] = 0;
+        }
+    if (!painted_count_) drop_painted();
+}
+
+void Target::drop_painted() {
+    std::vector<uint64_t>().swap(scrgb_);
+    std::vector<uint8_t>().swap(painted_);
 }
 
 void Target::write(int32_t x, int32_t y, int32_t width, int32_t height, const uint8_t *rows, uint32_t stride) {
@@ -129,18 +177,36 @@ void Target::write(int32_t x, int32_t y, int32_t width, int32_t height, const ui
     for (int32_t row = 0; row < height; ++row)
         std::memcpy(&pixels_[size_t(y + row) * size_t(width_) + size_t(x)],
                     rows + size_t(row + skip_y) * stride + size_t(skip_x) * 4, size_t(width) * 4);
+    unpaint(x, y, width, height);
+}
+
+// The top-left part of rows of `width` values that fits rows of `new_width`; the new area holds `fresh`.
+template <class T>
+std::vector<T> cropped(const std::vector<T> &values, int32_t width, int32_t height, int32_t new_width,
+                       int32_t new_height, T fresh) {
+    std::vector<T> resized(size_t(new_width) * size_t(new_height), fresh);
+    const int32_t keep_width = std::min(width, new_width), keep_height = std::min(height, new_height);
+    for (int32_t row = 0; row < keep_height; ++row)
+        std::copy_n(values.begin() + ptrdiff_t(row) * width, keep_width,
+                    resized.begin() + ptrdiff_t(row) * new_width);
+    return resized;
 }
 
 void Target::resize(int32_t width, int32_t height) {
     if (!holdable(width, height)) return;
     std::lock_guard lock(mutex_);
-    std::vector<uint32_t> resized(size_t(width) * size_t(height), kOpaqueBlack);
-    const int32_t keep_width = std::min(width, width_), keep_height = std::min(height, height_);
-    for (int32_t row = 0; row < keep_height; ++row)
-        std::copy_n(pixels_.begin() + ptrdiff_t(row) * width_, keep_width, resized.begin() + ptrdiff_t(row) * width);
-    pixels_.swap(resized);
+    std::vector<uint32_t> pixels = cropped(pixels_, width_, height_, width, height, kOpaqueBlack);
+    if (painted_count_) {
+        std::vector<uint64_t> scrgb = cropped(scrgb_, width_, height_, width, height, uint64_t(0));
+        std::vector<uint8_t> painted = cropped(painted_, width_, height_, width, height, uint8_t(0));
+        scrgb_.swap(scrgb);
+        painted_.swap(painted);
+        painted_count_ = size_t(std::count(painted_.begin(), painted_.end(), uint8_t(1)));
+    }
+    pixels_.swap(pixels);
     width_ = width;
     height_ = height;
+    if (!painted_count_) drop_painted();
 }
 
 void Target::mark_closed() {
@@ -158,8 +224,10 @@ void Target::set_title(std::string title) {
     title_.swap(title);
 }
 
-platform::SizeInt32 Target::copy_to(uint8_t *destination, uint32_t row_pitch, uint32_t width,
-                                    uint32_t height) const {
+platform::SizeInt32 Target::copy_to(uint8_t *destination, uint32_t row_pitch, uint32_t width, uint32_t height,
+                                    DXGI_FORMAT format, Display display) const {
+    const Composer composer(format, display);
+    const size_t pixel = composer.bytes_per_pixel();
     std::lock_guard lock(mutex_);
     const uint32_t copy_width = std::min<uint32_t>(width, uint32_t(width_));
     const uint32_t copy_height = std::min<uint32_t>(height, uint32_t(height_));
@@ -167,10 +235,12 @@ platform::SizeInt32 Target::copy_to(uint8_t *destination, uint32_t row_pitch, ui
         uint8_t *out = destination + size_t(row) * row_pitch;
         size_t copied = 0;
         if (row < copy_height) {
-            copied = size_t(copy_width) * 4;
-            std::memcpy(out, &pixels_[size_t(row) * size_t(width_)], copied);
+            const size_t first = size_t(row) * size_t(width_);
+            composer.row(&pixels_[first], painted_count_ ? &scrgb_[first] : nullptr,
+                         painted_count_ ? &painted_[first] : nullptr, copy_width, out);
+            copied = copy_width * pixel;
         }
-        std::memset(out + copied, 0, size_t(width) * 4 - copied);
+        std::memset(out + copied, 0, width * pixel - copied);
     }
     return {width_, height_};
 }
@@ -219,6 +289,14 @@ void corvo_emu_fill(void *target, int32_t x, int32_t y, int32_t width, int32_t h
                     uint32_t bgra) CORVO_EMU_NOEXCEPT {
     or_nothing([&] {
         if (auto t = find_target(target)) t->fill(x, y, width, height, bgra);
+    });
+}
+
+void corvo_emu_fill_scrgb(void *target, int32_t x, int32_t y, int32_t width, int32_t height, float r, float g,
+                          float b, float a) CORVO_EMU_NOEXCEPT {
+    or_nothing([&] {
+        const float rgba[4] = {r, g, b, a};
+        if (auto t = find_target(target)) t->fill_scrgb(x, y, width, height, rgba);
     });
 }
 

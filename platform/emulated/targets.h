@@ -35,14 +35,17 @@ public:
     void set_display(Display display);
     bool closed() const;
     void fill(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t bgra);
+    // Paints linear scRGB values, kept as FP16 as the compositor keeps them.
+    void fill_scrgb(int32_t x, int32_t y, int32_t width, int32_t height, const float (&rgba)[4]);
     void write(int32_t x, int32_t y, int32_t width, int32_t height, const uint8_t *rows, uint32_t stride);
     void resize(int32_t width, int32_t height);
     void mark_closed();
     std::string title() const;  // UTF-8; empty for an untitled window and for monitors
     void set_title(std::string title);
-    // Copies the top-left part that fits into rows of `row_pitch` bytes and clears the rest of the
-    // destination; returns the content size (the target's size).
-    platform::SizeInt32 copy_to(uint8_t *destination, uint32_t row_pitch, uint32_t width, uint32_t height) const;
+    // Composes the top-left part that fits into rows of `row_pitch` bytes of a frame in `format` as `display`
+    // shows it, and clears the rest of the destination; returns the content size (the target's size).
+    platform::SizeInt32 copy_to(uint8_t *destination, uint32_t row_pitch, uint32_t width, uint32_t height,
+                                DXGI_FORMAT format, Display display) const;
 
 private:
     mutable std::mutex mutex_;
@@ -51,8 +54,17 @@ private:
     POINT position_{0, 0};
     Display display_;
     bool closed_ = false;
+    // Pixels of 8-bit content no longer painted in scRGB: the plane of painted content goes once none is left.
+    void unpaint(int32_t x, int32_t y, int32_t width, int32_t height);
+    void drop_painted();
+
     std::string title_;
-    std::vector<uint32_t> pixels_;  // BGRA, one word per pixel, rows of width_ pixels
+    std::vector<uint32_t> pixels_;  // BGRA, one word per pixel, rows of width_ pixels; painted content clipped
+    // Content painted in scRGB, in the same layout: where painted_ is set, scrgb_ holds its R, G, B, A halves.
+    // Both empty while nothing is painted so.
+    std::vector<uint64_t> scrgb_;
+    std::vector<uint8_t> painted_;
+    size_t painted_count_ = 0;
 };
 
 // The target behind a handle, or null for a handle this system does not know.

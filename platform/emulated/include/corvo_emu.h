@@ -29,6 +29,22 @@ void corvo_emu_fill(void *target, int32_t x, int32_t y, int32_t width, int32_t h
                     uint32_t bgra) CORVO_EMU_NOEXCEPT;
 void corvo_emu_write(void *target, int32_t x, int32_t y, int32_t width, int32_t height, const void *bgra_rows,
                      uint32_t stride) CORVO_EMU_NOEXCEPT;
+/* Paints HDR content: linear scRGB values (1.0 = 80 nits, above it brighter, 12.5 = 1000 nits), kept as FP16
+ * (rounded toward zero, as GPUs store them). Content written as 8-bit pixels over it is SDR content again.
+ *
+ * Frames are composed as Windows composes them for the monitor the target is shown on, and then take the frame
+ * pool's format (B8G8R8A8_UNORM, R8G8B8A8_UNORM or R16G16B16A16_FLOAT; Create, CreateFreeThreaded and Recreate
+ * refuse others with E_INVALIDARG):
+ * - SDR monitor: 8-bit sRGB; HDR content is clipped channel by channel to [0, 1] and sRGB-encoded. FP16 frames
+ *   hold those pixels sRGB-decoded, white at 1.0.
+ * - HDR monitor, FP16 frames: scRGB; SDR content sRGB-decoded (the piecewise curve) and scaled by SDR white / 80
+ *   (white at 2.5 for 200 nits), HDR content as painted.
+ * - HDR monitor, 8-bit frames: SDR content exactly as an SDR monitor shows it; HDR content scaled by 80 / SDR white,
+ *   clipped channel by channel and sRGB-encoded, so that whatever is brighter than SDR white is clipped.
+ * FP16 values are rounded toward zero; 8-bit ones by Direct3D's rule (x * 255 + 0.5 truncated); alpha is the
+ * content's. */
+void corvo_emu_fill_scrgb(void *target, int32_t x, int32_t y, int32_t width, int32_t height, float r, float g,
+                          float b, float a) CORVO_EMU_NOEXCEPT;
 /* New size, content kept top-left and the new area black; a size that a new target could not have, or that
  * memory cannot hold, is refused and the target keeps its own. */
 void corvo_emu_resize(void *target, int32_t width, int32_t height) CORVO_EMU_NOEXCEPT;
