@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "diff/dirty_rect.h"
+#include "diff/gpu_access.h"
 #include "diff/kernel_grid.h"
 #include "diff/kernels/kernel_bytecode.h"
 
@@ -119,12 +120,9 @@ ID3D11Texture2D *SdrFromHdr::convert(ID3D11Texture2D *frame, uint32_t width, uin
     list_cells(detection, all);
     if (cells_.empty()) return picture_.get();
 
-    D3D11_SHADER_RESOURCE_VIEW_DESC frame_view{};
-    frame_view.Format = DXGI_FORMAT_R16G16B16A16_FLOAT;
-    frame_view.ViewDimension = D3D11_SRV_DIMENSION_TEXTURE2D;
-    frame_view.Texture2D.MipLevels = 1;
-    ComPtr<ID3D11ShaderResourceView> view;
-    if (FAILED(device_->CreateShaderResourceView(frame, &frame_view, view.put()))) return nullptr;
+    // Made for this conversion only: a view keeps its frame, which belongs back in the pool.
+    const ComPtr<ID3D11ShaderResourceView> view = view_of(frame);
+    if (!view) return nullptr;
 
     const auto count = uint32_t(cells_.size());
     const SdrInfo info = sdr_info(width_, height_, count, sdr_white_nits);
@@ -148,7 +146,36 @@ ID3D11Texture2D *SdrFromHdr::convert(ID3D11Texture2D *frame, uint32_t width, uin
     return picture_.get();
 }
 
+ComPtr<ID3D11ShaderResourceView> SdrFromHdr::view_of(ID3D11Texture2D *frame) noexcept {
+    D3D11_TEXTURE2D_DESC desc;
+    frame->GetDesc(&desc);
+    ID3D11Texture2D *readable = frame;
+    // A texture the kernel may not read (the system documents no bind flags) is copied into one it may.
+    if (!(desc.BindFlags & D3D11_BIND_SHADER_RESOURCE)) {
+        D3D11_TEXTURE2D_DESC copy_desc{};
+        if (copy_) copy_->GetDesc(&copy_desc);
+        if (!copy_ || copy_desc.Width != desc.Width || copy_desc.Height != desc.Height) {
+            copy_.reset();
+            copy_desc = picture_desc(desc.Width, desc.Height, desc, D3D11_USAGE_DEFAULT, D3D11_BIND_SHADER_RESOURCE);
+            if (FAILED(device_->CreateTexture2D(&copy_desc, nullptr, copy_.put()))) {
+                copy_.reset();
+                return nullptr;
+            }
+        }
+        context_->CopyResource(copy_.get(), frame);
+        readable = copy_.get();
+    }
+    D3D11_SHADER_RESOURCE_VIEW_DESC view{};
+    view.Format = DXGI_FORMAT_R16G16B16A16_FLOAT;
+    view.ViewDimension = D3D11_SRV_DIMENSION_TEXTURE2D;
+    view.Texture2D.MipLevels = 1;
+    ComPtr<ID3D11ShaderResourceView> made;
+    if (FAILED(device_->CreateShaderResourceView(readable, &view, made.put()))) made.reset();
+    return made;
+}
+
 void SdrFromHdr::shutdown() noexcept {
+    copy_.reset();
     picture_uav_.reset();
     picture_.reset();
     cell_list_view_.reset();

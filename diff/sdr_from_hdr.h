@@ -31,6 +31,8 @@ public:
 
 private:
     bool resize(uint32_t width, uint32_t height) noexcept;
+    // A view of the frame, or of a copy of it where the frame may not be bound; null when neither can be made.
+    ComPtr<ID3D11ShaderResourceView> view_of(ID3D11Texture2D *frame) noexcept;
     // Writes `bytes` into a dynamic buffer; false when it cannot be mapped.
     bool write(ID3D11Buffer *buffer, const void *data, size_t bytes) noexcept;
     // The cells of `detection`, or all of them, into `cells_`.
@@ -42,9 +44,10 @@ private:
     DXGI_FORMAT format_ = DXGI_FORMAT_B8G8R8A8_UNORM;
     uint32_t width_ = 0;  // the size the picture and the cell list are made for; 0 while there are none
     uint32_t height_ = 0;
-    bool whole_ = true;            // the picture does not show the last frame converted in every cell
-    float white_ = 0.0f;           // the SDR white the picture was made for
-    std::vector<uint32_t> cells_;  // x | y << 16 of each cell to convert
+    bool whole_ = true;             // the picture does not show the last frame converted in every cell
+    float white_ = 0.0f;            // the SDR white the picture was made for
+    std::vector<uint32_t> cells_;   // x | y << 16 of each cell to convert
+    ComPtr<ID3D11Texture2D> copy_;  // of a frame the kernel may not read
     ComPtr<ID3D11Texture2D> picture_;
     ComPtr<ID3D11UnorderedAccessView> picture_uav_;
     ComPtr<ID3D11Buffer> cell_list_;  // structured, one word a cell of the picture

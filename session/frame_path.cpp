@@ -49,7 +49,9 @@ HRESULT FramePath::read(ID3D11Texture2D *frame, const FrameInfo &info, OutputMod
     // The history is what the host holds only while it describes this output's picture of this size and format:
     // after a switch of mode or format, while detection is off, or once the output lost its picture, the picture
     // is wholly new.
-    if (history_ != &out || !detect || !out.shows(width, height, picture_format)) detector_.forget();
+    // A picture made from HDR at another SDR white is not the picture of this frame in the cells it shares.
+    const bool other_white = convert && info.sdr_white_nits != read_info_[size_t(mode)].sdr_white_nits;
+    if (history_ != &out || !detect || other_white || !out.shows(width, height, picture_format)) detector_.forget();
     history_ = &out;
     Detection detection;
     ID3D11Texture2D *source = frame;

@@ -24,12 +24,11 @@ bool in_hdr_mode(IDXGIFactory1 *factory, HMONITOR monitor) noexcept {
     }
 }
 
-// The SDR white level of `monitor` from the display configuration; 80 when it cannot be read.
-float sdr_white_nits(HMONITOR monitor) noexcept {
-    constexpr float kDefault = 80.0f;
+// The display configuration's target that shows `monitor`; false when none can be found.
+bool find_target(HMONITOR monitor, WhiteTarget *found) noexcept {
     MONITORINFOEXW info{};
     info.cbSize = sizeof info;
-    if (!GetMonitorInfoW(monitor, &info)) return kDefault;
+    if (!GetMonitorInfoW(monitor, &info)) return false;
     try {
         std::vector<DISPLAYCONFIG_PATH_INFO> paths;
         std::vector<DISPLAYCONFIG_MODE_INFO> modes;
@@ -38,58 +37,68 @@ float sdr_white_nits(HMONITOR monitor) noexcept {
         for (int tries = 0; result == ERROR_INSUFFICIENT_BUFFER && tries < 4; ++tries) {
             UINT32 path_count = 0, mode_count = 0;
             if (GetDisplayConfigBufferSizes(QDC_ONLY_ACTIVE_PATHS, &path_count, &mode_count) != ERROR_SUCCESS)
-                return kDefault;
+                return false;
             paths.resize(path_count);
             modes.resize(mode_count);
             result = QueryDisplayConfig(QDC_ONLY_ACTIVE_PATHS, &path_count, paths.data(), &mode_count, modes.data(),
                                         nullptr);
             paths.resize(path_count);
         }
-        if (result != ERROR_SUCCESS) return kDefault;
+        if (result != ERROR_SUCCESS) return false;
         for (const DISPLAYCONFIG_PATH_INFO &path : paths) {
             DISPLAYCONFIG_SOURCE_DEVICE_NAME source{};
             source.header.type = DISPLAYCONFIG_DEVICE_INFO_GET_SOURCE_NAME;
             source.header.size = sizeof source;
             source.header.adapterId = path.sourceInfo.adapterId;
             source.header.id = path.sourceInfo.id;
-            if (DisplayConfigGetDeviceInfo(&source.header) != ERROR_SUCCESS ||
-                std::basic_string_view<WCHAR>(source.viewGdiDeviceName) != info.szDevice)
-                continue;
-            DISPLAYCONFIG_SDR_WHITE_LEVEL white{};
-            white.header.type = DISPLAYCONFIG_DEVICE_INFO_GET_SDR_WHITE_LEVEL;
-            white.header.size = sizeof white;
-            white.header.adapterId = path.targetInfo.adapterId;
-            white.header.id = path.targetInfo.id;
-            // 1000 is 80 nits.
-            if (DisplayConfigGetDeviceInfo(&white.header) != ERROR_SUCCESS || white.SDRWhiteLevel == 0)
-                return kDefault;
-            return float(white.SDRWhiteLevel) * 80.0f / 1000.0f;
+            if (DisplayConfigGetDeviceInfo(&source.header) == ERROR_SUCCESS &&
+                std::basic_string_view<WCHAR>(source.viewGdiDeviceName) == info.szDevice) {
+                *found = {path.targetInfo.adapterId, path.targetInfo.id};
+                return true;
+            }
         }
     } catch (const std::bad_alloc &) {
     }
-    return kDefault;
+    return false;
+}
+
+// The target's SDR white level; 80 when it cannot be read.
+float read_white(const WhiteTarget &target) noexcept {
+    DISPLAYCONFIG_SDR_WHITE_LEVEL white{};
+    white.header.type = DISPLAYCONFIG_DEVICE_INFO_GET_SDR_WHITE_LEVEL;
+    white.header.size = sizeof white;
+    white.header.adapterId = target.adapter;
+    white.header.id = target.id;
+    // 1000 is 80 nits.
+    if (DisplayConfigGetDeviceInfo(&white.header) != ERROR_SUCCESS || white.SDRWhiteLevel == 0) return 80.0f;
+    return float(white.SDRWhiteLevel) * 80.0f / 1000.0f;
 }
 
 }  // namespace
 
 const MonitorState &MonitorColour::look(HWND window, HMONITOR monitor) noexcept {
     const HMONITOR now = window ? MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST) : monitor;
-    if (factory_ && factory_->IsCurrent() && now == state_.monitor) return state_;
-    factory_.reset();
-    state_ = {now, false, 80.0f};
-    if (!now || FAILED(CreateDXGIFactory1(IID_PPV_ARGS(factory_.put())))) {
+    if (!factory_ || !factory_->IsCurrent() || now != state_.monitor) {
         factory_.reset();
-        return state_;
+        state_ = {now, false, 80.0f};
+        has_target_ = false;
+        if (!now || FAILED(CreateDXGIFactory1(IID_PPV_ARGS(factory_.put())))) {
+            factory_.reset();
+            return state_;
+        }
+        state_.hdr = in_hdr_mode(factory_.get(), now);
+        has_target_ = state_.hdr && find_target(now, &target_);
     }
-    state_.hdr = in_hdr_mode(factory_.get(), now);
-    // Read only in HDR mode: what the level means while HDR is off is not known.
-    if (state_.hdr) state_.sdr_white_nits = sdr_white_nits(now);
+    // The white moves with the user's slider, which changes no configuration: read at every look, in HDR mode
+    // only (what the level means while HDR is off is not known).
+    state_.sdr_white_nits = has_target_ ? read_white(target_) : 80.0f;
     return state_;
 }
 
 void MonitorColour::reset() noexcept {
     factory_.reset();
     state_ = {};
+    has_target_ = false;
 }
 
 }  // namespace corvo

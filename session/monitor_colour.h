@@ -1,7 +1,7 @@
 // The colour state of the monitor a capture's target is on: whether it is in HDR mode and its SDR white level.
 // A window's monitor is the one it is mostly on. The state is read again when the target moves to another
-// monitor or the display configuration changes; otherwise a look costs one call for the window's monitor and one
-// for the factory's currency.
+// monitor or the display configuration changes; otherwise a look costs one call for the window's monitor, one for
+// the factory's currency and, in HDR mode, one for the white.
 #pragma once
 
 #include "platform/com_ptr.h"
@@ -15,6 +15,12 @@ struct MonitorState {
     float sdr_white_nits = 80.0f;  // what Windows assumes for SDR content when it cannot be read
 };
 
+// Where the display configuration keeps a monitor's SDR white.
+struct WhiteTarget {
+    LUID adapter{};
+    UINT32 id = 0;
+};
+
 class MonitorColour {
 public:
     // The state of the monitor `window` is mostly on, or of `monitor`.
@@ -24,6 +30,8 @@ public:
 private:
     ComPtr<IDXGIFactory1> factory_;  // made anew when the display configuration changed
     MonitorState state_;
+    WhiteTarget target_;
+    bool has_target_ = false;
 };
 
 }  // namespace corvo

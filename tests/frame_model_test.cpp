@@ -1,6 +1,7 @@
 // A seeded random run of what a host and its target do (paint, present, resize, switch modes and detection,
 // faults on the read-back, several of them between two polls, a logger that destroys the session on random
-// lines, frame textures that the detector may or may not bind to compare in place), checked after every poll
+// lines, frame textures that the detector may or may not bind to compare in place, the pixel format asked for and
+// the monitor's HDR mode and SDR white), checked after every poll
 // against a plain model: the picture handed out is the newest delivered frame's, or, when its read-back failed,
 // the picture handed out before; and the ratio is 0 exactly when the picture handed out did not change, and the
 // changed rectangles cover every change.
@@ -23,6 +24,7 @@ constexpr const char *kFaulted[] = {"Map", "CreateTexture2D", "allocate", "Creat
 struct Delivered {
     Picture target;
     int32_t pool_width, pool_height;
+    int display;  // the monitor's state it was composed in, counted from the test's start
 };
 
 // The session the logger destroys on one line in kDestroyOneIn; the model then begins again with a new target.
@@ -53,6 +55,9 @@ protected:
         bool readable = seed % 2 != 0;  // of the pool's textures; a new setting holds from the pool's next resize
         corvo_emu_set_frame_shader_readable(readable ? 1 : 0);
         bool texture_mode = false, detection = false, faults = false;
+        int32_t format = CORVO_WGC_FORMAT_BGRA8;
+        HMONITOR monitor = nullptr;
+        int display = 0;  // changes of the monitor's mode or white
         std::vector<Delivered> delivered;
         Picture held[2];       // what the host got last in buffer mode and in texture mode
         Picture before_paint;  // the target before its last paint
@@ -63,6 +68,7 @@ protected:
             if (!session) {
                 // First, or after the logger destroyed the session: a new target, and a model of nothing held.
                 if (window) corvo_emu_close(window);
+                if (!monitor) monitor = corvo_emu_create_monitor(640, 480);  // where the windows are shown
                 width = 1 + below(48);
                 height = 1 + below(48);
                 destroyable = nullptr;  // a start must succeed
@@ -72,6 +78,7 @@ protected:
                 pool_width = width;
                 pool_height = height;
                 texture_mode = detection = faults = false;
+                format = CORVO_WGC_FORMAT_BGRA8;
                 delivered.clear();
                 held[0] = held[1] = {};
                 ++restarts;
@@ -108,6 +115,15 @@ protected:
                         for (int32_t x = 0; x < width; ++x)
                             if (target.at(x, y) != before_paint.at(x, y))
                                 paint(window, target, x, y, 1, 1, before_paint.at(x, y));
+                } else if (action < 50) {
+                    // 8-bit content comes back exactly in every format: from HDR frames through the library's
+                    // conversion, and FP16 frames as the test makes them 8-bit.
+                    format = below(3);
+                    ASSERT_EQ(wgc_set_pixel_format(session, format), 1);
+                } else if (action < 51) {
+                    constexpr uint32_t kWhites[] = {80, 200, 480};
+                    corvo_emu_set_hdr(window, below(2), kWhites[below(3)]);
+                    ++display;
                 } else if (action < 53) {
                     // The device is lost: a poll ends the capture, and the host starts it again on a new
                     // device. The buffer keeps its picture; the texture went with the old device.
@@ -126,7 +142,7 @@ protected:
                     faults = false;
                 }
                 if (below(100) < 55 && corvo_emu_present(window) > 0)
-                    delivered.push_back({target, pool_width, pool_height});
+                    delivered.push_back({target, pool_width, pool_height, display});
             }
             const Poll p = poll(session);
             const float ratio = wgc_get_update_ratio(session);
@@ -151,6 +167,8 @@ protected:
                 pool_height = newest.target.height;
             }
             const bool frame_read = !delivered.empty();
+            // A frame composed before the monitor changed is read with what the monitor is now: not checked.
+            const bool same_display = frame_read && delivered.back().display == display;
             delivered.clear();
 
             Picture &before = held[texture_mode ? 1 : 0];
@@ -160,16 +178,23 @@ protected:
                 faults = false;
                 continue;
             }
+            wgc_frame_info info{};
+            info.size = sizeof info;
+            ASSERT_EQ(wgc_get_frame_info(session, &info), 1);
+            ASSERT_EQ(info.bytes_per_pixel, info.dxgi_format == DXGI_FORMAT_R16G16B16A16_FLOAT ? 8u : 4u);
             Picture got;
             if (texture_mode) {
                 auto *texture = static_cast<ID3D11Texture2D *>(p.frame);
-                got = picture_of_texture(texture);
+                D3D11_TEXTURE2D_DESC desc;
+                texture->GetDesc(&desc);
+                ASSERT_EQ(int32_t(desc.Format), info.dxgi_format);
+                got = picture_of_texture(texture, info.sdr_white_nits);
                 texture->Release();
             } else {
-                got = picture_of_buffer(p.frame, p.width, p.height);
+                got = picture_of_buffer(p.frame, p.width, p.height, info.dxgi_format, info.sdr_white_nits);
             }
             ASSERT_FALSE(got.pixels.empty());
-            if (frame_read && (ratio > 0.0f || !faults)) {
+            if (same_display && (ratio > 0.0f || !faults)) {
                 if (texture_mode) {
                     ASSERT_EQ(got.width, texture_width);
                     ASSERT_EQ(got.height, texture_height);
@@ -201,6 +226,9 @@ protected:
             faults = false;
         }
         EXPECT_GT(restarts, 1) << "the logger never destroyed the session";
+        if (window) corvo_emu_close(window);
+        window = nullptr;
+        corvo_emu_close(monitor);
     }
 };
 

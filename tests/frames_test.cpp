@@ -39,6 +39,73 @@ void release_texture(const Poll &p) {
 
 using FramesTest = CaptureTest;
 
+// An HDR monitor with SDR content (rows of every level of each channel), a grey at twice SDR white and a
+// coloured highlight, in the three formats: 8-bit as the system clips it, 8-bit made from HDR (SDR content as an
+// SDR display shows it, highlights with the largest channel limited to white), and the FP16 frames themselves.
+TEST_F(FramesTest, PicturesOfAnHdrMonitorInEveryFormat) {
+    constexpr float kHighlight[3] = {12.5f, 5.0f, 1.25f};  // scRGB red, green, blue: 1000, 400 and 100 nits
+    for (const uint32_t white : {80u, 200u, 480u})
+        for (const int32_t format : {CORVO_WGC_FORMAT_BGRA8, CORVO_WGC_FORMAT_SDR_FROM_HDR, CORVO_WGC_FORMAT_FP16}) {
+            SCOPED_TRACE(testing::Message() << "white " << white << ", format " << format);
+            const HMONITOR monitor = corvo_emu_create_monitor(1920, 1080);  // the window is shown on it
+            open_window(256, 4, false);
+            corvo_emu_set_hdr(window, 1, white);
+            std::vector<uint32_t> levels(256 * 3);
+            for (uint32_t v = 0; v < 256; ++v)
+                for (uint32_t c = 0; c < 3; ++c) levels[c * 256 + v] = 0xFF000000u | v << (8 * c);  // B, G, R rows
+            corvo_emu_write(window, 0, 0, 256, 3, levels.data(), 256 * 4);
+            const float grey = 2.0f * float(white) / 80.0f;
+            corvo_emu_fill_scrgb(window, 0, 3, 8, 1, grey, grey, grey, 1.0f);
+            corvo_emu_fill_scrgb(window, 8, 3, 8, 1, kHighlight[0], kHighlight[1], kHighlight[2], 1.0f);
+            ASSERT_EQ(wgc_set_pixel_format(session, format), 1);
+            ASSERT_EQ(wgc_session_start(session), 1);
+            const Poll p = present_and_poll();
+            ASSERT_TRUE(p.ok);
+            wgc_frame_info info{};
+            info.size = sizeof info;
+            ASSERT_EQ(wgc_get_frame_info(session, &info), 1);
+            EXPECT_EQ(info.hdr, 1u);
+            EXPECT_EQ(info.sdr_white_nits, float(white));
+            EXPECT_EQ(info.dxgi_format, format == CORVO_WGC_FORMAT_FP16 ? 10 : 87);
+            const auto *bytes = static_cast<const uint8_t *>(p.frame);
+            const double scale = white / 80.0;
+            for (uint32_t c = 0; c < 3; ++c)
+                for (uint32_t v = 0; v < 256; ++v) {
+                    const size_t at = size_t(c) * 256 + v;
+                    if (format == CORVO_WGC_FORMAT_FP16) {
+                        const auto *half = reinterpret_cast<const uint16_t *>(bytes) + at * 4;
+                        ASSERT_EQ(half[2 - c], corvo::emu::half_toward_zero(srgb_decode(uint8_t(v)) * scale))
+                            << "channel " << c << " level " << v;
+                        ASSERT_EQ(half[(3 - c) % 3], 0);  // another channel
+                    } else {
+                        ASSERT_LE(std::abs(int(bytes[at * 4 + c]) - int(v)), format == 0 ? 0 : 1)
+                            << "channel " << c << " level " << v;
+                    }
+                }
+            if (format != CORVO_WGC_FORMAT_FP16) {
+                const uint8_t *grey_pixel = bytes + size_t(3 * 256) * 4, *colour = grey_pixel + 8 * 4;
+                EXPECT_EQ(grey_pixel[0] & grey_pixel[1] & grey_pixel[2], 255) << "a grey above SDR white is white";
+                uint16_t halves[4];
+                for (int c = 0; c < 3; ++c) halves[c] = half_from_float(kHighlight[c]);
+                halves[3] = half_from_float(1.0f);
+                // The system clips each channel; the library keeps the hue: red the largest, then green, then blue.
+                for (int c = 0; c < 3; ++c) {
+                    const double clipped = std::min(1.0, kHighlight[c] / scale);
+                    const uint8_t expected =
+                        format == CORVO_WGC_FORMAT_BGRA8
+                            ? unorm8(clipped <= 0.0031308 ? 12.92 * clipped
+                                                          : 1.055 * std::pow(clipped, 1 / 2.4) - 0.055)
+                            : sdr_pixel(halves, float(1 / scale))[size_t(c)];
+                    EXPECT_LE(std::abs(int(colour[2 - c]) - int(expected)), 1) << "highlight channel " << c;
+                }
+            }
+            wgc_session_destroy(session);
+            session = nullptr;
+            corvo_emu_close(window);
+            corvo_emu_close(monitor);
+        }
+}
+
 TEST_F(FramesTest, BufferHoldsTheTargetsPixelsRowByRow) {
     open_window(100, 37);  // 400-byte rows in a texture whose row pitch is padded
     paint_pattern(window, 100, 37);

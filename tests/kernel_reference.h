@@ -28,9 +28,6 @@ struct HalfFrame {
     uint16_t *pixel(uint32_t x, uint32_t y) { return &rgba[(size_t(y) * width + x) * 4]; }
 };
 
-
-
-
 struct CellGrid {
     uint32_t columns, rows, row_words;
 };

@@ -95,8 +95,8 @@ inline Picture picture_of_texture(ID3D11Texture2D *texture, float sdr_white_nits
         context->CopyResource(staging, texture);
         D3D11_MAPPED_SUBRESOURCE mapped{};
         if (SUCCEEDED(context->Map(staging, 0, D3D11_MAP_READ, 0, &mapped))) {
-            p = picture_of_rows(mapped.pData, mapped.RowPitch, int32_t(desc.Width), int32_t(desc.Height), desc.Format,
-                                sdr_white_nits);
+            p = picture_of_rows(mapped.pData, mapped.RowPitch, int32_t(desc.Width), int32_t(desc.Height),
+                                desc.Format, sdr_white_nits);
             context->Unmap(staging, 0);
         }
         staging->Release();
