@@ -30,6 +30,12 @@ D3D11_SHADER_RESOURCE_VIEW_DESC frame_view_desc(DXGI_FORMAT format) {
     return srv;
 }
 
+bool same_size(ID3D11Texture2D *texture, const D3D11_TEXTURE2D_DESC &desc) {
+    D3D11_TEXTURE2D_DESC known;
+    texture->GetDesc(&known);
+    return known.Width == desc.Width && known.Height == desc.Height;
+}
+
 }  // namespace
 
 bool DiffDetector::init(ComPtr<ID3D11Device> new_device, ComPtr<ID3D11DeviceContext> new_context) noexcept {
@@ -133,6 +139,10 @@ ID3D11ShaderResourceView *DiffDetector::view_frame(ID3D11Texture2D *frame,
         return nullptr;
     for (const FrameView &known : frame_views_)
         if (known.texture.get() == frame) return known.view.get();
+    // A view of another size belongs to a pool since recreated: let it go now, so that the old pool's textures
+    // are freed before the next recreation makes more, not when new views push them out.
+    for (FrameView &known : frame_views_)
+        if (known.texture && !same_size(known.texture.get(), desc)) known = {};
     FrameView &made = frame_views_[next_view_];
     made = {};
     const D3D11_SHADER_RESOURCE_VIEW_DESC srv = frame_view_desc(desc.Format);

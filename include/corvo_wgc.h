@@ -1,7 +1,7 @@
 /* libcorvo-wgc: window and monitor capture for Windows hosts.
  *
- * A host creates one session per window or monitor, may set its switches, starts it and then polls it from
- * the thread that started it; several sessions may be started and polled on one thread. Booleans are single
+ * A host creates one session per window or monitor, may set its switches, starts it and then polls it, from
+ * any thread (see Threads); several sessions may be started and polled on one thread. Booleans are single
  * bytes: 0 is false, any other value true. Nothing is thrown across these functions; failures are told by a
  * false or null result and by the log callback. Every function that takes a session returns its failure
  * value (0, null or 0.0, or does nothing) for a null session.
@@ -93,7 +93,8 @@ typedef struct wgc_frame_info {
     uint64_t frame_number;
     /* when the service rendered it (its SystemRelativeTime), in 100 ns units of the performance counter */
     int64_t system_time;
-    /* the frame's content size, as the service reported it */
+    /* the frame's content size, as the service reported it: larger than the picture handed out in a dimension in
+     * which the target grew until the frame pool follows (see wgc_get_recent_frame) */
     int32_t content_width;
     int32_t content_height;
 } wgc_frame_info;
@@ -112,9 +113,14 @@ CORVO_WGC_API ID3D11Device *CORVO_WGC_CALL wgc_get_device(wgc_session session) C
  * Frames arrive on a thread of the capture service whether or not the host polls, and the session keeps only
  * the newest: a poll, however late, reads that one frame, and a source that presents faster than the host
  * polls cannot hold it. The third parameter is ignored. width, height and cursor are written at every call where
- * they are not null; with a null frame the result is 0 and no reference is added. The buffer stays as handed out
- * until the next poll or start of the session; it moves when a larger frame makes it grow. In texture mode the
- * texture is the frame pool's size: after the target shrinks, the margin beyond the content holds what the pool left
+ * they are not null (the size of the picture the output holds); with a null frame the result is 0, no reference
+ * is added and the newest frame waits for the next poll. The buffer stays as handed out until the next poll or
+ * start of the session; it moves when a larger frame makes it grow. The frame pool keeps its size until the first
+ * frame of a new content size makes the session recreate it, so that frame comes in a texture of the old size:
+ * after the target grows, the buffer holds the top-left of the content cropped to the old size in each dimension
+ * that grew (width and height say so), while wgc_get_frame_info reports the new content size; frames rendered once
+ * the pool was recreated have the new size. In texture mode the texture is the frame pool's size: after the target
+ * grows it holds that top-left part, and after it shrinks, the margin beyond the content holds what the pool left
  * there, until the pool has been recreated at the new size. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_recent_frame(wgc_session session, void **frame, intptr_t reserved,
                                                           int32_t *width, int32_t *height,
@@ -132,8 +138,8 @@ CORVO_WGC_API wgc_session CORVO_WGC_CALL wgc_session_create(HWND window) CORVO_W
 CORVO_WGC_API wgc_session CORVO_WGC_CALL wgc_session_create2(HMONITOR monitor) CORVO_WGC_NOEXCEPT;
 /* Stops the capture and frees the session; does nothing for null. */
 CORVO_WGC_API void CORVO_WGC_CALL wgc_session_destroy(wgc_session session) CORVO_WGC_NOEXCEPT;
-/* Starts capturing on the calling thread, which must then be the one that polls. All or nothing: on 0
- * nothing captures. Starting a started session again begins anew on a new device; the buffer stays. */
+/* Starts capturing; the calling thread's dispatcher queue then carries the target's closing (see Threads). All or
+ * nothing: on 0 nothing captures. Starting a started session again begins anew on a new device; the buffer stays. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_session_start(wgc_session session) CORVO_WGC_NOEXCEPT;
 /* Hand frames out as a texture (non-zero) or as a CPU buffer (0). */
 CORVO_WGC_API void CORVO_WGC_CALL wgc_set_capture_to_texture(wgc_session session, uint8_t on) CORVO_WGC_NOEXCEPT;

@@ -16,8 +16,9 @@ bool WgcCaptureSession::get_recent_frame(void **frame_out, int32_t *width_out, i
     // The switches are read once: another thread may flip them, and the host gets a whole answer of one kind.
     const OutputMode mode = capture_to_texture_.load() ? OutputMode::kTexture : OutputMode::kBuffer;
     const bool detect = dirty_rect_enabled_.load() != 0;
-    // A removal with no frame to notice it is still noticed, whatever its reason.
-    const bool read = tell_events() && !device_removed() && read_newest_frame(mode, detect);
+    // A removal with no frame to notice it is still noticed, whatever its reason. A poll that cannot hand out a
+    // frame leaves the newest for the next one.
+    const bool read = tell_events() && !device_removed() && frame_out && read_newest_frame(mode, detect);
     if (destroy_requested_.load()) return false;  // destroyed by a logger or a window: nothing to hand out
 
     if (cursor_out) *cursor_out = cursor_enabled_.load();

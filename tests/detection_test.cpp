@@ -43,6 +43,15 @@ TEST_F(DetectionTest, UnchangedFrameIsNotMappedAndReportsNothingNew) {
     EXPECT_EQ(last.width, 1920);
     // The pool's three textures, one history and the staging texture; the cell texture and mask are small.
     EXPECT_EQ(corvo_emu_count("resource_bytes") / kPicture, 5u);
+    EXPECT_EQ(corvo_emu_count("resource_bytes_peak") / kPicture, 5u);  // nor more at any moment so far
+
+    // Dragged narrower and back: at most the pool being replaced beside its successor, with the history and the
+    // staging texture; nothing of the pools before.
+    for (int32_t step = 1; step <= 8; ++step) {
+        corvo_emu_resize(window, 1920 - 16 * (step % 2) * (1 + step % 3), 1080);
+        present_and_poll();
+    }
+    EXPECT_LE(corvo_emu_count("resource_bytes_peak") / kPicture, 8u);
 }
 
 TEST_F(DetectionTest, FramesThatCannotBeBoundAreCopiedOnceAndComparedAsWell) {

@@ -176,6 +176,11 @@ TEST_F(FramePathTest, ChangedCellsAloneAreCopiedAndMapped) {
     paint(window, model, 0, 0, 640, 260, 0xFF00FF00u);
     EXPECT_EQ(frame(), model);
     EXPECT_EQ(corvo_emu_count("bytes_mapped") - mapped_small, 640u * 480u * 4u + 15u * 16u);
+    // Exactly half is still gathered: 150 cells in ten rows of a patch texture that has sixteen.
+    const uint64_t mapped_half = corvo_emu_count("bytes_mapped");
+    paint(window, model, 0, 0, 320, 480, 0xFF0000FFu);
+    EXPECT_EQ(frame(), model);
+    EXPECT_EQ(corvo_emu_count("bytes_mapped") - mapped_half, 16u * 512u * 32u * 4u + 15u * 16u);
 }
 
 TEST_F(FramePathTest, PartialReadBackGivesThePixelsOfAWholeCopy) {

@@ -26,6 +26,9 @@ inline constexpr const char *kFormats[] = {
     "Failed to recreate the frame pool at %ldx%ld, hr:%08x",
     "Failed to find any adapter to create d3d11 device",
     "Failed to get IGraphicsCaptureItemInterop, hr:%08x",
+    "Failed to hide border: borderless capture access cannot be asked, hr:%08x",
+    "Failed to hide border: borderless capture access denied, status %d",
+    "Failed to hide border: borderless capture access not answered within %ums",
     "Failed to initialize COM, hr:%08x",
     "Failed to set %s from another thread: a running session's switches belong on the thread that started it",
     "Failed to set min update interval %uus",
@@ -63,10 +66,10 @@ inline bool matches(std::string_view format, std::string_view text) {
     };
     if (format.substr(0, 4) == "%08x")
         return digits(text.substr(0, 8), true) == 8 && matches(format.substr(4), text.substr(8));
-    if (format.substr(0, 3) == "%ld") {
+    if (format.substr(0, 3) == "%ld" || format.substr(0, 2) == "%d") {
         const size_t sign = !text.empty() && text[0] == '-' ? 1 : 0;
         const size_t n = digits(text.substr(sign), false);
-        return n > 0 && matches(format.substr(3), text.substr(sign + n));
+        return n > 0 && matches(format.substr(format[1] == 'l' ? 3 : 2), text.substr(sign + n));
     }
     if (format.substr(0, 2) == "%u") {
         const size_t n = digits(text, false);

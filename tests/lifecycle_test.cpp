@@ -123,11 +123,16 @@ TEST_F(Lifecycle, NullOutPointersAreLeftAloneAndNoReferenceIsAdded) {
     open_window(32, 32);
     wgc_set_capture_to_texture(session, 1);
     corvo_emu_present(window);
-    int32_t width = 0;
+    int32_t width = -1;
     EXPECT_EQ(wgc_get_recent_frame(session, nullptr, 0, &width, nullptr, nullptr), 0);
-    EXPECT_EQ(width, 32);  // the others are written
+    EXPECT_EQ(width, 0);  // the others are written: no picture yet, the frame waits for a poll that takes it
     void *frame = nullptr;
-    EXPECT_EQ(wgc_get_recent_frame(session, &frame, 0, nullptr, nullptr, nullptr), 1);
+    EXPECT_EQ(wgc_get_recent_frame(session, &frame, 0, &width, nullptr, nullptr), 1);
+    EXPECT_EQ(width, 32);
+    wgc_frame_info info{};
+    info.size = sizeof info;
+    EXPECT_EQ(wgc_get_frame_info(session, &info), 1);
+    EXPECT_EQ(info.is_new, 1u);
     // The session's reference and the one just handed out: the null poll added none.
     EXPECT_EQ(static_cast<ID3D11Texture2D *>(frame)->Release(), 1u);
 }

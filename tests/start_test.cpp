@@ -91,12 +91,24 @@ struct StartFailure {
     const char *operation;
     int32_t hr;
     const char *line;
+    bool logger_calls_in = false;  // the logger asks the session's status on each line
 };
+
+wgc_session asked_on_each_line = nullptr;
+
+void asking_logger(int32_t level, const char *text, uint64_t length) {
+    (void)wgc_get_status(asked_on_each_line);
+    LogCapture::callback(level, text, length);
+}
 
 class StartFailureTest : public CaptureTest, public ::testing::WithParamInterface<StartFailure> {};
 
 TEST_P(StartFailureTest, FailsWithOneLineAndDestroysCleanly) {
     open_window(64, 64, false);
+    if (GetParam().logger_calls_in) {
+        asked_on_each_line = session;
+        wgc_register_logger(asking_logger);
+    }
     corvo_emu_fail(GetParam().operation, GetParam().hr, 0, 1);
     log.clear();
     EXPECT_EQ(wgc_session_start(session), 0);
@@ -108,6 +120,7 @@ TEST_P(StartFailureTest, FailsWithOneLineAndDestroysCleanly) {
     EXPECT_EQ(wgc_session_start(session), 1);
     EXPECT_EQ(wgc_get_last_error(session), 0);
     log.clear();
+    asked_on_each_line = nullptr;  // the session is not asked while it is destroyed
     wgc_session_destroy(session);
     session = nullptr;
     EXPECT_TRUE(log.at_level(3).empty());
@@ -134,8 +147,11 @@ INSTANTIATE_TEST_SUITE_P(
         StartFailure{"put_IsBorderRequired", kFail, "Winrt exception:-2147467259"},
         StartFailure{"add_FrameArrived", kFail, "Winrt exception:-2147467259"},
         StartFailure{"StartCapture", kFail, "Winrt exception:-2147467259"},
-        StartFailure{"add_Closed", kFail, "Winrt exception:-2147467259"}),
-    [](const auto &info) { return std::string(info.param.operation); });
+        StartFailure{"add_Closed", kFail, "Winrt exception:-2147467259"},
+        StartFailure{"StartCapture", kFail, "Winrt exception:-2147467259", true}),
+    [](const auto &info) {
+        return std::string(info.param.operation) + (info.param.logger_calls_in ? "WithALoggerCallingIn" : "");
+    });
 
 TEST_F(StartTest, MonitorTargetsStartAndAFailingMonitorItemIsLogged) {
     HMONITOR monitor = corvo_emu_create_monitor(320, 200);

@@ -161,10 +161,10 @@ FormatSupport format_support(DXGI_FORMAT format, bool bgra_uav_store) {
 
 Memory::Memory(uint32_t pitch, uint32_t rows, D3D11_USAGE use, UINT access)
     : bytes(size_t(pitch) * rows, 0), row_pitch(pitch), usage(use), cpu_access(access) {
-    add_count("resource_bytes", int64_t(bytes.size()));
+    add_resource_bytes(int64_t(bytes.size()));
 }
 
-Memory::~Memory() { add_count("resource_bytes", -int64_t(bytes.size())); }
+Memory::~Memory() { add_resource_bytes(-int64_t(bytes.size())); }
 
 Texture::Texture(ID3D11Device *device, const D3D11_TEXTURE2D_DESC &d)
     : Child(device), desc(d), memory(padded_row_pitch(d), d.Height, d.Usage, d.CPUAccessFlags) {}

@@ -32,7 +32,8 @@ private:
 };
 
 // What a texture or buffer keeps of its one subresource, and who may touch it from the CPU. The gauge
-// "resource_bytes" holds the bytes of all that exist, so that what a session keeps on the GPU can be measured.
+// "resource_bytes" holds the bytes of all that exist, so that what a session keeps on the GPU can be measured,
+// and "resource_bytes_peak" the most it held at once since the last reset.
 struct Memory {
     Memory(uint32_t row_pitch, uint32_t rows, D3D11_USAGE usage, UINT cpu_access);
     ~Memory();

@@ -1,5 +1,6 @@
 #include "platform/emulated/system.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -51,6 +52,9 @@ void reset_system() {
         for (const char *gauge : {"live_objects", "weak_references", "resource_bytes"})
             if (auto found = s.counters.find(std::string_view(gauge)); found != s.counters.end() && found->second)
                 gauges.emplace(gauge, found->second);
+        // The high-water mark starts again from what is held now.
+        if (auto held = gauges.find("resource_bytes"); held != gauges.end())
+            gauges.emplace("resource_bytes_peak", held->second);
         s.counters.swap(gauges);
         s.faults.clear();
         s.properties.clear();
@@ -92,6 +96,17 @@ void add_count(std::string_view name, int64_t delta) noexcept {
         auto counter = s.counters.find(name);
         if (counter == s.counters.end()) counter = s.counters.emplace(std::string(name), 0).first;
         counter->second += static_cast<uint64_t>(delta);
+    });
+}
+
+void add_resource_bytes(int64_t delta) noexcept {
+    or_nothing([&] {
+        System &s = sys();
+        std::lock_guard lock(s.mutex);
+        uint64_t &held = s.counters["resource_bytes"];
+        held += static_cast<uint64_t>(delta);
+        uint64_t &peak = s.counters["resource_bytes_peak"];
+        peak = std::max(peak, held);
     });
 }
 

@@ -14,6 +14,8 @@ namespace corvo::emu {
 HRESULT call(std::string_view operation) noexcept;
 // Adds to a counter that is not a call (bytes mapped, for instance).
 void add_count(std::string_view name, int64_t delta) noexcept;
+// Adds to the gauge "resource_bytes" and raises its high-water mark "resource_bytes_peak" with it.
+void add_resource_bytes(int64_t delta) noexcept;
 // A call the Direct3D 11 runtime refuses: counted under "validation_errors" and told on stderr with the call's
 // name and why, so that a misuse fails tests here as it fails on real drivers. The caller then refuses the call.
 void refuse(const char *operation, const char *reason);

@@ -9,7 +9,8 @@ from .errors import (CaptureStoppedError, CorvoError, LibraryNotFoundError, Sess
                      SwitchRefusedError, TargetClosedError, WrongThreadError)
 from .log import LogLevel, set_logger
 from .session import FrameInfo, Session
-from .targets import MonitorInfo, WindowInfo, monitors, windows
+from .target_info import MonitorInfo, WindowInfo
+from .targets import monitors, windows
 from .texture import Texture
 
 

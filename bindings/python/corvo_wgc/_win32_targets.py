@@ -3,7 +3,7 @@ so that they run on any object that answers as they do."""
 
 import ctypes
 
-from .targets import MonitorInfo, WindowInfo
+from .target_info import MonitorInfo, WindowInfo
 
 DWMWA_EXTENDED_FRAME_BOUNDS = 9
 DWMWA_CLOAKED = 14

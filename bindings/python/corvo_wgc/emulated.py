@@ -212,8 +212,9 @@ def fail(operation, hr=E_FAIL, skip=0, count=1):
 
 def count(name):
     """Calls of an operation so far, or a gauge: "live_objects", "weak_references", "resource_bytes" (held by the
-    textures and buffers that exist), "bytes_mapped", "bytes_copied", "validation_errors" (graphics calls refused
-    as the Direct3D 11 runtime refuses them)."""
+    textures and buffers that exist), "resource_bytes_peak" (the most they held at once since the last reset),
+    "bytes_mapped", "bytes_copied", "validation_errors" (graphics calls refused as the Direct3D 11 runtime refuses
+    them)."""
     return _emu.corvo_emu_count(name.encode())
 
 

@@ -36,4 +36,4 @@ class SwitchRefusedError(CorvoError):
 
 
 class WrongThreadError(CorvoError):
-    """A started session was polled from a thread other than the one that started it."""
+    """No call raises it any more, since any thread may grab; kept so that code which catches it still runs."""

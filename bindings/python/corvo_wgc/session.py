@@ -1,19 +1,23 @@
-"""A capture session: one window or monitor, started and polled on one thread."""
+"""A capture session: one window or monitor, started on one thread and polled from any."""
 
+import contextlib
 import ctypes
 import math
 import threading
+import time
 from typing import NamedTuple
 
 import numpy as np
 
 from ._library import WgcFrameInfo, WgcRect, library
 from .errors import (CaptureStoppedError, CorvoError, SessionClosedError, StartError, SwitchRefusedError,
-                     TargetClosedError, WrongThreadError)
+                     TargetClosedError)
 from .log import LogLevel, router
 from .texture import Texture
 
 _CLOSED_LINE = "Wgc on_closed"
+# wait() waits in slices of this many milliseconds, so that close() on another thread never waits longer for it.
+_WAIT_SLICE_MS = 50
 
 
 class FrameInfo(NamedTuple):
@@ -21,7 +25,7 @@ class FrameInfo(NamedTuple):
     is_new: bool  # no grab handed it out before, whether or not its pixels changed
     frame_number: int  # among the frames delivered since start(), from 1: a gap is a frame never grabbed
     system_time: int  # when the system rendered it, in 100 ns units of the performance counter
-    content_size: tuple  # (width, height) as the system reported it
+    content_size: tuple  # (width, height) as the system reported it; larger than the frame just after the target grew
 
 
 def _handle_of(target):
@@ -38,8 +42,11 @@ def _problems(lines):
 class Session:
     """Captures one window (`Session(window)`) or one monitor (`Session(monitor=m)`).
 
-    Start it with start() on the thread that will call grab(). Use it as a context manager, or call close():
-    afterwards every method raises SessionClosedError."""
+    Start it with start(); grab() may come from any thread. Use it as a context manager, or call close():
+    afterwards every method raises SessionClosedError. Any thread may call any method: those the library takes
+    one at a time for a session (start, the grabs, the cursor, border, interval and texture switches,
+    dirty_rects, frame_info, device, close) wait for one another here; status, update_ratio, last_error,
+    set_dirty_rect and wait run at any time."""
 
     def __init__(self, window=None, *, monitor=None):
         if (window is None) == (monitor is None):
@@ -48,9 +55,13 @@ class Session:
             raise TypeError("a monitor is captured with Session(monitor=...)")
         self._lib = library().dll
         self._handle = None
-        self._thread = None
+        self._lock = threading.RLock()  # held by the calls the library takes one at a time, and by close()
+        self._calls = threading.Condition()  # guards _running: threads inside the calls allowed at any time
+        self._running = {}
+        self._started = False
         self._ended = None  # the exception that tells why a started capture ended
         self._texture_mode = False
+        self._frame = None  # the array grab(copy=False) hands out views of
         with router.collect() as lines:
             if window is not None:
                 self._handle = self._lib.wgc_session_create(_handle_of(window))
@@ -63,10 +74,18 @@ class Session:
     # Lifetime.
 
     def close(self):
-        """Stops the capture and frees the session; the buffer of views from grab(copy=False) goes with it."""
-        handle, self._handle = self._handle, None
+        """Stops the capture and frees the session, from any thread. A call running on another thread ends first
+        (a wait() within 50 ms, with False); arrays from grab(copy=False) keep the last frame they showed."""
+        me = threading.get_ident()
+        with self._calls:
+            handle, self._handle = self._handle, None
+            # No call may enter the library with a freed handle. A call of this thread is already inside it (its
+            # logger closes the session): the library frees the session when that call returns.
+            self._calls.wait_for(lambda: all(thread == me for thread in self._running))
         if handle:
-            self._lib.wgc_session_destroy(handle)
+            with self._lock:
+                self._lib.wgc_session_destroy(handle)
+                self._frame = None
 
     def __enter__(self):
         return self
@@ -87,6 +106,28 @@ class Session:
             raise SessionClosedError("the session is closed")
         return self._handle
 
+    @contextlib.contextmanager
+    def _one_at_a_time(self):
+        """The handle, for calls the library takes one at a time for a session."""
+        with self._lock:
+            yield self._checked()
+
+    @contextlib.contextmanager
+    def _any_time(self):
+        """The handle, for calls the library takes at any time; close() waits for them before it frees it."""
+        me = threading.get_ident()
+        with self._calls:
+            handle = self._checked()
+            self._running[me] = self._running.get(me, 0) + 1
+        try:
+            yield handle
+        finally:
+            with self._calls:
+                self._running[me] -= 1
+                if not self._running[me]:
+                    del self._running[me]
+                    self._calls.notify_all()
+
     # Switches; set them before start() or while capturing.
 
     def enable_cursor(self, on=True):
@@ -98,8 +139,7 @@ class Session:
         self._switch(self._lib.wgc_show_border, on, "hiding the border")
 
     def _switch(self, function, on, what):
-        handle = self._checked()
-        with router.collect() as lines:
+        with self._one_at_a_time() as handle, router.collect() as lines:
             accepted = function(handle, 1 if on else 0)
         if not accepted:
             raise SwitchRefusedError(f"the system refused {what}", _problems(lines))
@@ -107,11 +147,11 @@ class Session:
     def set_min_update_interval(self, seconds):
         """The shortest interval between frames the system may deliver (0: the system's own default);
         SwitchRefusedError where the system has no such setting."""
-        handle = self._checked()
+        self._checked()
         microseconds = round(seconds * 1_000_000)
         if not 0 <= microseconds <= 0xFFFFFFFF:
             raise ValueError(f"interval out of range: {seconds} s")
-        with router.collect() as lines:
+        with self._one_at_a_time() as handle, router.collect() as lines:
             accepted = self._lib.wgc_set_min_update_interval(handle, microseconds)
         if not accepted:
             raise SwitchRefusedError("the system refused a minimum update interval", _problems(lines))
@@ -119,109 +159,138 @@ class Session:
     def dirty_rects(self):
         """Where the frame of the last grab changed, as (left, top, right, bottom) tuples with right and bottom
         exclusive: an empty list when it did not change, None when unknown (take the whole frame as changed)."""
-        handle = self._checked()
-        count = self._lib.wgc_get_dirty_rects(handle, None, 0)
-        if count < 0:
-            return None
-        rects = (WgcRect * count)()
-        count = min(count, self._lib.wgc_get_dirty_rects(handle, rects, count))
+        with self._one_at_a_time() as handle:
+            count = self._lib.wgc_get_dirty_rects(handle, None, 0)
+            if count < 0:
+                return None
+            rects = (WgcRect * count)()
+            # A logger that closed the session on a line of the first call freed it.
+            count = min(count, self._lib.wgc_get_dirty_rects(self._checked(), rects, count))
         return [(r.left, r.top, r.right, r.bottom) for r in rects[:max(count, 0)]]
 
     def frame_info(self):
         """A FrameInfo for the frame the last grab handed out, or None when it handed out nothing."""
         info = WgcFrameInfo(size=ctypes.sizeof(WgcFrameInfo))
-        if not self._lib.wgc_get_frame_info(self._checked(), ctypes.byref(info)):
-            return None
+        with self._one_at_a_time() as handle:
+            if not self._lib.wgc_get_frame_info(handle, ctypes.byref(info)):
+                return None
         return FrameInfo(bool(info.is_new), info.frame_number, info.system_time,
                          (info.content_width, info.content_height))
 
     def wait(self, timeout=None):
         """Waits, from any thread and without dispatching messages, until a frame is there for the next grab:
-        True when one is, False after `timeout` seconds (None: about 49 days) or when the capture ends."""
-        handle = self._checked()
-        if timeout is None:
-            milliseconds = 0xFFFFFFFF
-        elif not math.isfinite(timeout) or timeout < 0:
+        True when one is, False after `timeout` seconds (None: no limit) or when the capture ends, also by a
+        close() on another thread."""
+        self._checked()
+        if timeout is not None and (not math.isfinite(timeout) or timeout < 0):
             raise ValueError(f"timeout must be a finite number of seconds, not {timeout!r}")
-        else:
-            milliseconds = min(math.ceil(timeout * 1000), 0xFFFFFFFF)
-        return bool(self._lib.wgc_wait_for_frame(handle, milliseconds))
+        deadline = None if timeout is None else time.monotonic() + timeout
+        while True:
+            milliseconds = _WAIT_SLICE_MS
+            if deadline is not None:
+                milliseconds = min(milliseconds, max(0, math.ceil((deadline - time.monotonic()) * 1000)))
+            if self.closed:
+                return False
+            with self._any_time() as handle:
+                if self._lib.wgc_wait_for_frame(handle, milliseconds):
+                    return True
+                if not self._lib.wgc_get_status(handle):
+                    return False
+            if deadline is not None and time.monotonic() >= deadline:
+                return False
 
     @property
     def last_error(self):
         """The HRESULT of the session's latest failure (a failed start step, a lost device ...), 0 if none since
         it was made or last started."""
-        return self._lib.wgc_get_last_error(self._checked()) & 0xFFFFFFFF
+        with self._any_time() as handle:
+            return self._lib.wgc_get_last_error(handle) & 0xFFFFFFFF
 
     def set_dirty_rect(self, on=True):
         """Change detection on the GPU: unchanged frames are not copied, update_ratio() tells how much changed."""
-        self._lib.wgc_set_dirty_rect(self._checked(), 1 if on else 0)
+        with self._any_time() as handle:
+            self._lib.wgc_set_dirty_rect(handle, 1 if on else 0)
 
     def set_capture_to_texture(self, on=True):
         """Hand frames out as Direct3D 11 textures (grab_texture()) instead of CPU buffers (grab())."""
-        self._lib.wgc_set_capture_to_texture(self._checked(), 1 if on else 0)
-        self._texture_mode = bool(on)
+        # Never during a grab, which must know what the library hands out.
+        with self._one_at_a_time() as handle:
+            self._lib.wgc_set_capture_to_texture(handle, 1 if on else 0)
+            self._texture_mode = bool(on)
 
     # Capture.
 
     def start(self):
-        """Starts capturing on the calling thread, which must be the one that grabs; StartError if it fails."""
-        handle = self._checked()
-        with router.collect() as lines:
-            started = self._lib.wgc_session_start(handle)
-        if not started:
-            raise StartError("the capture did not start", _problems(lines))
-        self._thread = threading.get_ident()
-        self._ended = None
+        """Starts capturing; the calling thread dispatches the target's closing. StartError if it fails."""
+        with self._one_at_a_time() as handle:
+            with router.collect() as lines:
+                started = self._lib.wgc_session_start(handle)
+            if not started:
+                raise StartError("the capture did not start", _problems(lines))
+            self._started = True
+            self._ended = None
 
     @property
     def status(self):
         """True while capturing; False before start() and after the target closed."""
-        return bool(self._lib.wgc_get_status(self._checked()))
+        with self._any_time() as handle:
+            return bool(self._lib.wgc_get_status(handle))
 
     @property
     def device(self):
         """The session's ID3D11Device pointer (no reference added), None before start()."""
-        return self._lib.wgc_get_device(self._checked())
+        with self._one_at_a_time() as handle:
+            return self._lib.wgc_get_device(handle)
 
     def update_ratio(self):
         """The changed share of the latest frame (1.0 a whole new frame, 0.0 nothing new); reading resets it."""
-        return self._lib.wgc_get_update_ratio(self._checked())
+        with self._any_time() as handle:
+            return self._lib.wgc_get_update_ratio(handle)
 
     def grab(self, copy=True):
         """The latest frame as a (height, width, 4) uint8 BGRA array, or None while no frame has arrived.
 
-        copy=True gives an array of its own. copy=False gives a read-only view of the session's buffer without a
-        copy: it is valid until the next grab() or close() of this session, and the next frame overwrites it in
-        place, so copy what must outlive that."""
-        self._checked()
-        if self._texture_mode:
-            raise CorvoError("the session hands out textures: use grab_texture()")
-        ok, pointer, width, height = self._poll()
-        if not ok:
-            return None
-        buffer = (ctypes.c_uint8 * (width * height * 4)).from_address(pointer)
-        frame = np.frombuffer(buffer, dtype=np.uint8).reshape(height, width, 4)
-        if copy:
-            return frame.copy()
-        buffer.session = self  # the view keeps the session, and so its buffer, from being collected
-        frame.flags.writeable = False
-        return frame
+        copy=True gives an array of its own. copy=False gives a read-only view of an array the session reuses,
+        so that no array is made per frame: each later grab of a frame of that size overwrites it in place, so
+        copy what must outlive that. After a new size or close() the view keeps the last frame it showed."""
+        with self._lock:
+            self._checked()
+            if self._texture_mode:
+                raise CorvoError("the session hands out textures: use grab_texture()")
+            ok, pointer, width, height = self._poll()
+            if not ok:
+                return None
+            shape = (height, width, 4)
+            if self._frame is not None and self._frame.shape != shape:
+                self._frame = None  # its views keep the frame of the old size
+            if self._frame is None and not copy:
+                self._frame = np.empty(shape, np.uint8)
+            frame = np.empty(shape, np.uint8) if copy else None
+            # The library's buffer moves when it grows and goes with close(): no Python object points into it,
+            # only arrays of this module take its pixels.
+            for array in (frame, self._frame):
+                if array is not None:
+                    ctypes.memmove(array.ctypes.data, pointer, array.nbytes)
+            if copy:
+                return frame
+            view = self._frame.view()
+        view.flags.writeable = False
+        return view
 
     def grab_texture(self):
         """In texture mode, the latest frame as a Texture holding one reference, or None while there is none."""
-        self._checked()
-        if not self._texture_mode:
-            raise CorvoError("the session hands out CPU frames: use grab(), or set_capture_to_texture() first")
-        ok, pointer, width, height = self._poll()
+        with self._lock:
+            self._checked()
+            if not self._texture_mode:
+                raise CorvoError("the session hands out CPU frames: use grab(), or set_capture_to_texture() first")
+            ok, pointer, width, height = self._poll()
         return Texture(pointer, width, height) if ok else None
 
     def _poll(self):
+        """The library's poll, under the lock; raises what ended the capture."""
         handle = self._checked()
-        if self._thread is None:
+        if not self._started:
             raise CorvoError("the session is not started")
-        if self._thread != threading.get_ident():
-            raise WrongThreadError("grab from the thread that called start()")
         if self._ended is not None:
             raise self._ended
         frame = ctypes.c_void_p()
@@ -229,12 +298,16 @@ class Session:
         with router.collect() as lines:
             ok = self._lib.wgc_get_recent_frame(handle, ctypes.byref(frame), 0, ctypes.byref(width),
                                                 ctypes.byref(height), ctypes.byref(cursor))
-        if not self._lib.wgc_get_status(handle):
+        if not self._handle:
+            ended = SessionClosedError("the session is closed")  # meanwhile: by a logger, or another thread
+        elif not self._lib.wgc_get_status(handle):
             if any(text == _CLOSED_LINE for _, text in lines):
                 self._ended = TargetClosedError("the captured window or monitor was closed")
             else:
                 self._ended = CaptureStoppedError("the capture stopped", _problems(lines))
-            if ok and self._texture_mode:
-                Texture(frame.value, width.value, height.value).release()
-            raise self._ended
-        return bool(ok), frame.value, width.value, height.value
+            ended = self._ended
+        else:
+            return bool(ok), frame.value, width.value, height.value
+        if ok and self._texture_mode:
+            Texture(frame.value, width.value, height.value).release()
+        raise ended

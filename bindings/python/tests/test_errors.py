@@ -6,6 +6,7 @@ import shutil
 import subprocess
 import sys
 import threading
+import time
 
 import pytest
 
@@ -91,24 +92,85 @@ class TestFailures:
             with pytest.raises(corvo_wgc.CaptureStoppedError, match="887a0006"):
                 session.grab()
 
-    def test_grab_before_start_and_from_another_thread_are_refused(self):
+    def test_grab_before_start_is_refused_and_any_thread_may_grab(self):
         window = emu.Window(32, 32)
         with corvo_wgc.Session(window) as session:
             with pytest.raises(corvo_wgc.CorvoError, match="not started"):
                 session.grab()
             session.start()
-            raised = []
-
-            def grab_elsewhere():
-                try:
-                    session.grab()
-                except corvo_wgc.WrongThreadError as error:
-                    raised.append(error)
-
-            thread = threading.Thread(target=grab_elsewhere)
+            window.present()
+            shapes = []
+            thread = threading.Thread(target=lambda: shapes.append(session.grab().shape))
             thread.start()
             thread.join()
-            assert len(raised) == 1
+            assert shapes == [(32, 32, 4)]
+
+    def test_grabs_and_waits_on_other_threads_while_the_session_closes(self):
+        window = emu.Window(256, 256)
+        session = corvo_wgc.Session(window)
+        session.start()
+        outcomes = []
+
+        def grab_until_closed(copy):
+            try:
+                while session.wait(None):
+                    session.grab(copy=copy)
+                outcomes.append("ended")
+            except corvo_wgc.SessionClosedError:
+                outcomes.append("closed")
+
+        threads = [threading.Thread(target=grab_until_closed, args=(copy,)) for copy in (True, False, False)]
+        for thread in threads:
+            thread.start()
+        delivered = sum(window.present() for _ in range(20))
+        assert until(lambda: getattr(session.frame_info(), "frame_number", 0) == delivered)  # the grabbers took the last one
+        assert session.wait(0) is False
+        waiter = threading.Thread(target=lambda: outcomes.append(session.wait(None)))
+        waiter.start()
+        assert until(lambda: len(session._running) == 4)  # the waiter waits beside the grabbers
+        session.close()
+        for thread in threads + [waiter]:
+            thread.join(5)
+        assert sorted(outcomes, key=str) == [False, "ended", "ended", "ended"]
+        assert window.capture_property("started") is None
+
+    @pytest.mark.parametrize("call", ["close here", "close elsewhere", "textures elsewhere", "grab elsewhere"])
+    def test_a_call_on_a_line_of_a_grab_takes_effect_after_the_poll(self, call):
+        window = emu.Window(64, 64)
+        session = corvo_wgc.Session(window)
+        elsewhere = {"close elsewhere": session.close, "grab elsewhere": session.grab,
+                     "textures elsewhere": lambda: session.set_capture_to_texture(True)}
+        other = threading.Thread(target=elsewhere.get(call))
+        waited = []
+
+        def on_line(level, text):
+            if "recreate" not in text:
+                return
+            if call == "close here":
+                session.close()
+            else:
+                other.start()
+                other.join(0.2)
+                waited.append(other.is_alive())  # it waits for the grab
+
+        corvo_wgc.set_logger(on_line)
+        session.start()
+        emu.fail("Recreate", emu.E_OUTOFMEMORY)
+        window.resize(32, 32)
+        window.present()
+        if "close" in call:
+            with pytest.raises(corvo_wgc.SessionClosedError):
+                session.grab()
+        else:
+            assert session.grab().shape == (32, 32, 4)  # a whole answer of the mode the grab began in
+        if call != "close here":
+            other.join()
+            assert waited == [True]
+        if call == "textures elsewhere":
+            with pytest.raises(corvo_wgc.CorvoError, match="grab_texture"):
+                session.grab()
+        session.close()
+        assert window.capture_property("started") is None
 
     def test_targets_are_checked_before_the_library_sees_them(self):
         with pytest.raises(corvo_wgc.CorvoError, match="no monitor"):
@@ -119,6 +181,16 @@ class TestFailures:
             corvo_wgc.Session()
         with pytest.raises(ValueError):
             emu.Window(0, 10)
+
+
+def until(condition, seconds=10):
+    """Whether the condition came true within the time (a bound on a test that hangs, not a timing)."""
+    deadline = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.001)
+    return True
 
 
 def run_python(code, **environment):

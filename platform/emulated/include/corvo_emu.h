@@ -122,12 +122,12 @@ void corvo_emu_set_bgra_uav_store(int32_t supported) CORVO_EMU_NOEXCEPT;
  * is 5, ERROR_INSUFFICIENT_BUFFER 122). */
 void corvo_emu_fail(const char *operation, int32_t hr, uint32_t skip, uint32_t count) CORVO_EMU_NOEXCEPT;
 /* Calls of an operation so far, or one of the platform's gauges ("live_objects", "weak_references",
- * "resource_bytes" held by the textures and buffers that exist, "bytes_mapped", "bytes_copied" by the GPU's
- * copies, "validation_errors"). "validation_errors" counts the
- * graphics calls the emulated device refuses as the Direct3D 11 runtime does (objects of another device, views
- * without their bind flag, mismatched or out-of-bounds copies, maps without CPU access, mapped resources used by
- * the GPU); each refusal is also told on stderr as "corvo-emu: validation error: <call>: <why>" and the call does
- * nothing or fails. */
+ * "resource_bytes" held by the textures and buffers that exist, "resource_bytes_peak" the most they held at once
+ * since the last reset, "bytes_mapped", "bytes_copied" by the GPU's copies, "validation_errors").
+ * "validation_errors" counts the graphics calls the emulated device refuses as the Direct3D 11 runtime does
+ * (objects of another device, views without their bind flag, mismatched or out-of-bounds copies, maps without CPU
+ * access, mapped resources used by the GPU); each refusal is also told on stderr as
+ * "corvo-emu: validation error: <call>: <why>" and the call does nothing or fails. */
 uint64_t corvo_emu_count(const char *name) CORVO_EMU_NOEXCEPT;
 /* Back to a fresh system: no targets, defaults, zero counters, no pending faults. */
 void corvo_emu_reset(void) CORVO_EMU_NOEXCEPT;
