@@ -24,7 +24,8 @@ extern "C" {
  * 0 or less or above 16384 (the largest Direct3D 11 texture side), and when memory runs out. */
 HWND corvo_emu_create_window(int32_t width, int32_t height) CORVO_EMU_NOEXCEPT;
 HMONITOR corvo_emu_create_monitor(int32_t width, int32_t height) CORVO_EMU_NOEXCEPT;
-/* Change a target's pixels (clipped to the target); bgra_rows holds rows of `stride` bytes. */
+/* Change a target's pixels (clipped to the target) to SDR content: 8-bit sRGB BGRA; bgra_rows holds rows of
+ * `stride` bytes. */
 void corvo_emu_fill(void *target, int32_t x, int32_t y, int32_t width, int32_t height,
                     uint32_t bgra) CORVO_EMU_NOEXCEPT;
 void corvo_emu_write(void *target, int32_t x, int32_t y, int32_t width, int32_t height, const void *bgra_rows,
