@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/capture.h"
+#include "platform/emulated/message_queue.h"
 
 namespace corvo::emu {
 
@@ -18,6 +19,8 @@ public:
     Target(Kind kind, int32_t width, int32_t height);
 
     const Kind kind;
+    // Messages posted to a window go to the thread that created it, while that thread lives.
+    const std::weak_ptr<MessageQueue> thread_queue = MessageQueue::current();
 
     platform::SizeInt32 size() const;
     bool closed() const;
