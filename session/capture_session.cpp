@@ -74,7 +74,6 @@ void WgcCaptureSession::release_pipeline() noexcept {
     dxgi_factory_.reset();
     content_size_ = failed_recreate_ = {};
     device_lost_ = false;
-    // Last: shutting the thread's queue down dispatches the thread's messages.
     thread_queue_.reset();
 }
 

@@ -30,7 +30,10 @@ bool WgcCaptureSession::Start() noexcept {
     log_message(kLogInfo, "%s", "WgcCaptureSession::Start");
     // After each line that a logger may destroy the session on, the start goes no further.
     if (destroyed()) return false;
-    // A session started again begins from nothing: no object of the previous device may survive.
+    // A session started again begins from nothing: no object of the previous device may survive. The thread's
+    // queue alone is held until the new start has its own share, so that a start again on the same thread neither
+    // shuts it down nor makes it anew.
+    const ThreadQueue::Lease previous_queue = std::move(thread_queue_);
     release_pipeline();
     if (!target_window_ && !target_monitor_) {
         log_failure(E_INVALIDARG, "Failed to start: no window or monitor to capture");

@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform_operations.h"
 #include "session_harness.h"
@@ -73,6 +74,30 @@ TEST_F(Lifecycle, SecondStartKeepsNothingOfTheFirstDevice) {
     EXPECT_EQ(device_of(second.frame), wgc_get_device(session));
     static_cast<ID3D11Texture2D *>(second.frame)->Release();
     EXPECT_EQ(wgc_get_update_ratio(session), 1.0f);  // nothing to compare with on a new device
+}
+
+// What the host posts to its window and its thread is its loop's to dispatch: a start, a start again, and the
+// destroy of the thread's last session leave it where it was.
+TEST_F(Lifecycle, StartsAndTheLastDestroyLeaveTheHostsMessagesInItsQueue) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);  // what earlier tests left
+    open_window(32, 32);
+    ASSERT_EQ(PostMessageW(window, WM_APP + 7, 1, 2), 1);
+    PostQuitMessage(3);
+    const uint64_t dispatched = corvo_emu_count("DispatchMessageW");
+    ASSERT_EQ(wgc_session_start(session), 1);
+    wgc_session_destroy(session);
+    session = nullptr;
+    EXPECT_EQ(corvo_emu_count("DispatchMessageW"), dispatched);
+    std::vector<MSG> queued;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) queued.push_back(msg);
+    ASSERT_GE(queued.size(), 2u);
+    EXPECT_EQ(queued[0].hwnd, window);
+    EXPECT_EQ(queued[0].message, WM_APP + 7);
+    EXPECT_EQ(queued[0].lParam, 2);
+    EXPECT_EQ(queued[1].message, WM_QUIT);
+    EXPECT_EQ(queued[1].wParam, 3u);
+    EXPECT_EQ(corvo_emu_count("ShutdownQueueAsync"), 1u);  // the start again kept the thread's queue
 }
 
 TEST_F(Lifecycle, DeviceRemovedForAnyReasonIsNoticedAtThePollEvenWithoutFrames) {
