@@ -125,8 +125,8 @@ CORVO_WGC_API ID3D11Device *CORVO_WGC_CALL wgc_get_device(wgc_session session) C
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_recent_frame(wgc_session session, void **frame, intptr_t reserved,
                                                           int32_t *width, int32_t *height,
                                                           uint8_t *cursor) CORVO_WGC_NOEXCEPT;
-/* 1 while capturing; 0 before a successful start, after a failed one, after the target closed and after the
- * device was lost. */
+/* 1 while capturing; 0 before a successful start, after a failed one, after the target closed and, at once,
+ * after the device was lost. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_status(wgc_session session) CORVO_WGC_NOEXCEPT;
 /* The changed share of the latest frame (1.0 whole new frame, 0.0 nothing new); reading resets it to 0. */
 CORVO_WGC_API float CORVO_WGC_CALL wgc_get_update_ratio(wgc_session session) CORVO_WGC_NOEXCEPT;
@@ -172,9 +172,10 @@ CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_frame_info(wgc_session session,
                                                         wgc_frame_info *info) CORVO_WGC_NOEXCEPT;
 /* Waits until a frame is there for the next poll: 1 as soon as one is (at once if one is already waiting),
  * 0 when timeout_ms pass without one, and 0 at once for a session that is not capturing. The capture ending
- * ends the wait with 0: a destroy from another thread, a lost device, or the target closing (told to the
- * session when the start thread dispatches, so a wait on that thread sees it only at its end). It dispatches
- * no messages. Any thread may wait. */
+ * ends the wait with 0: a destroy from another thread, a lost device, or the target closing. The wait itself
+ * looks at the device and at a window target every 50 ms, so these end it on any thread, the start thread too;
+ * a monitor's closing is told when the start thread dispatches. It dispatches no messages. Any thread may
+ * wait. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_wait_for_frame(wgc_session session, uint32_t timeout_ms) CORVO_WGC_NOEXCEPT;
 /* The HRESULT of the session's latest failure line (level 3): a failed start step, a lost device, a failed
  * allocation or Recreate, a switch the system refused. 0 when there has been none since the session was

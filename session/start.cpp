@@ -158,7 +158,7 @@ bool WgcCaptureSession::start_pipeline() noexcept {
         if (destroyed()) return false;
 
         content_size_ = size;
-        const uint64_t capture = slot_->begin(frame_pool_);
+        const uint64_t capture = slot_->begin(frame_pool_, d3d_device_, target_window_);
         frame_arrived_revoker_ = frame_pool_.FrameArrived({&FrameSlot::on_frame_arrived, slot_});
         capture_session_.StartCapture();
         closed_revoker_ =

@@ -110,7 +110,8 @@ TEST_F(Lifecycle, DeviceRemovedForAnyReasonIsNoticedAtThePollEvenWithoutFrames) 
             if (p.ok && texture_mode) static_cast<ID3D11Texture2D *>(p.frame)->Release();
             corvo_emu_remove_devices(reason);
             log.clear();
-            const Poll q = poll(session);  // no frame arrives
+            EXPECT_EQ(wgc_get_status(session), 0);  // at once, without a poll
+            const Poll q = poll(session);           // no frame arrives
             if (q.ok && texture_mode) static_cast<ID3D11Texture2D *>(q.frame)->Release();
             EXPECT_EQ(wgc_get_status(session), 0);
             char line[64];
