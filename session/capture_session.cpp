@@ -25,8 +25,12 @@ WgcCaptureSession::WgcCaptureSession(HMONITOR monitor) noexcept : slot_(make_slo
 
 void WgcCaptureSession::destroy(WgcCaptureSession *session) noexcept {
     session->enter();
-    // Stopped first, so that nothing of it runs after the host has let go of it.
-    if (!session->destroy_requested_.exchange(true)) session->Stop();
+    // Stopped first, so that nothing of it runs after the host has let go of it; a closing not yet told is
+    // told before, since the destroy is the host's next call.
+    if (!session->destroy_requested_.exchange(true)) {
+        session->tell_events();
+        session->Stop();
+    }
     if (session->leave()) delete session;
 }
 

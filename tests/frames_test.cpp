@@ -288,6 +288,14 @@ TEST_F(FramesTest, ClosedTargetEndsTheCaptureAndKeepsTheLastFrame) {
         wgc_session_destroy(session);
         session = nullptr;
     }
+    // When the host's next call is the destroy, the closing is told before the destroy's own lines.
+    open_window(32, 32);
+    corvo_emu_close(window);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    log.clear();
+    wgc_session_destroy(std::exchange(session, nullptr));
+    EXPECT_EQ(log.texts(), (std::vector<std::string>{"Wgc on_closed", "Try to exit wgc thread", "Wgc exit."}));
 }
 
 TEST_F(FramesTest, RemovedDeviceEndsTheCaptureWithOneLine) {
