@@ -8,17 +8,17 @@
  *
  * Threads:
  * - Any thread, at any time, also while another call of the session runs: is_wgc_session_supported,
- *   wgc_register_logger, wgc_set_dirty_rect, wgc_set_capture_to_texture, wgc_get_status, wgc_get_update_ratio,
- *   wgc_wait_for_frame, wgc_get_last_error, wgc_get_version.
+ *   wgc_register_logger, wgc_set_dirty_rect, wgc_set_capture_to_texture, wgc_enable_cursor, wgc_show_border,
+ *   wgc_set_min_update_interval, wgc_get_status, wgc_get_update_ratio, wgc_wait_for_frame, wgc_get_last_error,
+ *   wgc_get_version. The cursor, border and interval switches take effect at once, on a running capture too;
+ *   against a start or a destroy running meanwhile they are applied whole, before or after it.
  * - One at a time for a session, never overlapping one another: wgc_session_start, wgc_get_recent_frame,
- *   wgc_get_dirty_rects, wgc_get_frame_info, wgc_get_device, wgc_enable_cursor, wgc_show_border,
- *   wgc_set_min_update_interval and wgc_session_destroy. A destroy may overlap the calls of the first group: the
- * session is freed when the last of them ends.
+ *   wgc_get_dirty_rects, wgc_get_frame_info, wgc_get_device and wgc_session_destroy. A destroy may overlap the
+ *   calls of the first group: the session is freed when the last of them ends.
  * - The thread that started the session owns its dispatcher queue, through which the target's closing arrives,
  *   and is where it is destroyed. The poll may come from any thread, as frames arrive on the capture service's;
- *   the closing is still told only once the start thread has dispatched its messages (its own polls do). The
- *   cursor, border and interval switches of a running session from another thread are refused (0), with one
- *   level-2 line per session that names the thread they belong on; before the start they may come from any. */
+ *   the closing is still told only once the start thread has dispatched its messages (its own polls do). Only
+ *   the poll dispatches messages: no other call runs the host's window procedures or takes its WM_QUIT. */
 #ifndef CORVO_WGC_H
 #define CORVO_WGC_H
 

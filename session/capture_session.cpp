@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <new>
+#include <utility>
 
 #include "session/log_sink.h"
 
@@ -51,9 +52,15 @@ void WgcCaptureSession::Stop() noexcept {
 
 void WgcCaptureSession::close_capture(bool log_errors) noexcept {
     slot_->end();  // the frame it keeps goes back to the pool before the pool closes
+    platform::GraphicsCaptureSession session;
+    {
+        // Closed outside the lock, since a close may take long; a switch meanwhile finds no session to set.
+        const std::lock_guard lock(switch_mutex_);
+        session = std::exchange(capture_session_, {});
+    }
     try {
         if (frame_pool_) frame_pool_.Close();
-        if (capture_session_) capture_session_.Close();
+        if (session) session.Close();
     } catch (const platform::PlatformError &error) {
         if (log_errors) log_failure(error.code(), "Exception catced %s", error.message().c_str());
     } catch (const std::bad_alloc &) {
@@ -61,7 +68,7 @@ void WgcCaptureSession::close_capture(bool log_errors) noexcept {
     } catch (...) {
         if (log_errors) log_failure(E_FAIL, "Exception catched: %08x", static_cast<unsigned>(E_FAIL));
     }
-    capture_session_ = {};
+    session = {};
     frame_pool_ = {};
 }
 

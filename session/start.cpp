@@ -39,7 +39,6 @@ bool WgcCaptureSession::Start() noexcept {
         log_failure(E_INVALIDARG, "Failed to start: no window or monitor to capture");
         return false;
     }
-    start_thread_ = std::this_thread::get_id();
     if (create_device() && start_pipeline()) {
         last_error_.store(0);
         return true;
@@ -130,13 +129,19 @@ bool WgcCaptureSession::start_pipeline() noexcept {
         const platform::SizeInt32 size = capture_item_.Size();
         frame_pool_ = platform::Direct3D11CaptureFramePool::CreateFreeThreaded(winrt_device_, kPixelFormat,
                                                                                kFrameBufferCount, size);
-        capture_session_ = frame_pool_.CreateCaptureSession(capture_item_);
+        platform::GraphicsCaptureSession created = frame_pool_.CreateCaptureSession(capture_item_);
+        {
+            const std::lock_guard lock(switch_mutex_);
+            capture_session_ = std::move(created);
+        }
 
+        // Each switch is set to the value stored last, under the lock: a switch from another thread meanwhile
+        // sets it again after, or stores it before.
         if (is_property_present(kCursorProperty)) {
-            const uint8_t cursor = cursor_enabled_.load();
-            log_message(kLogInfo, "Wgc cursor %s ", cursor ? "Enable" : "Disable");
+            log_message(kLogInfo, "Wgc cursor %s ", cursor_enabled_.load() ? "Enable" : "Disable");
             if (destroyed()) return false;
-            capture_session_.IsCursorCaptureEnabled(cursor != 0);
+            const std::lock_guard lock(switch_mutex_);
+            capture_session_.IsCursorCaptureEnabled(cursor_enabled_.load() != 0);
         } else {
             log_message(kLogInfo, "IsCursorToggleSupported: no");
             if (destroyed()) return false;
@@ -149,7 +154,8 @@ bool WgcCaptureSession::start_pipeline() noexcept {
                 borderless_access_allowed();  // a refusal is told; the capture still starts, with the border
                 if (destroyed()) return false;
             }
-            capture_session_.IsBorderRequired(border != 0);
+            const std::lock_guard lock(switch_mutex_);
+            capture_session_.IsBorderRequired(border_shown_.load() != 0);
         } else {
             log_message(kLogInfo, "IsBorderRequiredSupported: no");
             if (destroyed()) return false;

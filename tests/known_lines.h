@@ -30,7 +30,6 @@ inline constexpr const char *kFormats[] = {
     "Failed to hide border: borderless capture access denied, status %d",
     "Failed to hide border: borderless capture access not answered within %ums",
     "Failed to initialize COM, hr:%08x",
-    "Failed to set %s from another thread: a running session's switches belong on the thread that started it",
     "Failed to set min update interval %uus",
     "Failed to start: no window or monitor to capture",
     "IsBorderRequiredSupported: no",
