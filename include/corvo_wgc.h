@@ -147,8 +147,10 @@ CORVO_WGC_API void CORVO_WGC_CALL wgc_set_capture_to_texture(wgc_session session
  * read again, so its alpha is as it was last read. */
 CORVO_WGC_API void CORVO_WGC_CALL wgc_set_dirty_rect(wgc_session session, uint8_t enable) CORVO_WGC_NOEXCEPT;
 /* The capture border shown or hidden; refused (0) when the system cannot hide it. Hiding it asks the user's
- * consent (once per process, waiting at most a second for the answer); without it the call returns 0 with a
- * warning, and a start with the border hidden logs the warning and captures with the border. */
+ * consent, once per process, and nothing waits for the answer: while it is pending a hide is accepted, and set
+ * again at the session's first call after the user allowed it (a refusal is told then, as a warning). Once the
+ * consent is refused, a hide returns 0 with a warning and leaves the switch as it was, and a start with the
+ * border hidden logs the warning and captures with the border. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_show_border(wgc_session session, uint8_t show) CORVO_WGC_NOEXCEPT;
 /* Where the frame that the last poll handed out changed, compared with the frame the poll before handed out,
  * as change detection found it: runs of 32 x 32 cells, clipped to the frame, in rows from the top. Returns

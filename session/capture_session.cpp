@@ -29,16 +29,22 @@ void WgcCaptureSession::destroy(WgcCaptureSession *session) noexcept {
     // Stopped first, so that nothing of it runs after the host has let go of it; a closing not yet told is
     // told before, since the destroy is the host's next call.
     if (!session->destroy_requested_.exchange(true)) {
-        session->tell_events();
+        session->tell_closed();
         session->Stop();
     }
     if (session->leave()) delete session;
 }
 
 bool WgcCaptureSession::tell_events() noexcept {
+    tell_closed();
+    if (destroyed()) return false;
+    tell_borderless_answer();
+    return !destroyed();
+}
+
+void WgcCaptureSession::tell_closed() noexcept {
     // Closed may run where the host has not called the library; its line waits for the host's next call.
     if (slot_->take_closed()) log_message(kLogInfo, "Wgc on_closed");
-    return !destroy_requested_.load();
 }
 
 void WgcCaptureSession::Stop() noexcept {

@@ -91,6 +91,11 @@ private:
     void recreate_pool_if_resized(platform::SizeInt32 content) noexcept;
     // True when the device has been removed, for whatever reason; the first time, ends the capture with a line.
     bool device_removed() noexcept;
+    // The target's closing, recorded by the Closed handler or the wait, once.
+    void tell_closed() noexcept;
+    // A hide of the border accepted while the user's consent was pending: once the answer has come and the
+    // capture runs, sets the border again, or tells the refusal.
+    void tell_borderless_answer() noexcept;
     // True after a logger destroyed the session on a line of the call in progress: the call then touches
     // nothing more of it.
     bool destroyed() const noexcept { return destroy_requested_.load(); }
@@ -131,6 +136,9 @@ private:
     // Any thread's switches, and the start and the stop: `capture_session_` is made, closed and set to the
     // switches' stored values only under this lock, so the capture runs with the value stored last.
     std::mutex switch_mutex_;
+    // Set by a hide of the border, or a start that hides it, while the consent is pending; cleared by the
+    // call of any thread that acts on the answer.
+    std::atomic<bool> consent_pending_{false};
     std::atomic<uint32_t> calls_in_progress_{0};
     std::atomic<bool> destroy_requested_{false};
 };

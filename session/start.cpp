@@ -151,8 +151,14 @@ bool WgcCaptureSession::start_pipeline() noexcept {
             log_message(kLogInfo, "Wgc border %s ", border ? "Enable" : "Disable");
             if (destroyed()) return false;
             if (!border) {
-                borderless_access_allowed();  // a refusal is told; the capture still starts, with the border
-                if (destroyed()) return false;
+                // Never waited for: a pending answer is acted on when it comes; a refusal is told, and the
+                // capture still starts, with the border.
+                const BorderlessAccess access = borderless_access();
+                consent_pending_.store(access.state == BorderlessAccess::kPending);
+                if (access.state == BorderlessAccess::kRefused) {
+                    access.tell_refusal();
+                    if (destroyed()) return false;
+                }
             }
             const std::lock_guard lock(switch_mutex_);
             capture_session_.IsBorderRequired(border_shown_.load() != 0);

@@ -65,16 +65,35 @@ bool WgcCaptureSession::show_border(uint8_t show) noexcept {
         log_message(kLogWarning, "Failed to  %s border", "hide");
         return false;
     }
+    if (!show) {
+        const BorderlessAccess access = borderless_access();
+        if (access.state == BorderlessAccess::kRefused) {
+            access.tell_refusal();  // and the switch stays as it was
+            return false;
+        }
+        // Not answered yet: accepted, and acted on when the answer comes.
+        if (access.state == BorderlessAccess::kPending) consent_pending_.store(true);
+    }
     border_shown_.store(show);
     log_message(kLogInfo, "Set %s border", show ? "show" : "hide");
-    // A refused consent is told, and the property is still set: Windows ignores it then.
-    const bool allowed = show || borderless_access_allowed();
-    if (destroyed()) return false;
-    if (is_property_present(kBorderProperty) &&
-        !apply("border", switch_mutex_, capture_session_,
-               [&](const auto &session) { session.IsBorderRequired(border_shown_.load() != 0); }))
-        return false;
-    return allowed;
+    return !is_property_present(kBorderProperty) ||
+           apply("border", switch_mutex_, capture_session_,
+                 [&](const auto &session) { session.IsBorderRequired(border_shown_.load() != 0); });
+}
+
+void WgcCaptureSession::tell_borderless_answer() noexcept {
+    if (!consent_pending_.load()) return;
+    const BorderlessAccess access = borderless_access();
+    // Until the capture runs, its start looks at the answer itself.
+    if (access.state == BorderlessAccess::kPending || !capturing(switch_mutex_, capture_session_)) return;
+    if (!consent_pending_.exchange(false) || border_shown_.load()) return;
+    if (access.state == BorderlessAccess::kRefused) {
+        access.tell_refusal();
+        return;
+    }
+    // Set again now that it takes effect: the system may have judged it by the consent of the moment.
+    apply("border", switch_mutex_, capture_session_,
+          [&](const auto &session) { session.IsBorderRequired(border_shown_.load() != 0); });
 }
 
 bool WgcCaptureSession::set_min_update_interval(uint32_t microseconds) noexcept {

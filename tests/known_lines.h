@@ -28,7 +28,6 @@ inline constexpr const char *kFormats[] = {
     "Failed to get IGraphicsCaptureItemInterop, hr:%08x",
     "Failed to hide border: borderless capture access cannot be asked, hr:%08x",
     "Failed to hide border: borderless capture access denied, status %d",
-    "Failed to hide border: borderless capture access not answered within %ums",
     "Failed to initialize COM, hr:%08x",
     "Failed to set min update interval %uus",
     "Failed to start: no window or monitor to capture",
