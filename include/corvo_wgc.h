@@ -8,17 +8,17 @@
  *
  * Threads:
  * - Any thread, at any time, also while another call of the session runs: is_wgc_session_supported,
- *   wgc_register_logger, wgc_set_dirty_rect, wgc_set_capture_to_texture, wgc_get_status, wgc_get_update_ratio,
- *   wgc_wait_for_frame, wgc_get_last_error, wgc_get_version.
+ *   wgc_register_logger, wgc_set_dirty_rect, wgc_set_capture_to_texture, wgc_enable_cursor, wgc_show_border,
+ *   wgc_set_min_update_interval, wgc_get_status, wgc_get_update_ratio, wgc_wait_for_frame, wgc_get_last_error,
+ *   wgc_get_version. The cursor, border and interval switches take effect at once, on a running capture too;
+ *   against a start or a destroy running meanwhile they are applied whole, before or after it.
  * - One at a time for a session, never overlapping one another: wgc_session_start, wgc_get_recent_frame,
- *   wgc_get_dirty_rects, wgc_get_frame_info, wgc_get_device, wgc_enable_cursor, wgc_show_border,
- *   wgc_set_min_update_interval and wgc_session_destroy. A destroy may overlap the calls of the first group: the
- * session is freed when the last of them ends.
+ *   wgc_get_dirty_rects, wgc_get_frame_info, wgc_get_device and wgc_session_destroy. A destroy may overlap the
+ *   calls of the first group: the session is freed when the last of them ends.
  * - The thread that started the session owns its dispatcher queue, through which the target's closing arrives,
  *   and is where it is destroyed. The poll may come from any thread, as frames arrive on the capture service's;
- *   the closing is still told only once the start thread has dispatched its messages (its own polls do). The
- *   cursor, border and interval switches of a running session from another thread are refused (0), with one
- *   level-2 line per session that names the thread they belong on; before the start they may come from any. */
+ *   the closing is still told only once the start thread has dispatched its messages (its own polls do). Only
+ *   the poll dispatches messages: no other call runs the host's window procedures or takes its WM_QUIT. */
 #ifndef CORVO_WGC_H
 #define CORVO_WGC_H
 
@@ -141,8 +141,8 @@ CORVO_WGC_API ID3D11Device *CORVO_WGC_CALL wgc_get_device(wgc_session session) C
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_recent_frame(wgc_session session, void **frame, intptr_t reserved,
                                                           int32_t *width, int32_t *height,
                                                           uint8_t *cursor) CORVO_WGC_NOEXCEPT;
-/* 1 while capturing; 0 before a successful start, after a failed one, after the target closed and after the
- * device was lost. */
+/* 1 while capturing; 0 before a successful start, after a failed one, after the target closed and, at once,
+ * after the device was lost. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_status(wgc_session session) CORVO_WGC_NOEXCEPT;
 /* The changed share of the latest frame (1.0 whole new frame, 0.0 nothing new); reading resets it to 0. */
 CORVO_WGC_API float CORVO_WGC_CALL wgc_get_update_ratio(wgc_session session) CORVO_WGC_NOEXCEPT;
@@ -163,8 +163,10 @@ CORVO_WGC_API void CORVO_WGC_CALL wgc_set_capture_to_texture(wgc_session session
  * read again, so its alpha is as it was last read. */
 CORVO_WGC_API void CORVO_WGC_CALL wgc_set_dirty_rect(wgc_session session, uint8_t enable) CORVO_WGC_NOEXCEPT;
 /* The capture border shown or hidden; refused (0) when the system cannot hide it. Hiding it asks the user's
- * consent (once per process, waiting at most a second for the answer); without it the call returns 0 with a
- * warning, and a start with the border hidden logs the warning and captures with the border. */
+ * consent, once per process, and nothing waits for the answer: while it is pending a hide is accepted, and set
+ * again at the session's first call after the user allowed it (a refusal is told then, as a warning). Once the
+ * consent is refused, a hide returns 0 with a warning and leaves the switch as it was, and a start with the
+ * border hidden logs the warning and captures with the border. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_show_border(wgc_session session, uint8_t show) CORVO_WGC_NOEXCEPT;
 /* Where the frame that the last poll handed out changed, compared with the frame the poll before handed out,
  * as change detection found it: runs of 32 x 32 cells, clipped to the frame, in rows from the top. Returns
@@ -188,9 +190,10 @@ CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_frame_info(wgc_session session,
                                                         wgc_frame_info *info) CORVO_WGC_NOEXCEPT;
 /* Waits until a frame is there for the next poll: 1 as soon as one is (at once if one is already waiting),
  * 0 when timeout_ms pass without one, and 0 at once for a session that is not capturing. The capture ending
- * ends the wait with 0: a destroy from another thread, a lost device, or the target closing (told to the
- * session when the start thread dispatches, so a wait on that thread sees it only at its end). It dispatches
- * no messages. Any thread may wait. */
+ * ends the wait with 0: a destroy from another thread, a lost device, or the target closing. The wait itself
+ * looks at the device and at a window target every 50 ms, so these end it on any thread, the start thread too;
+ * a monitor's closing is told when the start thread dispatches. It dispatches no messages. Any thread may
+ * wait. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_wait_for_frame(wgc_session session, uint32_t timeout_ms) CORVO_WGC_NOEXCEPT;
 /* The HRESULT of the session's latest failure line (level 3): a failed start step, a lost device, a failed
  * allocation or Recreate, a switch the system refused. 0 when there has been none since the session was

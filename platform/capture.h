@@ -162,21 +162,14 @@ struct DispatcherQueueOptions {
 constexpr int32_t DQTYPE_THREAD_CURRENT = 2;
 constexpr int32_t DQTAT_COM_NONE = 0;  // what a queue of the current thread is documented to be made with
 
-// Windows.Foundation.IAsyncAction, seen through its IAsyncInfo.
-class AsyncAction : public Projected {
-public:
-    using Projected::Projected;
-    // No longer running: completed, cancelled or failed.
-    bool completed() const;
-};
-
 class DispatcherQueueController : public Projected {
 public:
     using Projected::Projected;
     // Fails with RPC_E_WRONG_THREAD when the calling thread has a queue already.
     static HRESULT create(DispatcherQueueOptions options, DispatcherQueueController *out) noexcept;
-    // Starts the shutdown of the queue; it completes only while the owning thread dispatches its messages.
-    AsyncAction ShutdownQueueAsync() const;
+    // Starts the shutdown of the queue, from any thread; it completes when the owning thread next dispatches its
+    // messages, and until then the thread has its queue.
+    void ShutdownQueueAsync() const;
 };
 
 // Windows.Security.Authorization.AppCapabilityAccess.AppCapabilityAccessStatus.

@@ -1,19 +1,15 @@
 #include "session/borderless_access.h"
 
-#include <chrono>
 #include <mutex>
 #include <new>
-#include <optional>
-#include <thread>
 
 #include "session/log_sink.h"
-#include "platform/capture.h"
 
 namespace corvo {
 namespace {
 
 struct Consent {
-    std::mutex mutex;
+    std::mutex mutex;  // held only while the request is looked at, never while it is waited for
     platform::BorderlessAccessRequest request;  // asked, not yet answered
     std::optional<platform::AccessStatus> answer;
 };
@@ -23,57 +19,49 @@ Consent &consent() {
     return *c;
 }
 
-// What a call found out: the answer, an unanswered request, or why none could be made.
-struct Outcome {
-    std::optional<platform::AccessStatus> answer;
-    HRESULT failure = S_OK;
-};
+BorderlessAccess found(BorderlessAccess::State state) { return {state, std::nullopt, S_OK}; }
 
-Outcome ask() {
-    Consent &c = consent();
-    std::lock_guard lock(c.mutex);
-    if (c.answer) return {c.answer};
-    try {
-        if (!c.request) {
-            const HRESULT hr = platform::BorderlessAccessRequest::request(&c.request);
-            if (FAILED(hr)) return {std::nullopt, hr};
-        }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBorderlessAnswerWaitMs);
-        while (!c.request.completed()) {
-            if (std::chrono::steady_clock::now() >= deadline) return {};
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        c.answer = c.request.GetResults();
-        c.request = {};
-        return {c.answer};
-    } catch (const platform::PlatformError &error) {
-        c.request = {};  // cancelled or failed: asked again next time
-        return {std::nullopt, error.code()};
-    } catch (const std::bad_alloc &) {
-        c.request = {};
-        return {std::nullopt, E_OUTOFMEMORY};
-    } catch (...) {
-        c.request = {};
-        return {std::nullopt, E_FAIL};
-    }
+BorderlessAccess refused(HRESULT failure) { return {BorderlessAccess::kRefused, std::nullopt, failure}; }
+
+BorderlessAccess outcome(platform::AccessStatus answer) {
+    if (answer == platform::AccessStatus::Allowed) return found(BorderlessAccess::kAllowed);
+    return {BorderlessAccess::kRefused, answer, S_OK};
 }
 
 }  // namespace
 
-bool borderless_access_allowed() noexcept {
-    // Logged outside the lock: a logger may call the library, even from another thread.
-    const Outcome outcome = ask();
-    if (outcome.answer == platform::AccessStatus::Allowed) return true;
-    if (outcome.answer)
+BorderlessAccess borderless_access() noexcept {
+    Consent &c = consent();
+    std::lock_guard lock(c.mutex);
+    if (c.answer) return outcome(*c.answer);
+    try {
+        if (!c.request) {
+            const HRESULT hr = platform::BorderlessAccessRequest::request(&c.request);
+            if (FAILED(hr)) return refused(hr);
+        }
+        if (!c.request.completed()) return found(BorderlessAccess::kPending);
+        c.answer = c.request.GetResults();
+        c.request = {};
+        return outcome(*c.answer);
+    } catch (const platform::PlatformError &error) {
+        c.request = {};  // cancelled or failed: asked again next time
+        return refused(error.code());
+    } catch (const std::bad_alloc &) {
+        c.request = {};
+        return refused(E_OUTOFMEMORY);
+    } catch (...) {
+        c.request = {};
+        return refused(E_FAIL);
+    }
+}
+
+void BorderlessAccess::tell_refusal() const noexcept {
+    if (answer)
         log_message(kLogWarning, "Failed to hide border: borderless capture access denied, status %d",
-                    static_cast<int>(*outcome.answer));
-    else if (FAILED(outcome.failure))
-        log_message(kLogWarning, "Failed to hide border: borderless capture access cannot be asked, hr:%08x",
-                    static_cast<unsigned>(outcome.failure));
+                    static_cast<int>(*answer));
     else
-        log_message(kLogWarning, "Failed to hide border: borderless capture access not answered within %ums",
-                    kBorderlessAnswerWaitMs);
-    return false;
+        log_message(kLogWarning, "Failed to hide border: borderless capture access cannot be asked, hr:%08x",
+                    static_cast<unsigned>(failure));
 }
 
 }  // namespace corvo

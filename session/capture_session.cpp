@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <new>
+#include <utility>
 
 #include "session/log_sink.h"
 
@@ -25,15 +26,25 @@ WgcCaptureSession::WgcCaptureSession(HMONITOR monitor) noexcept : slot_(make_slo
 
 void WgcCaptureSession::destroy(WgcCaptureSession *session) noexcept {
     session->enter();
-    // Stopped first, so that nothing of it runs after the host has let go of it.
-    if (!session->destroy_requested_.exchange(true)) session->Stop();
+    // Stopped first, so that nothing of it runs after the host has let go of it; a closing not yet told is
+    // told before, since the destroy is the host's next call.
+    if (!session->destroy_requested_.exchange(true)) {
+        session->tell_closed();
+        session->Stop();
+    }
     if (session->leave()) delete session;
 }
 
 bool WgcCaptureSession::tell_events() noexcept {
+    tell_closed();
+    if (destroyed()) return false;
+    tell_borderless_answer();
+    return !destroyed();
+}
+
+void WgcCaptureSession::tell_closed() noexcept {
     // Closed may run where the host has not called the library; its line waits for the host's next call.
     if (slot_->take_closed()) log_message(kLogInfo, "Wgc on_closed");
-    return !destroy_requested_.load();
 }
 
 void WgcCaptureSession::Stop() noexcept {
@@ -47,9 +58,15 @@ void WgcCaptureSession::Stop() noexcept {
 
 void WgcCaptureSession::close_capture(bool log_errors) noexcept {
     slot_->end();  // the frame it keeps goes back to the pool before the pool closes
+    platform::GraphicsCaptureSession session;
+    {
+        // Closed outside the lock, since a close may take long; a switch meanwhile finds no session to set.
+        const std::lock_guard lock(switch_mutex_);
+        session = std::exchange(capture_session_, {});
+    }
     try {
         if (frame_pool_) frame_pool_.Close();
-        if (capture_session_) capture_session_.Close();
+        if (session) session.Close();
     } catch (const platform::PlatformError &error) {
         if (log_errors) log_failure(error.code(), "Exception catced %s", error.message().c_str());
     } catch (const std::bad_alloc &) {
@@ -57,7 +74,7 @@ void WgcCaptureSession::close_capture(bool log_errors) noexcept {
     } catch (...) {
         if (log_errors) log_failure(E_FAIL, "Exception catched: %08x", static_cast<unsigned>(E_FAIL));
     }
-    capture_session_ = {};
+    session = {};
     frame_pool_ = {};
 }
 
@@ -77,7 +94,6 @@ void WgcCaptureSession::release_pipeline() noexcept {
     converting_ = false;
     monitor_colour_.reset();
     device_lost_ = false;
-    // Last: shutting the thread's queue down dispatches the thread's messages.
     thread_queue_.reset();
 }
 

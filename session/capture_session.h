@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <thread>
+#include <mutex>
 
 #include "corvo_wgc.h"
 #include "diff/diff_detector.h"
@@ -97,12 +97,14 @@ private:
     void tell_converting(PixelFormat format) noexcept;
     // True when the device has been removed, for whatever reason; the first time, ends the capture with a line.
     bool device_removed() noexcept;
+    // The target's closing, recorded by the Closed handler or the wait, once.
+    void tell_closed() noexcept;
+    // A hide of the border accepted while the user's consent was pending: once the answer has come and the
+    // capture runs, sets the border again, or tells the refusal.
+    void tell_borderless_answer() noexcept;
     // True after a logger destroyed the session on a line of the call in progress: the call then touches
     // nothing more of it.
     bool destroyed() const noexcept { return destroy_requested_.load(); }
-    // False, with one line per session, when a switch of a running capture comes from another thread than the
-    // one that started it.
-    bool on_start_thread(const char *what) noexcept;
 
     // Declaration order is teardown order, reversed. Each group says which thread writes it.
 
@@ -129,7 +131,6 @@ private:
     platform::EventRegistration closed_revoker_;
     platform::EventRegistration frame_arrived_revoker_;
     ThreadQueue::Lease thread_queue_;  // the start thread's dispatcher queue, shared; Closed is raised through it
-    std::thread::id start_thread_;     // where the switches of a running capture belong
     // The constructor; the service's threads write inside it (the newest frame, the status).
     const std::shared_ptr<FrameSlot> slot_;
     HWND target_window_ = nullptr;
@@ -141,8 +142,13 @@ private:
     std::atomic<uint8_t> border_shown_{0};
     std::atomic<uint32_t> min_update_interval_{0};  // microseconds; 0 is the system's default
     std::atomic<int32_t> pixel_format_{CORVO_WGC_FORMAT_BGRA8};
-    std::atomic<int32_t> last_error_{0};          // the HRESULT of the latest failure this session logged
-    std::atomic<bool> wrong_thread_told_{false};  // a switch from another thread was refused with a line
+    std::atomic<int32_t> last_error_{0};            // the HRESULT of the latest failure this session logged
+    // Any thread's switches, and the start and the stop: `capture_session_` is made, closed and set to the
+    // switches' stored values only under this lock, so the capture runs with the value stored last.
+    std::mutex switch_mutex_;
+    // Set by a hide of the border, or a start that hides it, while the consent is pending; cleared by the
+    // call of any thread that acts on the answer.
+    std::atomic<bool> consent_pending_{false};
     std::atomic<uint32_t> calls_in_progress_{0};
     std::atomic<bool> destroy_requested_{false};
 };

@@ -1,16 +1,21 @@
 #include "session/frame_slot.h"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
 namespace corvo {
 
-uint64_t FrameSlot::begin(platform::Direct3D11CaptureFramePool pool) noexcept {
+uint64_t FrameSlot::begin(platform::Direct3D11CaptureFramePool pool, ComPtr<ID3D11Device> device,
+                          HWND window) noexcept {
     platform::Direct3D11CaptureFrame dropped;
     std::lock_guard lock(mutex_);
     pool_ = std::move(pool);
     dropped = std::exchange(newest_, {});
     delivered_ = 0;
+    device_ = std::move(device);
+    window_ = window;
+    closed_ = false;
     closed_untold_.store(false);
     return ++capture_;
 }
@@ -18,10 +23,13 @@ uint64_t FrameSlot::begin(platform::Direct3D11CaptureFramePool pool) noexcept {
 void FrameSlot::end() noexcept {
     platform::Direct3D11CaptureFramePool pool;
     platform::Direct3D11CaptureFrame frame;
+    ComPtr<ID3D11Device> device;
     {
         std::lock_guard lock(mutex_);
         pool = std::exchange(pool_, {});
         frame = std::exchange(newest_, {});
+        device = std::exchange(device_, {});
+        window_ = nullptr;
         ++capture_;  // a Closed of the capture that ends is no longer told
         status_.store(0);
     }
@@ -50,15 +58,42 @@ FrameSlot::Newest FrameSlot::take() noexcept {
 }
 
 bool FrameSlot::wait(uint32_t timeout_ms) noexcept {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     std::unique_lock lock(mutex_);
-    arrived_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                      [&] { return bool(newest_) || status_.load() == 0; });
+    for (;;) {
+        watch_locked(true);
+        if (newest_ || status_.load() == 0) break;
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline) break;
+        arrived_.wait_for(lock,
+                          std::min<Clock::duration>(deadline - now, std::chrono::milliseconds(kWatchIntervalMs)));
+    }
     return bool(newest_) && status_.load() != 0;
+}
+
+uint8_t FrameSlot::status() noexcept {
+    std::lock_guard lock(mutex_);
+    watch_locked(false);
+    return status_.load();
+}
+
+void FrameSlot::watch_locked(bool window) noexcept {
+    if (status_.load() == 0) return;
+    const bool lost = device_ && FAILED(device_->GetDeviceRemovedReason());
+    const bool gone = !lost && window && window_ && !IsWindow(window_);
+    if (!lost && !gone) return;
+    status_.store(0);
+    if (gone) {
+        closed_ = true;
+        closed_untold_.store(true);
+    }
+    arrived_.notify_all();
 }
 
 void FrameSlot::started(uint64_t capture) noexcept {
     std::lock_guard lock(mutex_);
-    if (capture == capture_ && !closed_untold_.load()) status_.store(1);
+    if (capture == capture_ && !closed_) status_.store(1);
 }
 
 void FrameSlot::stopped() noexcept {
@@ -72,7 +107,8 @@ void FrameSlot::stopped() noexcept {
 void FrameSlot::on_closed(uint64_t capture) noexcept {
     {
         std::lock_guard lock(mutex_);
-        if (capture != capture_) return;
+        if (capture != capture_ || closed_) return;
+        closed_ = true;
         status_.store(0);
         closed_untold_.store(true);
     }

@@ -30,13 +30,15 @@ bool WgcCaptureSession::Start() noexcept {
     log_message(kLogInfo, "%s", "WgcCaptureSession::Start");
     // After each line that a logger may destroy the session on, the start goes no further.
     if (destroyed()) return false;
-    // A session started again begins from nothing: no object of the previous device may survive.
+    // A session started again begins from nothing: no object of the previous device may survive. The thread's
+    // queue alone is held until the new start has its own share, so that a start again on the same thread neither
+    // shuts it down nor makes it anew.
+    const ThreadQueue::Lease previous_queue = std::move(thread_queue_);
     release_pipeline();
     if (!target_window_ && !target_monitor_) {
         log_failure(E_INVALIDARG, "Failed to start: no window or monitor to capture");
         return false;
     }
-    start_thread_ = std::this_thread::get_id();
     if (create_device() && start_pipeline()) {
         last_error_.store(0);
         return true;
@@ -129,13 +131,19 @@ bool WgcCaptureSession::start_pipeline() noexcept {
         pool_format_ = pool_format_for(format, monitor_colour_.look(target_window_, target_monitor_));
         frame_pool_ = platform::Direct3D11CaptureFramePool::CreateFreeThreaded(winrt_device_, pool_format_,
                                                                                kFrameBufferCount, size);
-        capture_session_ = frame_pool_.CreateCaptureSession(capture_item_);
+        platform::GraphicsCaptureSession created = frame_pool_.CreateCaptureSession(capture_item_);
+        {
+            const std::lock_guard lock(switch_mutex_);
+            capture_session_ = std::move(created);
+        }
 
+        // Each switch is set to the value stored last, under the lock: a switch from another thread meanwhile
+        // sets it again after, or stores it before.
         if (is_property_present(kCursorProperty)) {
-            const uint8_t cursor = cursor_enabled_.load();
-            log_message(kLogInfo, "Wgc cursor %s ", cursor ? "Enable" : "Disable");
+            log_message(kLogInfo, "Wgc cursor %s ", cursor_enabled_.load() ? "Enable" : "Disable");
             if (destroyed()) return false;
-            capture_session_.IsCursorCaptureEnabled(cursor != 0);
+            const std::lock_guard lock(switch_mutex_);
+            capture_session_.IsCursorCaptureEnabled(cursor_enabled_.load() != 0);
         } else {
             log_message(kLogInfo, "IsCursorToggleSupported: no");
             if (destroyed()) return false;
@@ -145,10 +153,17 @@ bool WgcCaptureSession::start_pipeline() noexcept {
             log_message(kLogInfo, "Wgc border %s ", border ? "Enable" : "Disable");
             if (destroyed()) return false;
             if (!border) {
-                borderless_access_allowed();  // a refusal is told; the capture still starts, with the border
-                if (destroyed()) return false;
+                // Never waited for: a pending answer is acted on when it comes; a refusal is told, and the
+                // capture still starts, with the border.
+                const BorderlessAccess access = borderless_access();
+                consent_pending_.store(access.state == BorderlessAccess::kPending);
+                if (access.state == BorderlessAccess::kRefused) {
+                    access.tell_refusal();
+                    if (destroyed()) return false;
+                }
             }
-            capture_session_.IsBorderRequired(border != 0);
+            const std::lock_guard lock(switch_mutex_);
+            capture_session_.IsBorderRequired(border_shown_.load() != 0);
         } else {
             log_message(kLogInfo, "IsBorderRequiredSupported: no");
             if (destroyed()) return false;
@@ -157,7 +172,7 @@ bool WgcCaptureSession::start_pipeline() noexcept {
         if (destroyed()) return false;
 
         content_size_ = size;
-        const uint64_t capture = slot_->begin(frame_pool_);
+        const uint64_t capture = slot_->begin(frame_pool_, d3d_device_, target_window_);
         frame_arrived_revoker_ = frame_pool_.FrameArrived({&FrameSlot::on_frame_arrived, slot_});
         capture_session_.StartCapture();
         closed_revoker_ =

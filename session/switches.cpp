@@ -1,6 +1,6 @@
-// The cursor and border switches. The cursor refuses to be turned on, the border refuses to be turned off,
-// where the running system lacks the property; hiding the border also needs the user's consent. A running capture's
-// switches belong on the thread that started it.
+// The cursor, border and interval switches. The cursor refuses to be turned on, the border refuses to be turned
+// off, where the running system lacks the property; hiding the border also needs the user's consent. They may
+// come from any thread, also while the session captures: the capture objects are agile.
 #include "session/log_sink.h"
 #include "session/api_information.h"
 #include "session/borderless_access.h"
@@ -9,66 +9,94 @@
 namespace corvo {
 namespace {
 
-// Applies a switch to the running capture session; false with a log line when the platform refuses it.
+// Sets a switch on the running capture session, if there is one, under the lock the start and the stop take
+// to make and close it; false with a line, logged once the lock is let go, when the platform refuses it.
 template <class Setter>
-bool apply(const char *what, Setter &&set) noexcept {
+bool apply(const char *what, std::mutex &mutex, const platform::GraphicsCaptureSession &session,
+           Setter &&set) noexcept {
+    std::exception_ptr error;
+    {
+        const std::lock_guard lock(mutex);
+        if (!session) return true;
+        try {
+            set(session);
+        } catch (...) {
+            error = std::current_exception();
+        }
+    }
+    if (!error) return true;
     try {
-        set();
-        return true;
-    } catch (const platform::PlatformError &error) {
-        log_failure(error.code(), "Failed to apply %s switch, Winrt exception:%ld", what,
-                    static_cast<long>(error.code()));
-    } catch (const std::exception &error) {
-        log_failure(E_FAIL, "Failed to apply %s switch, std exception:%s", what, error.what());
+        std::rethrow_exception(error);
+    } catch (const platform::PlatformError &e) {
+        log_failure(e.code(), "Failed to apply %s switch, Winrt exception:%ld", what, static_cast<long>(e.code()));
+    } catch (const std::exception &e) {
+        log_failure(E_FAIL, "Failed to apply %s switch, std exception:%s", what, e.what());
+    } catch (...) {
     }
     return false;
 }
 
-}  // namespace
-
-bool WgcCaptureSession::on_start_thread(const char *what) noexcept {
-    if (!capture_session_ || start_thread_ == std::this_thread::get_id()) return true;
-    if (!wrong_thread_told_.exchange(true))
-        log_message(kLogWarning,
-                    "Failed to set %s from another thread: a running session's switches belong on the "
-                    "thread that started it",
-                    what);
-    return false;
+// Whether the session captures: the property a switch sets is probed only then.
+bool capturing(std::mutex &mutex, const platform::GraphicsCaptureSession &session) noexcept {
+    const std::lock_guard lock(mutex);
+    return bool(session);
 }
 
+}  // namespace
+
+// Each switch sets the value stored last, not its own argument: of two switches from two threads, the one
+// that stores last may be the first to take the lock.
+
 bool WgcCaptureSession::enable_cursor(uint8_t enable) noexcept {
-    if (!on_start_thread("cursor")) return false;
     if (enable && !is_property_present(kCursorProperty)) {
         log_message(kLogWarning, "Failed to %s cursor", "enable");
         return false;
     }
     cursor_enabled_.store(enable);
     log_message(kLogInfo, "Set %s cursor", enable ? "enable" : "disable");
-    if (capture_session_ && is_property_present(kCursorProperty))
-        return apply("cursor", [&] { capture_session_.IsCursorCaptureEnabled(enable != 0); });
-    return true;
+    if (!capturing(switch_mutex_, capture_session_) || !is_property_present(kCursorProperty)) return true;
+    return apply("cursor", switch_mutex_, capture_session_,
+                 [&](const auto &session) { session.IsCursorCaptureEnabled(cursor_enabled_.load() != 0); });
 }
 
 bool WgcCaptureSession::show_border(uint8_t show) noexcept {
-    if (!on_start_thread("border")) return false;
     const bool present = is_property_present(kBorderProperty);
     if (!present && !show) {
         log_message(kLogWarning, "Failed to  %s border", "hide");
         return false;
     }
+    if (!show) {
+        const BorderlessAccess access = borderless_access();
+        if (access.state == BorderlessAccess::kRefused) {
+            access.tell_refusal();  // and the switch stays as it was
+            return false;
+        }
+        // Not answered yet: accepted, and acted on when the answer comes.
+        if (access.state == BorderlessAccess::kPending) consent_pending_.store(true);
+    }
     border_shown_.store(show);
     log_message(kLogInfo, "Set %s border", show ? "show" : "hide");
-    // A refused consent is told, and the property is still set: Windows ignores it then.
-    const bool allowed = show || borderless_access_allowed();
-    if (destroyed()) return false;
-    if (is_property_present(kBorderProperty) && capture_session_ &&
-        !apply("border", [&] { capture_session_.IsBorderRequired(show != 0); }))
-        return false;
-    return allowed;
+    return !is_property_present(kBorderProperty) ||
+           apply("border", switch_mutex_, capture_session_,
+                 [&](const auto &session) { session.IsBorderRequired(border_shown_.load() != 0); });
+}
+
+void WgcCaptureSession::tell_borderless_answer() noexcept {
+    if (!consent_pending_.load()) return;
+    const BorderlessAccess access = borderless_access();
+    // Until the capture runs, its start looks at the answer itself.
+    if (access.state == BorderlessAccess::kPending || !capturing(switch_mutex_, capture_session_)) return;
+    if (!consent_pending_.exchange(false) || border_shown_.load()) return;
+    if (access.state == BorderlessAccess::kRefused) {
+        access.tell_refusal();
+        return;
+    }
+    // Set again now that it takes effect: the system may have judged it by the consent of the moment.
+    apply("border", switch_mutex_, capture_session_,
+          [&](const auto &session) { session.IsBorderRequired(border_shown_.load() != 0); });
 }
 
 bool WgcCaptureSession::set_min_update_interval(uint32_t microseconds) noexcept {
-    if (!on_start_thread("min update interval")) return false;
     const bool present = is_property_present(kMinUpdateIntervalProperty);
     // Where the system has no such setting its own default is all it does: asking for that is no refusal.
     if (!present && microseconds != 0) {
@@ -77,9 +105,9 @@ bool WgcCaptureSession::set_min_update_interval(uint32_t microseconds) noexcept 
     }
     min_update_interval_.store(microseconds);
     log_message(kLogInfo, "Set min update interval %uus", microseconds);
-    if (capture_session_ && present)
-        return apply("min update interval", [&] { capture_session_.MinUpdateInterval(int64_t{microseconds} * 10); });
-    return true;
+    if (!present) return true;
+    return apply("min update interval", switch_mutex_, capture_session_,
+                 [&](const auto &session) { session.MinUpdateInterval(int64_t{min_update_interval_.load()} * 10); });
 }
 
 void WgcCaptureSession::apply_min_update_interval() {
@@ -92,7 +120,8 @@ void WgcCaptureSession::apply_min_update_interval() {
     }
     log_message(kLogInfo, "Wgc min update interval %uus", microseconds);
     if (destroyed()) return;  // the start sees it too
-    capture_session_.MinUpdateInterval(int64_t{microseconds} * 10);
+    const std::lock_guard lock(switch_mutex_);
+    capture_session_.MinUpdateInterval(int64_t{min_update_interval_.load()} * 10);
 }
 
 }  // namespace corvo

@@ -1,7 +1,6 @@
 #include "session/thread_queue.h"
 
 #include <algorithm>
-#include <chrono>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -19,9 +18,6 @@ Registry &registry() {
     static Registry *r = new Registry;  // never destroyed: sessions may outlive static destruction
     return *r;
 }
-
-// How long a shutdown is waited for; the platform completes it at the next dispatch.
-constexpr int kShutdownRounds = 1000;
 
 }  // namespace
 
@@ -66,25 +62,12 @@ void ThreadQueue::release() noexcept {
         if (--leases_ > 0) return;
         r.queues.erase(std::remove(r.queues.begin(), r.queues.end(), this), r.queues.end());
     }
-    if (controller_ && std::this_thread::get_id() == thread_) shut_down();
-    delete this;
-}
-
-void ThreadQueue::shut_down() noexcept {
     try {
-        const platform::AsyncAction shutdown = controller_.ShutdownQueueAsync();
-        for (int round = 0; round < kShutdownRounds && !shutdown.completed(); ++round) {
-            MSG msg;
-            if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                continue;
-            }
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
+        if (controller_) controller_.ShutdownQueueAsync();
     } catch (...) {
         // A queue that cannot be shut down is released as it is.
     }
+    delete this;
 }
 
 }  // namespace corvo

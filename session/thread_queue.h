@@ -1,7 +1,9 @@
 // The dispatcher queue of a thread that starts sessions; the capture service delivers their events through
 // it. The first session started on a thread that has none makes it, every session started there shares it,
-// and when the last of them lets go it is shut down as the platform requires: its shutdown is started and the
-// thread's messages are dispatched until it completes. A thread whose queue the host made itself keeps it.
+// and when the last of them lets go its shutdown is started, which the thread's own dispatching completes (the
+// host's loop, or a poll): the library never dispatches the host's messages to finish it. Until then the
+// thread keeps the queue, and a session started there meanwhile captures through it as through a queue of the
+// host's. A thread whose queue the host made itself keeps it.
 #pragma once
 
 #include <cstdint>
@@ -26,10 +28,8 @@ public:
 private:
     ThreadQueue(platform::DispatcherQueueController controller, std::thread::id thread) noexcept
         : controller_(std::move(controller)), thread_(thread) {}
-    // The last release shuts the queue down when it runs on the owning thread; elsewhere the controller is only
-    // let go, since another thread cannot dispatch this thread's messages.
+    // The last release starts the shutdown, on whatever thread it runs.
     void release() noexcept;
-    void shut_down() noexcept;
 
     platform::DispatcherQueueController controller_;  // empty when the queue is the host's own
     const std::thread::id thread_;

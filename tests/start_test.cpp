@@ -198,7 +198,10 @@ TEST_F(StartTest, SessionsOnOneThreadShareItsDispatcherQueueUntilTheLastGoes) {
     wgc_session_destroy(other);
     session = nullptr;
     EXPECT_EQ(corvo_emu_count("ShutdownQueueAsync"), 1u);
-    // Shut down and gone: the thread can make a queue of its own again.
+    // The shutdown completes when the thread dispatches (the host's loop, or a poll); then the thread can make
+    // a queue of its own again.
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
     open_window(16, 16);
     EXPECT_EQ(corvo_emu_count("CreateDispatcherQueueController"), 2u);
 }

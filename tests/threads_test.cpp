@@ -165,7 +165,8 @@ TEST_F(Threads, ACallEndingWhileADestroyStopsTheSessionLeavesTheFreeingToTheDest
 }
 
 // Sessions capture several windows at once, some sharing a thread, with restarts, while a compositor presents
-// and another thread flips their detection switch: each must keep handing out its own window's pixels.
+// and another thread flips their detection and cursor switches: each must keep handing out its own window's
+// pixels, and capture with the cursor switch set last, whichever of a start and a switch ran first.
 class SessionsAtOnce : public EmuTest {
 protected:
     static constexpr int kWindows = 4;
@@ -200,6 +201,10 @@ protected:
             }
         hosts_done.fetch_add(1);
         while (!flipper_stopped.load()) std::this_thread::yield();
+        for (int i : which)
+            if (cursor_set[i].load() >= 0 &&
+                corvo_emu_capture_property(windows[i], "IsCursorCaptureEnabled") != cursor_set[i].load())
+                failures.fetch_add(1);
         for (wgc_session s : sessions) wgc_session_destroy(s);
     }
 
@@ -209,12 +214,15 @@ protected:
             while (!stop.load())
                 for (HWND window : windows) corvo_emu_present(window);
         });
-        // The detection switch may be flipped, and the ratio read, from any thread while the sessions capture.
+        // The detection and cursor switches may be flipped, and the ratio read, from any thread while the
+        // sessions capture.
         std::thread flipper([&] {
             for (uint8_t on = 1; hosts_done.load() < int(threads.size()); on ^= 1)
-                for (std::atomic<wgc_session> &session : published)
-                    if (wgc_session s = session.load()) {
+                for (int i = 0; i < kWindows; ++i)
+                    if (wgc_session s = published[i].load()) {
                         wgc_set_dirty_rect(s, on);
+                        if (wgc_enable_cursor(s, on) != 1) failures.fetch_add(1);
+                        cursor_set[i] = on;
                         // Read and reset while the host's poll writes it: one exchange, so no ratio is torn.
                         const float ratio = wgc_get_update_ratio(s);
                         if (!(ratio >= 0.0f && ratio <= 1.0f)) failures.fetch_add(1);
@@ -233,6 +241,7 @@ protected:
 
     HWND windows[kWindows] = {};
     std::atomic<wgc_session> published[kWindows] = {};
+    std::atomic<int> cursor_set[kWindows] = {-1, -1, -1, -1};  // the cursor switch the flipper set last
     std::atomic<int> hosts_done{0};
     std::atomic<bool> flipper_stopped{false};
     std::atomic<int> failures{0};

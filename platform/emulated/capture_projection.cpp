@@ -246,11 +246,9 @@ HRESULT GraphicsCaptureSession::IsSupported(bool *supported) noexcept {
     return S_OK;
 }
 
-AsyncAction DispatcherQueueController::ShutdownQueueAsync() const {
-    return AsyncAction(object_of<emu::DispatcherController, IEmuDispatcherController>(*this).shutdown());
+void DispatcherQueueController::ShutdownQueueAsync() const {
+    object_of<emu::DispatcherController, IEmuDispatcherController>(*this).shutdown();
 }
-
-bool AsyncAction::completed() const { return object_of<emu::AsyncAction, IEmuAsyncAction>(*this).done; }
 
 HRESULT DispatcherQueueController::create(DispatcherQueueOptions options, DispatcherQueueController *out) noexcept {
     if (!out || options.dwSize != sizeof(DispatcherQueueOptions) || options.threadType != DQTYPE_THREAD_CURRENT)

@@ -26,10 +26,11 @@ Registry &registry() {
     return *r;
 }
 
-// Threads that own a dispatcher queue. A controller may be released on another thread than its own.
+// The dispatcher queues that exist, by thread. A controller may be released on another thread than its own.
 struct DispatcherThreads {
     std::mutex mutex;
-    std::vector<std::thread::id> threads;
+    std::vector<std::pair<std::thread::id, uint64_t>> queues;  // the thread and the queue's id
+    uint64_t next_id = 1;
 };
 
 DispatcherThreads &dispatcher_threads() {
@@ -43,10 +44,11 @@ void unregister(std::vector<T *> &list, T *object) {
     list.erase(std::remove(list.begin(), list.end(), object), list.end());
 }
 
-void unregister_value(DispatcherThreads &d, std::thread::id thread) {
+// The queue is gone: shut down, or its thread ended with the shutdown still queued.
+void unregister_queue(void *id) {
+    DispatcherThreads &d = dispatcher_threads();
     std::lock_guard lock(d.mutex);
-    const auto found = std::find(d.threads.begin(), d.threads.end(), thread);
-    if (found != d.threads.end()) d.threads.erase(found);
+    std::erase_if(d.queues, [id](const auto &queue) { return queue.second == reinterpret_cast<uintptr_t>(id); });
 }
 
 // Runs the handlers of an event of the weak source, if the source still exists.
@@ -122,49 +124,26 @@ DispatcherController::DispatcherController() {
     static const bool hooked =
         (on_reset([] {
              std::lock_guard lock(dispatcher_threads().mutex);
-             dispatcher_threads().threads.clear();
+             dispatcher_threads().queues.clear();
          }),
          true);
     (void)hooked;
     std::lock_guard lock(dispatcher_threads().mutex);
-    dispatcher_threads().threads.push_back(thread);
+    id_ = dispatcher_threads().next_id++;
+    dispatcher_threads().queues.emplace_back(thread, id_);
 }
 
-ComPtr<IUnknown> DispatcherController::shutdown() {
+void DispatcherController::shutdown() {
     check_call("ShutdownQueueAsync");
-    auto *action = new AsyncAction();
-    ComPtr<IUnknown> result = ComPtr<IUnknown>::attach(action->unknown());
-    if (shut_down_) {
-        action->done = true;
-        return result;
-    }
-    shut_down_ = true;
-    struct Shutdown {
-        std::thread::id thread;
-        AsyncAction *action;
-    };
-    action->AddRef();
-    queue_->post(
-        [](void *context) {
-            auto *shutdown = static_cast<Shutdown *>(context);
-            unregister_value(dispatcher_threads(), shutdown->thread);
-            shutdown->action->done = true;
-            shutdown->action->Release();
-            delete shutdown;
-        },
-        new Shutdown{thread, action},
-        [](void *context) {
-            auto *shutdown = static_cast<Shutdown *>(context);
-            shutdown->action->Release();
-            delete shutdown;
-        });
-    return result;
+    if (shut_down_.exchange(true)) return;
+    void *id = reinterpret_cast<void *>(uintptr_t(id_));
+    queue_->post(&unregister_queue, id, &unregister_queue);
 }
 
 bool thread_has_dispatcher_queue() {
     std::lock_guard lock(dispatcher_threads().mutex);
-    const std::vector<std::thread::id> &threads = dispatcher_threads().threads;
-    return std::find(threads.begin(), threads.end(), std::this_thread::get_id()) != threads.end();
+    return std::any_of(dispatcher_threads().queues.begin(), dispatcher_threads().queues.end(),
+                       [](const auto &queue) { return queue.first == std::this_thread::get_id(); });
 }
 
 CaptureItem::CaptureItem(std::shared_ptr<Target> t) : Object(true), target(std::move(t)) {

@@ -32,7 +32,6 @@ CORVO_EMU_INTERFACE(IEmuDirect3DDevice, 0x5f3e1a05, 0x6c1d, 0x4b7e, 0x9a, 0x01, 
 CORVO_EMU_INTERFACE(IEmuDispatcherController, 0x5f3e1a06, 0x6c1d, 0x4b7e, 0x9a, 0x01, 0x11, 0x22, 0x33, 0x44, 0x55,
                     0x06)
 CORVO_EMU_INTERFACE(IEmuItemInterop, 0x5f3e1a07, 0x6c1d, 0x4b7e, 0x9a, 0x01, 0x11, 0x22, 0x33, 0x44, 0x55, 0x07)
-CORVO_EMU_INTERFACE(IEmuAsyncAction, 0x5f3e1a08, 0x6c1d, 0x4b7e, 0x9a, 0x01, 0x11, 0x22, 0x33, 0x44, 0x55, 0x08)
 
 namespace corvo::emu {
 
@@ -61,30 +60,22 @@ private:
     bool implements(REFIID iid) const noexcept override { return iid == __uuidof(IEmuDirect3DDevice); }
 };
 
-// The action of a queue's shutdown: done once the owning thread has dispatched the shutdown.
-class AsyncAction final : public Object<IEmuAsyncAction> {
-public:
-    std::atomic<bool> done{false};
-
-private:
-    bool implements(REFIID iid) const noexcept override { return iid == __uuidof(IEmuAsyncAction); }
-};
-
 // The controller of the calling thread's queue. As on Windows, releasing the controller leaves the queue on
 // its thread; only a completed shutdown takes it away.
 class DispatcherController final : public Object<IEmuDispatcherController> {
 public:
     DispatcherController();
 
-    // Posts the shutdown to the owning thread; the action completes when that thread dispatches it.
-    ComPtr<IUnknown> shutdown();
+    // Posts the shutdown to the owning thread; it completes when that thread dispatches it.
+    void shutdown();
 
     const std::thread::id thread = std::this_thread::get_id();
 
 private:
     bool implements(REFIID iid) const noexcept override { return iid == __uuidof(IEmuDispatcherController); }
     const std::shared_ptr<MessageQueue> queue_ = MessageQueue::current();
-    bool shut_down_ = false;
+    uint64_t id_ = 0;  // of the queue, among the queues the threads have had
+    std::atomic<bool> shut_down_{false};
 };
 
 // Whether the calling thread owns a dispatcher queue.

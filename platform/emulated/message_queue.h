@@ -1,5 +1,6 @@
 // Per-thread message queues. Messages are posted from any thread and dispatched only by their own thread,
-// through PeekMessageW / DispatchMessageW.
+// through PeekMessageW / DispatchMessageW: the platform's own work (events, a queue's shutdown) and what hosts
+// post to their windows and threads, in the order they were posted.
 #pragma once
 
 #include <deque>
@@ -25,6 +26,8 @@ public:
     // `discard`, when given, is called with the context instead of `task` if the message is never dispatched,
     // so that a message may own what its context points to.
     void post(Task task, void *context, Task discard = nullptr);
+    // A message of the host's, as posted.
+    void post(const MSG &msg);
     // The oldest message, removed from the queue when `remove` is set.
     bool take(MSG *msg, bool remove);
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/capture.h"
+#include "platform/emulated/message_queue.h"
 
 namespace corvo::emu {
 
@@ -26,6 +27,8 @@ public:
 
     const Kind kind;
     const uint32_t number;
+    // Messages posted to a window go to the thread that created it, while that thread lives.
+    const std::weak_ptr<MessageQueue> thread_queue = MessageQueue::current();
 
     platform::SizeInt32 size() const;
     // A window's top-left corner on the desktop; a monitor's place follows from the monitors before it.

@@ -234,10 +234,10 @@ HRESULT DispatcherQueueController::create(DispatcherQueueOptions options, Dispat
     return S_OK;
 }
 
-AsyncAction DispatcherQueueController::ShutdownQueueAsync() const {
+void DispatcherQueueController::ShutdownQueueAsync() const {
     ::IInspectable *action = nullptr;
     check(as<abi::IDispatcherQueueController>(*this)->ShutdownQueueAsync(&action));
-    return AsyncAction(holding(action));
+    if (action) action->Release();  // the queue completes it; nobody waits for it here
 }
 
 // Whether an asynchronous operation or action is no longer Started (0).
@@ -246,8 +246,6 @@ bool async_completed(const Projected &operation) {
     check(query<abi::IAsyncInfo>(as<::IInspectable>(operation), abi::kIID_IAsyncInfo)->get_Status(&status));
     return status != 0;
 }
-
-bool AsyncAction::completed() const { return async_completed(*this); }
 
 HRESULT GraphicsCaptureSession::IsSupported(bool *supported) noexcept {
     if (!supported) return E_POINTER;

@@ -384,14 +384,32 @@ wgc_session start(const TestWindow &window, bool dirty_rect) {
     return session;
 }
 
-// Destroys the session; then nothing of the service, the dispatcher queue or the device interop is left.
-void destroy(wgc_session session) {
-    dll.wgc_session_destroy(session);
-    MSG message;  // work queued before the destruction is dropped, not run
+// Once this thread has dispatched what waits (the host's loop, which completes a queue's shutdown and drops the
+// work queued before a destruction), nothing of the service, the dispatcher queue or the device interop is left.
+void all_released() {
+    MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
     CHECK(service.live_objects() == 0);
     CHECK(module_live_objects(L"coremessaging.dll") == 0);
     CHECK(module_live_objects(L"d3d11.dll") == 0);
+}
+
+// Destroys the session; then nothing of it is left.
+void destroy(wgc_session session) {
+    dll.wgc_session_destroy(session);
+    all_released();
+}
+
+// What a host posts to its window and its thread, left for its own loop by every call but the poll.
+constexpr UINT kHostMessage = WM_APP + 7;
+void post_host_messages(HWND window) {
+    CHECK(PostMessageW(window, kHostMessage, 1, 2));
+    PostQuitMessage(3);
+}
+bool host_messages_kept(HWND window) {
+    MSG posted{}, quit{};
+    return PeekMessageW(&posted, window, kHostMessage, kHostMessage, PM_REMOVE) && posted.lParam == 2 &&
+           PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) && quit.wParam == 3;
 }
 
 // Paints the whole window from another thread at 60 pictures a second, each a solid colour that tells its
@@ -584,6 +602,7 @@ void resize() {
 }
 
 // The window destroyed while captured: status 0 and the closed line; the session's destruction then frees all.
+// Then windows closed while a wait runs.
 void window_closed() {
     TestWindow window;
     open_window(window);
@@ -600,6 +619,70 @@ void window_closed() {
     CHECK(dll.wgc_get_status(session) == 0);
     CHECK(logged("Wgc on_closed"));
     destroy(session);
+
+    // Closed while a wait runs, with nothing dispatched: on the start thread (a window of another thread), and on
+    // another thread (the start thread's window). The wait ends within 250 ms, and the closing is told before
+    // the destroy's own lines.
+    for (const bool on_start_thread : {true, false}) {
+        TestWindow target;
+        std::atomic<HWND> owned{nullptr};
+        std::atomic<bool> made{false}, close_now{false};
+        std::thread owner;
+        if (on_start_thread) {
+            owner = std::thread([&] {
+                owned =
+                    CreateWindowExW(0, L"corvo-wine-capture-host", L"corvo wine other thread", WS_POPUP | WS_VISIBLE,
+                                    60, 60, 120, 90, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+                made = true;
+                for (MSG message; !close_now; Sleep(2))
+                    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+                DestroyWindow(owned);
+            });
+            while (!made) Sleep(1);
+            target.handle = owned;
+        } else {
+            open_window(target);
+        }
+        session = target.handle ? start(target, false) : nullptr;
+        if (!session) {
+            close_now = true;
+            if (owner.joinable()) owner.join();
+            return;
+        }
+        CHECK(poll_until(session, [](const Frame &) { return true; }));
+        while (dll.wgc_wait_for_frame(session, 100) == 1) poll(session);  // until the still window sends none
+        ULONGLONG closed_at = 0, returned_at = 0;
+        uint8_t waited = 9;
+        if (on_start_thread) {
+            std::thread closer([&] {
+                Sleep(20);
+                closed_at = GetTickCount64();
+                close_now = true;
+            });
+            waited = dll.wgc_wait_for_frame(session, 5000);
+            returned_at = GetTickCount64();
+            closer.join();
+            owner.join();
+        } else {
+            std::thread waiter([&] {
+                waited = dll.wgc_wait_for_frame(session, 5000);
+                returned_at = GetTickCount64();
+            });
+            Sleep(20);
+            closed_at = GetTickCount64();
+            DestroyWindow(target.handle);
+            waiter.join();
+        }
+        CHECK(waited == 0);
+        if (returned_at - closed_at >= 250)
+            std::printf("the wait ended %llu ms after the close\n", returned_at - closed_at);
+        CHECK(returned_at - closed_at < 250);
+        wgc_test::log_lines().clear();
+        destroy(session);
+        const std::vector<wgc_test::LogLine> &lines = wgc_test::log_lines();
+        CHECK(lines.size() >= 2 && lines[0].text == "Wgc on_closed" && lines[1].text == "Try to exit wgc thread");
+    }
+    painting = nullptr;
 }
 
 // A monitor: frames of the whole (virtual) screen, showing the window where it is.
@@ -620,8 +703,8 @@ void monitor() {
 
 // The switches reach the service's session, before and after the start, with their effects as the service
 // models them: the cursor drawn into frames, the minimum update interval throttling frames of a window that
-// changes 60 times a second. A running capture's switch from another thread is refused. Where the system lacks
-// the properties, the start says so and the service's session is never asked.
+// changes 60 times a second. A running capture's switches from another thread take effect at once. Where the
+// system lacks the properties, the start says so and the service's session is never asked.
 void switches() {
     TestWindow window;
     open_window(window);
@@ -645,14 +728,14 @@ void switches() {
     CHECK(cursor_on == 0 && border == 1);
     CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
     SetCursorPos(was.x, was.y);
-    wgc_test::log_lines().clear();
-    uint8_t from_elsewhere = 1;
-    std::thread([&] { from_elsewhere = dll.wgc_enable_cursor(session, 1); }).join();
-    CHECK(from_elsewhere == 0);
-    CHECK(
-        logged("Failed to set cursor from another thread: a running session's switches belong on the thread "
-               "that started it",
-               2));
+    uint8_t cursor_set = 0, border_set = 0;
+    std::thread([&] {
+        cursor_set = dll.wgc_enable_cursor(session, 1);
+        border_set = dll.wgc_show_border(session, 0);
+    }).join();
+    CHECK(cursor_set == 1 && border_set == 1);
+    service.switches(&cursor_on, &border);
+    CHECK(cursor_on == 1 && border == 0);
     destroy(session);
 
     service.set_contract(9);  // before the cursor property (10) and the border property (12)
@@ -666,7 +749,7 @@ void switches() {
     CHECK(dll.wgc_set_min_update_interval(session, 1000) == 0);
     CHECK(logged("Failed to set min update interval 1000us", 2));
     service.switches(&cursor_on, &border);
-    CHECK(cursor_on == 0 && border == 1);  // unchanged since the first session
+    CHECK(cursor_on == 1 && border == 0);  // unchanged since the first session
     destroy(session);
 
     service.set_contract(19);  // the minimum update interval's
@@ -679,7 +762,9 @@ void switches() {
         const long frames = service.frames();
         for (const ULONGLONG end = GetTickCount64() + 1000; GetTickCount64() < end; Sleep(5)) poll(session);
         CHECK(service.frames() - frames <= 1000 / 200 + 2);  // one an interval, and the second's two edges
-        CHECK(dll.wgc_set_min_update_interval(session, 0) == 1);
+        uint8_t interval_set = 0;
+        std::thread([&] { interval_set = dll.wgc_set_min_update_interval(session, 0); }).join();
+        CHECK(interval_set == 1);
         CHECK(service.interval() == 0);
     }
     // The service's session refusing each switch once.
@@ -705,36 +790,44 @@ void switches() {
 }
 
 // The user denied capture without the border (the answer is kept for the process, so this case runs in a
-// process of its own): a start that hides the border warns and captures with it; hiding it later is refused.
-// Before that, a system without the consent's class, then an answer that does not come in time: hiding the
-// border is refused each time, and the answer given later is the one kept.
+// process of its own). First a system without the consent's class: hiding the border is refused and the switch
+// stays as it was. Then an answer that does not come at once: nothing waits for it, a hide is accepted, and the
+// refusal that comes is told by the session's next call, once. Hiding it later is refused, leaving the switch
+// shown, and a start again keeps the border.
 void borderless_denied() {
     TestWindow window;
     open_window(window);
     wgc_session session = dll.wgc_session_create(window.handle);
     if (!session) return;
-    // Without GraphicsCaptureAccess nothing can be asked; asked again once it is there.
+    CHECK(dll.wgc_show_border(session, 1) == 1);
     service.set_borderless_access(-1);
     wgc_test::log_lines().clear();
     CHECK(dll.wgc_show_border(session, 0) == 0);
     CHECK(logged("Failed to hide border: borderless capture access cannot be asked, hr:80040111", 2));
-    // Asked, and not answered within the wait; the request is kept and looked at again.
+    CHECK(!logged("Set hide border"));
     service.set_borderless_access(-2);
-    CHECK(dll.wgc_show_border(session, 0) == 0);
-    CHECK(logged("Failed to hide border: borderless capture access not answered within 1000ms", 2));
+    CHECK(dll.wgc_show_border(session, 0) == 1);
+    CHECK(dll.wgc_session_start(session) == 1);
+    int cursor = -1, border = -1;
+    service.switches(&cursor, &border);
+    CHECK(border == 1);                // not allowed, so far
     service.set_borderless_access(2);  // DeniedByUser
     wgc_test::log_lines().clear();
-    CHECK(dll.wgc_show_border(session, 0) == 0);
-    CHECK(dll.wgc_session_start(session) == 1);
+    CHECK(dll.wgc_get_status(session) == 1);
+    CHECK(dll.wgc_get_status(session) == 1);
     int warnings = 0;
     for (const wgc_test::LogLine &line : wgc_test::log_lines())
         warnings +=
             line.level == 2 && line.text == "Failed to hide border: borderless capture access denied, status 2";
-    CHECK(warnings == 2);
-    int cursor = -1, border = -1;
+    CHECK(warnings == 1);
+    CHECK(dll.wgc_show_border(session, 1) == 1);
+    wgc_test::log_lines().clear();
+    CHECK(dll.wgc_show_border(session, 0) == 0);
+    CHECK(logged("Failed to hide border: borderless capture access denied, status 2", 2));
+    CHECK(dll.wgc_session_start(session) == 1);
+    CHECK(logged("Wgc border Enable "));
     service.switches(&cursor, &border);
     CHECK(border == 1);
-    CHECK(dll.wgc_show_border(session, 1) == 1);
     destroy(session);
     service.set_borderless_access(4);
 }
@@ -807,7 +900,8 @@ void service_failures() {
 }
 
 // Two sessions started on one thread share its dispatcher queue: both capture, destroying one leaves the other
-// capturing, and once both are gone nothing of the queue is left and a new session starts.
+// capturing, the last one's destroy leaves the host's messages in its queue, and once the host's loop has run
+// nothing of the queue is left and a new session starts.
 void second_session() {
     TestWindow window;
     open_window(window);
@@ -819,7 +913,10 @@ void second_session() {
     dll.wgc_session_destroy(second);
     window.mark({200, 150, 210, 160}, 0xff00ffffu);
     CHECK(poll_until(first, [&](const Frame &f) { return shows(f, window); }));
-    destroy(first);
+    post_host_messages(window.handle);
+    dll.wgc_session_destroy(first);  // the thread's last session
+    CHECK(host_messages_kept(window.handle));
+    all_released();
 
     wgc_session third = start(window, false);
     if (!third) return;
@@ -866,13 +963,22 @@ void device_faults() {
     window.mark({70, 70, 80, 80}, 0xff00ffffu);  // its frame has the pool made again, whose first frame is whole
     CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
 
+    // Removed while the start thread waits: the wait ends within 250 ms and the status reads 0 at once; the
+    // next poll tells the loss.
     wgc_test::log_lines().clear();
-    module_function<void WINAPI()>(L"d3d11.dll", "corvo_test_remove_device")();
-    window.mark({30, 30, 40, 40}, 0xffff0000u);
-    for (const ULONGLONG deadline = GetTickCount64() + 5000;
-         dll.wgc_get_status(session) != 0 && GetTickCount64() < deadline; Sleep(5))
-        poll(session);
+    while (dll.wgc_wait_for_frame(session, 100) == 1) poll(session);  // until the still window sends none
+    ULONGLONG removed_at = 0;
+    std::thread remover([&] {
+        Sleep(20);
+        removed_at = GetTickCount64();
+        module_function<void WINAPI()>(L"d3d11.dll", "corvo_test_remove_device")();
+    });
+    CHECK(dll.wgc_wait_for_frame(session, 5000) == 0);
+    const ULONGLONG returned_at = GetTickCount64();
+    remover.join();
+    CHECK(returned_at - removed_at < 250);
     CHECK(dll.wgc_get_status(session) == 0);
+    poll(session);
     CHECK(logged("Capture device lost, reason:887a0005; the capture has ended", 3));
     CHECK(dll.wgc_session_start(session) == 1);
     window.mark({50, 50, 60, 60}, 0xff0000ffu);
@@ -916,15 +1022,17 @@ void host_queue() {
     CHECK(module_live_objects(L"d3d11.dll") == 0);
 }
 
-// One session started twice on its thread: the second start replaces the device and the whole pipeline, and
-// frames of the new device keep coming, in buffer mode and then in texture mode.
+// One session started twice on its thread: the second start replaces the device and the whole pipeline, leaving
+// the host's messages alone, and frames of the new device keep coming, in buffer mode and then in texture mode.
 void restart() {
     TestWindow window;
     open_window(window);
     wgc_session session = start(window, false);
     if (!session) return;
     CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+    post_host_messages(window.handle);
     CHECK(dll.wgc_session_start(session) == 1);
+    CHECK(host_messages_kept(window.handle));
     window.mark({200, 150, 210, 160}, 0xff00ffffu);
     CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
     dll.wgc_set_capture_to_texture(session, 1);

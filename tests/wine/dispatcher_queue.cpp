@@ -147,8 +147,14 @@ public:
             std::lock_guard<std::mutex> lock(mutex_);
             if (!window_) return;
             MSG message;
+            // PeekMessage retrieves a waiting WM_QUIT whatever the filter: the thread's, given back below.
+            bool quit = false;
+            int exit_code = 0;
             while (PeekMessageW(&message, window_, kRunHandler, kShutDown, PM_REMOVE))
-                if (message.message == kRunHandler)
+                if (message.message == WM_QUIT) {
+                    quit = true;
+                    exit_code = int(message.wParam);
+                } else if (message.message == kRunHandler)
                     dropped.push_back(Ref<IDispatcherQueueHandler>::attach(
                         reinterpret_cast<IDispatcherQueueHandler *>(message.lParam)));
                 else
@@ -157,6 +163,7 @@ public:
                         Ref<ShutdownAction>::attach(reinterpret_cast<ShutdownAction *>(message.lParam)));
             DestroyWindow(window_);
             window_ = nullptr;
+            if (quit) PostQuitMessage(exit_code);
         }
         for (auto &[queue, action] : shutdowns) action->complete();
     }

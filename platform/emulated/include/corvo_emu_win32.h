@@ -106,6 +106,9 @@ typedef struct CO_MTA_USAGE_COOKIE__ *CO_MTA_USAGE_COOKIE;
 #define COINIT_APARTMENTTHREADED 0x2u
 #define PM_NOREMOVE 0x0u
 #define PM_REMOVE 0x1u
+#define WM_QUIT 0x0012u
+#define WM_USER 0x0400u
+#define WM_APP 0x8000u
 
 #ifdef __cplusplus
 extern "C" {
@@ -117,6 +120,12 @@ HRESULT WINAPI CoIncrementMTAUsage(CO_MTA_USAGE_COOKIE *cookie);
 BOOL WINAPI PeekMessageW(MSG *msg, HWND window, UINT filter_min, UINT filter_max, UINT remove);
 BOOL WINAPI TranslateMessage(const MSG *msg);
 LRESULT WINAPI DispatchMessageW(const MSG *msg);
+/* A message for a window goes to the queue of the thread that created it; a null window means the calling
+ * thread. FALSE for a handle that is no window, or whose thread has ended. */
+BOOL WINAPI PostMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+void WINAPI PostQuitMessage(int exit_code);
+/* Whether the handle is a window that exists: simulated windows cease to at corvo_emu_close. */
+BOOL WINAPI IsWindow(HWND window);
 #ifdef __cplusplus
 }
 #endif
