@@ -18,6 +18,8 @@ _SIGNATURES = {
     "corvo_emu_create_window": (ctypes.c_void_p, [ctypes.c_int32, ctypes.c_int32]),
     "corvo_emu_create_monitor": (ctypes.c_void_p, [ctypes.c_int32, ctypes.c_int32]),
     "corvo_emu_fill": (None, [ctypes.c_void_p] + [ctypes.c_int32] * 4 + [ctypes.c_uint32]),
+    "corvo_emu_fill_scrgb": (None, [ctypes.c_void_p] + [ctypes.c_int32] * 4 + [ctypes.c_float] * 4),
+    "corvo_emu_set_hdr": (None, [ctypes.c_void_p, ctypes.c_int32, ctypes.c_uint32]),
     "corvo_emu_write": (None, [ctypes.c_void_p] + [ctypes.c_int32] * 4 + [ctypes.c_void_p, ctypes.c_uint32]),
     "corvo_emu_resize": (None, [ctypes.c_void_p, ctypes.c_int32, ctypes.c_int32]),
     "corvo_emu_close": (None, [ctypes.c_void_p]),
@@ -107,6 +109,16 @@ class _Target:
     def fill(self, x, y, width, height, pixel):
         """Sets a rectangle (clipped to the target) to one pixel value, see bgra()."""
         _emu.corvo_emu_fill(self.handle, x, y, width, height, pixel)
+
+    def fill_scrgb(self, x, y, width, height, red, green, blue, alpha=1.0):
+        """Paints HDR content: a rectangle (clipped to the target) of linear scRGB values (1.0 = 80 nits), kept as
+        FP16. An SDR monitor shows it clipped to [0, 1]; an HDR one as painted."""
+        _emu.corvo_emu_fill_scrgb(self.handle, x, y, width, height, red, green, blue, alpha)
+
+    def set_hdr(self, on, sdr_white_nits=80):
+        """HDR mode on or off for this monitor, or the monitor this window is shown on, and the SDR white in nits
+        that HDR mode shows SDR content at (80 to 480)."""
+        _emu.corvo_emu_set_hdr(self.handle, 1 if on else 0, sdr_white_nits)
 
     def write(self, x, y, pixels):
         """Copies a (height, width, 4) uint8 BGRA array to (x, y), clipped to the target."""
