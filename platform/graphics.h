@@ -5,7 +5,7 @@
 
 #ifdef _WIN32
 #include <d3d11.h>
-#include <dxgi1_2.h>
+#include <dxgi1_6.h>
 #else
 #include "corvo_emu_d3d11.h"
 #endif

@@ -62,8 +62,8 @@ void WgcCaptureSession::tell_converting(PixelFormat format) noexcept {
     converting_ = converting;
     // Last: a logger may destroy the session on this line.
     if (converting)
-        log_message(kLogInfo, "Wgc sdr from hdr on, sdr white %.0f nits",
-                    double(monitor_colour_.look(target_window_, target_monitor_).sdr_white_nits));
+        log_message(kLogInfo, "Wgc sdr from hdr on, sdr white %u nits",
+                    unsigned(monitor_colour_.look(target_window_, target_monitor_).sdr_white_nits + 0.5f));
     else
         log_message(kLogInfo, "Wgc sdr from hdr off");
 }

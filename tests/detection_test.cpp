@@ -2,6 +2,9 @@
 // host sees of it.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <vector>
+
 #include "session_harness.h"
 
 namespace {
@@ -52,6 +55,59 @@ TEST_F(DetectionTest, UnchangedFrameIsNotMappedAndReportsNothingNew) {
         present_and_poll();
     }
     EXPECT_LE(corvo_emu_count("resource_bytes_peak") / kPicture, 8u);
+}
+
+// On an HDR monitor, in each format: the same change gives the same ratio and rectangles; made from HDR, an
+// unchanged frame costs no conversion and no copy of the picture, and a changed cell is converted and copied
+// alone; FP16 frames hold no more than six frames' worth of textures.
+TEST_F(DetectionTest, HdrFramesAreComparedConvertedAndCopiedCellByCell) {
+    std::vector<wgc_rect> rects_of_bgra8;
+    float ratio_of_bgra8 = 0.0f;
+    for (const int32_t format : {CORVO_WGC_FORMAT_BGRA8, CORVO_WGC_FORMAT_SDR_FROM_HDR, CORVO_WGC_FORMAT_FP16}) {
+        SCOPED_TRACE(testing::Message() << "format " << format);
+        const HMONITOR monitor = corvo_emu_create_monitor(1920, 1080);
+        corvo_emu_set_hdr(monitor, 1, 200);
+        open_window(1920, 1080, false);
+        wgc_set_pixel_format(session, format);
+        ASSERT_EQ(wgc_session_start(session), 1);
+        wgc_set_dirty_rect(session, 1);
+        ASSERT_TRUE(present_and_poll().ok);
+        const uint64_t dispatches = corvo_emu_count("Dispatch"), copied = corvo_emu_count("bytes_copied");
+        const uint64_t groups = corvo_emu_count("thread_groups");
+        EXPECT_EQ(ratio_of_next_frame(), 0.0f);
+        const uint64_t detection_groups = corvo_emu_count("thread_groups") - groups;
+        EXPECT_EQ(corvo_emu_count("Dispatch") - dispatches, 3u);         // the detection's passes alone
+        EXPECT_EQ(corvo_emu_count("bytes_copied") - copied, 34u * 16u);  // the change mask alone
+        corvo_emu_fill(window, 100, 100, 1, 1, 0xFF102030u);
+        const uint64_t dispatches_changed = corvo_emu_count("Dispatch"),
+                       copied_changed = corvo_emu_count("bytes_copied");
+        const uint64_t groups_changed = corvo_emu_count("thread_groups");
+        const float ratio = ratio_of_next_frame();
+        std::vector<wgc_rect> rects(size_t(wgc_get_dirty_rects(session, nullptr, 0)));
+        wgc_get_dirty_rects(session, rects.data(), int32_t(rects.size()));
+        if (format == CORVO_WGC_FORMAT_BGRA8) {
+            ratio_of_bgra8 = ratio;
+            rects_of_bgra8 = rects;
+        } else {
+            EXPECT_EQ(ratio, ratio_of_bgra8);
+            ASSERT_EQ(rects.size(), rects_of_bgra8.size());
+            for (size_t i = 0; i < rects.size(); ++i)
+                EXPECT_TRUE(std::memcmp(&rects[i], &rects_of_bgra8[i], sizeof(wgc_rect)) == 0) << "rectangle " << i;
+        }
+        if (format == CORVO_WGC_FORMAT_SDR_FROM_HDR) {
+            EXPECT_EQ(corvo_emu_count("Dispatch") - dispatches_changed, 4u);  // and one conversion, of one cell
+            EXPECT_EQ(corvo_emu_count("thread_groups") - groups_changed, detection_groups + 1);
+            // Into the history (8 bytes a pixel) and into the buffer (4), the cell alone, and the mask.
+            EXPECT_EQ(corvo_emu_count("bytes_copied") - copied_changed, 32u * 32u * 12u + 34u * 16u);
+        }
+        if (format == CORVO_WGC_FORMAT_FP16) {
+            EXPECT_LE(corvo_emu_count("resource_bytes") / (kPicture * 2), 6u);
+        }
+        wgc_session_destroy(session);
+        session = nullptr;
+        corvo_emu_close(window);
+        corvo_emu_close(monitor);
+    }
 }
 
 TEST_F(DetectionTest, FramesThatCannotBeBoundAreCopiedOnceAndComparedAsWell) {

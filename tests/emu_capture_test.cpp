@@ -625,12 +625,6 @@ TEST_F(EmuCaptureTest, FramesAreComposedAsWindowsComposesForTheMonitorsModeInThe
     const auto pool =
         Direct3D11CaptureFramePool::CreateFreeThreaded(device, DXGI_FORMAT_R16G16B16A16_FLOAT, 1, {8, 8});
     EXPECT_THROW(pool.Recreate(device, 24, 1, {8, 8}), PlatformError);
-    const GraphicsCaptureSession session = pool.CreateCaptureSession(item_for(window));
-    session.StartCapture();
-    corvo_emu_present(window);
-    D3D11_TEXTURE2D_DESC desc{};
-    pool.TryGetNextFrame().texture()->GetDesc(&desc);
-    EXPECT_EQ(desc.Format, DXGI_FORMAT_R16G16B16A16_FLOAT);  // the refused format changed nothing
 }
 
 }  // namespace

@@ -675,10 +675,10 @@ TEST_F(GraphicsTest, FormatSupportTellsWhatTheDeviceImplements) {
         {DXGI_FORMAT_R32_UINT, true, S_OK, kBase | kTypedUav, kStore | kLoad},
         {DXGI_FORMAT(24), true, E_FAIL, 0, 0},  // R10G10B10A2_UNORM is not implemented
     };
+    ComPtr<ID3D11Device> device;
     for (const SupportCase &c : cases) {
         SCOPED_TRACE(testing::Message() << "format " << c.format << (c.bgra_uav_store ? "" : ", no BGRA store"));
         corvo_emu_set_bgra_uav_store(c.bgra_uav_store);
-        ComPtr<ID3D11Device> device;
         ASSERT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
                                     device.put(), nullptr, nullptr),
                   S_OK);
@@ -696,10 +696,6 @@ TEST_F(GraphicsTest, FormatSupportTellsWhatTheDeviceImplements) {
                   E_INVALIDARG);
     }
     corvo_emu_fail("CheckFeatureSupport", E_NOTIMPL, 0, 1);  // as Wine answers
-    ComPtr<ID3D11Device> device;
-    ASSERT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
-                                device.put(), nullptr, nullptr),
-              S_OK);
     D3D11_FEATURE_DATA_FORMAT_SUPPORT2 second{DXGI_FORMAT_B8G8R8A8_UNORM, 0};
     EXPECT_EQ(device->CheckFeatureSupport(D3D11_FEATURE_FORMAT_SUPPORT2, &second, sizeof second), E_NOTIMPL);
 }
@@ -710,24 +706,9 @@ TEST_F(GraphicsTest, FormatSupportTellsWhatTheDeviceImplements) {
 TEST_F(DeviceTest, HalfFloatTexelsLoadExactlyAndStoreToEightBitViewsByTheUnormRule) {
     const uint16_t halves[16] = {0x3C00, 0xC000, 0x3800, 0x4100, 0x4A40, 0x3555, 0x7BFF, 0x0400,
                                  0x03FF, 0x0001, 0x8000, 0x7C00, 0xFC00, 0x7E00, 0x2C00, 0x7C01};
-    const float inf = INFINITY;
-    const float values[16] = {
-        1.0f,
-        -2.0f,
-        0.5f,
-        2.5f,
-        12.5f,
-        1365.0f / 4096,
-        65504.0f,
-        std::ldexp(1.0f, -14),
-        std::ldexp(1023.0f, -24),
-        std::ldexp(1.0f, -24),
-        -0.0f,
-        inf,
-        -inf,
-        NAN,
-        0.0625f,
-        NAN};
+    const float inf = INFINITY, tiny = std::ldexp(1.0f, -24);  // 2^-24, the smallest subnormal half
+    const float values[16] = {1.0f, -2.0f, 0.5f, 2.5f, 12.5f, 1365.0f / 4096, 65504.0f, 1024 * tiny, 1023 * tiny,
+                              tiny, -0.0f, inf,  -inf, NAN,   0.0625f,        NAN};
     const uint8_t rgba[16] = {255, 0, 128, 255, 255, 85, 255, 0, 0, 0, 0, 255, 0, 0, 16, 0};
 
     const D3D11_SUBRESOURCE_DATA initial{halves, 32, 0};

@@ -150,6 +150,7 @@ bool Context::admit_dispatch() {
 void Context::Dispatch(UINT x, UINT y, UINT z) {
     // An injected fault, like a removed device, loses the work.
     if (FAILED(call("Dispatch")) || device_.removed() || !shader_ || !admit_dispatch()) return;
+    add_count("thread_groups", uint64_t{x} * y * z);
     shader::Bindings bindings;
     for (int i = 0; i < shader::Bindings::kConstantBufferSlots; ++i)
         if (const Buffer *buffer = constant_buffers_[i].get())

@@ -25,6 +25,7 @@ uint32_t target_id(const Monitor &m) { return 0x1100 + m.target->number; }
 
 bool same(const LUID &a, const LUID &b) { return a.LowPart == b.LowPart && a.HighPart == b.HighPart; }
 
+// Every path is active, so both give the same paths. Other flags (the database, virtual modes) are refused.
 bool flags_known(UINT32 flags) { return flags == QDC_ALL_PATHS || flags == QDC_ONLY_ACTIVE_PATHS; }
 
 // A failure injected into the operation, or ERROR_SUCCESS.

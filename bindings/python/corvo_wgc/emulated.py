@@ -20,6 +20,8 @@ _SIGNATURES = {
     "corvo_emu_fill": (None, [ctypes.c_void_p] + [ctypes.c_int32] * 4 + [ctypes.c_uint32]),
     "corvo_emu_fill_scrgb": (None, [ctypes.c_void_p] + [ctypes.c_int32] * 4 + [ctypes.c_float] * 4),
     "corvo_emu_set_hdr": (None, [ctypes.c_void_p, ctypes.c_int32, ctypes.c_uint32]),
+    "corvo_emu_move_window": (None, [ctypes.c_void_p, ctypes.c_int32, ctypes.c_int32]),
+    "corvo_emu_set_bgra_uav_store": (None, [ctypes.c_int32]),
     "corvo_emu_write": (None, [ctypes.c_void_p] + [ctypes.c_int32] * 4 + [ctypes.c_void_p, ctypes.c_uint32]),
     "corvo_emu_resize": (None, [ctypes.c_void_p, ctypes.c_int32, ctypes.c_int32]),
     "corvo_emu_close": (None, [ctypes.c_void_p]),
@@ -44,7 +46,8 @@ class _CorvoEmuTarget(ctypes.Structure):
 
 
 class ListedTarget(NamedTuple):
-    """A target the system lists: monitors side by side from (0, 0) in the order made, windows at (0, 0)."""
+    """A target the system lists: monitors side by side from (0, 0) in the order made, windows at (0, 0) until
+    moved."""
     handle: int
     is_monitor: bool
     position: tuple  # (x, y)
@@ -111,14 +114,14 @@ class _Target:
         _emu.corvo_emu_fill(self.handle, x, y, width, height, pixel)
 
     def fill_scrgb(self, x, y, width, height, red, green, blue, alpha=1.0):
-        """Paints HDR content: a rectangle (clipped to the target) of linear scRGB values (1.0 = 80 nits), kept as
-        FP16. An SDR monitor shows it clipped to [0, 1]; an HDR one as painted."""
+        """Paints HDR content: linear scRGB (1.0 = 80 nits; 12.5 = 1000 nits), kept as FP16. A monitor in HDR mode
+        shows it as painted and SDR content at its SDR white; an SDR monitor, and 8-bit frames, clip it."""
         _emu.corvo_emu_fill_scrgb(self.handle, x, y, width, height, red, green, blue, alpha)
 
-    def set_hdr(self, on, sdr_white_nits=80):
-        """HDR mode on or off for this monitor, or the monitor this window is shown on, and the SDR white in nits
-        that HDR mode shows SDR content at (80 to 480)."""
-        _emu.corvo_emu_set_hdr(self.handle, 1 if on else 0, sdr_white_nits)
+    def set_hdr(self, hdr, sdr_white_nits=80):
+        """HDR mode on or off for this monitor, or for the monitor this window is on, and its SDR white (80 to 480
+        nits)."""
+        _emu.corvo_emu_set_hdr(self.handle, 1 if hdr else 0, sdr_white_nits)
 
     def write(self, x, y, pixels):
         """Copies a (height, width, 4) uint8 BGRA array to (x, y), clipped to the target."""
@@ -164,6 +167,10 @@ class Window(_Target):
     def set_title(self, title):
         """The title the system lists the window by; None or "" makes it untitled."""
         _emu.corvo_emu_set_title(self.handle, (title or "").encode())
+
+    def move(self, x, y):
+        """Places the window's top-left corner on the desktop: it is shown on the monitor it overlaps most."""
+        _emu.corvo_emu_move_window(self.handle, x, y)
 
 
 class Monitor(_Target):
@@ -214,6 +221,11 @@ def count(name):
 def reset():
     """A fresh system: no targets, defaults, zero counters, no pending faults."""
     _emu.corvo_emu_reset()
+
+
+def set_bgra_uav_store(supported):
+    """Whether devices made from now on can store B8G8R8A8_UNORM from a kernel (default True)."""
+    _emu.corvo_emu_set_bgra_uav_store(1 if supported else 0)
 
 
 def set_adapters(vendor_ids):

@@ -33,6 +33,21 @@ def test_fill_writes_blue_green_red_alpha_in_that_byte_order():
     assert list(frame[12, 8]) == [0, 0, 0, 255]  # the row below the filled rectangle is still black
 
 
+def test_8_bit_frames_of_a_window_on_an_hdr_monitor_keep_sdr_content_and_clip_hdr_content():
+    emu.Monitor(64, 32)
+    emu.Monitor(64, 32).set_hdr(True, 200)
+    window = emu.Window(64, 32)
+    window.move(40, 0)  # mostly on the second monitor, which is in HDR mode
+    window.fill(0, 0, 64, 32, emu.bgra(10, 20, 30, 255))
+    window.fill_scrgb(8, 4, 2, 2, 12.5, 5.0, 1.25)  # 1000, 400 and 100 nits
+    assert emu.list_targets()[2].position == (40, 0)
+    with corvo_wgc.Session(window) as session:
+        session.start()
+        frame = present_and_grab(session, window)
+    assert list(frame[0, 0]) == [10, 20, 30, 255]  # as an SDR monitor shows it
+    assert list(frame[4, 8]) == [188, 255, 255, 255]  # scaled to SDR white at 200 nits and clipped
+
+
 def test_copy_is_the_hosts_own_and_a_view_is_overwritten_by_the_next_frame():
     window = emu.Window(64, 64)
     window.fill(0, 0, 64, 64, emu.bgra(255, 0, 0))

@@ -24,7 +24,8 @@ extern "C" {
  * 0 or less or above 16384 (the largest Direct3D 11 texture side), and when memory runs out. */
 HWND corvo_emu_create_window(int32_t width, int32_t height) CORVO_EMU_NOEXCEPT;
 HMONITOR corvo_emu_create_monitor(int32_t width, int32_t height) CORVO_EMU_NOEXCEPT;
-/* Change a target's pixels (clipped to the target); bgra_rows holds rows of `stride` bytes. */
+/* Change a target's pixels (clipped to the target) to SDR content: 8-bit sRGB BGRA; bgra_rows holds rows of
+ * `stride` bytes. */
 void corvo_emu_fill(void *target, int32_t x, int32_t y, int32_t width, int32_t height,
                     uint32_t bgra) CORVO_EMU_NOEXCEPT;
 void corvo_emu_write(void *target, int32_t x, int32_t y, int32_t width, int32_t height, const void *bgra_rows,
@@ -122,7 +123,8 @@ void corvo_emu_set_bgra_uav_store(int32_t supported) CORVO_EMU_NOEXCEPT;
 void corvo_emu_fail(const char *operation, int32_t hr, uint32_t skip, uint32_t count) CORVO_EMU_NOEXCEPT;
 /* Calls of an operation so far, or one of the platform's gauges ("live_objects", "weak_references",
  * "resource_bytes" held by the textures and buffers that exist, "resource_bytes_peak" the most they held at once
- * since the last reset, "bytes_mapped", "bytes_copied" by the GPU's copies, "validation_errors").
+ * since the last reset, "bytes_mapped", "bytes_copied" by the GPU's copies, "thread_groups" the dispatches ran,
+ * "validation_errors").
  * "validation_errors" counts the graphics calls the emulated device refuses as the Direct3D 11 runtime does
  * (objects of another device, views without their bind flag, mismatched or out-of-bounds copies, maps without CPU
  * access, mapped resources used by the GPU); each refusal is also told on stderr as
