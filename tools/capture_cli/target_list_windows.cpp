@@ -3,7 +3,7 @@
 // dwmapi.h needs the types of windows.h.
 #include <dwmapi.h>
 
-#include "tools/capture_cli/monitor_colour.h"
+#include "session/monitor_colour.h"
 #include "tools/capture_cli/target_list.h"
 
 namespace capture_cli {
@@ -51,7 +51,8 @@ BOOL CALLBACK add_monitor(HMONITOR monitor, HDC, LPRECT, LPARAM list) noexcept {
     const RECT &r = info.rcMonitor;
     try {
         // Kept even when its description fails, so that the indexes stay those --monitor takes.
-        const MonitorColour colour = monitor_colour(monitor);
+        corvo::MonitorColour reader;  // as the library reads it
+        const corvo::MonitorState &colour = reader.look(nullptr, monitor);
         reinterpret_cast<TargetList *>(list)->monitors.push_back(
             {r.left, r.top, r.right - r.left, r.bottom - r.top, colour.hdr, colour.sdr_white_nits});
         return TRUE;
