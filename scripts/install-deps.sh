@@ -7,7 +7,7 @@ if [ "${1:-}" = --only ]; then
   packages=("$@")
 else
   packages=(cmake make g++ gcc libgtest-dev libgmock-dev libbenchmark-dev binutils vkd3d-compiler spirv-tools
-    libpng-dev libcli11-dev clang libclang-rt-14-dev "$@")
+    libpng-dev libopenexr-dev libcli11-dev clang libclang-rt-14-dev "$@")
 fi
 missing=()
 for p in "${packages[@]}"; do

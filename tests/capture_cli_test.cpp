@@ -1,10 +1,12 @@
 // corvo-capture run as a program on the demo scene: what summary.json and the PNGs say about each poll, and the
 // one-line reasons for bad arguments.
+#include <ImfRgbaFile.h>
 #include <gtest/gtest.h>
 #include <png.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "corvo_emu.h"
 #include "tools/capture_cli/demo_scene.h"
 #include "tools/capture_cli/target_list.h"
 
@@ -229,6 +232,47 @@ TEST_F(CaptureCliTest, RectsArePrintedRecordedAndOutlined) {
               std::vector<uint8_t>(frame.rgba.begin(), frame.rgba.begin() + 4000));
 }
 
+double srgb_decode(int level) {
+    const double c = level / 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+TEST_F(CaptureCliTest, EachFormatWritesItsPictures) {
+    // The demo scene's window is on no monitor: SDR, so FP16 frames hold its pixels decoded, white at 1.0.
+    const Outcome fp16 = run_capture("--deterministic --frames 2 --fps 1000 --format fp16 --out " + dir.string());
+    ASSERT_EQ(fp16.exit_code, 0) << fp16.output;
+    EXPECT_NE(fp16.output.find("wrote 2 .exr files"), std::string::npos) << fp16.output;
+    EXPECT_FALSE(fs::exists(dir / frame_name(0)));
+    EXPECT_EQ(field(read_file(dir / "summary.json"), "bytes_copied"),
+              2.0 * DemoScene::kWidth * DemoScene::kHeight * 8);
+    Imf::RgbaInputFile file((dir / "frame-000000.exr").c_str());
+    const Imath::Box2i window = file.dataWindow();
+    ASSERT_EQ(window.max.x + 1, DemoScene::kWidth);
+    ASSERT_EQ(window.max.y + 1, DemoScene::kHeight);
+    std::vector<Imf::Rgba> pixels(size_t(DemoScene::kWidth) * DemoScene::kHeight);
+    file.setFrameBuffer(pixels.data(), 1, DemoScene::kWidth);
+    file.readPixels(0, DemoScene::kHeight - 1);
+    // The tile's light orange stripe at (40, 80): R 250, G 160, B 40; within one FP16 step.
+    const Imf::Rgba &tile = pixels[size_t(80) * DemoScene::kWidth + 40];
+    EXPECT_NEAR(float(tile.r), srgb_decode(250), srgb_decode(250) / 1024);
+    EXPECT_NEAR(float(tile.g), srgb_decode(160), srgb_decode(160) / 1024);
+    EXPECT_NEAR(float(tile.b), srgb_decode(40), srgb_decode(40) / 1024);
+    EXPECT_EQ(float(tile.a), 1.0f);
+
+    // On an SDR monitor the library's own conversion is the system's: the same PNG as bgra8.
+    fs::remove_all(dir);
+    const Outcome sdr = run_capture("--deterministic --frames 1 --format sdr-from-hdr --out " + dir.string());
+    ASSERT_EQ(sdr.exit_code, 0) << sdr.output;
+    const Picture picture = decode_png(dir / frame_name(0));
+    ASSERT_EQ(picture.width, uint32_t(DemoScene::kWidth));
+    const uint8_t *pixel = &picture.rgba[(size_t(80) * picture.width + 40) * 4];
+    EXPECT_EQ(std::vector<int>(pixel, pixel + 4), (std::vector<int>{250, 160, 40, 255}));
+
+    expect_refused("--frames 1 --format fp32", "--format");
+    const Outcome verbose = run_capture("--deterministic --frames 1 --verbose");
+    EXPECT_EQ(verbose.output.find("pixel format"), std::string::npos) << "not asked for, not set";
+}
+
 TEST_F(CaptureCliTest, MinimumIntervalIsAcceptedAndCheckedForRange) {
     const Outcome run = run_capture("--deterministic --frames 2 --min-interval 8 --verbose");
     EXPECT_EQ(run.exit_code, 0) << run.output;
@@ -310,6 +354,22 @@ TEST(TargetList, WindowsMatchAPartOfTheirTitleInAnyCaseOfAsciiLetters) {
         for (const auto &window : capture_cli::windows_titled(windows, c.part)) handles.push_back(window.handle);
         EXPECT_EQ(handles, c.found) << c.part;
     }
+}
+
+TEST(TargetList, MonitorsShowTheirModeAndTheSdrWhiteOfHdrMode) {
+    corvo_emu_reset();
+    void *sdr = corvo_emu_create_monitor(1920, 1080);
+    void *hdr = corvo_emu_create_monitor(2560, 1440);
+    corvo_emu_set_hdr(sdr, 0, 240);  // a white that HDR mode would show; off, the monitor is SDR
+    corvo_emu_set_hdr(hdr, 1, 250);
+    EXPECT_EQ(
+        capture_cli::list_text(capture_cli::list_targets()),
+        "0 windows:\n2 monitors:\n  0 at 0,0 1920x1080 SDR\n  1 at 1920,0 2560x1440 HDR, SDR white 250 nits\n");
+    // A white the display configuration cannot tell is the 80 nits Windows assumes.
+    corvo_emu_fail("DisplayConfigGetDeviceInfo", 5, 0, 100);
+    EXPECT_TRUE(capture_cli::list_targets().monitors[1].hdr);
+    EXPECT_EQ(capture_cli::list_targets().monitors[1].sdr_white_nits, 80.0f);
+    corvo_emu_reset();
 }
 
 TEST_F(CaptureCliTest, UnwritableOutputFolderIsRefusedWithOneLine) {

@@ -1,5 +1,6 @@
 // corvo-capture: captures a window or monitor (Windows) or the built-in demo scene (elsewhere) through the
-// library's exports, shows its progress, and writes a PNG of each new frame and a summary.
+// library's exports, shows its progress, and writes a PNG (or, of FP16 frames, an HDR image) of each new frame and a
+// summary.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include "corvo_wgc.h"
 #include "tools/capture_cli/changed_rects.h"
+#include "tools/capture_cli/hdr_writer.h"
 #include "tools/capture_cli/options.h"
 #include "tools/capture_cli/png_writer.h"
 #include "tools/capture_cli/summary.h"
@@ -67,6 +69,9 @@ void apply_switches(wgc_session session, const Options &o) {
         std::fputs("corvo-capture: the system cannot hide the border\n", stderr);
     wgc_set_capture_to_texture(session, o.texture);
     wgc_set_dirty_rect(session, o.dirty_rect);
+    // Only when asked for, so that a run without --format logs what it always did.
+    if (o.pixel_format != CORVO_WGC_FORMAT_BGRA8 && !wgc_set_pixel_format(session, o.pixel_format))
+        std::fputs("corvo-capture: the library refused the pixel format\n", stderr);
     if (o.min_interval_ms > 0 && !wgc_set_min_update_interval(session, uint32_t(o.min_interval_ms * 1000)))
         std::fputs("corvo-capture: the system cannot set a minimum interval between frames\n", stderr);
 }
@@ -141,10 +146,12 @@ int capture(const Options &o) {
         info.size = sizeof info;
         if (wgc_get_frame_info(session.get(), &info) && info.is_new)
             summary.add_frame(summary.polls(), info.frame_number, info.system_time);
+        const bool fp16 = got && info.bytes_per_pixel == 8;
         // In buffer mode a new frame's changed part is copied to the CPU (all of it without detection); an
         // unchanged frame is not copied.
         const ChangedRects changed = is_new ? read_changed_rects(session.get()) : ChangedRects{};
-        summary.add_poll(ratio, is_new && !o.texture ? changed_pixels(changed, width, height) * 4 : 0, poll_seconds);
+        summary.add_poll(ratio, is_new && !o.texture ? changed_pixels(changed, width, height) * (fp16 ? 8 : 4) : 0,
+                         poll_seconds);
         if (is_new && o.rects) {
             std::printf("%spoll %lld: %s\n", terminal ? "\r" : "", (long long)summary.polls() - 1,
                         describe(changed).c_str());
@@ -153,10 +160,12 @@ int capture(const Options &o) {
         if (got && o.texture) static_cast<ID3D11Texture2D *>(frame)->Release();
         if (is_new && !o.texture && !o.out.empty() && summary.new_frames() % o.every == 0) {
             char name[48];
-            std::snprintf(name, sizeof name, "/frame-%06lld.png", (long long)summary.polls() - 1);
+            std::snprintf(name, sizeof name, "/frame-%06lld", (long long)summary.polls() - 1);
             const auto *pixels = static_cast<const uint8_t *>(frame);
-            std::string problem = write_png(o.out + name, pixels, width, height);
-            if (problem.empty() && o.rects) {
+            std::string problem =
+                fp16 ? write_hdr(o.out + name + kHdrExtension, static_cast<const uint16_t *>(frame), width, height)
+                     : write_png(o.out + name + ".png", pixels, width, height);
+            if (problem.empty() && o.rects && !fp16) {
                 std::snprintf(name, sizeof name, "/frame-%06lld-rects.png", (long long)summary.polls() - 1);
                 problem = write_png(o.out + name, outlined(pixels, width, height, changed).data(), width, height);
             }
@@ -180,7 +189,11 @@ int capture(const Options &o) {
         summary_file << summary.json();
         summary_file.close();
         if (!summary_file) return fail("cannot write " + o.out + "/summary.json");
-        std::printf("wrote %lld PNGs and summary.json to %s\n", (long long)written, o.out.c_str());
+        if (o.pixel_format == CORVO_WGC_FORMAT_FP16)
+            std::printf("wrote %lld %s files and summary.json to %s\n", (long long)written, kHdrExtension,
+                        o.out.c_str());
+        else
+            std::printf("wrote %lld PNGs and summary.json to %s\n", (long long)written, o.out.c_str());
     }
     return 0;
 }

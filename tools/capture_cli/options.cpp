@@ -3,11 +3,14 @@
 #include <CLI/CLI.hpp>
 
 #include <charconv>
+#include <map>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "corvo_wgc.h"
 
 #ifndef _WIN32
 #include "tools/capture_cli/demo_scene.h"
@@ -93,7 +96,17 @@ void add_options(CLI::App &app, Options &o) {
     app.add_flag("--texture", o.texture, "Take frames as Direct3D 11 textures instead of CPU buffers (no PNGs)");
     app.add_flag("--dirty-rect", o.dirty_rect, "Detect changes on the GPU and skip unchanged frames");
     app.add_flag("--rects", o.rects,
-                 "Print and record where each new frame changed; with --out also a PNG with them outlined");
+                 "Print and record where each new frame changed; with --out also a PNG with them outlined (8-bit "
+                 "frames)");
+    const std::map<std::string, int32_t> formats{{"bgra8", CORVO_WGC_FORMAT_BGRA8},
+                                                 {"sdr-from-hdr", CORVO_WGC_FORMAT_SDR_FROM_HDR},
+                                                 {"fp16", CORVO_WGC_FORMAT_FP16}};
+    app.add_option("--format", o.pixel_format,
+                   "What frames hold: bgra8 as the system converts them (default), sdr-from-hdr (8-bit, made by the "
+                   "library from an HDR monitor's frames without clipping highlights), or fp16 (the HDR frames, "
+                   "written as half-float images)")
+        ->transform(CLI::CheckedTransformer(formats))
+        ->type_name("FORMAT");
     app.add_option("--min-interval", o.min_interval_ms,
                    "Let the system deliver a frame at most every MS milliseconds (default: its own limit)")
         ->check(number(0, 4294967, false, false));  // microseconds in 32 bits
@@ -104,13 +117,14 @@ void add_options(CLI::App &app, Options &o) {
         ->excludes(frames);
     // A period from 1000 s to 1 us, which the clock holds.
     app.add_option("--fps", o.fps, "Polls per second (default 30)")->check(number(0.001, 1e6, false, false));
-    app.add_option("--out", o.out, "Write a PNG of each new frame and summary.json to this folder");
-    app.add_option("--every", o.every, "Write only every Nth new frame as PNG")
-        ->check(number(0, kMaxCount, true, true));
+    app.add_option(
+        "--out", o.out,
+        "Write a PNG of each new frame (an HDR image with --format fp16) and summary.json to this folder");
+    app.add_option("--every", o.every, "Write only every Nth new frame")->check(number(0, kMaxCount, true, true));
     app.add_flag("--verbose", o.verbose, "Show the library's log lines with their level");
     app.add_flag("--list", o.list,
-                 "Print the windows (handle, size, title) and monitors (index, position, size) one could capture, "
-                 "then exit")
+                 "Print the windows (handle, size, title) and monitors (index, position, size, HDR or SDR and SDR "
+                 "white) one could capture, then exit")
         ->excludes("--window", "--monitor");
 }
 

@@ -18,6 +18,7 @@ struct Options {
     bool border = false;
     bool texture = false;
     bool dirty_rect = false;
+    int32_t pixel_format = 0;    // a CORVO_WGC_FORMAT_*; 0 is BGRA8
     bool rects = false;          // print and record the changed rectangles of each new frame
     double min_interval_ms = 0;  // the shortest interval between frames the system may deliver; 0: its default
     int64_t frames = 0;          // 0: poll for `seconds`

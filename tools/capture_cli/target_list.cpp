@@ -27,8 +27,13 @@ std::string list_text(const TargetList &targets) {
     text += counted(targets.monitors.size(), "monitor") + "\n";
     for (size_t i = 0; i < targets.monitors.size(); ++i) {
         const ListedMonitor &m = targets.monitors[i];
-        char line[96];
-        std::snprintf(line, sizeof line, "  %zu at %d,%d %dx%d\n", i, m.x, m.y, m.width, m.height);
+        char line[128];
+        const int length = std::snprintf(line, sizeof line, "  %zu at %d,%d %dx%d", i, m.x, m.y, m.width, m.height);
+        if (m.hdr)
+            std::snprintf(line + length, sizeof line - size_t(length), " HDR, SDR white %g nits\n",
+                          double(m.sdr_white_nits));
+        else
+            std::snprintf(line + length, sizeof line - size_t(length), " SDR\n");
         text += line;
     }
     return text;

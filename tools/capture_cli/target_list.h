@@ -15,6 +15,8 @@ struct ListedWindow {
 
 struct ListedMonitor {  // its index is its place in the list, as --monitor takes it
     int32_t x, y, width, height;
+    bool hdr = false;
+    float sdr_white_nits = 80.0f;  // read in HDR mode only
 };
 
 struct TargetList {
@@ -25,7 +27,8 @@ struct TargetList {
 // The system's windows that are visible, titled, not cloaked and not minimised, and its monitors, in the
 // system's order (on Linux the emulated targets: the demo scene's window once it exists).
 TargetList list_targets();
-// --list's text: a line per window (handle, size, title) and per monitor (index, position, size).
+// --list's text: a line per window (handle, size, title) and per monitor (index, position, size, HDR mode and SDR
+// white, or SDR).
 std::string list_text(const TargetList &targets);
 std::string window_line(const ListedWindow &window);
 // The windows whose title contains `part`, ASCII letters compared without case.

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "corvo_emu.h"
+#include "session/monitor_colour.h"
 #include "tools/capture_cli/target_list.h"
 
 namespace capture_cli {
@@ -12,10 +13,13 @@ TargetList list_targets() {
     entries.resize(std::min(entries.size(), size_t(count)));  // fewer when one closed in between
     TargetList list;
     for (const corvo_emu_target &t : entries) {
-        if (t.is_monitor)
-            list.monitors.push_back({t.x, t.y, t.width, t.height});
-        else if (t.title[0] != '\0')  // as on Windows, untitled windows are not offered
+        if (t.is_monitor) {
+            corvo::MonitorColour reader;  // as the library reads it
+            const corvo::MonitorState &colour = reader.look(nullptr, static_cast<HMONITOR>(t.handle));
+            list.monitors.push_back({t.x, t.y, t.width, t.height, colour.hdr, colour.sdr_white_nits});
+        } else if (t.title[0] != '\0') {  // as on Windows, untitled windows are not offered
             list.windows.push_back({reinterpret_cast<uintptr_t>(t.handle), t.title, t.width, t.height});
+        }
     }
     return list;
 }

@@ -3,6 +3,7 @@
 // dwmapi.h needs the types of windows.h.
 #include <dwmapi.h>
 
+#include "session/monitor_colour.h"
 #include "tools/capture_cli/target_list.h"
 
 namespace capture_cli {
@@ -50,8 +51,10 @@ BOOL CALLBACK add_monitor(HMONITOR monitor, HDC, LPRECT, LPARAM list) noexcept {
     const RECT &r = info.rcMonitor;
     try {
         // Kept even when its description fails, so that the indexes stay those --monitor takes.
+        corvo::MonitorColour reader;  // as the library reads it
+        const corvo::MonitorState &colour = reader.look(nullptr, monitor);
         reinterpret_cast<TargetList *>(list)->monitors.push_back(
-            {r.left, r.top, r.right - r.left, r.bottom - r.top});
+            {r.left, r.top, r.right - r.left, r.bottom - r.top, colour.hdr, colour.sdr_white_nits});
         return TRUE;
     } catch (...) {
         return FALSE;

@@ -20,7 +20,8 @@ class WgcRect(ctypes.Structure):
 class WgcFrameInfo(ctypes.Structure):
     _fields_ = [("size", ctypes.c_uint32), ("is_new", ctypes.c_uint32), ("frame_number", ctypes.c_uint64),
                 ("system_time", ctypes.c_int64), ("content_width", ctypes.c_int32),
-                ("content_height", ctypes.c_int32)]
+                ("content_height", ctypes.c_int32), ("dxgi_format", ctypes.c_int32),
+                ("bytes_per_pixel", ctypes.c_uint32), ("hdr", ctypes.c_uint32), ("sdr_white_nits", ctypes.c_float)]
 
 
 # name: (result type, argument types). One line per export; a new export is one more line.
@@ -43,6 +44,7 @@ EXPORTS = {
     "wgc_session_start": (ctypes.c_uint8, [c_session]),
     "wgc_set_capture_to_texture": (None, [c_session, ctypes.c_uint8]),
     "wgc_set_dirty_rect": (None, [c_session, ctypes.c_uint8]),
+    "wgc_set_pixel_format": (ctypes.c_uint8, [c_session, ctypes.c_int32]),
     "wgc_show_border": (ctypes.c_uint8, [c_session, ctypes.c_uint8]),
     "wgc_get_dirty_rects": (ctypes.c_int32, [c_session, ctypes.POINTER(WgcRect), ctypes.c_int32]),
     "wgc_set_min_update_interval": (ctypes.c_uint8, [c_session, ctypes.c_uint32]),

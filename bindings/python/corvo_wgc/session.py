@@ -16,6 +16,13 @@ from .log import LogLevel, router
 from .texture import Texture
 
 _CLOSED_LINE = "Wgc on_closed"
+# What grab() hands out (set_pixel_format): 8-bit BGRA as the system converts it (the default; on an HDR monitor the
+# system clips what is brighter than SDR white); 8-bit BGRA that the library makes from an HDR monitor's frames,
+# rolling off what is brighter than SDR white; or the FP16 scRGB frames themselves (linear, 1.0 = 80 nits).
+FORMAT_BGRA8 = 0
+FORMAT_SDR_FROM_HDR = 1
+FORMAT_FP16 = 2
+_FORMATS = (FORMAT_BGRA8, FORMAT_SDR_FROM_HDR, FORMAT_FP16)
 # wait() waits in slices of this many milliseconds, so that close() on another thread never waits longer for it.
 _WAIT_SLICE_MS = 50
 
@@ -26,6 +33,10 @@ class FrameInfo(NamedTuple):
     frame_number: int  # among the frames delivered since start(), from 1: a gap is a frame never grabbed
     system_time: int  # when the system rendered it, in 100 ns units of the performance counter
     content_size: tuple  # (width, height) as the system reported it; larger than the frame just after the target grew
+    dxgi_format: int  # the DXGI_FORMAT handed out: 87 B8G8R8A8_UNORM, 28 R8G8B8A8_UNORM (a texture), 10 FP16 RGBA
+    bytes_per_pixel: int  # 4, or 8 for FP16
+    hdr: bool  # the monitor the target was on was in HDR mode
+    sdr_white_nits: float  # that monitor's SDR white; 80 for an SDR monitor or when unknown
 
 
 def _handle_of(target):
@@ -175,7 +186,8 @@ class Session:
             if not self._lib.wgc_get_frame_info(handle, ctypes.byref(info)):
                 return None
         return FrameInfo(bool(info.is_new), info.frame_number, info.system_time,
-                         (info.content_width, info.content_height))
+                         (info.content_width, info.content_height), info.dxgi_format, info.bytes_per_pixel,
+                         bool(info.hdr), info.sdr_white_nits)
 
     def wait(self, timeout=None):
         """Waits, from any thread and without dispatching messages, until a frame is there for the next grab:
@@ -210,6 +222,16 @@ class Session:
         """Change detection on the GPU: unchanged frames are not copied, update_ratio() tells how much changed."""
         with self._any_time() as handle:
             self._lib.wgc_set_dirty_rect(handle, 1 if on else 0)
+
+    def set_pixel_format(self, pixel_format):
+        """What grab() hands out from the next frame on: FORMAT_BGRA8 (the default), FORMAT_SDR_FROM_HDR or
+        FORMAT_FP16 (float16 RGBA arrays). Before start() or while capturing; one older frame may come first."""
+        if isinstance(pixel_format, bool) or pixel_format not in _FORMATS:
+            raise ValueError(f"unknown pixel format {pixel_format!r}")
+        with self._any_time() as handle, router.collect() as lines:
+            accepted = self._lib.wgc_set_pixel_format(handle, int(pixel_format))
+        if not accepted:
+            raise CorvoError(f"the library refused pixel format {pixel_format!r}", _problems(lines))
 
     def set_capture_to_texture(self, on=True):
         """Hand frames out as Direct3D 11 textures (grab_texture()) instead of CPU buffers (grab())."""
@@ -248,7 +270,8 @@ class Session:
             return self._lib.wgc_get_update_ratio(handle)
 
     def grab(self, copy=True):
-        """The latest frame as a (height, width, 4) uint8 BGRA array, or None while no frame has arrived.
+        """The latest frame as a (height, width, 4) array, or None while no frame has arrived: uint8 B, G, R, A in the
+        8-bit formats, float16 R, G, B, A (scRGB) in FORMAT_FP16.
 
         copy=True gives an array of its own. copy=False gives a read-only view of an array the session reuses,
         so that no array is made per frame: each later grab of a frame of that size overwrites it in place, so
@@ -260,12 +283,12 @@ class Session:
             ok, pointer, width, height = self._poll()
             if not ok:
                 return None
-            shape = (height, width, 4)
-            if self._frame is not None and self._frame.shape != shape:
-                self._frame = None  # its views keep the frame of the old size
+            shape, dtype = (height, width, 4), self._pixel_type()
+            if self._frame is not None and (self._frame.shape, self._frame.dtype) != (shape, dtype):
+                self._frame = None  # its views keep the frame of the old size or format
             if self._frame is None and not copy:
-                self._frame = np.empty(shape, np.uint8)
-            frame = np.empty(shape, np.uint8) if copy else None
+                self._frame = np.empty(shape, dtype)
+            frame = np.empty(shape, dtype) if copy else None
             # The library's buffer moves when it grows and goes with close(): no Python object points into it,
             # only arrays of this module take its pixels.
             for array in (frame, self._frame):
@@ -276,6 +299,13 @@ class Session:
             view = self._frame.view()
         view.flags.writeable = False
         return view
+
+    def _pixel_type(self):
+        """The numpy type of a channel of the frame the last poll handed out, from its bytes per pixel."""
+        info = WgcFrameInfo(size=ctypes.sizeof(WgcFrameInfo))
+        if not self._lib.wgc_get_frame_info(self._checked(), ctypes.byref(info)):
+            raise CorvoError("the library did not describe the frame it handed out")
+        return np.float16 if info.bytes_per_pixel == 8 else np.uint8
 
     def grab_texture(self):
         """In texture mode, the latest frame as a Texture holding one reference, or None while there is none."""

@@ -108,6 +108,80 @@ def test_write_clips_to_the_target_and_rejects_other_arrays():
         window.write(0, 0, np.zeros((4, 4, 4), dtype=np.float32))
 
 
+def srgb_decode(levels):
+    """8-bit sRGB levels as linear values, white at 1.0."""
+    c = np.asarray(levels, np.float64) / 255
+    return np.where(c <= 0.04045, c / 12.92, ((c + 0.055) / 1.055) ** 2.4)
+
+
+def srgb_encode(linear):
+    """Linear values clipped to [0, 1] as 8-bit sRGB levels, rounded as Direct3D rounds (x * 255 + 0.5 cut)."""
+    c = np.clip(np.asarray(linear, np.float64), 0, 1)
+    c = np.where(c <= 0.0031308, c * 12.92, 1.055 * c ** (1 / 2.4) - 0.055)
+    return np.floor(c * 255 + 0.5).astype(np.uint8)
+
+
+GREY_HIGHLIGHT = (12.5, 12.5, 12.5)  # scRGB, 1000 nits
+COLOURED_HIGHLIGHT = (12.5, 5.0, 1.25)
+
+
+@pytest.mark.parametrize("pixel_format", [corvo_wgc.FORMAT_BGRA8, corvo_wgc.FORMAT_SDR_FROM_HDR, 2])
+@pytest.mark.parametrize("hdr, white", [(True, 200), (False, 80)])
+def test_each_pixel_format_of_a_window_on_a_monitor(pixel_format, hdr, white):
+    monitor = emu.Monitor(64, 48)
+    monitor.set_hdr(hdr, white)
+    window = emu.Window(64, 48)  # at (0, 0): shown on that monitor
+    picture = pattern(48, 64)
+    window.write(0, 0, picture)
+    window.fill_scrgb(0, 0, 8, 8, *GREY_HIGHLIGHT)
+    window.fill_scrgb(8, 0, 8, 8, *COLOURED_HIGHLIGHT)
+    with corvo_wgc.Session(window) as session:
+        session.set_pixel_format(pixel_format)
+        session.start()
+        frame = present_and_grab(session, window)
+        info = session.frame_info()
+    assert (info.hdr, info.sdr_white_nits) == (hdr, white)
+    sdr, grey, coloured = frame[8:], frame[0:8, 0:8], frame[0:8, 8:16]
+    if pixel_format == corvo_wgc.FORMAT_FP16:
+        assert (frame.dtype, frame.shape, info.bytes_per_pixel, info.dxgi_format) == (np.float16, (48, 64, 4), 8, 10)
+        # R, G, B, A halves: SDR content decoded and scaled to the white; HDR content as painted, clipped to SDR
+        # white on an SDR monitor. Windows truncates to FP16: within one FP16 step.
+        np.testing.assert_allclose(sdr[..., :3], srgb_decode(picture[8:, :, 2::-1]) * white / 80, rtol=2 ** -10)
+        assert np.all(sdr[..., 3] == 1)
+        highlight = np.array(COLOURED_HIGHLIGHT) if hdr else np.ones(3)
+        np.testing.assert_array_equal(coloured[..., :3], np.broadcast_to(highlight, (8, 8, 3)))
+        return
+    assert (frame.dtype, frame.shape, info.bytes_per_pixel, info.dxgi_format) == (np.uint8, (48, 64, 4), 4, 87)
+    # SDR content as an SDR display shows it; greys brighter than SDR white are white.
+    assert np.abs(sdr.astype(int) - picture[8:]).max() <= 1
+    assert np.all(grey == 255)
+    clipped = srgb_encode(np.array(COLOURED_HIGHLIGHT) * 80 / white)[::-1]  # B, G, R: (188, 255, 255) at 200 nits
+    if hdr and pixel_format == corvo_wgc.FORMAT_SDR_FROM_HDR:
+        # Rolled off across the channels: red stays the largest, then green, then blue.
+        blue, green, red = coloured[..., 0], coloured[..., 1], coloured[..., 2]
+        assert np.all(red == 255) and np.all(green < red) and np.all(blue < green)
+    else:
+        np.testing.assert_array_equal(coloured[..., :3], np.broadcast_to(clipped, (8, 8, 3)))
+
+
+def test_a_pixel_format_set_while_capturing_changes_the_arrays():
+    window = emu.Window(32, 32)
+    with corvo_wgc.Session(window) as session:
+        session.start()
+        view = present_and_grab(session, window, copy=False)
+        session.set_pixel_format(corvo_wgc.FORMAT_FP16)
+        assert window.present() == 1
+        session.grab()  # one frame of the old pool may come first
+        window.fill(0, 0, 32, 32, emu.bgra(255, 255, 255))
+        half = present_and_grab(session, window, copy=False)
+        assert half.dtype == np.float16 and half.shape == (32, 32, 4) and np.all(half == 1)
+        assert view.dtype == np.uint8 and list(view[0, 0]) == [0, 0, 0, 255]  # the view of the last 8-bit frame
+        for unknown in (3, -1, True, "fp16", 1.5):
+            with pytest.raises(ValueError):
+                session.set_pixel_format(unknown)
+        assert session.frame_info().bytes_per_pixel == 8  # unchanged
+
+
 class TestUpdateRatio:
     def test_first_frame_is_whole_and_reading_resets(self):
         window = emu.Window(64, 64)

@@ -1,8 +1,9 @@
-// PNG files through the Windows Imaging Component, the system's own encoder, so the Windows build of the
-// command line needs no library besides the system's.
+// PNG and JPEG XR files through the Windows Imaging Component, the system's own encoders, so the Windows build of
+// the command line needs no library besides the system's.
 #include <windows.h>
 #include <wincodec.h>
 
+#include "tools/capture_cli/hdr_writer.h"
 #include "tools/capture_cli/png_writer.h"
 
 namespace capture_cli {
@@ -29,9 +30,9 @@ std::string failed(const std::string &path, const char *step, HRESULT hr) {
     return path + ": " + step + " failed, hr:" + code;
 }
 
-}  // namespace
-
-std::string write_png(const std::string &path, const uint8_t *bgra, int32_t width, int32_t height) {
+// Writes one frame of rows of width * bytes_per_pixel bytes in a container, in exactly the pixel format given.
+std::string encode(const std::string &path, const GUID &container, const WICPixelFormatGUID &pixel_format,
+                   UINT bytes_per_pixel, const void *pixels, int32_t width, int32_t height) {
     // The capture library may have set this thread's apartment already; any apartment serves the encoder.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     struct Uninitialize {
@@ -51,21 +52,35 @@ std::string write_png(const std::string &path, const uint8_t *bgra, int32_t widt
     hr = factory.p->CreateStream(&stream.p);
     if (SUCCEEDED(hr)) hr = stream.p->InitializeFromFilename(widen(path).c_str(), GENERIC_WRITE);
     if (FAILED(hr)) return failed(path, "opening", hr);
-    hr = factory.p->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder.p);
+    hr = factory.p->CreateEncoder(container, nullptr, &encoder.p);
     if (SUCCEEDED(hr)) hr = encoder.p->Initialize(stream.p, WICBitmapEncoderNoCache);
     if (SUCCEEDED(hr)) hr = encoder.p->CreateNewFrame(&frame.p, nullptr);
     if (SUCCEEDED(hr)) hr = frame.p->Initialize(nullptr);
     if (SUCCEEDED(hr)) hr = frame.p->SetSize(UINT(width), UINT(height));
-    WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
+    WICPixelFormatGUID format = pixel_format;
     if (SUCCEEDED(hr)) hr = frame.p->SetPixelFormat(&format);
-    if (SUCCEEDED(hr) && format != GUID_WICPixelFormat32bppBGRA) hr = WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
-    if (FAILED(hr)) return failed(path, "setting up the PNG encoder", hr);
-    const UINT stride = UINT(width) * 4;
-    hr = frame.p->WritePixels(UINT(height), stride, stride * UINT(height), const_cast<BYTE *>(bgra));
+    // The encoder answers with the nearest format it has; the rows are only in the one asked for.
+    if (SUCCEEDED(hr) && format != pixel_format) hr = WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
+    if (FAILED(hr)) return failed(path, "setting up the encoder", hr);
+    const UINT stride = UINT(width) * bytes_per_pixel;
+    hr = frame.p->WritePixels(UINT(height), stride, stride * UINT(height),
+                              static_cast<BYTE *>(const_cast<void *>(pixels)));
     if (SUCCEEDED(hr)) hr = frame.p->Commit();
     if (SUCCEEDED(hr)) hr = encoder.p->Commit();
     if (FAILED(hr)) return failed(path, "writing", hr);
     return "";
+}
+
+}  // namespace
+
+const char *const kHdrExtension = ".jxr";
+
+std::string write_png(const std::string &path, const uint8_t *bgra, int32_t width, int32_t height) {
+    return encode(path, GUID_ContainerFormatPng, GUID_WICPixelFormat32bppBGRA, 4, bgra, width, height);
+}
+
+std::string write_hdr(const std::string &path, const uint16_t *rgba_halves, int32_t width, int32_t height) {
+    return encode(path, GUID_ContainerFormatWmp, GUID_WICPixelFormat64bppRGBAHalf, 8, rgba_halves, width, height);
 }
 
 }  // namespace capture_cli
