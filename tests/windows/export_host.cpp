@@ -40,12 +40,12 @@ void check_ordinals(const wgc_test::Exports &dll) {
         WGC_TEST_EXPORTS(WGC_TEST_ADDRESS)
 #undef WGC_TEST_ADDRESS
     };
-    for (int ordinal = 1; ordinal <= 21; ++ordinal) {
+    for (int ordinal = 1; ordinal <= 22; ++ordinal) {
         const void *by_ordinal =
             reinterpret_cast<const void *>(GetProcAddress(dll.module, MAKEINTRESOURCEA(ordinal)));
         CHECK(by_ordinal != nullptr && by_ordinal == by_name[ordinal - 1]);
     }
-    CHECK(GetProcAddress(dll.module, MAKEINTRESOURCEA(22)) == nullptr);
+    CHECK(GetProcAddress(dll.module, MAKEINTRESOURCEA(23)) == nullptr);
 }
 
 void check_logger(const wgc_test::Exports &dll, wgc_session session) {
