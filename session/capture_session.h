@@ -142,7 +142,7 @@ private:
     std::atomic<uint8_t> border_shown_{0};
     std::atomic<uint32_t> min_update_interval_{0};  // microseconds; 0 is the system's default
     std::atomic<int32_t> pixel_format_{CORVO_WGC_FORMAT_BGRA8};
-    std::atomic<int32_t> last_error_{0};            // the HRESULT of the latest failure this session logged
+    std::atomic<int32_t> last_error_{0};  // the HRESULT of the latest failure this session logged
     // Any thread's switches, and the start and the stop: `capture_session_` is made, closed and set to the
     // switches' stored values only under this lock, so the capture runs with the value stored last.
     std::mutex switch_mutex_;
