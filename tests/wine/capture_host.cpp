@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -33,6 +35,7 @@ struct Service {
     void(WINAPI *set_supported)(int supported) = nullptr;
     long(WINAPI *faults_pending)() = nullptr;
     long long(WINAPI *interval)() = nullptr;
+    void(WINAPI *set_sdr_white)(float nits) = nullptr;
 
     bool load(const wchar_t *path) {
         module = LoadLibraryW(path);
@@ -49,8 +52,9 @@ struct Service {
         resolve(set_supported, "corvo_test_set_supported");
         resolve(faults_pending, "corvo_test_faults_pending");
         resolve(interval, "corvo_test_interval");
+        resolve(set_sdr_white, "corvo_test_set_sdr_white");
         return live_objects && switches && frames && ticks && dropped && render_unchanged && fail_next &&
-               set_contract && set_borderless_access && set_supported && faults_pending && interval;
+               set_contract && set_borderless_access && set_supported && faults_pending && interval && set_sdr_white;
     }
     template <class F>
     void resolve(F &function, const char *name) {
@@ -685,6 +689,97 @@ void window_closed() {
     painting = nullptr;
 }
 
+// The halves of an FP16 frame: the window's sRGB pixels decoded and scaled so that SDR white reads `white`,
+// each within the half's precision; alpha 1.
+bool shows_scrgb(const Frame &frame, const TestWindow &window, double white) {
+    const SIZE size = window.client();
+    if (!frame.got || frame.width != size.cx || frame.height != size.cy) return false;
+    const auto *halves = static_cast<const uint16_t *>(frame.data);
+    const auto close_to = [](uint16_t half, double expected) {
+        const int exponent = (half >> 10) & 0x1f, fraction = half & 0x3ff;
+        if ((half & 0x8000) || exponent == 0x1f) return false;
+        const double value =
+            exponent ? std::ldexp(1.0 + fraction / 1024.0, exponent - 15) : std::ldexp(fraction / 1024.0, -14);
+        return std::fabs(value - expected) <= expected / 1024.0 + std::ldexp(1.0, -24);
+    };
+    const auto decoded = [white](uint32_t level) {
+        const double v = level / 255.0;
+        return white * (v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
+    };
+    for (int y = 0; y < frame.height; ++y)
+        for (int x = 0; x < frame.width; ++x) {
+            const uint16_t *pixel = halves + (size_t(y) * size_t(frame.width) + size_t(x)) * 4;
+            const uint32_t bgra = window.expected(x, y);
+            if (!close_to(pixel[0], decoded((bgra >> 16) & 0xff)) ||
+                !close_to(pixel[1], decoded((bgra >> 8) & 0xff)) || !close_to(pixel[2], decoded(bgra & 0xff)) ||
+                pixel[3] != 0x3c00)
+                return false;
+        }
+    return true;
+}
+
+// Whether each channel of the BGRA buffer picture is within 1 of the window's picture.
+bool shows_within_one(const Frame &frame, const TestWindow &window) {
+    const SIZE size = window.client();
+    if (!frame.got || frame.width != size.cx || frame.height != size.cy) return false;
+    const auto *pixels = static_cast<const uint8_t *>(frame.data);
+    for (int y = 0; y < frame.height; ++y)
+        for (int x = 0; x < frame.width; ++x) {
+            const uint32_t expected = window.expected(x, y);
+            for (int c = 0; c < 4; ++c) {
+                const int got = pixels[(size_t(y) * size_t(frame.width) + size_t(x)) * 4 + size_t(c)];
+                if (std::abs(got - int((expected >> (8 * c)) & 0xff)) > 1) return false;
+            }
+        }
+    return true;
+}
+
+// The frame info of the session's last poll.
+wgc_frame_info frame_info(wgc_session session) {
+    wgc_frame_info info{};
+    info.size = sizeof info;
+    CHECK(dll.wgc_get_frame_info(session, &info) == 1);
+    return info;
+}
+
+// A window of SDR content on a monitor DXGI reports in HDR mode (Wine reports every monitor as SDR): the SDR
+// picture the library makes from the FP16 frames, and the FP16 frames themselves, through Wine's Direct3D.
+// Wine's display configuration has no SDR white level, so the library reads 80 nits: the SDR picture is made at
+// that white; the FP16 frames are checked at another, which the library hands on as the service rendered them.
+void hdr_formats() {
+    auto *report_hdr = reinterpret_cast<void(WINAPI *)(HMONITOR)>(
+        reinterpret_cast<void *>(GetProcAddress(LoadLibraryW(L"dxgi.dll"), "corvo_test_report_hdr")));
+    CHECK(report_hdr != nullptr);
+    if (!report_hdr) return;
+    TestWindow window;
+    open_window(window);
+    report_hdr(MonitorFromWindow(window.handle, MONITOR_DEFAULTTONEAREST));
+    wgc_session session = dll.wgc_session_create(window.handle);
+    CHECK(session != nullptr);
+    if (session) {
+        wgc_test::log_lines().clear();
+        CHECK(dll.wgc_set_pixel_format(session, CORVO_WGC_FORMAT_SDR_FROM_HDR) == 1);
+        CHECK(dll.wgc_session_start(session) == 1);
+        CHECK(poll_until(session, [&](const Frame &f) { return shows_within_one(f, window); }));
+        wgc_frame_info info = frame_info(session);
+        CHECK(info.dxgi_format == 87 || info.dxgi_format == 28);
+        CHECK(info.bytes_per_pixel == 4 && info.hdr == 1 && info.sdr_white_nits == 80.0f);
+
+        service.set_sdr_white(200.0f);
+        CHECK(dll.wgc_set_pixel_format(session, CORVO_WGC_FORMAT_FP16) == 1);
+        // The format holds from the next frame the service renders: a frame of a changed picture.
+        ++window.generation;
+        paint_now(window);
+        CHECK(poll_until(session, [&](const Frame &f) { return shows_scrgb(f, window, 200.0 / 80.0); }));
+        info = frame_info(session);
+        CHECK(info.dxgi_format == 10 && info.bytes_per_pixel == 8 && info.hdr == 1);
+        CHECK(info.sdr_white_nits == 80.0f);  // what the library could read
+        destroy(session);
+    }
+    service.set_sdr_white(80.0f);
+    report_hdr(nullptr);
+}
+
 // A monitor: frames of the whole (virtual) screen, showing the window where it is.
 void monitor() {
     TestWindow window;
@@ -1127,6 +1222,7 @@ constexpr NamedCase kCases[] = {
     {L"resize", resize},
     {L"window_closed", window_closed},
     {L"monitor", monitor},
+    {L"hdr_formats", hdr_formats},
     {L"switches", switches},
     {L"second_session", second_session},
     {L"host_queue", host_queue},

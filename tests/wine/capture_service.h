@@ -45,6 +45,7 @@ struct Observed {
                                                 // -2: not answered yet
     std::atomic<int> supported{1};              // IsSupported: 1 yes, 0 no, -1 fails
     std::atomic<INT64> interval{-1};            // the MinUpdateInterval last set, 100 ns units; -1: never set
+    std::atomic<float> sdr_white{80.0f};        // the user's SDR white level in nits, for monitors in HDR mode
 };
 inline constexpr int kBorderlessAllowed = 4;
 inline constexpr int kCursorSize = 6;
@@ -61,7 +62,14 @@ struct Target {
     // The target's pixels now, rows of size().Width * 4 bytes of B, G, R, A (A = 255); empty when gone. With
     // `cursor`, the cursor shows as a white kCursorSize square with its top-left corner at the cursor's position.
     std::vector<uint8_t> pixels(SizeInt32 size, bool cursor) const;
+    // The monitor shown on: the one a window is mostly on.
+    HMONITOR shown_on() const { return window ? MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST) : monitor; }
 };
+
+// Whether DXGI reports `monitor` in HDR mode (HDR10's colour space), as the compositor knows it.
+bool in_hdr_mode(HMONITOR monitor);
+// B, G, R, A bytes of 8-bit sRGB as FP16 scRGB R, G, B, A halves, SDR white at `scale`.
+std::vector<uint16_t> scrgb_halves(const std::vector<uint8_t> &bgra, float scale);
 
 // Closed is raised on the thread that made the item, inside its message dispatching, as on Windows, where a
 // thread that pumps no messages never sees it; the capture's worker only asks for it.
@@ -120,6 +128,7 @@ private:
 
 // The pool's textures; a frame holds one of them from its making until it is closed or released.
 struct BufferSet {
+    INT32 pixel_format = 0;  // a DirectXPixelFormat
     std::mutex mutex;
     std::vector<Ref<ID3D11Texture2D>> textures;
     std::vector<bool> held;
@@ -136,7 +145,8 @@ enum class Delivery { Queue, FreeThreaded };
 // held while a handler runs, so a handler may take frames, recreate or close the pool; stopping joins the
 // worker unless the worker itself stops it. A change seen sooner than the minimum update interval after the last
 // frame waits for a later tick; the cursor is drawn into frames while its capture is on (as on Windows, by
-// default).
+// default). A pool is 8-bit BGRA or FP16; FP16 frames hold the picture as the compositor of the target's monitor
+// makes it from SDR content.
 class FramePool final : public WeakSource<IDirect3D11CaptureFramePool, IClosable> {
 public:
     static HRESULT create(Delivery delivery, IDirect3DDevice *device, INT32 pixel_format, INT32 buffers,
@@ -166,8 +176,13 @@ private:
     const wchar_t *class_name() const override { return L"Windows.Graphics.Capture.Direct3D11CaptureFramePool"; }
     HRESULT allocate(IDirect3DDevice *device, INT32 pixel_format, INT32 buffers, SizeInt32 size);
     static void run(Ref<FramePool> pool, unsigned long long capture);
+    // The monitor a capture's worker last rendered an FP16 frame for, and its mode.
+    struct Shown {
+        HMONITOR monitor = nullptr;
+        bool hdr = false;
+    };
     // One tick of capture `capture`, at `due`: false once that capture has stopped.
-    bool tick(unsigned long long capture, std::chrono::steady_clock::time_point due);
+    bool tick(unsigned long long capture, std::chrono::steady_clock::time_point due, Shown &shown);
     bool capturing(unsigned long long capture) const { return capture == capture_ && target_; }
 
     const Delivery delivery_;

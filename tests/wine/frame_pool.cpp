@@ -42,7 +42,8 @@ public:
         if (!texture_) return kClosed;
         D3D11_TEXTURE2D_DESC desc;
         texture_->GetDesc(&desc);
-        *value = {kPixelFormatB8G8R8A8, INT32(desc.Width), INT32(desc.Height), INT32(desc.SampleDesc.Count),
+        // DirectXPixelFormat values are those of the DXGI formats of the same names.
+        *value = {INT32(desc.Format), INT32(desc.Width), INT32(desc.Height), INT32(desc.SampleDesc.Count),
                   INT32(desc.SampleDesc.Quality)};
         return S_OK;
     }
@@ -146,7 +147,8 @@ FramePool::~FramePool() { stop(); }
 
 HRESULT FramePool::allocate(IDirect3DDevice *device, INT32 pixel_format, INT32 buffers, SizeInt32 size) {
     if (!device) return E_POINTER;
-    if (pixel_format != kPixelFormatB8G8R8A8 || buffers < 1 || size.Width < 1 || size.Height < 1)
+    if ((pixel_format != kPixelFormatB8G8R8A8 && pixel_format != kPixelFormatR16G16B16A16Float) || buffers < 1 ||
+        size.Width < 1 || size.Height < 1)
         return E_INVALIDARG;
     Ref<IDirect3DDxgiInterfaceAccess> access;
     HRESULT hr = device->QueryInterface(IDirect3DDxgiInterfaceAccess::iid, reinterpret_cast<void **>(access.put()));
@@ -162,7 +164,7 @@ HRESULT FramePool::allocate(IDirect3DDevice *device, INT32 pixel_format, INT32 b
     desc.Height = UINT(size.Height);
     desc.MipLevels = 1;
     desc.ArraySize = 1;
-    desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+    desc.Format = DXGI_FORMAT(pixel_format);
     desc.SampleDesc.Count = 1;
     desc.Usage = D3D11_USAGE_DEFAULT;
     desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;  // as the platform's frames: no CPU access
@@ -172,6 +174,7 @@ HRESULT FramePool::allocate(IDirect3DDevice *device, INT32 pixel_format, INT32 b
         if (FAILED(hr)) return hr;
         set->textures.push_back(std::move(texture));
     }
+    set->pixel_format = pixel_format;
     set->held.assign(size_t(buffers), false);
     Ref<ID3D11DeviceContext> context;
     d3d->GetImmediateContext(context.put());
@@ -228,7 +231,8 @@ void FramePool::stop() {
 
 void FramePool::run(Ref<FramePool> pool, unsigned long long capture) {
     auto due = std::chrono::steady_clock::now() + kTickInterval;
-    while (pool->tick(capture, due)) {
+    Shown shown;
+    while (pool->tick(capture, due, shown)) {
         due += kTickInterval;
         // A tick that took longer than the clock's period (a whole screen read through X11) is not caught up.
         due = std::max(due, std::chrono::steady_clock::now());
@@ -236,7 +240,7 @@ void FramePool::run(Ref<FramePool> pool, unsigned long long capture) {
     // `pool` goes last: where it is the last reference, the pool is destroyed here, on this thread.
 }
 
-bool FramePool::tick(unsigned long long capture, std::chrono::steady_clock::time_point due) {
+bool FramePool::tick(unsigned long long capture, std::chrono::steady_clock::time_point due, Shown &shown) {
     Ref<CaptureItem> item;
     {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -302,7 +306,16 @@ bool FramePool::tick(unsigned long long capture, std::chrono::steady_clock::time
     // buffer written is free, so nothing reads it meanwhile. (On Windows the compositor has a device of its own.)
     const D3D11_BOX box{
         0, 0, 0, UINT(std::min(content.Width, size.Width)), UINT(std::min(content.Height, size.Height)), 1};
-    context->UpdateSubresource(set->textures[index].get(), 0, &box, pixels.data(), UINT(content.Width) * 4, 0);
+    if (set->pixel_format == kPixelFormatR16G16B16A16Float) {
+        // The mode is asked of DXGI when the target comes to another monitor; the white, the user's slider, at
+        // every frame.
+        if (const HMONITOR now = target.shown_on(); now != shown.monitor) shown = {now, in_hdr_mode(now)};
+        const std::vector<uint16_t> halves =
+            scrgb_halves(pixels, shown.hdr ? observed().sdr_white.load() / 80.0f : 1.0f);
+        context->UpdateSubresource(set->textures[index].get(), 0, &box, halves.data(), UINT(content.Width) * 8, 0);
+    } else {
+        context->UpdateSubresource(set->textures[index].get(), 0, &box, pixels.data(), UINT(content.Width) * 4, 0);
+    }
 
     std::vector<std::pair<INT64, Ref<IFrameArrivedHandler>>> handlers;
     Ref<IDispatcherQueue> queue;

@@ -196,6 +196,9 @@ long long WINAPI corvo_test_interval() { return observed().interval.load(); }
 
 // The newest UniversalApiContract major version the system reports.
 void WINAPI corvo_test_set_contract(int major) { observed().contract_major = major; }
+
+// The user's SDR white level in nits, which FP16 frames of a monitor in HDR mode show SDR white at.
+void WINAPI corvo_test_set_sdr_white(float nits) { observed().sdr_white = nits; }
 }
 
 }  // namespace wine_wgc

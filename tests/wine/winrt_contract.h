@@ -60,7 +60,8 @@ struct Direct3DSurfaceDescription {
 static_assert(sizeof(SizeInt32) == 8 && sizeof(TimeSpan) == 8 && sizeof(EventRegistrationToken) == 8);
 static_assert(sizeof(boolean) == 1);
 
-inline constexpr INT32 kPixelFormatB8G8R8A8 = 87;  // DirectXPixelFormat::B8G8R8A8UIntNormalized
+inline constexpr INT32 kPixelFormatB8G8R8A8 = 87;           // DirectXPixelFormat::B8G8R8A8UIntNormalized
+inline constexpr INT32 kPixelFormatR16G16B16A16Float = 10;  // DirectXPixelFormat::R16G16B16A16Float
 
 // What RoGetActivationFactory asks a class's module for; statics and interop interfaces are reached from it.
 struct IActivationFactory : IInspectable {
