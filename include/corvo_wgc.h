@@ -206,9 +206,10 @@ CORVO_WGC_API uint32_t CORVO_WGC_CALL wgc_get_version(void) CORVO_WGC_NOEXCEPT;
  * the frames are FP16 and the library converts them on the GPU: content up to SDR white exactly as an SDR display
  * shows it, brighter content with its largest channel limited to white and the others scaled with it, so that a
  * coloured highlight keeps its hue; on an SDR monitor the same as the default); or the FP16 scRGB frames (linear,
- * 1.0 = 80 nits; the buffer has 8 bytes a pixel). Before the start or while capturing: the frame pool is
- * recreated and the format holds from its first frame (one older frame may come first; wgc_get_frame_info tells
- * the format of what was handed out). 0, with a warning and the setting unchanged, for an unknown format. */
+ * 1.0 = 80 nits; the buffer has 8 bytes a pixel). Before the start or while capturing: the format holds from
+ * the next frame the system delivers, in a frame pool recreated where the format of its frames changes (one older
+ * frame may come first, and a target that does not change delivers none; wgc_get_frame_info tells the format of
+ * what was handed out). 0, with a warning and the setting unchanged, for an unknown format. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_set_pixel_format(wgc_session session, int32_t format) CORVO_WGC_NOEXCEPT;
 
 #ifdef __cplusplus

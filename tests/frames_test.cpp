@@ -2,9 +2,11 @@
 // removal and the failure paths of the frame handler.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <string>
 #include <thread>
 #include <utility>
 #include <time.h>
@@ -49,6 +51,7 @@ TEST_F(FramesTest, PicturesOfAnHdrMonitorInEveryFormat) {
     for (const uint32_t white : {80u, 200u, 480u})
         for (const int32_t format : {CORVO_WGC_FORMAT_BGRA8, CORVO_WGC_FORMAT_SDR_FROM_HDR, CORVO_WGC_FORMAT_FP16}) {
             SCOPED_TRACE(testing::Message() << "white " << white << ", format " << format);
+            log.clear();
             const HMONITOR monitor = corvo_emu_create_monitor(1920, 1080);  // the window is shown on it
             open_window(256, 4, false);
             corvo_emu_set_hdr(window, 1, white);
@@ -69,6 +72,9 @@ TEST_F(FramesTest, PicturesOfAnHdrMonitorInEveryFormat) {
             EXPECT_EQ(info.hdr, 1u);
             EXPECT_EQ(info.sdr_white_nits, float(white));
             EXPECT_EQ(info.dxgi_format, format == CORVO_WGC_FORMAT_FP16 ? 10 : 87);
+            const std::vector<std::string> lines = log.texts();
+            const std::string converting = "Wgc sdr from hdr on, sdr white " + std::to_string(white) + " nits";
+            EXPECT_EQ(std::count(lines.begin(), lines.end(), converting), format == CORVO_WGC_FORMAT_SDR_FROM_HDR);
             const auto *bytes = static_cast<const uint8_t *>(p.frame);
             const double scale = white / 80.0;
             for (uint32_t c = 0; c < 3; ++c)
