@@ -33,12 +33,16 @@ bool SdrFromHdr::init(ComPtr<ID3D11Device> device, ComPtr<ID3D11DeviceContext> c
         device_->CreateComputeShader(kernels::kSdrFromHdrCS, kernels::kSdrFromHdrCSSize, nullptr, kernel_.put()));
 }
 
-bool SdrFromHdr::resize(uint32_t width, uint32_t height) noexcept {
+void SdrFromHdr::release_sized() noexcept {
     picture_uav_.reset();
     picture_.reset();
     cell_list_view_.reset();
     cell_list_.reset();
     width_ = height_ = 0;
+}
+
+bool SdrFromHdr::resize(uint32_t width, uint32_t height) noexcept {
+    release_sized();
     D3D11_TEXTURE2D_DESC picture{};
     picture.Width = width;
     picture.Height = height;
@@ -68,10 +72,7 @@ bool SdrFromHdr::resize(uint32_t width, uint32_t height) noexcept {
         FAILED(device_->CreateUnorderedAccessView(picture_.get(), &picture_view, picture_uav_.put())) ||
         FAILED(device_->CreateBuffer(&list, nullptr, cell_list_.put())) ||
         FAILED(device_->CreateShaderResourceView(cell_list_.get(), &list_view, cell_list_view_.put()))) {
-        picture_uav_.reset();
-        picture_.reset();
-        cell_list_view_.reset();
-        cell_list_.reset();
+        release_sized();
         return false;
     }
     if (!constants_) {
@@ -176,15 +177,11 @@ ComPtr<ID3D11ShaderResourceView> SdrFromHdr::view_of(ID3D11Texture2D *frame) noe
 
 void SdrFromHdr::shutdown() noexcept {
     copy_.reset();
-    picture_uav_.reset();
-    picture_.reset();
-    cell_list_view_.reset();
-    cell_list_.reset();
+    release_sized();
     constants_.reset();
     kernel_.reset();
     context_.reset();
     device_.reset();
-    width_ = height_ = 0;
     whole_ = true;
     white_ = 0.0f;
 }

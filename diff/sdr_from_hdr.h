@@ -31,6 +31,7 @@ public:
 
 private:
     bool resize(uint32_t width, uint32_t height) noexcept;
+    void release_sized() noexcept;
     // A view of the frame, or of a copy of it where the frame may not be bound; null when neither can be made.
     ComPtr<ID3D11ShaderResourceView> view_of(ID3D11Texture2D *frame) noexcept;
     // Writes `bytes` into a dynamic buffer; false when it cannot be mapped.

@@ -122,15 +122,25 @@ HRESULT Output::GetParent(REFIID riid, void **parent) {
     return adapter_->QueryInterface(riid, parent);
 }
 
+namespace {
+
+// The fields DXGI_OUTPUT_DESC and DXGI_OUTPUT_DESC1 share, under the same names.
+template <class Desc>
+void describe(const OutputState &state, Desc *desc) {
+    *desc = {};
+    device_name(state.number, desc->DeviceName);
+    desc->DesktopCoordinates = state.rect;
+    desc->AttachedToDesktop = 1;
+    desc->Rotation = DXGI_MODE_ROTATION_IDENTITY;
+    desc->Monitor = state.monitor;
+}
+
+}  // namespace
+
 HRESULT Output::GetDesc(DXGI_OUTPUT_DESC *desc) {
     if (const HRESULT hr = call("GetDesc"); FAILED(hr)) return hr;
     if (!desc) return E_INVALIDARG;
-    *desc = {};
-    device_name(state_.number, desc->DeviceName);
-    desc->DesktopCoordinates = state_.rect;
-    desc->AttachedToDesktop = 1;
-    desc->Rotation = DXGI_MODE_ROTATION_IDENTITY;
-    desc->Monitor = state_.monitor;
+    describe(state_, desc);
     return S_OK;
 }
 
@@ -138,12 +148,7 @@ HRESULT Output::GetDesc(DXGI_OUTPUT_DESC *desc) {
 HRESULT Output::GetDesc1(DXGI_OUTPUT_DESC1 *desc) {
     if (const HRESULT hr = call("IDXGIOutput6::GetDesc1"); FAILED(hr)) return hr;
     if (!desc) return E_INVALIDARG;
-    *desc = {};
-    device_name(state_.number, desc->DeviceName);
-    desc->DesktopCoordinates = state_.rect;
-    desc->AttachedToDesktop = 1;
-    desc->Rotation = DXGI_MODE_ROTATION_IDENTITY;
-    desc->Monitor = state_.monitor;
+    describe(state_, desc);
     desc->BitsPerColor = state_.hdr ? 10 : 8;
     desc->ColorSpace =
         state_.hdr ? DXGI_COLOR_SPACE_RGB_FULL_G2084_NONE_P2020 : DXGI_COLOR_SPACE_RGB_FULL_G22_NONE_P709;
