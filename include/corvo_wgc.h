@@ -9,16 +9,26 @@
  * Threads:
  * - Any thread, at any time, also while another call of the session runs: is_wgc_session_supported,
  *   wgc_register_logger, wgc_set_dirty_rect, wgc_set_capture_to_texture, wgc_enable_cursor, wgc_show_border,
- *   wgc_set_min_update_interval, wgc_get_status, wgc_get_update_ratio, wgc_wait_for_frame, wgc_get_last_error,
- *   wgc_get_version. The cursor, border and interval switches take effect at once, on a running capture too;
- *   against a start or a destroy running meanwhile they are applied whole, before or after it.
+ *   wgc_set_min_update_interval, wgc_set_pixel_format, wgc_get_status, wgc_get_update_ratio, wgc_wait_for_frame,
+ *   wgc_get_last_error, wgc_get_version. The cursor, border and interval switches take effect at once, on a
+ *   running capture too; against a start or a destroy running meanwhile they are applied whole, before or after it.
  * - One at a time for a session, never overlapping one another: wgc_session_start, wgc_get_recent_frame,
- *   wgc_get_dirty_rects, wgc_get_frame_info, wgc_get_device and wgc_session_destroy. A destroy may overlap the
- *   calls of the first group: the session is freed when the last of them ends.
- * - The thread that started the session owns its dispatcher queue, through which the target's closing arrives,
- *   and is where it is destroyed. The poll may come from any thread, as frames arrive on the capture service's;
- *   the closing is still told only once the start thread has dispatched its messages (its own polls do). Only
- *   the poll dispatches messages: no other call runs the host's window procedures or takes its WM_QUIT. */
+ *   wgc_get_dirty_rects, wgc_get_frame_info and wgc_get_device.
+ * - wgc_session_destroy: from any thread at any moment, also while calls of the session that began before it run
+ *   on other threads, or from a logger on a line of one of the session's own calls. It waits until the calls of
+ *   other threads have returned (a wait among them ends at once), then stops the capture and frees the session;
+ *   from a logger, the session is stopped and freed when the call that logged returns. A call that begins once the
+ *   destroy was asked for touches nothing of the session and returns its failure value; none may begin after the
+ *   destroy has returned. A logger must not wait for a thread that is destroying the session.
+ * - The thread that started the session owns its dispatcher queue, through which the target's closing arrives. The
+ *   poll may come from any thread, as frames arrive on the capture service's; the closing is still told only once
+ *   the start thread has dispatched its messages (its own polls do). Only the poll dispatches messages: no other
+ *   call runs the host's window procedures or takes its WM_QUIT. When a thread's last session is destroyed, the
+ *   library's queue stays until the thread next dispatches (its loop, or a poll), so that a start there meanwhile
+ *   captures through it; then its shutdown begins, and completes at the thread's following dispatch. A start in
+ *   between those two dispatches fails (level 3, RPC_E_WRONG_THREAD). A thread that exits while the library's
+ *   queue is there shuts it down as it exits, dispatching its remaining messages until that has completed, as the
+ *   platform requires. A queue the host made itself is used and never shut down. */
 #ifndef CORVO_WGC_H
 #define CORVO_WGC_H
 
@@ -68,7 +78,8 @@ typedef struct WgcSession *wgc_session;
  * that logs, never on a thread of the capture service: what the service's events record (the target closed)
  * is told by the host's next call on that session. It may call any function here, including
  * wgc_session_destroy on the session that is logging: the library does not touch a session after the line
- * that may destroy it, and a session destroyed during one of its own calls is freed when that call returns. */
+ * that may destroy it, and a session destroyed during one of its own calls is freed when that call returns (see
+ * Threads). */
 typedef void (*wgc_log_callback)(int32_t level, const char *text, uint64_t length);
 
 #define WGC_LOG_INFO 1
@@ -118,7 +129,9 @@ typedef struct wgc_frame_info {
 /* Whether this system offers the capture interfaces at all and capture is supported on this device, for this
  * user and desktop. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL is_wgc_session_supported(void) CORVO_WGC_NOEXCEPT;
-/* Cursor capture on or off; refused (0) when the system cannot turn it on. */
+/* Cursor capture on or off; refused (0) when the system cannot turn it on. A switch is stored (and told, "Set ...")
+ * only once the running capture, if any, took it: a refusal leaves the stored value and the capture as they were.
+ * The same holds for wgc_show_border and wgc_set_min_update_interval. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_enable_cursor(wgc_session session, uint8_t enable) CORVO_WGC_NOEXCEPT;
 /* Does nothing; a texture handed out by wgc_get_recent_frame is released with its own Release. */
 CORVO_WGC_API void CORVO_WGC_CALL wgc_free_recent_frame(void *frame) CORVO_WGC_NOEXCEPT;
@@ -196,8 +209,9 @@ CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_frame_info(wgc_session session,
  * wait. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_wait_for_frame(wgc_session session, uint32_t timeout_ms) CORVO_WGC_NOEXCEPT;
 /* The HRESULT of the session's latest failure line (level 3): a failed start step, a lost device, a failed
- * allocation or Recreate, a switch the system refused. 0 when there has been none since the session was
- * created or last started successfully; E_POINTER for a null session. */
+ * allocation or Recreate, a switch the running capture failed to apply, a failure of its stop. Lines at level 2
+ * (a switch the system does not offer, a consent refused) are not failures and leave it as it was. 0 when there
+ * has been none since the session was created or its last start began; E_POINTER for a null session. */
 CORVO_WGC_API int32_t CORVO_WGC_CALL wgc_get_last_error(wgc_session session) CORVO_WGC_NOEXCEPT;
 /* CORVO_WGC_VERSION of the loaded library: (major << 16) | (minor << 8) | patch. */
 CORVO_WGC_API uint32_t CORVO_WGC_CALL wgc_get_version(void) CORVO_WGC_NOEXCEPT;

@@ -25,14 +25,25 @@ WgcCaptureSession::WgcCaptureSession(HWND window) noexcept : slot_(make_slot()),
 WgcCaptureSession::WgcCaptureSession(HMONITOR monitor) noexcept : slot_(make_slot()), target_monitor_(monitor) {}
 
 void WgcCaptureSession::destroy(WgcCaptureSession *session) noexcept {
-    session->enter();
-    // Stopped first, so that nothing of it runs after the host has let go of it; a closing not yet told is
-    // told before, since the destroy is the host's next call.
-    if (!session->destroy_requested_.exchange(true)) {
+    SessionLifetime::Call call(session->lifetime_);
+    const bool first = call.admitted();
+    const bool now = session->lifetime_.request_destroy(call);
+    // A wait on another thread ends at once, so that the teardown does not wait for it.
+    if (first) session->slot_->stopped();
+    if (now || call.leave()) tear_down(session);
+}
+
+void WgcCaptureSession::tear_down(WgcCaptureSession *session) noexcept {
+    session->lifetime_.wait_for_other_calls();
+    {
+        // Its failures are this session's, whichever session's logger destroys it.
+        const FailureRecord record(session->last_error_record());
+        // Stopped first, so that nothing of it runs after the host has let go of it; a closing not yet told is
+        // told before, since the destroy is the host's next call.
         session->tell_closed();
         session->Stop();
     }
-    if (session->leave()) delete session;
+    delete session;
 }
 
 bool WgcCaptureSession::tell_events() noexcept {
@@ -89,7 +100,8 @@ void WgcCaptureSession::release_pipeline() noexcept {
     d3d_device_.reset();
     adapter_.reset();
     dxgi_factory_.reset();
-    content_size_ = failed_recreate_ = {};
+    content_size_ = {};
+    failed_recreate_ = {};
     pool_format_ = DXGI_FORMAT_B8G8R8A8_UNORM;
     converting_ = false;
     monitor_colour_.reset();

@@ -15,6 +15,7 @@
 #include "session/frame_path.h"
 #include "session/frame_slot.h"
 #include "session/monitor_colour.h"
+#include "session/session_lifetime.h"
 #include "session/thread_queue.h"
 
 namespace corvo {
@@ -38,15 +39,15 @@ public:
     // Releases what destroy() left, in the fixed teardown order.
     ~WgcCaptureSession() = default;
 
-    // Stops the session at once and frees it when the last call in progress ends: the destroy counts as one
-    // itself, so a call ending on another thread meanwhile, or a second destroy from a logger's line of this
-    // one, leaves the freeing to whichever ends last.
+    // The host's destroy: stops the session and frees it, at once or, where calls of the session are running,
+    // as the lifetime says (session/session_lifetime.h).
     static void destroy(WgcCaptureSession *session) noexcept;
+    // Stops the session and frees it once the calls of other threads have returned; the caller's own call is
+    // the last one in progress.
+    static void tear_down(WgcCaptureSession *session) noexcept;
     // False when the session could not be made whole (no memory); the creator deletes it then.
     bool valid() const noexcept { return bool(slot_); }
-    // Every export brackets its work with these; leave() is true when the caller must free the session.
-    void enter() noexcept { calls_in_progress_.fetch_add(1); }
-    bool leave() noexcept { return calls_in_progress_.fetch_sub(1) == 1 && destroy_requested_.load(); }
+    SessionLifetime &lifetime() noexcept { return lifetime_; }
     // Tells what the service's events recorded since the last call (the target closed); false when the
     // logger destroyed the session on that line.
     bool tell_events() noexcept;
@@ -104,7 +105,7 @@ private:
     void tell_borderless_answer() noexcept;
     // True after a logger destroyed the session on a line of the call in progress: the call then touches
     // nothing more of it.
-    bool destroyed() const noexcept { return destroy_requested_.load(); }
+    bool destroyed() const noexcept { return lifetime_.destroy_requested(); }
 
     // Declaration order is teardown order, reversed. Each group says which thread writes it.
 
@@ -121,8 +122,11 @@ private:
     platform::Direct3D11CaptureFramePool frame_pool_;
     platform::GraphicsCaptureSession capture_session_;
     // The poll; cleared by the start.
-    platform::SizeInt32 content_size_{};                    // the size the pool was last created or recreated with
-    platform::SizeInt32 failed_recreate_{};                 // the last size a Recreate failed for, logged once
+    platform::SizeInt32 content_size_{};  // the size the pool was last created or recreated with
+    struct {
+        platform::SizeInt32 size;
+        DXGI_FORMAT format;
+    } failed_recreate_{};  // what the Recreate that failed last was for, logged once; cleared by one that succeeds
     DXGI_FORMAT pool_format_ = DXGI_FORMAT_B8G8R8A8_UNORM;  // the format the pool was last made with
     bool converting_ = false;                               // FP16 frames are made 8-bit, as last told
     MonitorColour monitor_colour_;
@@ -149,8 +153,7 @@ private:
     // Set by a hide of the border, or a start that hides it, while the consent is pending; cleared by the
     // call of any thread that acts on the answer.
     std::atomic<bool> consent_pending_{false};
-    std::atomic<uint32_t> calls_in_progress_{0};
-    std::atomic<bool> destroy_requested_{false};
+    SessionLifetime lifetime_;
 };
 
 }  // namespace corvo

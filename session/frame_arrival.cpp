@@ -38,11 +38,14 @@ void WgcCaptureSession::recreate_pool_if_changed(platform::SizeInt32 content, DX
         frame_pool_.Recreate(winrt_device_, format, kFrameBufferCount, content);
         content_size_ = content;
         pool_format_ = format;
+        failed_recreate_ = {};
     } catch (const platform::PlatformError &error) {
-        // Tried again at the next frame of that size; said once per size, not at every frame.
+        // Tried again at the next frame; said once while it fails for the same size and format, not at every frame.
         if (device_removed()) return;
-        if (content.Width == failed_recreate_.Width && content.Height == failed_recreate_.Height) return;
-        failed_recreate_ = content;
+        if (content.Width == failed_recreate_.size.Width && content.Height == failed_recreate_.size.Height &&
+            format == failed_recreate_.format)
+            return;
+        failed_recreate_ = {content, format};
         log_failure(error.code(), "Failed to recreate the frame pool at %ldx%ld, hr:%08x",
                     static_cast<long>(content.Width), static_cast<long>(content.Height),
                     static_cast<unsigned>(error.code()));

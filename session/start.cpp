@@ -27,6 +27,8 @@ void on_closed(void *context) {
 }  // namespace
 
 bool WgcCaptureSession::Start() noexcept {
+    // The last error tells of this start from here on, also of a failure it logged and went past.
+    last_error_.store(0);
     log_message(kLogInfo, "%s", "WgcCaptureSession::Start");
     // After each line that a logger may destroy the session on, the start goes no further.
     if (destroyed()) return false;
@@ -39,10 +41,7 @@ bool WgcCaptureSession::Start() noexcept {
         log_failure(E_INVALIDARG, "Failed to start: no window or monitor to capture");
         return false;
     }
-    if (create_device() && start_pipeline()) {
-        last_error_.store(0);
-        return true;
-    }
+    if (create_device() && start_pipeline()) return true;
     release_pipeline();
     return false;
 }

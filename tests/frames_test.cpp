@@ -448,6 +448,14 @@ TEST_F(FramesTest, FailedRecreateIsSaidOnceAndTriedAgainAtTheNextFrame) {
     present_and_poll();
     EXPECT_EQ(corvo_emu_count("Recreate"), 3u);
     EXPECT_EQ(log.at_level(3).size(), 1u);
+    // Back at the first size, then at this one again: a new failure at a size seen before is told and recorded.
+    corvo_emu_resize(window, 64, 64);
+    present_and_poll();
+    corvo_emu_resize(window, 32, 32);
+    corvo_emu_fail("Recreate", static_cast<int32_t>(0x8007000E), 0, 1);
+    present_and_poll();
+    EXPECT_EQ(log.at_level(3).size(), 2u);
+    EXPECT_EQ(wgc_get_last_error(session), static_cast<int32_t>(0x8007000E));
 }
 
 wgc_session flip_session = nullptr;
