@@ -621,6 +621,19 @@ TEST_F(Lifecycle, RecoveryRebuildsTheOwnDeviceAfterEachLoss) {
         EXPECT_EQ(wgc_get_frame_info(session, &older), 1);
         EXPECT_EQ(older.device_generation, 77u);
         EXPECT_EQ(older.sdr_white_nits, 80.0f);
+        if (texture_mode) {
+            // The rebuilt capture is the same capture: its target's closing is told, and ends it.
+            corvo_emu_close(window);
+            const Poll closed = poll(session);  // the last picture is still handed out
+            if (closed.ok) static_cast<ID3D11Texture2D *>(closed.frame)->Release();
+            EXPECT_EQ(wgc_get_status(session), 0);
+            EXPECT_EQ(log.at_level(1).back(), "Wgc on_closed");
+        } else {
+            // A start again begins with the first generation.
+            ASSERT_EQ(wgc_session_start(session), 1);
+            EXPECT_TRUE(present_and_poll().ok);
+            EXPECT_EQ(device_generation(session), 1u);
+        }
         wgc_session_destroy(session);
         session = nullptr;
     }
