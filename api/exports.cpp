@@ -141,4 +141,19 @@ int32_t CORVO_WGC_CALL wgc_get_last_error(wgc_session session) noexcept {
 
 uint32_t CORVO_WGC_CALL wgc_get_version(void) noexcept { return CORVO_WGC_VERSION; }
 
+uint8_t CORVO_WGC_CALL wgc_set_device(wgc_session session, ID3D11Device *device) noexcept {
+    return with_session<uint8_t>(session, 0, [&](WgcCaptureSession &s) { return s.set_device(device) ? 1 : 0; });
+}
+
+uint8_t CORVO_WGC_CALL wgc_set_adapter(wgc_session session, int32_t choice) noexcept {
+    return with_session<uint8_t>(session, 0, [&](WgcCaptureSession &s) { return s.set_adapter(choice) ? 1 : 0; });
+}
+
+uint8_t CORVO_WGC_CALL wgc_set_recovery(wgc_session session, uint8_t on) noexcept {
+    return with_session<uint8_t>(session, 0, [&](WgcCaptureSession &s) {
+        s.set_recovery(on);
+        return 1;
+    });
+}
+
 }  // extern "C"

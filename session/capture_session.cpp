@@ -62,13 +62,14 @@ void WgcCaptureSession::Stop() noexcept {
     log_message(kLogInfo, "Try to exit wgc thread");
     frame_arrived_revoker_.revoke();
     closed_revoker_.revoke();
+    slot_->end();
     close_capture(true);
     release_pipeline();
     log_message(kLogInfo, "Wgc exit.");
 }
 
 void WgcCaptureSession::close_capture(bool log_errors) noexcept {
-    slot_->end();  // the frame it keeps goes back to the pool before the pool closes
+    slot_->suspend();  // the frame it keeps goes back to the pool before the pool closes
     platform::GraphicsCaptureSession session;
     {
         // Closed outside the lock, since a close may take long; a switch meanwhile finds no session to set.
@@ -90,11 +91,19 @@ void WgcCaptureSession::close_capture(bool log_errors) noexcept {
 }
 
 void WgcCaptureSession::release_pipeline() noexcept {
-    frame_arrived_revoker_.revoke();
     closed_revoker_.revoke();
+    slot_->end();
+    release_device_objects();
+    capture_item_ = {};
+    converting_ = false;
+    recovering_ = false;
+    thread_queue_.reset();
+}
+
+void WgcCaptureSession::release_device_objects() noexcept {
+    frame_arrived_revoker_.revoke();
     close_capture(false);
     frame_path_.release();
-    capture_item_ = {};
     winrt_device_ = {};
     d3d_context_.reset();
     d3d_device_.reset();
@@ -103,10 +112,8 @@ void WgcCaptureSession::release_pipeline() noexcept {
     content_size_ = {};
     failed_recreate_ = {};
     pool_format_ = DXGI_FORMAT_B8G8R8A8_UNORM;
-    converting_ = false;
     monitor_colour_.reset();
     device_lost_ = false;
-    thread_queue_.reset();
 }
 
 bool WgcCaptureSession::set_pixel_format(int32_t format) noexcept {
@@ -119,6 +126,11 @@ bool WgcCaptureSession::set_pixel_format(int32_t format) noexcept {
     pixel_format_.store(format);
     log_message(kLogInfo, "Set pixel format %s", kNames[format]);
     return true;
+}
+
+void WgcCaptureSession::set_recovery(uint8_t on) noexcept {
+    device_source_.set_recovery(on);
+    slot_->set_recovers(on != 0);
 }
 
 void WgcCaptureSession::set_dirty_rect(uint8_t enable) noexcept {

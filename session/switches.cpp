@@ -125,15 +125,15 @@ bool WgcCaptureSession::set_min_update_interval(uint32_t microseconds) noexcept 
     return stored;
 }
 
-void WgcCaptureSession::apply_min_update_interval() {
+void WgcCaptureSession::apply_min_update_interval(bool quiet) {
     // Only an interval the host asked for is set, so a start logs nothing new for hosts that never ask.
     const uint32_t microseconds = min_update_interval_.load();
     if (microseconds == 0) return;
     if (!is_property_present(kMinUpdateIntervalProperty)) {
-        log_message(kLogWarning, "Failed to set min update interval %uus", microseconds);
+        if (!quiet) log_message(kLogWarning, "Failed to set min update interval %uus", microseconds);
         return;
     }
-    log_message(kLogInfo, "Wgc min update interval %uus", microseconds);
+    if (!quiet) log_message(kLogInfo, "Wgc min update interval %uus", microseconds);
     if (destroyed()) return;  // the start sees it too
     const std::lock_guard lock(switch_mutex_);
     capture_session_.MinUpdateInterval(int64_t{min_update_interval_.load()} * 10);

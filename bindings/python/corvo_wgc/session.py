@@ -23,6 +23,8 @@ FORMAT_BGRA8 = 0
 FORMAT_SDR_FROM_HDR = 1
 FORMAT_FP16 = 2
 _FORMATS = (FORMAT_BGRA8, FORMAT_SDR_FROM_HDR, FORMAT_FP16)
+# Which adapter the library's own device is made on (Session(adapter=...)).
+_ADAPTERS = {"preferred": 0, "target": 1}
 # wait() waits in slices of this many milliseconds, so that close() on another thread never waits longer for it.
 _WAIT_SLICE_MS = 50
 
@@ -37,6 +39,7 @@ class FrameInfo(NamedTuple):
     bytes_per_pixel: int  # 4, or 8 for FP16
     hdr: bool  # the monitor the target was on was in HDR mode
     sdr_white_nits: float  # that monitor's SDR white; 80 for an SDR monitor or when unknown
+    device_generation: int  # 1 for the device of start(), one more after each rebuild (recover=True)
 
 
 def _handle_of(target):
@@ -53,15 +56,22 @@ def _problems(lines):
 class Session:
     """Captures one window (`Session(window)`) or one monitor (`Session(monitor=m)`).
 
+    adapter="target" makes the library's device on the adapter that shows the target ("preferred", the default:
+    the first adapter of vendor 0x10DE, else the first); recover=True rebuilds the device after a device loss (a
+    driver update or reset) inside the grabs that follow, instead of ending the capture: keep grabbing, as a
+    wait() alone does not rebuild.
+
     Start it with start(); grab() may come from any thread. Use it as a context manager, or call close():
     afterwards every method raises SessionClosedError. Any thread may call any method: those the library takes
     one at a time for a session (start, the grabs, the cursor, border, interval and texture switches,
     dirty_rects, frame_info, device, close) wait for one another here; status, update_ratio, last_error,
     set_dirty_rect and wait run at any time."""
 
-    def __init__(self, window=None, *, monitor=None):
+    def __init__(self, window=None, *, monitor=None, adapter="preferred", recover=False):
         if (window is None) == (monitor is None):
             raise TypeError("give either a window or monitor=")
+        if adapter not in _ADAPTERS:
+            raise ValueError(f"adapter must be one of {', '.join(map(repr, _ADAPTERS))}, not {adapter!r}")
         if window is not None and getattr(window, "is_monitor", False):
             raise TypeError("a monitor is captured with Session(monitor=...)")
         self._lib = library().dll
@@ -81,6 +91,11 @@ class Session:
         if not self._handle:
             null_monitor = monitor is not None and not _handle_of(monitor)
             raise CorvoError("no monitor given" if null_monitor else "creating the session failed", _problems(lines))
+        # Set only where asked for, so that a session of the defaults logs what it always did.
+        if adapter != "preferred":
+            self._lib.wgc_set_adapter(self._handle, _ADAPTERS[adapter])
+        if recover:
+            self._lib.wgc_set_recovery(self._handle, 1)
 
     # Lifetime.
 
@@ -187,7 +202,7 @@ class Session:
                 return None
         return FrameInfo(bool(info.is_new), info.frame_number, info.system_time,
                          (info.content_width, info.content_height), info.dxgi_format, info.bytes_per_pixel,
-                         bool(info.hdr), info.sdr_white_nits)
+                         bool(info.hdr), info.sdr_white_nits, info.device_generation)
 
     def wait(self, timeout=None):
         """Waits, from any thread and without dispatching messages, until a frame is there for the next grab:
