@@ -89,6 +89,14 @@ TEST_F(FramesTest, PicturesOfAnHdrMonitorInEveryFormat) {
             EXPECT_EQ(info.hdr, 1u);
             EXPECT_EQ(info.sdr_white_nits, float(white));
             EXPECT_EQ(info.dxgi_format, format == CORVO_WGC_FORMAT_FP16 ? 10 : 87);
+            // A white that cannot be read for a frame is the last good one, not 80.
+            corvo_emu_fail("DisplayConfigGetDeviceInfo", 31, 0, 1);
+            corvo_emu_fail("GetDisplayConfigBufferSizes", 31, 0, 1);  // nor where the path is looked up again
+            ASSERT_TRUE(present_and_poll().ok);
+            wgc_frame_info failed{};
+            failed.size = sizeof failed;
+            ASSERT_EQ(wgc_get_frame_info(session, &failed), 1);
+            EXPECT_EQ(failed.sdr_white_nits, float(white));
             const std::vector<std::string> lines = log.texts();
             const std::string converting = "Wgc sdr from hdr on, sdr white " + std::to_string(white) + " nits";
             EXPECT_EQ(std::count(lines.begin(), lines.end(), converting), format == CORVO_WGC_FORMAT_SDR_FROM_HDR);

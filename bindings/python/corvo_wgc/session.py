@@ -18,7 +18,8 @@ from .texture import Texture
 _CLOSED_LINE = "Wgc on_closed"
 # What grab() hands out (set_pixel_format): 8-bit BGRA as the system converts it (the default; on an HDR monitor the
 # system clips what is brighter than SDR white); 8-bit BGRA that the library makes from an HDR monitor's frames,
-# rolling off what is brighter than SDR white; or the FP16 scRGB frames themselves (linear, 1.0 = 80 nits).
+# SDR content exact and a hue-preserving clip above SDR white (gradients brighter than white come out flat); or
+# the FP16 scRGB frames themselves (linear, 1.0 = 80 nits).
 FORMAT_BGRA8 = 0
 FORMAT_SDR_FROM_HDR = 1
 FORMAT_FP16 = 2
