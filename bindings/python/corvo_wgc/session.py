@@ -18,7 +18,8 @@ from .texture import Texture
 _CLOSED_LINE = "Wgc on_closed"
 # What grab() hands out (set_pixel_format): 8-bit BGRA as the system converts it (the default; on an HDR monitor the
 # system clips what is brighter than SDR white); 8-bit BGRA that the library makes from an HDR monitor's frames,
-# rolling off what is brighter than SDR white; or the FP16 scRGB frames themselves (linear, 1.0 = 80 nits).
+# SDR content exact and a hue-preserving clip above SDR white (gradients brighter than white come out flat); or
+# the FP16 scRGB frames themselves (linear, 1.0 = 80 nits).
 FORMAT_BGRA8 = 0
 FORMAT_SDR_FROM_HDR = 1
 FORMAT_FP16 = 2
@@ -81,6 +82,7 @@ class Session:
         self._running = {}
         self._started = False
         self._ended = None  # the exception that tells why a started capture ended
+        self._target_closed = False  # the library told the closing of the target since the last start
         self._texture_mode = False
         self._frame = None  # the array grab(copy=False) hands out views of
         with router.collect() as lines:
@@ -133,9 +135,17 @@ class Session:
         return self._handle
 
     @contextlib.contextmanager
-    def _one_at_a_time(self):
+    def _closing_noted(self):
+        """Any call tells the target's closing once (a status call inside wait(), say): noted for the grab."""
+        with router.collect() as lines:
+            yield
+        if any(text == _CLOSED_LINE for _, text in lines):
+            self._target_closed = True
+
+    @contextlib.contextmanager
+    def _one_at_a_time(self, note_closing=True):
         """The handle, for calls the library takes one at a time for a session."""
-        with self._lock:
+        with self._lock, (self._closing_noted() if note_closing else contextlib.nullcontext()):
             yield self._checked()
 
     @contextlib.contextmanager
@@ -146,7 +156,8 @@ class Session:
             handle = self._checked()
             self._running[me] = self._running.get(me, 0) + 1
         try:
-            yield handle
+            with self._closing_noted():
+                yield handle
         finally:
             with self._calls:
                 self._running[me] -= 1
@@ -259,13 +270,15 @@ class Session:
 
     def start(self):
         """Starts capturing; the calling thread dispatches the target's closing. StartError if it fails."""
-        with self._one_at_a_time() as handle:
+        # A closing this call tells is that of the capture before.
+        with self._one_at_a_time(note_closing=False) as handle:
             with router.collect() as lines:
                 started = self._lib.wgc_session_start(handle)
             if not started:
                 raise StartError("the capture did not start", _problems(lines))
             self._started = True
             self._ended = None
+            self._target_closed = False
 
     @property
     def status(self):
@@ -343,10 +356,12 @@ class Session:
         with router.collect() as lines:
             ok = self._lib.wgc_get_recent_frame(handle, ctypes.byref(frame), 0, ctypes.byref(width),
                                                 ctypes.byref(height), ctypes.byref(cursor))
+        if any(text == _CLOSED_LINE for _, text in lines):
+            self._target_closed = True
         if not self._handle:
             ended = SessionClosedError("the session is closed")  # meanwhile: by a logger, or another thread
         elif not self._lib.wgc_get_status(handle):
-            if any(text == _CLOSED_LINE for _, text in lines):
+            if self._target_closed:
                 self._ended = TargetClosedError("the captured window or monitor was closed")
             else:
                 self._ended = CaptureStoppedError("the capture stopped", _problems(lines))

@@ -61,6 +61,15 @@ class TestDestroyedWindow:
             with pytest.raises(corvo_wgc.TargetClosedError):
                 session.grab()
 
+    def test_a_closing_the_wait_found_is_told_by_the_grab(self):
+        window = emu.Window(32, 32)
+        with corvo_wgc.Session(window) as session:
+            session.start()
+            window.close()
+            assert session.wait(5) is False
+            with pytest.raises(corvo_wgc.TargetClosedError, match="was closed"):
+                session.grab()
+
     def test_starting_on_a_destroyed_window_fails_with_the_log_line(self):
         window = emu.Window(32, 32)
         window.close()
