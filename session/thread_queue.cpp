@@ -9,22 +9,47 @@
 namespace corvo {
 namespace {
 
-// The calling thread's queue, as the library knows it. Only its own thread changes these two, so that no entry
-// outlives its thread; the guard keeps what `current_queue` points to alive, and is made only once the thread has
-// a queue, after what the platform keeps per thread for it.
+// The calling thread's queue, as the library knows it; only its own thread changes it, so no entry outlives its
+// thread. What it points to is kept alive by the thread's fiber-local value, whose callback runs as the thread
+// exits: a thread_local destructor is not run reliably by every Windows toolchain (with emulated TLS its storage
+// may be gone first).
 thread_local ThreadQueue *current_queue = nullptr;
 
-struct ExitGuard {
-    std::shared_ptr<ThreadQueue> queue;
-    ~ExitGuard() {
-        if (queue) queue->end_with_thread();
+// True once the library is being unloaded: a callback then only lets go, on whatever thread FlsFree runs it.
+std::atomic<bool> unloading{false};
+
+void WINAPI thread_exits(void *value) {
+    const std::unique_ptr<std::shared_ptr<ThreadQueue>> queue(static_cast<std::shared_ptr<ThreadQueue> *>(value));
+    if (!unloading.load()) (*queue)->end_with_thread();
+}
+
+// The index, made once; given back at unload, so that no callback into an unloaded library is left.
+struct ExitSlot {
+    const DWORD index = FlsAlloc(&thread_exits);
+    ~ExitSlot() {
+        unloading.store(true);
+        if (index != FLS_OUT_OF_INDEXES) FlsFree(index);
     }
 };
-thread_local ExitGuard exit_guard;
 
-void make_current(std::shared_ptr<ThreadQueue> queue) noexcept {
+DWORD exit_slot() {
+    static const ExitSlot slot;
+    return slot.index;
+}
+
+void make_current(const std::shared_ptr<ThreadQueue> &queue) noexcept {
+    const DWORD slot = exit_slot();
+    auto *held = slot == FLS_OUT_OF_INDEXES ? nullptr : new (std::nothrow) std::shared_ptr<ThreadQueue>(queue);
+    // Without it the queue is still the session's, but not found again by the thread, nor ended with it.
+    current_queue = nullptr;
+    if (!held) return;
+    const std::unique_ptr<std::shared_ptr<ThreadQueue>> previous(
+        static_cast<std::shared_ptr<ThreadQueue> *>(FlsGetValue(slot)));
+    if (!FlsSetValue(slot, held)) {
+        delete held;
+        return;
+    }
     current_queue = queue.get();
-    exit_guard.queue = std::move(queue);
 }
 
 // Dispatching at the thread's exit ends once the shutdown has completed, or after this long without a message.
@@ -47,7 +72,7 @@ void ThreadQueue::Lease::reset() noexcept {
 
 ThreadQueue::Lease ThreadQueue::for_current_thread(HRESULT *hr) noexcept {
     *hr = S_OK;
-    if (current_queue && current_queue->take_lease()) return Lease(exit_guard.queue);
+    if (current_queue && current_queue->take_lease()) return Lease(current_queue->shared_from_this());
     // The library's queue of this thread whose shutdown began at the thread's last dispatch: the thread has no
     // other until its next one, and a capture through this one would never be told its target's closing.
     if (current_queue && current_queue->shutting_down()) {
@@ -78,7 +103,7 @@ ThreadQueue::Lease ThreadQueue::for_current_thread(HRESULT *hr) noexcept {
 
 bool ThreadQueue::shutting_down() noexcept {
     std::lock_guard lock(mutex_);
-    return shutdown_ && !shutdown_done_.load();
+    return shutdown_begun_.load() && !shutdown_done_.load();
 }
 
 bool ThreadQueue::take_lease() noexcept {
@@ -88,62 +113,68 @@ bool ThreadQueue::take_lease() noexcept {
     return true;
 }
 
+// The platform is called outside the lock throughout: it may run the queue's handlers at once, on this thread.
+
 void ThreadQueue::release() noexcept {
-    std::lock_guard lock(mutex_);
-    if (--leases_ > 0 || ended_) return;
-    if (!controller_) {
-        ended_ = true;  // the host's queue: the next start looks again whether the thread has one
-        return;
+    platform::DispatcherQueueController controller;
+    {
+        std::lock_guard lock(mutex_);
+        if (--leases_ > 0 || ended_) return;
+        if (!controller_) {
+            ended_ = true;  // the host's queue: the next start looks again whether the thread has one
+            return;
+        }
+        controller = controller_;
     }
     // The queue's own thread decides at its next dispatch; the work holds the queue until then. A queue that
     // takes no work any more is shut down at once.
     try {
-        if (controller_.TryEnqueue({&ThreadQueue::retire, shared_from_this()})) return;
+        if (controller.TryEnqueue({&ThreadQueue::retire, shared_from_this()})) return;
     } catch (...) {
     }
-    begin_shutdown_locked();
+    end(false);
 }
 
-void ThreadQueue::retire(void *context) {
-    auto &queue = *static_cast<ThreadQueue *>(context);
-    std::lock_guard lock(queue.mutex_);
-    if (queue.leases_ == 0 && !queue.ended_) queue.begin_shutdown_locked();
-}
+void ThreadQueue::retire(void *context) { static_cast<ThreadQueue *>(context)->end(false); }
 
-void ThreadQueue::begin_shutdown_locked() noexcept {
-    ended_ = true;
+void ThreadQueue::end(bool with_thread) noexcept {
+    platform::DispatcherQueueController controller;
+    {
+        std::lock_guard lock(mutex_);
+        if (ended_ || (leases_ > 0 && !with_thread)) return;
+        ended_ = true;
+        controller = std::move(controller_);
+        shutdown_begun_.store(bool(controller));
+    }
+    if (!controller) return;
+    platform::QueueShutdown action;
     try {
-        shutdown_ = controller_.ShutdownQueueAsync();
-        // The handler may run meanwhile (at once, under this lock): it then only marks the shutdown done.
-        registering_.store(true);
-        shutdown_.Completed(
-            {&ThreadQueue::shut_down, std::make_shared<std::weak_ptr<ThreadQueue>>(weak_from_this())});
-        registering_.store(false);
-        if (shutdown_done_.load()) shutdown_ = {};
+        action = controller.ShutdownQueueAsync();
+        action.Completed({&ThreadQueue::shut_down, std::make_shared<std::weak_ptr<ThreadQueue>>(weak_from_this())});
     } catch (...) {
-        // A queue that cannot be shut down, or told of its shutdown, is let go of as it is.
-        shutdown_ = {};
+        shutdown_done_.store(true);  // a queue that cannot be shut down, or told of it, is let go of as it is
     }
-    controller_ = {};
+    {
+        std::lock_guard lock(mutex_);
+        if (!shutdown_done_.load()) shutdown_ = std::move(action);
+    }
+    // Released last: letting go of the controller may end the queue at once.
 }
 
 void ThreadQueue::shut_down(void *context) {
     const std::shared_ptr<ThreadQueue> queue = static_cast<std::weak_ptr<ThreadQueue> *>(context)->lock();
     if (!queue) return;
     queue->shutdown_done_.store(true);
-    if (queue->registering_.load()) return;
+    platform::QueueShutdown action;  // let go of after the lock
     const std::lock_guard lock(queue->mutex_);
-    if (!queue->registering_.load()) queue->shutdown_ = {};
+    action = std::move(queue->shutdown_);
 }
 
 void ThreadQueue::end_with_thread() noexcept {
-    {
-        std::lock_guard lock(mutex_);
-        if (controller_ && !ended_) begin_shutdown_locked();
-    }
+    end(true);
     int idle = 0;
     try {
-        while (shutdown_ && !shutdown_done_.load() && idle < kExitIdlePolls) {
+        while (shutdown_begun_.load() && !shutdown_done_.load() && idle < kExitIdlePolls) {
             MSG msg;
             if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
                 TranslateMessage(&msg);

@@ -50,16 +50,16 @@ private:
     bool shutting_down() noexcept;
     // On the queue's thread, inside its dispatching: begins the shutdown if no session took the queue again.
     static void retire(void *queue);
-    // Under the lock; the queue takes no new session afterwards.
-    void begin_shutdown_locked() noexcept;
+    // Begins the shutdown, when no session holds the queue or its thread ends; the queue takes no session after.
+    void end(bool with_thread) noexcept;
     // The shutdown's Completed handler: the action is let go of.
     static void shut_down(void *queue);
 
     std::mutex mutex_;
     platform::DispatcherQueueController controller_;  // empty when the queue is the host's own
     platform::QueueShutdown shutdown_;                // from the shutdown's beginning to its completion
+    std::atomic<bool> shutdown_begun_{false};
     std::atomic<bool> shutdown_done_{false};
-    std::atomic<bool> registering_{false};  // its Completed handler is being registered, under the lock
     uint32_t leases_ = 0;
     bool ended_ = false;  // shut down, or the host's queue let go of: no session takes it again
 };

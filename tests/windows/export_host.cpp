@@ -3,6 +3,7 @@
 // --no-capture-service (Wine) the system must report no capture support and Start must fail after the device
 // phase; otherwise Start must capture the program's own window.
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "check.h"
@@ -40,12 +41,13 @@ void check_ordinals(const wgc_test::Exports &dll) {
         WGC_TEST_EXPORTS(WGC_TEST_ADDRESS)
 #undef WGC_TEST_ADDRESS
     };
-    for (int ordinal = 1; ordinal <= 22; ++ordinal) {
+    constexpr int kExports = int(std::size(by_name));
+    for (int ordinal = 1; ordinal <= kExports; ++ordinal) {
         const void *by_ordinal =
             reinterpret_cast<const void *>(GetProcAddress(dll.module, MAKEINTRESOURCEA(ordinal)));
         CHECK(by_ordinal != nullptr && by_ordinal == by_name[ordinal - 1]);
     }
-    CHECK(GetProcAddress(dll.module, MAKEINTRESOURCEA(23)) == nullptr);
+    CHECK(GetProcAddress(dll.module, MAKEINTRESOURCEA(kExports + 1)) == nullptr);
 }
 
 void check_logger(const wgc_test::Exports &dll, wgc_session session) {

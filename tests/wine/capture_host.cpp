@@ -996,7 +996,8 @@ void service_failures() {
 
 // Two sessions started on one thread share its dispatcher queue: both capture, destroying one leaves the other
 // capturing, the last one's destroy leaves the host's messages in its queue, and once the host's loop has run
-// nothing of the queue is left and a new session starts.
+// nothing of the queue is left and a new session starts; a session started right after a destroy is told its
+// target's closing; a thread that exits after its last destroy leaves no queue behind.
 void second_session() {
     TestWindow window;
     open_window(window);
@@ -1016,7 +1017,31 @@ void second_session() {
     wgc_session third = start(window, false);
     if (!third) return;
     CHECK(poll_until(third, [&](const Frame &f) { return shows(f, window); }));
-    destroy(third);
+
+    // Destroyed and another started at once, before the thread dispatches (a host switching targets): the new
+    // capture goes through the thread's live queue, and its target's closing comes through it (the status alone
+    // does not look at the window).
+    dll.wgc_session_destroy(third);
+    TestWindow other;
+    open_window(other);
+    wgc_session fourth = start(other, false);
+    if (!fourth) return;
+    DestroyWindow(other.handle);
+    const ULONGLONG deadline = GetTickCount64() + 5000;
+    for (MSG message; dll.wgc_get_status(fourth) != 0 && GetTickCount64() < deadline; Sleep(5))
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    CHECK(dll.wgc_get_status(fourth) == 0);
+    destroy(fourth);
+
+    // A thread that starts, polls, destroys and exits without a loop of its own shuts its queue down as it goes.
+    std::thread([&] {
+        wgc_session fifth = start(window, false);
+        if (!fifth) return;
+        CHECK(poll_until(fifth, [&](const Frame &f) { return shows(f, window); }));
+        dll.wgc_session_destroy(fifth);
+    }).join();
+    CHECK(module_live_objects(L"coremessaging.dll") == 0);
+    all_released();
 }
 
 // Direct3D failing under a running capture: the staging texture or its map fails once, and the picture is read

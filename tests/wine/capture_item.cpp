@@ -4,36 +4,23 @@
 namespace wine_wgc {
 namespace {
 
-constexpr UINT kRaiseClosed = WM_APP + 2;
-constexpr wchar_t kWindowClass[] = L"corvo-test-capture-item";
+// Queued on the item's dispatcher queue when its target closes.
+class ClosedAnnouncement final : public Object<IDispatcherQueueHandler> {
+public:
+    explicit ClosedAnnouncement(Ref<CaptureItem> item) : item_(std::move(item)) {}
+    HRESULT STDMETHODCALLTYPE Invoke() override {
+        item_->raise_closed();
+        return S_OK;
+    }
 
-LRESULT CALLBACK item_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message != kRaiseClosed) return DefWindowProcW(window, message, wparam, lparam);
-    // The reference taken when the message was posted is handed to this call.
-    Ref<CaptureItem>::attach(reinterpret_cast<CaptureItem *>(lparam))->raise_closed();
-    return 0;
-}
-
-// The calling thread's message window for the items it makes; the system destroys it with the thread.
-HWND thread_window() {
-    thread_local HWND window = nullptr;
-    if (window && IsWindow(window)) return window;
-    static const ATOM window_class = [] {
-        WNDCLASSW description{};
-        description.lpfnWndProc = item_window_proc;
-        description.hInstance = GetModuleHandleW(nullptr);
-        description.lpszClassName = kWindowClass;
-        return RegisterClassW(&description);
-    }();
-    if (!window_class) return nullptr;
-    window = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr),
-                             nullptr);
-    return window;
-}
+private:
+    const wchar_t *class_name() const override { return L"Windows.System.DispatcherQueueHandler"; }
+    Ref<CaptureItem> item_;
+};
 
 }  // namespace
 
-CaptureItem::CaptureItem(Target target) : target_(target), thread_window_(thread_window()) {}
+CaptureItem::CaptureItem(Target target) : target_(target), queue_(current_thread_queue()) {}
 
 void CaptureItem::close_target() {
     {
@@ -41,8 +28,11 @@ void CaptureItem::close_target() {
         if (closed_) return;
         closed_ = true;
     }
-    AddRef();  // for the message; given back where it cannot be posted
-    if (!thread_window_ || !PostMessageW(thread_window_, kRaiseClosed, 0, reinterpret_cast<LPARAM>(this))) Release();
+    if (!queue_) return;
+    const Ref<ClosedAnnouncement> announcement =
+        Ref<ClosedAnnouncement>::attach(new ClosedAnnouncement(Ref<CaptureItem>::share(this)));
+    boolean queued = 0;
+    queue_->TryEnqueue(announcement.get(), &queued);
 }
 
 void CaptureItem::raise_closed() {

@@ -73,6 +73,9 @@ std::vector<uint16_t> scrgb_halves(const std::vector<uint8_t> &bgra, float scale
 
 // Closed is raised on the thread that made the item, inside its message dispatching, as on Windows, where a
 // thread that pumps no messages never sees it; the capture's worker only asks for it.
+// The calling thread's dispatcher queue, or null when it has none.
+Ref<IDispatcherQueue> current_thread_queue();
+
 class CaptureItem final : public WeakSource<IGraphicsCaptureItem> {
 public:
     explicit CaptureItem(Target target);
@@ -91,7 +94,9 @@ private:
     const wchar_t *class_name() const override { return L"Windows.Graphics.Capture.GraphicsCaptureItem"; }
 
     const Target target_;
-    const HWND thread_window_;  // the making thread's message window, which raises Closed; null if it has none
+    // The making thread's dispatcher queue, which raises Closed: not where that thread had none, nor once the
+    // queue's shutdown began (it takes no more work), as the platform delivers it.
+    const Ref<IDispatcherQueue> queue_;
     std::mutex mutex_;
     std::vector<std::pair<INT64, Ref<IClosedHandler>>> handlers_;
     INT64 next_token_ = 1;

@@ -19,20 +19,6 @@ TimeSpan now() {
     return {INT64(double(count.QuadPart) * 1e7 / double(frequency.QuadPart))};
 }
 
-// The calling thread's dispatcher queue, or null when it has none.
-Ref<IDispatcherQueue> current_thread_queue() {
-    HSTRING_HEADER header;
-    HSTRING name = nullptr;
-    static constexpr wchar_t kClass[] = L"Windows.System.DispatcherQueue";
-    Ref<IDispatcherQueueStatics> statics;
-    Ref<IDispatcherQueue> queue;
-    if (SUCCEEDED(WindowsCreateStringReference(kClass, UINT32(std::size(kClass) - 1), &header, &name)) &&
-        SUCCEEDED(
-            RoGetActivationFactory(name, IDispatcherQueueStatics::iid, reinterpret_cast<void **>(statics.put()))))
-        statics->GetForCurrentThread(queue.put());
-    return queue;
-}
-
 class Surface final : public Object<IDirect3DSurface, IDirect3DDxgiInterfaceAccess, IClosable> {
 public:
     explicit Surface(Ref<ID3D11Texture2D> texture) : texture_(std::move(texture)) {}
@@ -122,6 +108,20 @@ private:
 };
 
 }  // namespace
+
+// The calling thread's dispatcher queue, or null when it has none.
+Ref<IDispatcherQueue> current_thread_queue() {
+    HSTRING_HEADER header;
+    HSTRING name = nullptr;
+    static constexpr wchar_t kClass[] = L"Windows.System.DispatcherQueue";
+    Ref<IDispatcherQueueStatics> statics;
+    Ref<IDispatcherQueue> queue;
+    if (SUCCEEDED(WindowsCreateStringReference(kClass, UINT32(std::size(kClass) - 1), &header, &name)) &&
+        SUCCEEDED(
+            RoGetActivationFactory(name, IDispatcherQueueStatics::iid, reinterpret_cast<void **>(statics.put()))))
+        statics->GetForCurrentThread(queue.put());
+    return queue;
+}
 
 HRESULT FramePool::create(Delivery delivery, IDirect3DDevice *device, INT32 pixel_format, INT32 buffers,
                           SizeInt32 size, IDirect3D11CaptureFramePool **pool) {

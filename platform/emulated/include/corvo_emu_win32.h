@@ -101,6 +101,9 @@ typedef struct MSG {
 } MSG;
 
 typedef struct CO_MTA_USAGE_COOKIE__ *CO_MTA_USAGE_COOKIE;
+typedef void(WINAPI *PFLS_CALLBACK_FUNCTION)(void *value);
+
+#define FLS_OUT_OF_INDEXES 0xFFFFFFFFu
 
 #define COINIT_MULTITHREADED 0x0u
 #define COINIT_APARTMENTTHREADED 0x2u
@@ -126,6 +129,12 @@ BOOL WINAPI PostMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lparam
 void WINAPI PostQuitMessage(int exit_code);
 /* Whether the handle is a window that exists: simulated windows cease to at corvo_emu_close. */
 BOOL WINAPI IsWindow(HWND window);
+/* Fiber-local storage, a fiber being a thread here: a value per thread and index; as a thread ends, the index's
+ * callback runs on it with each value it set that is not null. */
+DWORD WINAPI FlsAlloc(PFLS_CALLBACK_FUNCTION callback);
+BOOL WINAPI FlsFree(DWORD index);
+BOOL WINAPI FlsSetValue(DWORD index, void *value);
+void *WINAPI FlsGetValue(DWORD index);
 #ifdef __cplusplus
 }
 #endif
