@@ -7,6 +7,11 @@
 #include "corvo_emu.h"
 #include "log_capture.h"
 
+// The failure the tests inject into platform calls (E_FAIL).
+inline constexpr int32_t kFail = static_cast<int32_t>(0x80004005);
+// The class whose properties turn the cursor and the border switches off.
+inline constexpr const char *kSessionType = "Windows.Graphics.Capture.GraphicsCaptureSession";
+
 class EmuTest : public ::testing::Test {
 protected:
     void SetUp() override { corvo_emu_reset(); }
