@@ -33,6 +33,7 @@ struct FrameInfo {
     platform::SizeInt32 content{};
     bool hdr = false;
     float sdr_white_nits = 80.0f;
+    uint32_t device_generation = 0;  // of the device that captured it
 };
 
 class FramePath {
