@@ -6,7 +6,7 @@ if [ "${1:-}" = --only ]; then
   shift
   packages=("$@")
 else
-  packages=(cmake make g++ gcc libgtest-dev libgmock-dev libbenchmark-dev binutils vkd3d-compiler spirv-tools
+  packages=(cmake ninja-build make g++ gcc libgtest-dev libgmock-dev libbenchmark-dev binutils vkd3d-compiler spirv-tools
     libpng-dev libopenexr-dev libcli11-dev clang libclang-rt-14-dev "$@")
 fi
 missing=()

@@ -9,6 +9,11 @@
 #include "corvo_emu_win32.h"
 #include "log_capture.h"
 
+// The failure the tests inject into platform calls (E_FAIL).
+inline constexpr int32_t kFail = static_cast<int32_t>(0x80004005);
+// The class whose properties turn the cursor and the border switches off.
+inline constexpr const char *kSessionType = "Windows.Graphics.Capture.GraphicsCaptureSession";
+
 // What a host's message loop does: dispatches what the thread's queue holds, until it holds nothing.
 inline void dispatch_thread_messages() {
     MSG msg;

@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr int32_t kFail = static_cast<int32_t>(0x80004005);
-
 // A pattern that differs in every pixel and channel, so that a wrong pitch or offset shows.
 uint32_t pattern(int32_t x, int32_t y) { return 0xFF000000u | uint32_t(x * 7 + y * 131) % 0xFFFFFFu; }
 

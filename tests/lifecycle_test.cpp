@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr int32_t kFail = static_cast<int32_t>(0x80004005);
-
 using Lifecycle = CaptureTest;
 
 // The device that owns a texture handed out in texture mode.

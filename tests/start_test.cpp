@@ -7,9 +7,6 @@
 
 namespace {
 
-constexpr const char *kSessionType = "Windows.Graphics.Capture.GraphicsCaptureSession";
-constexpr int32_t kFail = static_cast<int32_t>(0x80004005);  // E_FAIL
-
 using StartTest = CaptureTest;
 
 TEST_F(StartTest, LogsTheStartSequenceAndAppliesBothSwitchesOff) {

@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr const char *kSessionType = "Windows.Graphics.Capture.GraphicsCaptureSession";
-
 class SwitchesTest : public EmuTest {
 protected:
     void SetUp() override {

@@ -15,14 +15,14 @@ namespace corvo::emu {
 namespace {
 
 // Live items and capture sessions, so that a target can reach the captures of it.
-struct Registry {
+struct CaptureRegistry {
     std::mutex mutex;
     std::vector<CaptureItem *> items;
     std::vector<CaptureSession *> sessions;
 };
 
-Registry &registry() {
-    static Registry *r = new Registry;
+CaptureRegistry &capture_registry() {
+    static CaptureRegistry *r = new CaptureRegistry;
     return *r;
 }
 
@@ -34,7 +34,7 @@ thread_local std::shared_ptr<DispatcherQueue> thread_dispatcher;
 
 template <class T>
 void unregister(std::vector<T *> &list, T *object) {
-    std::lock_guard lock(registry().mutex);
+    std::lock_guard lock(capture_registry().mutex);
     list.erase(std::remove(list.begin(), list.end(), object), list.end());
 }
 
@@ -188,11 +188,11 @@ QueueShutdown *DispatcherController::shutdown() {
 bool thread_has_dispatcher_queue() { return DispatcherQueue::current() != nullptr; }
 
 CaptureItem::CaptureItem(std::shared_ptr<Target> t) : Object(true), target(std::move(t)) {
-    std::lock_guard lock(registry().mutex);
-    registry().items.push_back(this);
+    std::lock_guard lock(capture_registry().mutex);
+    capture_registry().items.push_back(this);
 }
 
-CaptureItem::~CaptureItem() { unregister(registry().items, this); }
+CaptureItem::~CaptureItem() { unregister(capture_registry().items, this); }
 
 void PoolState::drop_ready() {
     std::deque<Frame *> dropped;
@@ -231,18 +231,18 @@ CaptureSession::CaptureSession(FramePool &p, std::shared_ptr<Target> t)
           ComPtr<IWeakReference> weak = ComPtr<IWeakReference>::attach(p.weak_reference());
           return weak;
       }()) {
-    std::lock_guard lock(registry().mutex);
-    registry().sessions.push_back(this);
+    std::lock_guard lock(capture_registry().mutex);
+    capture_registry().sessions.push_back(this);
 }
 
-CaptureSession::~CaptureSession() { unregister(registry().sessions, this); }
+CaptureSession::~CaptureSession() { unregister(capture_registry().sessions, this); }
 
 // Strong references to the registered objects of a target, taken under the registry's lock and used (and
 // released) outside it, since releasing the last reference unregisters the object.
 template <class T>
 std::vector<ComPtr<IUnknown>> live_objects_of(const std::vector<T *> &list, const Target &target) {
     std::vector<ComPtr<IUnknown>> found;
-    std::lock_guard lock(registry().mutex);
+    std::lock_guard lock(capture_registry().mutex);
     for (T *object : list)
         if (object->target.get() == &target && object->try_add_ref())
             found.push_back(ComPtr<IUnknown>::attach(object->unknown()));
@@ -252,7 +252,7 @@ std::vector<ComPtr<IUnknown>> live_objects_of(const std::vector<T *> &list, cons
 int32_t present(const Target &target) {
     int32_t delivered = 0;
     const Display display = display_of(target);
-    for (const ComPtr<IUnknown> &held : live_objects_of(registry().sessions, target)) {
+    for (const ComPtr<IUnknown> &held : live_objects_of(capture_registry().sessions, target)) {
         auto *session = static_cast<CaptureSession *>(static_cast<IEmuCaptureSession *>(held.get()));
         if (!session->started || session->closed || !session->pool) continue;
 
@@ -281,7 +281,7 @@ int32_t present(const Target &target) {
 }
 
 void raise_closed(const Target &target) {
-    for (const ComPtr<IUnknown> &held : live_objects_of(registry().items, target)) {
+    for (const ComPtr<IUnknown> &held : live_objects_of(capture_registry().items, target)) {
         auto *item = static_cast<CaptureItem *>(static_cast<IEmuCaptureItem *>(held.get()));
         ComPtr<IWeakReference> weak = ComPtr<IWeakReference>::attach(item->weak_reference());
         if (weak && item->dispatcher) post_event<CaptureItem, &CaptureItem::closed>(*item->dispatcher, weak.get());
@@ -289,7 +289,7 @@ void raise_closed(const Target &target) {
 }
 
 ComPtr<IUnknown> latest_session_of(const Target &target) {
-    std::vector<ComPtr<IUnknown>> sessions = live_objects_of(registry().sessions, target);
+    std::vector<ComPtr<IUnknown>> sessions = live_objects_of(capture_registry().sessions, target);
     return sessions.empty() ? nullptr : sessions.back();
 }
 

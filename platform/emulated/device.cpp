@@ -17,14 +17,14 @@ namespace corvo::emu {
 namespace {
 
 // Every living device, so that corvo_emu_remove_devices reaches them all.
-struct Registry {
+struct DeviceRegistry {
     std::mutex mutex;
     std::vector<Device *> devices;
 };
 
 // Never destroyed: devices may be released by static destructors of the host.
-Registry &registry() {
-    static Registry *r = new Registry;
+DeviceRegistry &device_registry() {
+    static DeviceRegistry *r = new DeviceRegistry;
     return *r;
 }
 
@@ -42,13 +42,13 @@ Device::Device(IDXGIAdapter *adapter, D3D_FEATURE_LEVEL level, UINT flags)
       flags_(flags),
       bgra_uav_store_(bgra_uav_store()),
       context_(std::make_unique<Context>(*this)) {
-    std::lock_guard lock(registry().mutex);
-    registry().devices.push_back(this);
+    std::lock_guard lock(device_registry().mutex);
+    device_registry().devices.push_back(this);
 }
 
 Device::~Device() {
-    std::lock_guard lock(registry().mutex);
-    std::erase(registry().devices, this);
+    std::lock_guard lock(device_registry().mutex);
+    std::erase(device_registry().devices, this);
 }
 
 HRESULT Device::admit(const char *operation) const {
@@ -220,8 +220,8 @@ HRESULT WINAPI D3D11CreateDevice(IDXGIAdapter *adapter, D3D_DRIVER_TYPE driver_t
 void corvo_emu_remove_devices(int32_t reason) CORVO_EMU_NOEXCEPT {
     if (SUCCEEDED(reason)) return;
     or_nothing([&] {
-        std::lock_guard lock(registry().mutex);
-        for (Device *device : registry().devices) device->remove(reason);
+        std::lock_guard lock(device_registry().mutex);
+        for (Device *device : device_registry().devices) device->remove(reason);
     });
 }
 

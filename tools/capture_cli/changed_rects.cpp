@@ -26,9 +26,13 @@ std::string describe(const ChangedRects &changed) {
     if (changed.count < 0) return "whole frame";
     if (changed.count == 0) return "unchanged";
     std::string text = std::to_string(changed.count) + " changed:";
-    for (const wgc_rect &r : changed.rects)
-        text += " " + std::to_string(r.left) + "," + std::to_string(r.top) + "-" + std::to_string(r.right) + "," +
+    // The space is appended on its own: " " + std::string inserts at the front, where GCC 12 warns falsely
+    // (-Wrestrict) inside std::string.
+    for (const wgc_rect &r : changed.rects) {
+        text += ' ';
+        text += std::to_string(r.left) + "," + std::to_string(r.top) + "-" + std::to_string(r.right) + "," +
                 std::to_string(r.bottom);
+    }
     return text;
 }
 
