@@ -196,8 +196,12 @@ TEST_F(StartTest, SessionWithoutATargetRefusesToStart) {
 TEST_F(StartTest, ThreadCanStartAgainAfterItsSessionWasDestroyedElsewhere) {
     open_window(64, 64);
     std::thread([s = session] { wgc_session_destroy(s); }).join();
+    // The queue's own thread retires it at its next dispatch, wherever its last session went.
+    dispatch_thread_messages();
+    EXPECT_EQ(corvo_emu_count("ShutdownQueueAsync"), 1u);
     session = wgc_session_create(window);
-    EXPECT_EQ(wgc_session_start(session), 1);  // the thread's dispatcher queue went with the old session
+    EXPECT_EQ(wgc_session_start(session), 1);
+    EXPECT_EQ(corvo_emu_count("CreateDispatcherQueueController"), 2u);
 }
 
 TEST_F(StartTest, SessionsOnOneThreadShareItsDispatcherQueueUntilTheLastGoes) {

@@ -37,7 +37,16 @@ _SIGNATURES = {
     "corvo_emu_set_monitor_adapter": (None, [ctypes.c_void_p, ctypes.c_uint32]),
     "corvo_emu_set_title": (None, [ctypes.c_void_p, ctypes.c_char_p]),
     "corvo_emu_list_targets": (ctypes.c_int32, [ctypes.c_void_p, ctypes.c_int32]),
+    "PeekMessageW": (ctypes.c_int32, [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_uint32, ctypes.c_uint32,
+                                      ctypes.c_uint32]),
+    "DispatchMessageW": (ctypes.c_ssize_t, [ctypes.c_void_p]),
 }
+
+
+class _Msg(ctypes.Structure):
+    _fields_ = [("hwnd", ctypes.c_void_p), ("message", ctypes.c_uint32), ("wParam", ctypes.c_size_t),
+                ("lParam", ctypes.c_ssize_t), ("time", ctypes.c_uint32), ("x", ctypes.c_int32),
+                ("y", ctypes.c_int32), ("lPrivate", ctypes.c_uint32)]
 
 
 class _CorvoEmuTarget(ctypes.Structure):
@@ -224,8 +233,17 @@ def count(name):
 
 
 def reset():
-    """A fresh system: no targets, defaults, zero counters, no pending faults."""
+    """A fresh system: no targets, defaults, zero counters, no pending faults. The threads' dispatcher queues are
+    forgotten too: call dispatch_messages() first on a thread whose last session was just closed (the library's
+    queue stays with its thread until it next dispatches)."""
     _emu.corvo_emu_reset()
+
+
+def dispatch_messages():
+    """What a host's message loop does on the calling thread: dispatches its messages until none is left."""
+    msg = _Msg()
+    while _emu.PeekMessageW(ctypes.byref(msg), None, 0, 0, 1):
+        _emu.DispatchMessageW(ctypes.byref(msg))
 
 
 def set_bgra_uav_store(supported):

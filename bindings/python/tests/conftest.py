@@ -10,6 +10,7 @@ from corvo_wgc import emulated as emu
 
 @pytest.fixture(autouse=True)
 def fresh_system():
+    emu.dispatch_messages()  # the host's loop, which retires the thread's dispatcher queue of earlier tests
     emu.reset()
     corvo_wgc.set_logger(None)
     yield

@@ -233,6 +233,7 @@ class TestTextureMode:
         with texture:
             pass
         assert texture.pointer is None
+        emu.dispatch_messages()  # the host's loop, which retires the thread's dispatcher queue
         assert emu.count("live_objects") == before
 
     def test_each_mode_has_its_own_grab(self):
