@@ -204,6 +204,16 @@ TEST_F(FramesTest, PicturesOfAnHdrMonitorInEveryFormat) {
                                  "Wgc hdr mode of the monitor unknown, hr:80004002; treated as sdr"),
                       1);
             corvo_emu_close(third);
+            // A failed read of the white is tried again at the next frame, not 250 ms later: a slider moved in
+            // between is seen at once.
+            const uint32_t moved = white == 480 ? 80 : 480;
+            corvo_emu_advance_clock(kColourReadInterval);
+            corvo_emu_fail("DisplayConfigGetDeviceInfo", 31, 0, 1);
+            poll_mode();
+            corvo_emu_set_hdr(window, 1, moved);
+            poll_mode();
+            ASSERT_EQ(wgc_get_frame_info(session, &info), 1);
+            EXPECT_EQ(info.sdr_white_nits, float(moved));
             wgc_session_destroy(session);
             session = nullptr;
             corvo_emu_close(window);
