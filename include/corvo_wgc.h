@@ -123,7 +123,8 @@ typedef struct wgc_frame_info {
     uint32_t bytes_per_pixel;
     /* 1 when the monitor the target was on was in HDR mode */
     uint32_t hdr;
-    /* that monitor's SDR white level in nits; 80 for an SDR monitor, or when it cannot be read */
+    /* that monitor's SDR white level in nits, read at most 250 ms before; 80 for an SDR monitor; when it cannot
+     * be read, the last one read for that monitor, else 80 */
     float sdr_white_nits;
     /* the device that captured it: 1 for the device of the start, one more at each rebuild after a device loss
      * (wgc_set_recovery); a new generation means a new wgc_get_device */
@@ -229,10 +230,18 @@ CORVO_WGC_API uint32_t CORVO_WGC_CALL wgc_get_version(void) CORVO_WGC_NOEXCEPT;
  * the frames are FP16 and the library converts them on the GPU: content up to SDR white exactly as an SDR display
  * shows it, brighter content with its largest channel limited to white and the others scaled with it, so that a
  * coloured highlight keeps its hue; on an SDR monitor the same as the default); or the FP16 scRGB frames (linear,
- * 1.0 = 80 nits; the buffer has 8 bytes a pixel). Before the start or while capturing: the format holds from
- * the next frame the system delivers, in a frame pool recreated where the format of its frames changes (one older
- * frame may come first, and a target that does not change delivers none; wgc_get_frame_info tells the format of
- * what was handed out). 0, with a warning and the setting unchanged, for an unknown format. */
+ * 1.0 = 80 nits; the buffer has 8 bytes a pixel). Before the start or while capturing: from the first poll
+ * after this call returns, every picture handed out is of the format asked for (wgc_get_frame_info tells its
+ * DXGI format). The frame pool is recreated where the format of its frames changes; a frame of the pool before,
+ * if FP16 where 8 bits are asked, is made 8-bit on the GPU as format 1 makes it, and if 8-bit where FP16 is asked
+ * is left out: that poll, like one with no new frame, hands out nothing (not the picture held from before the
+ * switch), and the next frame the system delivers is FP16 (a target that does not change delivers none). Where
+ * the device cannot convert (below feature level 11_0, no kernel, or a conversion that failed), FP16 frames are
+ * left out for the 8-bit formats and format 1 takes the system's 8-bit frames, with one warning; in texture
+ * mode, format 0 also leaves out an FP16 frame where the conversion makes R8G8B8A8 (see dxgi_format). The monitor's
+ * mode and SDR white are read when the first frame comes, then at most every 250 ms on the frames' clock, and again
+ * at the next frame after a read that failed; a failure is told once per monitor with the value used. 0, with a
+ * warning and the setting unchanged, for an unknown format. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_set_pixel_format(wgc_session session, int32_t format) CORVO_WGC_NOEXCEPT;
 /* The host's own device for the session's capture, from the next wgc_session_start on: frames are captured onto it,
  * wgc_get_device returns it and the textures handed out belong to it; detection, the pixel formats and the buffer

@@ -113,6 +113,7 @@ void WgcCaptureSession::release_device_objects() noexcept {
     failed_recreate_ = {};
     pool_format_ = DXGI_FORMAT_B8G8R8A8_UNORM;
     monitor_colour_.reset();
+    told_ = {};
     device_lost_ = false;
 }
 

@@ -108,7 +108,10 @@ private:
     // The format the pool's frames should come in for what the host asked and the monitor the target is on.
     DXGI_FORMAT pool_format_for(PixelFormat format, const MonitorState &monitor) const noexcept;
     // Tells, with a line, when the capture starts or stops making 8-bit pictures from HDR frames.
-    void tell_converting(PixelFormat format) noexcept;
+    void tell_converting(PixelFormat format, const MonitorState &monitor) noexcept;
+    // Tells each HDR failure once, with what is used instead: a mode or white that cannot be read, a converter the
+    // device lacks or one that failed to make a picture.
+    void tell_hdr_failures(PixelFormat format, const MonitorState &monitor) noexcept;
     // True when the device has been removed, for whatever reason; the first time, ends the capture with a line.
     bool device_removed() noexcept;
     // The target's closing, recorded by the Closed handler or the wait, once.
@@ -146,6 +149,12 @@ private:
     DXGI_FORMAT pool_format_ = DXGI_FORMAT_B8G8R8A8_UNORM;  // the format the pool was last made with
     bool converting_ = false;                               // FP16 frames are made 8-bit, as last told
     MonitorColour monitor_colour_;
+    struct {
+        HMONITOR mode = nullptr;   // the monitor whose unreadable mode was told
+        HMONITOR white = nullptr;  // the monitor whose unreadable white was told
+        bool no_converter = false;
+        bool conversion_failed = false;
+    } told_{};                  // the HDR failures told, until the device objects are released
     bool device_lost_ = false;  // the device was removed or reset: the frame path no longer uses it
     // The start and the poll: whose device it is, its rebuilds, and when the next try of one is due.
     bool host_device_ = false;

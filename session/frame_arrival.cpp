@@ -13,17 +13,18 @@ bool WgcCaptureSession::read_newest_frame(OutputMode mode, bool detect, PixelFor
     if (!newest.frame || device_lost_) return false;
     try {
         const platform::SizeInt32 content = newest.frame.ContentSize();
-        const MonitorState &monitor = monitor_colour_.look(target_window_, target_monitor_);
-        const FrameInfo info{
-            newest.number,     newest.frame.SystemRelativeTime(), content, monitor.hdr, monitor.sdr_white_nits,
-            device_generation_};
+        const int64_t time = newest.frame.SystemRelativeTime();
+        // On the frames' clock: no display query on most frames.
+        const MonitorState &monitor = monitor_colour_.look(target_window_, target_monitor_, time);
+        const FrameInfo info{newest.number, time, content, monitor.hdr, monitor.sdr_white_nits, device_generation_};
         const ComPtr<ID3D11Texture2D> texture = newest.frame.texture();
         if (!texture || device_removed()) return false;
         const HRESULT hr = frame_path_.read(texture.get(), info, mode, detect, format);
         if (destroyed()) return false;  // a logger destroyed the session on the line of a failed allocation
         if (FAILED(hr) && device_removed()) return false;
         recreate_pool_if_changed(content, pool_format_for(format, monitor));
-        if (!destroyed()) tell_converting(format);
+        if (!destroyed()) tell_converting(format, monitor);
+        if (!destroyed()) tell_hdr_failures(format, monitor);
         return SUCCEEDED(hr);
     } catch (...) {
         // The frame is dropped and the next one read as usual, unless the device has gone.
@@ -60,16 +61,41 @@ DXGI_FORMAT WgcCaptureSession::pool_format_for(PixelFormat format, const Monitor
     return fp16 ? DXGI_FORMAT_R16G16B16A16_FLOAT : DXGI_FORMAT_B8G8R8A8_UNORM;
 }
 
-void WgcCaptureSession::tell_converting(PixelFormat format) noexcept {
+void WgcCaptureSession::tell_converting(PixelFormat format, const MonitorState &monitor) noexcept {
     const bool converting = format == PixelFormat::kSdrFromHdr && pool_format_ == DXGI_FORMAT_R16G16B16A16_FLOAT;
     if (converting == converting_) return;
     converting_ = converting;
     // Last: a logger may destroy the session on this line.
     if (converting)
-        log_message(kLogInfo, "Wgc sdr from hdr on, sdr white %u nits",
-                    unsigned(monitor_colour_.look(target_window_, target_monitor_).sdr_white_nits + 0.5f));
+        log_message(kLogInfo, "Wgc sdr from hdr on, sdr white %u nits", unsigned(monitor.sdr_white_nits + 0.5f));
     else
         log_message(kLogInfo, "Wgc sdr from hdr off");
+}
+
+void WgcCaptureSession::tell_hdr_failures(PixelFormat format, const MonitorState &monitor) noexcept {
+    // Each once: a line on every frame would flood the log, and the fallback holds until it is read again. A line
+    // may destroy the session: nothing more is told then.
+    if (FAILED(monitor.mode_error) && told_.mode != monitor.monitor) {
+        told_.mode = monitor.monitor;
+        log_message(kLogWarning, "Wgc hdr mode of the monitor unknown, hr:%08x; treated as sdr",
+                    static_cast<unsigned>(monitor.mode_error));
+        if (destroyed()) return;
+    }
+    if (monitor.white_error != ERROR_SUCCESS && told_.white != monitor.monitor) {
+        told_.white = monitor.monitor;
+        log_message(kLogWarning, "Wgc sdr white unknown, error:%ld; %u nits used",
+                    static_cast<long>(monitor.white_error), unsigned(monitor.sdr_white_nits + 0.5f));
+        if (destroyed()) return;
+    }
+    if (format != PixelFormat::kSdrFromHdr || !monitor.hdr) return;
+    if (frame_path_.conversion_failed()) {
+        if (told_.conversion_failed) return;
+        told_.conversion_failed = told_.no_converter = true;
+        log_message(kLogWarning, "Wgc sdr from hdr failed to make a picture; the system's bgra8 frames are used");
+    } else if (!frame_path_.converts() && !told_.no_converter) {
+        told_.no_converter = true;
+        log_message(kLogWarning, "Wgc sdr from hdr unavailable on this device; the system's bgra8 frames are used");
+    }
 }
 
 bool WgcCaptureSession::device_removed() noexcept {

@@ -14,6 +14,7 @@ void FramePath::init(ComPtr<ID3D11Device> device, ComPtr<ID3D11DeviceContext> co
     context_ = context;
     detector_.init(device, context);
     converts_ = converter_.init(std::move(device), std::move(context));
+    conversion_failed_ = false;
 }
 
 void FramePath::release() noexcept {
@@ -42,8 +43,13 @@ HRESULT FramePath::read(ID3D11Texture2D *frame, const FrameInfo &info, OutputMod
     frame->GetDesc(&desc);
     uint32_t width = 0, height = 0;
     out.picture_size(desc, info.content.Width, info.content.Height, &width, &height);
-    // A frame of the pool before a change of format comes as it is.
-    const bool convert = format == PixelFormat::kSdrFromHdr && desc.Format == DXGI_FORMAT_R16G16B16A16_FLOAT;
+    // The host gets the format it asked for, also from a frame of the pool before a switch: an FP16 frame is
+    // made 8-bit as the system would (SDR content exact, brighter content clipped); no kernel makes an 8-bit frame
+    // FP16, so such a frame is left out.
+    const bool fp16 = desc.Format == DXGI_FORMAT_R16G16B16A16_FLOAT;
+    if (format == PixelFormat::kFp16 && !fp16) return E_FAIL;
+    const bool convert = fp16 && format != PixelFormat::kFp16;
+    if (convert && !converts()) return E_FAIL;
     const DXGI_FORMAT picture_format = convert ? converter_.format() : desc.Format;
 
     // The history is what the host holds only while it describes this output's picture of this size and format:
@@ -61,7 +67,9 @@ HRESULT FramePath::read(ID3D11Texture2D *frame, const FrameInfo &info, OutputMod
         if (ID3D11Texture2D *picture = detector_.picture()) source = picture;
     }
     if (convert && !(source = converter_.convert(source, width, height, detection, info.sdr_white_nits))) {
+        // Not tried again on every frame: the session takes the system's 8-bit frames instead.
         converter_.taken(false);
+        conversion_failed_ = true;
         return E_FAIL;
     }
     const uint32_t generation = generation_;
@@ -78,12 +86,18 @@ HRESULT FramePath::read(ID3D11Texture2D *frame, const FrameInfo &info, OutputMod
     return hr;
 }
 
-bool FramePath::hand_out(OutputMode mode, bool read, void **frame_out, int32_t *width_out,
+bool FramePath::hand_out(OutputMode mode, PixelFormat format, bool read, void **frame_out, int32_t *width_out,
                          int32_t *height_out) noexcept {
     FrameOutput &out = output(mode);
     if (width_out) *width_out = static_cast<int32_t>(out.width());
     if (height_out) *height_out = static_cast<int32_t>(out.height());
-    void *frame = frame_out ? out.hand_out() : nullptr;
+    // A picture of the format before a switch is never handed out, also not again. Format 1 is the system's
+    // 8-bit pictures where no kernel makes them.
+    const DXGI_FORMAT held = out.format();
+    const bool fits = format == PixelFormat::kFp16         ? held == DXGI_FORMAT_R16G16B16A16_FLOAT
+                      : format == PixelFormat::kSdrFromHdr ? held != DXGI_FORMAT_R16G16B16A16_FLOAT
+                                                           : held == DXGI_FORMAT_B8G8R8A8_UNORM;
+    void *frame = frame_out && fits ? out.hand_out() : nullptr;
     // Compared with the picture the previous poll handed out: no new picture is no change, unless it came from
     // the other output.
     handed_change_ = !frame || &out != handed_ ? -1 : read ? read_change_ : 0;

@@ -40,19 +40,24 @@ class FramePath {
 public:
     // Takes the device's objects; a path without working detection still reads every picture whole.
     void init(ComPtr<ID3D11Device> device, ComPtr<ID3D11DeviceContext> context) noexcept;
-    // True when FP16 frames can be made into 8-bit pictures here.
-    bool converts() const noexcept { return converts_; }
+    // True when FP16 frames can be made into 8-bit pictures here: the kernel was made and has not failed since.
+    bool converts() const noexcept { return converts_ && !conversion_failed_; }
+    // True once the kernel failed to make a picture: FP16 frames are then no longer made 8-bit.
+    bool conversion_failed() const noexcept { return conversion_failed_; }
     // Lets go of everything bound to the device and of what was handed out; the buffer's picture stays.
     void release() noexcept;
 
     // Brings the picture of `frame` into the output of `mode`, compared with what that output shows when
-    // `detect`; an FP16 frame is made 8-bit first when `format` asks for that. S_OK when the output shows it; a
-    // failure leaves what the host holds as it was.
+    // `detect`; an FP16 frame is made 8-bit first when `format` asks for 8 bits, and an 8-bit frame (of the pool
+    // before a switch to FP16) is not read. S_OK when the output shows it; a failure leaves what the host holds
+    // as it was.
     HRESULT read(ID3D11Texture2D *frame, const FrameInfo &info, OutputMode mode, bool detect,
                  PixelFormat format) noexcept;
     // What a poll hands out after reading (`read`: a new picture came in): the output of `mode` and its size.
-    // Null when `frame_out` is null or there is no picture; a texture carries a reference for the host.
-    bool hand_out(OutputMode mode, bool read, void **frame_out, int32_t *width_out, int32_t *height_out) noexcept;
+    // Null when `frame_out` is null, there is no picture or it is not of `format`; a texture carries a reference
+    // for the host.
+    bool hand_out(OutputMode mode, PixelFormat format, bool read, void **frame_out, int32_t *width_out,
+                  int32_t *height_out) noexcept;
 
     // One exchange: a ratio the poll writes on another thread is either returned now or kept for the next read.
     float take_update_ratio() noexcept { return update_ratio_.exchange(0.0f); }
@@ -71,6 +76,7 @@ private:
     DiffDetector detector_;
     SdrFromHdr converter_;
     bool converts_ = false;
+    bool conversion_failed_ = false;  // until the next init
     // The output whose picture the detector's history describes; none while it describes nothing the host has.
     const FrameOutput *history_ = nullptr;
     uint32_t generation_ = 0;  // counts releases, so that a read notices one made by a logger during it

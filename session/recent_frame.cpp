@@ -23,8 +23,8 @@ bool WgcCaptureSession::get_recent_frame(void **frame_out, int32_t *width_out, i
         tell_events() && recover() && !device_removed() && frame_out && read_newest_frame(mode, detect, format);
     if (cursor_out) *cursor_out = cursor_enabled_.load();
     // Destroyed by a logger or a window: the session lives until this call returns, and hands out nothing.
-    if (destroyed()) return frame_path_.hand_out(mode, false, nullptr, width_out, height_out);
-    return frame_path_.hand_out(mode, read, frame_out, width_out, height_out);
+    if (destroyed()) return frame_path_.hand_out(mode, format, false, nullptr, width_out, height_out);
+    return frame_path_.hand_out(mode, format, read, frame_out, width_out, height_out);
 }
 
 }  // namespace corvo

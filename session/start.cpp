@@ -105,7 +105,8 @@ bool WgcCaptureSession::start_pipeline(bool rebuild) noexcept {
         winrt_device_ = platform::Direct3DDevice::from(inspectable);
         const platform::SizeInt32 size = capture_item_.Size();
         const auto format = PixelFormat(pixel_format_.load());
-        pool_format_ = pool_format_for(format, monitor_colour_.look(target_window_, target_monitor_));
+        const MonitorState &monitor = monitor_colour_.look(target_window_, target_monitor_);
+        pool_format_ = pool_format_for(format, monitor);
         frame_pool_ = platform::Direct3D11CaptureFramePool::CreateFreeThreaded(winrt_device_, pool_format_,
                                                                                kFrameBufferCount, size);
         platform::GraphicsCaptureSession created = frame_pool_.CreateCaptureSession(capture_item_);
@@ -163,7 +164,7 @@ bool WgcCaptureSession::start_pipeline(bool rebuild) noexcept {
             capture_item_.Closed({&on_closed, std::make_shared<ClosedEvent>(ClosedEvent{slot_, capture})});
         slot_->started(capture);
         log_message(kLogInfo, "Wgc session started.");
-        if (!destroyed()) tell_converting(format);
+        if (!destroyed()) tell_converting(format, monitor);
         return !destroyed();
     } catch (const platform::PlatformError &error) {
         log_failure(error.code(), "Winrt exception:%ld", static_cast<long>(error.code()));

@@ -108,6 +108,7 @@ TEST_F(DetectionTest, HdrFramesAreComparedConvertedAndCopiedCellByCell) {
             corvo_emu_fill_scrgb(window, 0, 0, 32, 32, 1.0f, 1.0f, 1.0f, 1.0f);  // 80 nits: 170 at 200
             ASSERT_EQ(pixel_at(present_and_poll(), 0, 0), 0xFFAAAAAAu);
             corvo_emu_set_hdr(monitor, 1, 80);
+            corvo_emu_advance_clock(kColourReadInterval);  // the slider is read on the frames' clock
             corvo_emu_fill(window, 500, 500, 1, 1, 0xFF102030u);
             EXPECT_EQ(pixel_at(present_and_poll(), 0, 0), 0xFFFFFFFFu);
         }

@@ -63,7 +63,15 @@ protected:
         HMONITOR monitor = nullptr;
         int display = 0;  // changes of the monitor's mode or white
         std::vector<Delivered> delivered;
-        Picture held[2];       // what the host got last in buffer mode and in texture mode
+        Picture held[2];  // what the host got last in buffer mode and in texture mode
+        int32_t held_format[2] = {DXGI_FORMAT_UNKNOWN, DXGI_FORMAT_UNKNOWN};  // its DXGI format
+        // Whether a picture of `dxgi_format` is what a host that asked for `format` may be handed.
+        auto fits = [](int32_t format, int32_t dxgi_format) {
+            return format == CORVO_WGC_FORMAT_FP16 ? dxgi_format == DXGI_FORMAT_R16G16B16A16_FLOAT
+                   : format == CORVO_WGC_FORMAT_BGRA8
+                       ? dxgi_format == DXGI_FORMAT_B8G8R8A8_UNORM
+                       : dxgi_format == DXGI_FORMAT_B8G8R8A8_UNORM || dxgi_format == DXGI_FORMAT_R8G8B8A8_UNORM;
+        };
         Picture before_paint;  // the target before its last paint
         int restarts = 0;
         DeviceKind device_kind = DeviceKind::kOwn;
@@ -133,6 +141,7 @@ protected:
                 } else if (action < 51) {
                     constexpr uint32_t kWhites[] = {80, 200, 480};
                     corvo_emu_set_hdr(window, below(2), kWhites[below(3)]);
+                    corvo_emu_advance_clock(kColourReadInterval);  // the next frame reads the white again
                     ++display;
                 } else if (action < 53) {
                     // The device is lost: a poll ends the capture, and the host starts it again on a new
@@ -192,8 +201,11 @@ protected:
 
             Picture &before = held[texture_mode ? 1 : 0];
             if (!p.ok) {
-                ASSERT_TRUE(faults || before.pixels.empty()) << "no picture without a failure";
-                before = {};
+                // After a switch of format, the picture held is not handed out until a frame gives one of it; the
+                // host still has it.
+                const bool other_format = !before.pixels.empty() && !fits(format, held_format[texture_mode ? 1 : 0]);
+                ASSERT_TRUE(faults || before.pixels.empty() || other_format) << "no picture without a failure";
+                if (!other_format) before = {};
                 faults = false;
                 continue;
             }
@@ -201,6 +213,9 @@ protected:
             info.size = sizeof info;
             ASSERT_EQ(wgc_get_frame_info(session, &info), 1);
             ASSERT_EQ(info.bytes_per_pixel, info.dxgi_format == DXGI_FORMAT_R16G16B16A16_FLOAT ? 8u : 4u);
+            ASSERT_TRUE(fits(format, info.dxgi_format))
+                << "format " << format << " asked, " << info.dxgi_format << " handed out";
+            held_format[texture_mode ? 1 : 0] = info.dxgi_format;
             Picture got;
             if (texture_mode) {
                 auto *texture = static_cast<ID3D11Texture2D *>(p.frame);

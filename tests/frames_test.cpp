@@ -16,6 +16,8 @@
 
 namespace {
 
+constexpr int32_t kNoInterface = static_cast<int32_t>(0x80004002);
+
 // A pattern that differs in every pixel and channel, so that a wrong pitch or offset shows.
 uint32_t pattern(int32_t x, int32_t y) { return 0xFF000000u | uint32_t(x * 7 + y * 131) % 0xFFFFFFu; }
 
@@ -87,17 +89,31 @@ TEST_F(FramesTest, PicturesOfAnHdrMonitorInEveryFormat) {
             EXPECT_EQ(info.hdr, 1u);
             EXPECT_EQ(info.sdr_white_nits, float(white));
             EXPECT_EQ(info.dxgi_format, format == CORVO_WGC_FORMAT_FP16 ? 10 : 87);
-            // A white that cannot be read for a frame is the last good one, not 80.
-            corvo_emu_fail("DisplayConfigGetDeviceInfo", 31, 0, 1);
-            corvo_emu_fail("GetDisplayConfigBufferSizes", 31, 0, 1);  // nor where the path is looked up again
-            ASSERT_TRUE(present_and_poll().ok);
+            // The white is read on the frames' clock. One that cannot be read is the last good one, not 80, told
+            // once: a failed read, then a path that cannot be found when a new configuration (another monitor)
+            // makes the session look it up again.
             wgc_frame_info failed{};
             failed.size = sizeof failed;
+            corvo_emu_advance_clock(kColourReadInterval);
+            corvo_emu_fail("DisplayConfigGetDeviceInfo", 31, 0, 1);
+            ASSERT_TRUE(present_and_poll().ok);
             ASSERT_EQ(wgc_get_frame_info(session, &failed), 1);
             EXPECT_EQ(failed.sdr_white_nits, float(white));
+            const HMONITOR other = corvo_emu_create_monitor(64, 64);
+            corvo_emu_advance_clock(kColourReadInterval);
+            corvo_emu_fail("QueryDisplayConfig", 31, 0, 1);
+            ASSERT_TRUE(present_and_poll().ok);
+            ASSERT_EQ(wgc_get_frame_info(session, &failed), 1);
+            EXPECT_EQ(failed.sdr_white_nits, float(white));
+            corvo_emu_close(other);
             const std::vector<std::string> lines = log.texts();
             const std::string converting = "Wgc sdr from hdr on, sdr white " + std::to_string(white) + " nits";
             EXPECT_EQ(std::count(lines.begin(), lines.end(), converting), format == CORVO_WGC_FORMAT_SDR_FROM_HDR);
+            const std::string unknown = "Wgc sdr white unknown, error:31; " + std::to_string(white) + " nits used";
+            EXPECT_EQ(std::count(lines.begin(), lines.end(), unknown), 1);
+            EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                                 "Wgc sdr from hdr unavailable on this device; the system's bgra8 frames are used"),
+                      device == kNoKernel);
             const auto *bytes = static_cast<const uint8_t *>(p.frame);
             const double scale = white / 80.0;
             for (uint32_t c = 0; c < 3; ++c)
@@ -130,6 +146,26 @@ TEST_F(FramesTest, PicturesOfAnHdrMonitorInEveryFormat) {
                     EXPECT_LE(std::abs(int(colour[2 - c]) - int(expected)), 1) << "highlight channel " << c;
                 }
             }
+            if (format == CORVO_WGC_FORMAT_SDR_FROM_HDR && device == kFull && white == 200) {
+                // A picture the kernel cannot make: that frame is left out, and the system's frames follow, told
+                // once, not a picture that stays as it was.
+                corvo_emu_fail("CreateShaderResourceView", kFail, 0, 1);
+                corvo_emu_fill(window, 0, 0, 1, 1, 0xFF000000u);
+                ASSERT_TRUE(present_and_poll().ok);
+                ASSERT_EQ(wgc_get_frame_info(session, &info), 1);
+                EXPECT_EQ(info.is_new, 0u);
+                const Poll system = present_and_poll();
+                ASSERT_TRUE(system.ok);
+                ASSERT_EQ(wgc_get_frame_info(session, &info), 1);
+                EXPECT_EQ(info.is_new, 1u);
+                EXPECT_EQ(pixel_at(system, 0, 0), 0xFF000000u);
+                const std::vector<std::string> after = log.texts();
+                EXPECT_EQ(
+                    std::count(after.begin(), after.end(),
+                               "Wgc sdr from hdr failed to make a picture; the system's bgra8 frames are used"),
+                    1);
+                EXPECT_EQ(std::count(after.begin(), after.end(), "Wgc sdr from hdr off"), 1);
+            }
             if (format == CORVO_WGC_FORMAT_SDR_FROM_HDR) {
                 // A changed cell alone reaches the buffer, in BGRA order; a texture is BGRA where the device
                 // stores it.
@@ -147,11 +183,134 @@ TEST_F(FramesTest, PicturesOfAnHdrMonitorInEveryFormat) {
                 ASSERT_EQ(wgc_get_frame_info(session, &info), 1);
                 EXPECT_EQ(info.dxgi_format, device == kNoBgraStores ? 28 : 87);
             }
+            // A mode that cannot be read counts as SDR, told once, and is read again at the next read.
+            const auto poll_mode = [&] {  // format 1's rows are in texture mode by now
+                const Poll polled = present_and_poll();
+                if (format == CORVO_WGC_FORMAT_SDR_FROM_HDR) release_texture(polled);
+            };
+            corvo_emu_fail("IDXGIOutput6", kNoInterface, 0, 1);
+            const HMONITOR third = corvo_emu_create_monitor(64, 64);  // a new configuration: the mode is read again
+            corvo_emu_advance_clock(kColourReadInterval);
+            poll_mode();
+            ASSERT_EQ(wgc_get_frame_info(session, &info), 1);
+            EXPECT_EQ(info.hdr, 0u);
+            corvo_emu_advance_clock(kColourReadInterval);
+            poll_mode();
+            ASSERT_EQ(wgc_get_frame_info(session, &info), 1);
+            EXPECT_EQ(info.hdr, 1u);
+            const std::vector<std::string> last = log.texts();
+            EXPECT_EQ(std::count(last.begin(), last.end(),
+                                 "Wgc hdr mode of the monitor unknown, hr:80004002; treated as sdr"),
+                      1);
+            corvo_emu_close(third);
+            // A failed read of the white is tried again at the next frame, not 250 ms later: a slider moved in
+            // between is seen at once.
+            const uint32_t moved = white == 480 ? 80 : 480;
+            corvo_emu_advance_clock(kColourReadInterval);
+            corvo_emu_fail("DisplayConfigGetDeviceInfo", 31, 0, 1);
+            poll_mode();
+            corvo_emu_set_hdr(window, 1, moved);
+            poll_mode();
+            ASSERT_EQ(wgc_get_frame_info(session, &info), 1);
+            EXPECT_EQ(info.sdr_white_nits, float(moved));
             wgc_session_destroy(session);
             session = nullptr;
             corvo_emu_close(window);
             corvo_emu_close(monitor);
         }
+}
+
+// Switches of format while capturing an HDR monitor at 200 nits, with the target unchanged and changing: from the
+// first poll after the switch, what is handed out has the asked format's bytes per pixel, DXGI format and pixels.
+// An FP16 frame of the old pool is made 8-bit; an 8-bit frame of the old pool (format 0's) cannot be made FP16 and
+// is left out, so that poll hands out nothing and the next frame is FP16.
+TEST_F(FramesTest, SwitchOfFormatWhileCapturingHandsOutTheAskedFormatFromTheNextPoll) {
+    struct Row {
+        int32_t from, to;
+        bool changing;
+    };
+    for (const Row row : {Row{2, 0, false}, Row{2, 0, true}, Row{0, 2, false}, Row{0, 2, true}, Row{1, 2, false},
+                          Row{1, 2, true}, Row{2, 1, true}}) {
+        SCOPED_TRACE(testing::Message() << row.from << " -> " << row.to << (row.changing ? ", changing" : ""));
+        const HMONITOR monitor = corvo_emu_create_monitor(640, 480);
+        open_window(256, 1, false);
+        corvo_emu_set_hdr(window, 1, 200);
+        std::vector<uint32_t> levels(256);
+        for (uint32_t v = 0; v < 256; ++v) levels[v] = 0xFF000000u | v << 16 | v << 8 | v;
+        corvo_emu_write(window, 0, 0, 256, 1, levels.data(), 256 * 4);
+        wgc_set_pixel_format(session, row.from);
+        ASSERT_EQ(wgc_session_start(session), 1);
+        ASSERT_TRUE(present_and_poll().ok);
+        ASSERT_EQ(wgc_set_pixel_format(session, row.to), 1);
+        if (row.changing) {
+            levels[0] = 0xFF808080u;
+            corvo_emu_fill(window, 0, 0, 1, 1, levels[0]);
+        }
+        Poll p = present_and_poll();               // a frame of the pool made for the old format
+        if (row.from == CORVO_WGC_FORMAT_BGRA8) {  // format 1's pool on an HDR monitor is FP16 already
+            EXPECT_FALSE(p.ok) << "an 8-bit picture handed out for FP16";
+            p = present_and_poll();
+        }
+        ASSERT_TRUE(p.ok);
+        wgc_frame_info info{};
+        info.size = sizeof info;
+        ASSERT_EQ(wgc_get_frame_info(session, &info), 1);
+        EXPECT_EQ(info.dxgi_format, row.to == CORVO_WGC_FORMAT_FP16 ? 10 : 87);
+        EXPECT_EQ(info.bytes_per_pixel, row.to == CORVO_WGC_FORMAT_FP16 ? 8u : 4u);
+        for (uint32_t x = 0; x < 256; ++x) {
+            const auto v = uint8_t(levels[x]);
+            if (row.to == CORVO_WGC_FORMAT_FP16) {
+                const auto *half = static_cast<const uint16_t *>(p.frame) + size_t(x) * 4;
+                ASSERT_EQ(half[1], corvo::emu::half_toward_zero(srgb_decode(v) * 2.5)) << "pixel " << x;
+            } else {
+                ASSERT_LE(std::abs(int(pixel_at(p, int32_t(x), 0) & 0xFF) - int(v)), 1) << "pixel " << x;
+            }
+        }
+        wgc_session_destroy(session);
+        session = nullptr;
+        corvo_emu_close(window);
+        corvo_emu_close(monitor);
+    }
+}
+
+// The monitor's mode and white cost no display query on every frame: 300 frames at 60 a second make at most 25
+// calls of each, in every format, and a moved slider is still seen within 250 ms.
+TEST_F(FramesTest, FramesReadTheMonitorOnAClockNotEveryFrame) {
+    constexpr const char *kDisplayConfig[] = {"GetDisplayConfigBufferSizes", "QueryDisplayConfig",
+                                              "DisplayConfigGetDeviceInfo"};
+    for (const int32_t format : {CORVO_WGC_FORMAT_BGRA8, CORVO_WGC_FORMAT_SDR_FROM_HDR, CORVO_WGC_FORMAT_FP16}) {
+        SCOPED_TRACE(testing::Message() << "format " << format);
+        const HMONITOR monitor = corvo_emu_create_monitor(640, 480);
+        open_window(64, 64, false);
+        corvo_emu_set_hdr(window, 1, 200);
+        wgc_set_pixel_format(session, format);
+        const auto display_config = [&] {
+            uint64_t calls = 0;
+            for (const char *name : kDisplayConfig) calls += corvo_emu_count(name);
+            return calls;
+        };
+        const uint64_t configs = display_config();
+        const uint64_t monitors = corvo_emu_count("MonitorFromWindow"), current = corvo_emu_count("IsCurrent");
+        ASSERT_EQ(wgc_session_start(session), 1);
+        wgc_frame_info info{};
+        info.size = sizeof info;
+        for (int frame = 0; frame < 300; ++frame) {
+            if (frame == 150) corvo_emu_set_hdr(window, 1, 400);
+            corvo_emu_advance_clock(10'000'000 / 60);
+            ASSERT_TRUE(present_and_poll().ok);
+            ASSERT_EQ(wgc_get_frame_info(session, &info), 1);
+            if (frame == 150 + 15) {
+                EXPECT_EQ(info.sdr_white_nits, 400.0f) << "the slider not read in 250 ms";
+            }
+        }
+        EXPECT_LE(display_config() - configs, 25u);
+        EXPECT_LE(corvo_emu_count("MonitorFromWindow") - monitors, 25u);
+        EXPECT_LE(corvo_emu_count("IsCurrent") - current, 25u);
+        wgc_session_destroy(session);
+        session = nullptr;
+        corvo_emu_close(window);
+        corvo_emu_close(monitor);
+    }
 }
 
 TEST_F(FramesTest, BufferHoldsTheTargetsPixelsRowByRow) {

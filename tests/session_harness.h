@@ -9,6 +9,10 @@
 #include "corvo_emu_d3d11.h"
 #include "emu_fixture.h"
 
+// How long, in the 100 ns units of the frames' clock, the session goes without reading the monitor's mode and
+// SDR white: a test moves the emulated clock this far for the next frame to read them.
+constexpr int64_t kColourReadInterval = 250 * 10'000;
+
 struct Poll {
     bool ok = false;
     void *frame = nullptr;

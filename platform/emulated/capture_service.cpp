@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <thread>
 
 #include <time.h>
 
+#include "corvo_emu.h"
 #include "platform/emulated/displays.h"
 #include "platform/emulated/graphics_access.h"
 #include "platform/emulated/system.h"
@@ -64,11 +66,15 @@ void post_event(Queue &queue, IWeakReference *weak_source) {
     if (!queue.post(&deliver<Source, list>, weak_source, &release_weak_source)) weak_source->Release();
 }
 
-// The emulated performance counter: CLOCK_MONOTONIC in 100 ns units.
+// How far corvo_emu_advance_clock moved the performance counter ahead of CLOCK_MONOTONIC.
+std::atomic<int64_t> clock_ahead{0};
+[[maybe_unused]] const bool clock_hooked = (on_reset([] { clock_ahead.store(0); }), true);
+
+// The emulated performance counter: CLOCK_MONOTONIC in 100 ns units, plus what tests moved it.
 int64_t monotonic_time() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return int64_t(now.tv_sec) * 10'000'000 + now.tv_nsec / 100;
+    return int64_t(now.tv_sec) * 10'000'000 + now.tv_nsec / 100 + clock_ahead.load();
 }
 
 }  // namespace
@@ -294,3 +300,7 @@ ComPtr<IUnknown> latest_session_of(const Target &target) {
 }
 
 }  // namespace corvo::emu
+
+extern "C" void corvo_emu_advance_clock(int64_t ticks) CORVO_EMU_NOEXCEPT {
+    if (ticks > 0) corvo::emu::clock_ahead.fetch_add(ticks);
+}

@@ -250,8 +250,9 @@ class Session:
             self._lib.wgc_set_dirty_rect(handle, 1 if on else 0)
 
     def set_pixel_format(self, pixel_format):
-        """What grab() hands out from the next frame on: FORMAT_BGRA8 (the default), FORMAT_SDR_FROM_HDR or
-        FORMAT_FP16 (float16 RGBA arrays). Before start() or while capturing; one older frame may come first."""
+        """What grab() hands out from the next grab() on: FORMAT_BGRA8 (the default), FORMAT_SDR_FROM_HDR or
+        FORMAT_FP16 (float16 RGBA arrays). Before start() or while capturing; right after a switch to FP16 one grab()
+        may have no new picture, never one of the old format."""
         if isinstance(pixel_format, bool) or pixel_format not in _FORMATS:
             raise ValueError(f"unknown pixel format {pixel_format!r}")
         with self._any_time() as handle, router.collect() as lines:

@@ -54,6 +54,10 @@ void corvo_emu_close(void *target) CORVO_EMU_NOEXCEPT;
 /* Every frame pool capturing the target that has a free buffer receives one frame of the target's current
  * pixels and queues FrameArrived to its thread; returns how many did. Safe from any thread. */
 int32_t corvo_emu_present(void *target) CORVO_EMU_NOEXCEPT;
+/* Moves the system's performance counter, which frames carry as their SystemRelativeTime, `ticks` 100 ns units
+ * further ahead of the real clock (a negative count is ignored: the counter never goes back), so that a test can
+ * present frames at a rate without sleeping. A reset sets it back to the real clock. */
+void corvo_emu_advance_clock(int64_t ticks) CORVO_EMU_NOEXCEPT;
 /* A switch of the latest capture session of the target ("IsCursorCaptureEnabled", "IsBorderRequired",
  * "started": 0 or 1; "MinUpdateInterval": microseconds), or -1 when the target has no capture session. */
 int32_t corvo_emu_capture_property(void *target, const char *property) CORVO_EMU_NOEXCEPT;
