@@ -13,6 +13,7 @@
 #include "platform/com_ptr.h"
 #include "platform/graphics.h"
 #include "session/frame_path.h"
+#include "session/frame_region.h"
 #include "session/frame_slot.h"
 #include "session/monitor_colour.h"
 #include "session/thread_queue.h"
@@ -60,6 +61,8 @@ public:
     bool set_min_update_interval(uint32_t microseconds) noexcept;
     void set_dirty_rect(uint8_t enable) noexcept;
     bool set_pixel_format(int32_t format) noexcept;
+    bool set_region(const wgc_rect *region) noexcept;
+    bool set_client_area(uint8_t on) noexcept;
     bool get_recent_frame(void **frame_out, int32_t *width_out, int32_t *height_out, uint8_t *cursor_out) noexcept;
     float take_update_ratio() noexcept { return frame_path_.take_update_ratio(); }
     // What the last poll handed out: false when it handed out nothing.
@@ -142,6 +145,7 @@ private:
     std::atomic<uint8_t> border_shown_{0};
     std::atomic<uint32_t> min_update_interval_{0};  // microseconds; 0 is the system's default
     std::atomic<int32_t> pixel_format_{CORVO_WGC_FORMAT_BGRA8};
+    RegionRequest region_;                // read by the poll once per frame
     std::atomic<int32_t> last_error_{0};  // the HRESULT of the latest failure this session logged
     // Any thread's switches, and the start and the stop: `capture_session_` is made, closed and set to the
     // switches' stored values only under this lock, so the capture runs with the value stored last.

@@ -14,8 +14,10 @@ bool WgcCaptureSession::read_newest_frame(OutputMode mode, bool detect, PixelFor
     try {
         const platform::SizeInt32 content = newest.frame.ContentSize();
         const MonitorState &monitor = monitor_colour_.look(target_window_, target_monitor_);
-        const FrameInfo info{newest.number, newest.frame.SystemRelativeTime(), content, monitor.hdr,
-                             monitor.sdr_white_nits};
+        FrameInfo info{
+            newest.number, newest.frame.SystemRelativeTime(), content, monitor.hdr, monitor.sdr_white_nits, {}};
+        // A window whose client area cannot be known now (minimised) shows nothing new.
+        if (!region_.frame_region(target_window_, &info.region)) return false;
         const ComPtr<ID3D11Texture2D> texture = newest.frame.texture();
         if (!texture || device_removed()) return false;
         const HRESULT hr = frame_path_.read(texture.get(), info, mode, detect, format);

@@ -72,6 +72,12 @@ void apply_switches(wgc_session session, const Options &o) {
     // Only when asked for, so that a run without --format logs what it always did.
     if (o.pixel_format != CORVO_WGC_FORMAT_BGRA8 && !wgc_set_pixel_format(session, o.pixel_format))
         std::fputs("corvo-capture: the library refused the pixel format\n", stderr);
+    if (o.client_area && !wgc_set_client_area(session, 1))
+        std::fputs("corvo-capture: a monitor has no client area; capturing all of it\n", stderr);
+    if (o.region) {
+        const wgc_rect region{(*o.region)[0], (*o.region)[1], (*o.region)[2], (*o.region)[3]};
+        wgc_set_region(session, &region);  // checked when the options were read
+    }
     if (o.min_interval_ms > 0 && !wgc_set_min_update_interval(session, uint32_t(o.min_interval_ms * 1000)))
         std::fputs("corvo-capture: the system cannot set a minimum interval between frames\n", stderr);
 }

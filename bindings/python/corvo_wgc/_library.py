@@ -52,6 +52,8 @@ EXPORTS = {
     "wgc_wait_for_frame": (ctypes.c_uint8, [c_session, ctypes.c_uint32]),
     "wgc_get_last_error": (ctypes.c_int32, [c_session]),
     "wgc_get_version": (ctypes.c_uint32, []),
+    "wgc_set_region": (ctypes.c_uint8, [c_session, ctypes.POINTER(WgcRect)]),
+    "wgc_set_client_area": (ctypes.c_uint8, [c_session, ctypes.c_uint8]),
 }
 
 LIBRARY_NAME = "libcorvo-wgc.dll" if sys.platform == "win32" else "libcorvo-wgc.so"
