@@ -657,8 +657,8 @@ Picture pattern_part(int32_t left, int32_t top, int32_t right, int32_t bottom) {
 
 }  // namespace
 
-// A region of a 100 x 37 window in each mode and format: exactly its pixels, clipped to the content; one wholly
-// outside hands out nothing; null or all zero is the whole; frame info keeps the content's size.
+// A region of a 100 x 37 window on an HDR monitor in each mode and format: exactly its pixels, clipped to the
+// content; one wholly outside hands out nothing; null or all zero is the whole; frame info keeps the content's size.
 TEST_F(FramesTest, RegionPicturesAreExactInEveryModeAndFormat) {
     struct Row {
         wgc_rect region;
@@ -669,8 +669,11 @@ TEST_F(FramesTest, RegionPicturesAreExactInEveryModeAndFormat) {
         {{99, 36, 100, 37}, 99, 36, 100, 37}, {{100, 0, 120, 10}, 0, 0, 0, 0}, {{0, 0, 0, 0}, 0, 0, 100, 37},
         {{33, 0, 65, 37}, 33, 0, 65, 37},
     };
+    // On an HDR monitor, so that the 8-bit picture made from HDR is made in the region alone.
+    const HMONITOR monitor = corvo_emu_create_monitor(640, 480);
+    corvo_emu_set_hdr(monitor, 1, 200);
     for (const bool texture_mode : {false, true})
-        for (const int32_t format : {CORVO_WGC_FORMAT_BGRA8, CORVO_WGC_FORMAT_FP16})
+        for (const int32_t format : {CORVO_WGC_FORMAT_BGRA8, CORVO_WGC_FORMAT_SDR_FROM_HDR, CORVO_WGC_FORMAT_FP16})
             for (const Row &row : rows) {
                 SCOPED_TRACE(testing::Message()
                              << "texture " << texture_mode << ", format " << format << ", region " << row.region.left
@@ -714,6 +717,7 @@ TEST_F(FramesTest, RegionPicturesAreExactInEveryModeAndFormat) {
                 session = nullptr;
                 corvo_emu_close(window);
             }
+    corvo_emu_close(monitor);
 }
 
 // Refused rectangles leave the region as it was, with a warning; the region holds from the next picture read, a
