@@ -14,19 +14,19 @@ namespace {
 
 WgcCaptureSession *from(wgc_session session) noexcept { return reinterpret_cast<WgcCaptureSession *>(session); }
 
-// Runs `call` on the session, or gives `failure` for a null one. The session counts the call, so that a
-// logger (or another thread) destroying it meanwhile leaves the freeing to the end of the call.
+// Runs `call` on the session, or gives `failure` for a null one, or for one whose destroy was requested. The
+// session counts the call, so that a destroy meanwhile, from a logger or another thread, frees nothing it uses.
 template <class Result, class Call>
 Result with_session(wgc_session handle, Result failure, Call &&call) noexcept {
     WgcCaptureSession *session = from(handle);
     if (!session) return failure;
-    session->enter();
+    corvo::SessionLifetime::Call in(session->lifetime());
     Result result = failure;
-    {
+    if (in.admitted()) {
         const corvo::FailureRecord record(session->last_error_record());
         if (session->tell_events()) result = call(*session);
     }
-    if (session->leave()) delete session;
+    if (in.leave()) WgcCaptureSession::tear_down(session);
     return result;
 }
 
@@ -140,6 +140,21 @@ int32_t CORVO_WGC_CALL wgc_get_last_error(wgc_session session) noexcept {
 }
 
 uint32_t CORVO_WGC_CALL wgc_get_version(void) noexcept { return CORVO_WGC_VERSION; }
+
+uint8_t CORVO_WGC_CALL wgc_set_device(wgc_session session, ID3D11Device *device) noexcept {
+    return with_session<uint8_t>(session, 0, [&](WgcCaptureSession &s) { return s.set_device(device) ? 1 : 0; });
+}
+
+uint8_t CORVO_WGC_CALL wgc_set_adapter(wgc_session session, int32_t choice) noexcept {
+    return with_session<uint8_t>(session, 0, [&](WgcCaptureSession &s) { return s.set_adapter(choice) ? 1 : 0; });
+}
+
+uint8_t CORVO_WGC_CALL wgc_set_recovery(wgc_session session, uint8_t on) noexcept {
+    return with_session<uint8_t>(session, 0, [&](WgcCaptureSession &s) {
+        s.set_recovery(on);
+        return 1;
+    });
+}
 
 uint8_t CORVO_WGC_CALL wgc_set_region(wgc_session session, const wgc_rect *region) noexcept {
     return with_session<uint8_t>(session, 0, [&](WgcCaptureSession &s) { return s.set_region(region) ? 1 : 0; });

@@ -9,16 +9,27 @@
  * Threads:
  * - Any thread, at any time, also while another call of the session runs: is_wgc_session_supported,
  *   wgc_register_logger, wgc_set_dirty_rect, wgc_set_capture_to_texture, wgc_enable_cursor, wgc_show_border,
- *   wgc_set_min_update_interval, wgc_get_status, wgc_get_update_ratio, wgc_wait_for_frame, wgc_get_last_error,
- *   wgc_get_version. The cursor, border and interval switches take effect at once, on a running capture too;
- *   against a start or a destroy running meanwhile they are applied whole, before or after it.
+ *   wgc_set_min_update_interval, wgc_set_pixel_format, wgc_set_device, wgc_set_adapter, wgc_set_recovery,
+ *   wgc_get_status, wgc_get_update_ratio, wgc_wait_for_frame, wgc_get_last_error, wgc_get_version. The cursor,
+ *   border and interval switches take effect at once, on a running capture too; against a start or a destroy
+ *   running meanwhile they are applied whole, before or after it.
  * - One at a time for a session, never overlapping one another: wgc_session_start, wgc_get_recent_frame,
- *   wgc_get_dirty_rects, wgc_get_frame_info, wgc_get_device and wgc_session_destroy. A destroy may overlap the
- *   calls of the first group: the session is freed when the last of them ends.
- * - The thread that started the session owns its dispatcher queue, through which the target's closing arrives,
- *   and is where it is destroyed. The poll may come from any thread, as frames arrive on the capture service's;
- *   the closing is still told only once the start thread has dispatched its messages (its own polls do). Only
- *   the poll dispatches messages: no other call runs the host's window procedures or takes its WM_QUIT. */
+ *   wgc_get_dirty_rects, wgc_get_frame_info and wgc_get_device.
+ * - wgc_session_destroy: from any thread at any moment, also while calls of the session that began before it run
+ *   on other threads, or from a logger on a line of one of the session's own calls. It waits until the calls of
+ *   other threads have returned (a wait among them ends at once), then stops the capture and frees the session;
+ *   from a logger, the session is stopped and freed when the call that logged returns. A call that begins once the
+ *   destroy was asked for touches nothing of the session and returns its failure value; none may begin after the
+ *   destroy has returned. A logger must not wait for a thread that is destroying the session.
+ * - The thread that started the session owns its dispatcher queue, through which the target's closing arrives. The
+ *   poll may come from any thread, as frames arrive on the capture service's; the closing is still told only once
+ *   the start thread has dispatched its messages (its own polls do). Only the poll dispatches messages: no other
+ *   call runs the host's window procedures or takes its WM_QUIT. When a thread's last session is destroyed, the
+ *   library's queue stays until the thread next dispatches (its loop, or a poll), so that a start there meanwhile
+ *   captures through it; then its shutdown begins, and completes at the thread's following dispatch. A start in
+ *   between those two dispatches fails (level 3, RPC_E_WRONG_THREAD). A thread that exits while the library's
+ *   queue is there shuts it down as it exits, dispatching its remaining messages until that has completed, as the
+ *   platform requires. A queue the host made itself is used and never shut down. */
 #ifndef CORVO_WGC_H
 #define CORVO_WGC_H
 
@@ -68,7 +79,8 @@ typedef struct WgcSession *wgc_session;
  * that logs, never on a thread of the capture service: what the service's events record (the target closed)
  * is told by the host's next call on that session. It may call any function here, including
  * wgc_session_destroy on the session that is logging: the library does not touch a session after the line
- * that may destroy it, and a session destroyed during one of its own calls is freed when that call returns. */
+ * that may destroy it, and a session destroyed during one of its own calls is freed when that call returns (see
+ * Threads). */
 typedef void (*wgc_log_callback)(int32_t level, const char *text, uint64_t length);
 
 #define WGC_LOG_INFO 1
@@ -113,16 +125,26 @@ typedef struct wgc_frame_info {
     uint32_t hdr;
     /* that monitor's SDR white level in nits; 80 for an SDR monitor, or when it cannot be read */
     float sdr_white_nits;
+    /* the device that captured it: 1 for the device of the start, one more at each rebuild after a device loss
+     * (wgc_set_recovery); a new generation means a new wgc_get_device */
+    uint32_t device_generation;
 } wgc_frame_info;
+
+/* Which adapter the library's own device is made on (wgc_set_adapter). */
+#define CORVO_WGC_ADAPTER_PREFERRED_VENDOR 0 /* the first adapter of vendor 0x10DE, else the first (the default) */
+#define CORVO_WGC_ADAPTER_OF_TARGET 1        /* the adapter whose output shows the target's monitor */
 
 /* Whether this system offers the capture interfaces at all and capture is supported on this device, for this
  * user and desktop. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL is_wgc_session_supported(void) CORVO_WGC_NOEXCEPT;
-/* Cursor capture on or off; refused (0) when the system cannot turn it on. */
+/* Cursor capture on or off; refused (0) when the system cannot turn it on. A switch is stored (and told, "Set ...")
+ * only once the running capture, if any, took it: a refusal leaves the stored value and the capture as they were.
+ * The same holds for wgc_show_border and wgc_set_min_update_interval. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_enable_cursor(wgc_session session, uint8_t enable) CORVO_WGC_NOEXCEPT;
 /* Does nothing; a texture handed out by wgc_get_recent_frame is released with its own Release. */
 CORVO_WGC_API void CORVO_WGC_CALL wgc_free_recent_frame(void *frame) CORVO_WGC_NOEXCEPT;
-/* The session's Direct3D 11 device, without a reference added; null before a successful start. */
+/* The session's Direct3D 11 device, without a reference added; null before a successful start. With recovery on
+ * (wgc_set_recovery) a poll may replace the library's own device: a pointer held across a poll may be stale. */
 CORVO_WGC_API ID3D11Device *CORVO_WGC_CALL wgc_get_device(wgc_session session) CORVO_WGC_NOEXCEPT;
 /* Pumps the calling thread's messages and hands out the latest frame: the session's BGRA buffer (rows of
  * width * 4 bytes, no gap) or, in texture mode, an ID3D11Texture2D with one reference for the host.
@@ -142,7 +164,7 @@ CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_recent_frame(wgc_session session, v
                                                           int32_t *width, int32_t *height,
                                                           uint8_t *cursor) CORVO_WGC_NOEXCEPT;
 /* 1 while capturing; 0 before a successful start, after a failed one, after the target closed and, at once,
- * after the device was lost. */
+ * after the device was lost (unless recovery rebuilds it: wgc_set_recovery). */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_status(wgc_session session) CORVO_WGC_NOEXCEPT;
 /* The changed share of the latest frame (1.0 whole new frame, 0.0 nothing new); reading resets it to 0. */
 CORVO_WGC_API float CORVO_WGC_CALL wgc_get_update_ratio(wgc_session session) CORVO_WGC_NOEXCEPT;
@@ -196,8 +218,9 @@ CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_get_frame_info(wgc_session session,
  * wait. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_wait_for_frame(wgc_session session, uint32_t timeout_ms) CORVO_WGC_NOEXCEPT;
 /* The HRESULT of the session's latest failure line (level 3): a failed start step, a lost device, a failed
- * allocation or Recreate, a switch the system refused. 0 when there has been none since the session was
- * created or last started successfully; E_POINTER for a null session. */
+ * allocation or Recreate, a switch the running capture failed to apply, a failure of its stop. Lines at level 2
+ * (a switch the system does not offer, a consent refused) are not failures and leave it as it was. 0 when there
+ * has been none since the session was created or its last start began; E_POINTER for a null session. */
 CORVO_WGC_API int32_t CORVO_WGC_CALL wgc_get_last_error(wgc_session session) CORVO_WGC_NOEXCEPT;
 /* CORVO_WGC_VERSION of the loaded library: (major << 16) | (minor << 8) | patch. */
 CORVO_WGC_API uint32_t CORVO_WGC_CALL wgc_get_version(void) CORVO_WGC_NOEXCEPT;
@@ -211,6 +234,36 @@ CORVO_WGC_API uint32_t CORVO_WGC_CALL wgc_get_version(void) CORVO_WGC_NOEXCEPT;
  * frame may come first, and a target that does not change delivers none; wgc_get_frame_info tells the format of
  * what was handed out). 0, with a warning and the setting unchanged, for an unknown format. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_set_pixel_format(wgc_session session, int32_t format) CORVO_WGC_NOEXCEPT;
+/* The host's own device for the session's capture, from the next wgc_session_start on: frames are captured onto it,
+ * wgc_get_device returns it and the textures handed out belong to it; detection, the pixel formats and the buffer
+ * work as with the library's device (below feature level 11_0 without detection or the conversion from HDR, with
+ * one warning at the start). 1 when accepted: the session holds one reference to it until it is destroyed or
+ * another device is set. Null gives the session a device of its own again (1). Refused (0, with a warning, the
+ * setting unchanged) for a device created without D3D11_CREATE_DEVICE_BGRA_SUPPORT (a conservative rule: whether the
+ * system takes such a device is not documented) or one already removed.
+ * The library uses the device's immediate context only inside this session's wgc_session_start,
+ * wgc_get_recent_frame and wgc_session_destroy, on the threads that call them. A host that uses that context on
+ * other threads meanwhile turns on ID3D11Multithread::SetMultithreadProtected(TRUE) (queried from the context),
+ * which serialises the context's calls. A lost host device ends the capture as a lost own device does (status 0 at
+ * once, waits end, wgc_get_last_error the reason); the library never replaces it, whatever the recovery switch. */
+CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_set_device(wgc_session session, ID3D11Device *device) CORVO_WGC_NOEXCEPT;
+/* Which adapter the library's own device is made on, one of CORVO_WGC_ADAPTER_*, from the next start and at each
+ * rebuild. With CORVO_WGC_ADAPTER_OF_TARGET the adapter one of whose outputs shows the target's monitor (for a
+ * window, the monitor it is shown on), told in one line at the start; where no adapter's output shows it, the
+ * default rule, with a warning. It spares the system a copy between adapters on machines with two GPUs. 0, with a
+ * warning and the setting unchanged, for an unknown choice. */
+CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_set_adapter(wgc_session session, int32_t choice) CORVO_WGC_NOEXCEPT;
+/* Recovery after the loss of the library's own device (a driver update or reset), off (0) by default, taking
+ * effect at once. On: after a loss the status stays 1, a warning tells the loss, and the polls that follow rebuild
+ * the device and everything bound to it (frame pool, capture session, the switches, detection, the format) - the
+ * first try at once, then backing off to at most 4 s between tries - and an info line tells when it captures
+ * again; frames then flow, wgc_get_device returns the new device and wgc_frame_info's device_generation grows by
+ * one. The rebuild runs inside wgc_get_recent_frame only: a host that waits (wgc_wait_for_frame) keeps polling,
+ * and a wait during the rebuild ends at its timeout or with the first frame of the new device. Until then the
+ * buffer keeps its last picture and texture mode hands out nothing. A target that closes meanwhile ends the
+ * capture (status 0). Switched off during a rebuild, the capture ends as without it. With the host's device
+ * (wgc_set_device) it does nothing. Returns 1. */
+CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_set_recovery(wgc_session session, uint8_t on) CORVO_WGC_NOEXCEPT;
 /* Captures only a rectangle of the target: left and top inclusive, right and bottom exclusive, in the pixels of the
  * frame's content (with the client area on, relative to the client area). Null, or all four zero, is the whole
  * target (1). Any other rectangle with a negative left or top, right <= left or bottom <= top is refused: 0, a

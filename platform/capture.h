@@ -162,14 +162,27 @@ struct DispatcherQueueOptions {
 constexpr int32_t DQTYPE_THREAD_CURRENT = 2;
 constexpr int32_t DQTAT_COM_NONE = 0;  // what a queue of the current thread is documented to be made with
 
+// The action ShutdownQueueAsync returns.
+class QueueShutdown : public Projected {
+public:
+    using Projected::Projected;
+    // Once the queue's thread has dispatched the shutdown.
+    bool completed() const;
+    // Its Completed handler: runs on the queue's thread as the shutdown completes, or at once if it has.
+    void Completed(EventHandler handler) const;
+};
+
 class DispatcherQueueController : public Projected {
 public:
     using Projected::Projected;
     // Fails with RPC_E_WRONG_THREAD when the calling thread has a queue already.
     static HRESULT create(DispatcherQueueOptions options, DispatcherQueueController *out) noexcept;
-    // Starts the shutdown of the queue, from any thread; it completes when the owning thread next dispatches its
-    // messages, and until then the thread has its queue.
-    void ShutdownQueueAsync() const;
+    // Its queue's TryEnqueue, from any thread: `work` runs on the queue's thread, inside its message dispatching.
+    // False, and nothing queued, once the queue's shutdown began.
+    bool TryEnqueue(EventHandler work) const;
+    // Starts the shutdown of the queue, from any thread: it takes no more work, and the shutdown completes when
+    // the owning thread next dispatches its messages; until then the thread has its queue.
+    QueueShutdown ShutdownQueueAsync() const;
 };
 
 // Windows.Security.Authorization.AppCapabilityAccess.AppCapabilityAccessStatus.

@@ -25,14 +25,25 @@ WgcCaptureSession::WgcCaptureSession(HWND window) noexcept : slot_(make_slot()),
 WgcCaptureSession::WgcCaptureSession(HMONITOR monitor) noexcept : slot_(make_slot()), target_monitor_(monitor) {}
 
 void WgcCaptureSession::destroy(WgcCaptureSession *session) noexcept {
-    session->enter();
-    // Stopped first, so that nothing of it runs after the host has let go of it; a closing not yet told is
-    // told before, since the destroy is the host's next call.
-    if (!session->destroy_requested_.exchange(true)) {
+    SessionLifetime::Call call(session->lifetime_);
+    const bool first = call.admitted();
+    const bool now = session->lifetime_.request_destroy(call);
+    // A wait on another thread ends at once, so that the teardown does not wait for it.
+    if (first) session->slot_->stopped();
+    if (now || call.leave()) tear_down(session);
+}
+
+void WgcCaptureSession::tear_down(WgcCaptureSession *session) noexcept {
+    session->lifetime_.wait_for_other_calls();
+    {
+        // Its failures are this session's, whichever session's logger destroys it.
+        const FailureRecord record(session->last_error_record());
+        // Stopped first, so that nothing of it runs after the host has let go of it; a closing not yet told is
+        // told before, since the destroy is the host's next call.
         session->tell_closed();
         session->Stop();
     }
-    if (session->leave()) delete session;
+    delete session;
 }
 
 bool WgcCaptureSession::tell_events() noexcept {
@@ -51,13 +62,14 @@ void WgcCaptureSession::Stop() noexcept {
     log_message(kLogInfo, "Try to exit wgc thread");
     frame_arrived_revoker_.revoke();
     closed_revoker_.revoke();
+    slot_->end();
     close_capture(true);
     release_pipeline();
     log_message(kLogInfo, "Wgc exit.");
 }
 
 void WgcCaptureSession::close_capture(bool log_errors) noexcept {
-    slot_->end();  // the frame it keeps goes back to the pool before the pool closes
+    slot_->suspend();  // the frame it keeps goes back to the pool before the pool closes
     platform::GraphicsCaptureSession session;
     {
         // Closed outside the lock, since a close may take long; a switch meanwhile finds no session to set.
@@ -79,22 +91,29 @@ void WgcCaptureSession::close_capture(bool log_errors) noexcept {
 }
 
 void WgcCaptureSession::release_pipeline() noexcept {
-    frame_arrived_revoker_.revoke();
     closed_revoker_.revoke();
+    slot_->end();
+    release_device_objects();
+    capture_item_ = {};
+    converting_ = false;
+    recovering_ = false;
+    thread_queue_.reset();
+}
+
+void WgcCaptureSession::release_device_objects() noexcept {
+    frame_arrived_revoker_.revoke();
     close_capture(false);
     frame_path_.release();
-    capture_item_ = {};
     winrt_device_ = {};
     d3d_context_.reset();
     d3d_device_.reset();
     adapter_.reset();
     dxgi_factory_.reset();
-    content_size_ = failed_recreate_ = {};
+    content_size_ = {};
+    failed_recreate_ = {};
     pool_format_ = DXGI_FORMAT_B8G8R8A8_UNORM;
-    converting_ = false;
     monitor_colour_.reset();
     device_lost_ = false;
-    thread_queue_.reset();
 }
 
 bool WgcCaptureSession::set_pixel_format(int32_t format) noexcept {
@@ -107,6 +126,11 @@ bool WgcCaptureSession::set_pixel_format(int32_t format) noexcept {
     pixel_format_.store(format);
     log_message(kLogInfo, "Set pixel format %s", kNames[format]);
     return true;
+}
+
+void WgcCaptureSession::set_recovery(uint8_t on) noexcept {
+    device_source_.set_recovery(on);
+    slot_->set_recovers(on != 0);
 }
 
 void WgcCaptureSession::set_dirty_rect(uint8_t enable) noexcept {

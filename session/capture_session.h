@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -12,10 +13,12 @@
 #include "platform/capture.h"
 #include "platform/com_ptr.h"
 #include "platform/graphics.h"
+#include "session/device_source.h"
 #include "session/frame_path.h"
 #include "session/frame_region.h"
 #include "session/frame_slot.h"
 #include "session/monitor_colour.h"
+#include "session/session_lifetime.h"
 #include "session/thread_queue.h"
 
 namespace corvo {
@@ -39,15 +42,15 @@ public:
     // Releases what destroy() left, in the fixed teardown order.
     ~WgcCaptureSession() = default;
 
-    // Stops the session at once and frees it when the last call in progress ends: the destroy counts as one
-    // itself, so a call ending on another thread meanwhile, or a second destroy from a logger's line of this
-    // one, leaves the freeing to whichever ends last.
+    // The host's destroy: stops the session and frees it, at once or, where calls of the session are running,
+    // as the lifetime says (session/session_lifetime.h).
     static void destroy(WgcCaptureSession *session) noexcept;
+    // Stops the session and frees it once the calls of other threads have returned; the caller's own call is
+    // the last one in progress.
+    static void tear_down(WgcCaptureSession *session) noexcept;
     // False when the session could not be made whole (no memory); the creator deletes it then.
     bool valid() const noexcept { return bool(slot_); }
-    // Every export brackets its work with these; leave() is true when the caller must free the session.
-    void enter() noexcept { calls_in_progress_.fetch_add(1); }
-    bool leave() noexcept { return calls_in_progress_.fetch_sub(1) == 1 && destroy_requested_.load(); }
+    SessionLifetime &lifetime() noexcept { return lifetime_; }
     // Tells what the service's events recorded since the last call (the target closed); false when the
     // logger destroyed the session on that line.
     bool tell_events() noexcept;
@@ -61,6 +64,9 @@ public:
     bool set_min_update_interval(uint32_t microseconds) noexcept;
     void set_dirty_rect(uint8_t enable) noexcept;
     bool set_pixel_format(int32_t format) noexcept;
+    bool set_device(ID3D11Device *device) noexcept { return device_source_.set_host_device(device); }
+    bool set_adapter(int32_t choice) noexcept { return device_source_.set_adapter(choice); }
+    void set_recovery(uint8_t on) noexcept;
     bool set_region(const wgc_rect *region) noexcept;
     bool set_client_area(uint8_t on) noexcept;
     bool get_recent_frame(void **frame_out, int32_t *width_out, int32_t *height_out, uint8_t *cursor_out) noexcept;
@@ -80,18 +86,26 @@ public:
     void set_capture_to_texture(uint8_t on) noexcept { capture_to_texture_.store(on); }
 
 private:
-    bool create_device() noexcept;
-    bool start_pipeline() noexcept;
+    // Takes the device the source gives (the start, or a rebuild: `rebuild`) and binds the frame path to it.
+    bool use_device(bool rebuild) noexcept;
+    // A rebuild makes again only what belongs to the device, silently: not the thread's queue, the capture item
+    // or its Closed registration, and it tells none of the start's lines.
+    bool start_pipeline(bool rebuild) noexcept;
     // Lets go of everything a start made, silently; the CPU buffer, which belongs to no device, stays.
     void release_pipeline() noexcept;
+    // Lets go of what belongs to the device, for a rebuild or a stop: the rest of the capture stays.
+    void release_device_objects() noexcept;
+    // While the own device is being rebuilt after a loss: one try when it is due. False when a line destroyed the
+    // session.
+    bool recover() noexcept;
     // Closes the frame pool and the capture session and lets go of them.
     void close_capture(bool log_errors) noexcept;
 
     // Reads the newest frame the handler kept, if any, into the output of `mode`; true when that output shows
     // a new picture.
     bool read_newest_frame(OutputMode mode, bool detect, PixelFormat format) noexcept;
-    // At start: sets the interval the host asked for; a platform error is thrown.
-    void apply_min_update_interval();
+    // At start (and, `quiet`, at a rebuild): sets the interval the host asked for; a platform error is thrown.
+    void apply_min_update_interval(bool quiet);
     // Recreates the pool when the content size or the format its frames should come in changed.
     void recreate_pool_if_changed(platform::SizeInt32 content, DXGI_FORMAT format) noexcept;
     // The format the pool's frames should come in for what the host asked and the monitor the target is on.
@@ -107,9 +121,12 @@ private:
     void tell_borderless_answer() noexcept;
     // True after a logger destroyed the session on a line of the call in progress: the call then touches
     // nothing more of it.
-    bool destroyed() const noexcept { return destroy_requested_.load(); }
+    bool destroyed() const noexcept { return lifetime_.destroy_requested(); }
 
     // Declaration order is teardown order, reversed. Each group says which thread writes it.
+
+    // Any thread: the device's origin, the adapter choice and the recovery switch; the host's device goes last.
+    DeviceSource device_source_;
 
     // The start, and the stop of a destroy (on whichever thread calls them; never while a poll runs on another).
     ComPtr<ID3D11Device> d3d_device_;
@@ -124,12 +141,22 @@ private:
     platform::Direct3D11CaptureFramePool frame_pool_;
     platform::GraphicsCaptureSession capture_session_;
     // The poll; cleared by the start.
-    platform::SizeInt32 content_size_{};                    // the size the pool was last created or recreated with
-    platform::SizeInt32 failed_recreate_{};                 // the last size a Recreate failed for, logged once
+    platform::SizeInt32 content_size_{};  // the size the pool was last created or recreated with
+    struct {
+        platform::SizeInt32 size;
+        DXGI_FORMAT format;
+    } failed_recreate_{};  // what the Recreate that failed last was for, logged once; cleared by one that succeeds
     DXGI_FORMAT pool_format_ = DXGI_FORMAT_B8G8R8A8_UNORM;  // the format the pool was last made with
     bool converting_ = false;                               // FP16 frames are made 8-bit, as last told
     MonitorColour monitor_colour_;
     bool device_lost_ = false;  // the device was removed or reset: the frame path no longer uses it
+    // The start and the poll: whose device it is, its rebuilds, and when the next try of one is due.
+    bool host_device_ = false;
+    uint32_t device_generation_ = 0;  // 1 for the device of the start, one more at each rebuild
+    bool recovering_ = false;
+    HRESULT lost_reason_ = S_OK;
+    uint32_t rebuild_tries_ = 0;
+    std::chrono::steady_clock::time_point next_rebuild_{};
     // The start.
     platform::EventRegistration closed_revoker_;
     platform::EventRegistration frame_arrived_revoker_;
@@ -153,8 +180,7 @@ private:
     // Set by a hide of the border, or a start that hides it, while the consent is pending; cleared by the
     // call of any thread that acts on the answer.
     std::atomic<bool> consent_pending_{false};
-    std::atomic<uint32_t> calls_in_progress_{0};
-    std::atomic<bool> destroy_requested_{false};
+    SessionLifetime lifetime_;
 };
 
 }  // namespace corvo

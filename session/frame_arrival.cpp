@@ -14,8 +14,13 @@ bool WgcCaptureSession::read_newest_frame(OutputMode mode, bool detect, PixelFor
     try {
         const platform::SizeInt32 content = newest.frame.ContentSize();
         const MonitorState &monitor = monitor_colour_.look(target_window_, target_monitor_);
-        FrameInfo info{
-            newest.number, newest.frame.SystemRelativeTime(), content, monitor.hdr, monitor.sdr_white_nits, {}};
+        FrameInfo info{newest.number,
+                       newest.frame.SystemRelativeTime(),
+                       content,
+                       monitor.hdr,
+                       monitor.sdr_white_nits,
+                       device_generation_,
+                       {}};
         // A window whose client area cannot be known now (minimised) shows nothing new.
         if (!region_.frame_region(target_window_, &info.region)) return false;
         const ComPtr<ID3D11Texture2D> texture = newest.frame.texture();
@@ -40,11 +45,14 @@ void WgcCaptureSession::recreate_pool_if_changed(platform::SizeInt32 content, DX
         frame_pool_.Recreate(winrt_device_, format, kFrameBufferCount, content);
         content_size_ = content;
         pool_format_ = format;
+        failed_recreate_ = {};
     } catch (const platform::PlatformError &error) {
-        // Tried again at the next frame of that size; said once per size, not at every frame.
+        // Tried again at the next frame; said once while it fails for the same size and format, not at every frame.
         if (device_removed()) return;
-        if (content.Width == failed_recreate_.Width && content.Height == failed_recreate_.Height) return;
-        failed_recreate_ = content;
+        if (content.Width == failed_recreate_.size.Width && content.Height == failed_recreate_.size.Height &&
+            format == failed_recreate_.format)
+            return;
+        failed_recreate_ = {content, format};
         log_failure(error.code(), "Failed to recreate the frame pool at %ldx%ld, hr:%08x",
                     static_cast<long>(content.Width), static_cast<long>(content.Height),
                     static_cast<unsigned>(error.code()));
@@ -75,6 +83,15 @@ bool WgcCaptureSession::device_removed() noexcept {
     const HRESULT reason = d3d_device_->GetDeviceRemovedReason();
     if (SUCCEEDED(reason)) return false;
     device_lost_ = true;
+    if (device_source_.recovery() && !host_device_) {
+        // The status stays: the next poll begins to rebuild.
+        recovering_ = true;
+        lost_reason_ = reason;
+        rebuild_tries_ = 0;
+        next_rebuild_ = std::chrono::steady_clock::now();
+        log_message(kLogWarning, "Capture device lost, reason:%08x; rebuilding", static_cast<unsigned>(reason));
+        return true;
+    }
     slot_->stopped();
     // Last: a logger may destroy the session on this line.
     log_failure(reason, "Capture device lost, reason:%08x; the capture has ended", static_cast<unsigned>(reason));

@@ -146,6 +146,7 @@ bool FramePath::frame_info(wgc_frame_info *info) const noexcept {
     full.bytes_per_pixel = bytes_per_pixel(handed_format_);
     full.hdr = handed_info_.hdr ? 1 : 0;
     full.sdr_white_nits = handed_info_.sdr_white_nits;
+    full.device_generation = handed_info_.device_generation;
     std::memcpy(info, &full, std::min<size_t>(info->size, sizeof full));
     return true;
 }

@@ -35,6 +35,7 @@ struct FrameInfo {
     platform::SizeInt32 content{};
     bool hdr = false;
     float sdr_white_nits = 80.0f;
+    uint32_t device_generation = 0;  // of the device that captured it
     // The part of the frame read, in the pixels of its content: asked for by the poll, clipped by the read.
     Region region;
 };

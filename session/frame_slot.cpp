@@ -6,8 +6,8 @@
 
 namespace corvo {
 
-uint64_t FrameSlot::begin(platform::Direct3D11CaptureFramePool pool, ComPtr<ID3D11Device> device,
-                          HWND window) noexcept {
+uint64_t FrameSlot::begin(platform::Direct3D11CaptureFramePool pool, ComPtr<ID3D11Device> device, HWND window,
+                          bool replaceable) noexcept {
     platform::Direct3D11CaptureFrame dropped;
     std::lock_guard lock(mutex_);
     pool_ = std::move(pool);
@@ -15,6 +15,7 @@ uint64_t FrameSlot::begin(platform::Direct3D11CaptureFramePool pool, ComPtr<ID3D
     delivered_ = 0;
     device_ = std::move(device);
     window_ = window;
+    replaceable_ = replaceable;
     closed_ = false;
     closed_untold_.store(false);
     return ++capture_;
@@ -37,11 +38,30 @@ void FrameSlot::end() noexcept {
     // Released outside the lock: giving a frame back takes the pool's own lock.
 }
 
+void FrameSlot::suspend() noexcept {
+    platform::Direct3D11CaptureFramePool pool;
+    platform::Direct3D11CaptureFrame frame;
+    ComPtr<ID3D11Device> device;
+    std::lock_guard lock(mutex_);
+    pool = std::exchange(pool_, {});
+    frame = std::exchange(newest_, {});
+    device = std::exchange(device_, {});
+}
+
+bool FrameSlot::resume(platform::Direct3D11CaptureFramePool pool, ComPtr<ID3D11Device> device) noexcept {
+    std::lock_guard lock(mutex_);
+    if (closed_ || status_.load() == 0) return false;
+    pool_ = std::move(pool);
+    device_ = std::move(device);
+    return true;
+}
+
 void FrameSlot::on_frame_arrived(void *context) {
     auto &slot = *static_cast<FrameSlot *>(context);
     {
         std::lock_guard lock(slot.mutex_);
-        if (!slot.pool_) return;
+        // The pool of a removed device is not touched: taking a frame from it has been seen to fail badly.
+        if (!slot.pool_ || (slot.device_ && FAILED(slot.device_->GetDeviceRemovedReason()))) return;
         // Taken under the lock, so that two handlers at once cannot keep an older frame after a newer one.
         while (platform::Direct3D11CaptureFrame frame = slot.pool_.TryGetNextFrame()) {
             slot.newest_ = std::move(frame);
@@ -80,7 +100,7 @@ uint8_t FrameSlot::status() noexcept {
 
 void FrameSlot::watch_locked(bool window) noexcept {
     if (status_.load() == 0) return;
-    const bool lost = device_ && FAILED(device_->GetDeviceRemovedReason());
+    const bool lost = device_ && FAILED(device_->GetDeviceRemovedReason()) && !(replaceable_ && recovers_.load());
     const bool gone = !lost && window && window_ && !IsWindow(window_);
     if (!lost && !gone) return;
     status_.store(0);

@@ -20,8 +20,17 @@ namespace corvo {
 class FrameSlot {
 public:
     // Frames of `pool` are taken from now on, and the capture's device and its window (null for a monitor) are
-    // watched; returns the number of this capture.
-    uint64_t begin(platform::Direct3D11CaptureFramePool pool, ComPtr<ID3D11Device> device, HWND window) noexcept;
+    // watched; returns the number of this capture. A `replaceable` device (the library's own) that is lost while
+    // recovery is on leaves the status as it is: the session rebuilds.
+    uint64_t begin(platform::Direct3D11CaptureFramePool pool, ComPtr<ID3D11Device> device, HWND window,
+                   bool replaceable) noexcept;
+    // A rebuild: no frame is taken until resume() gives the pool of the new device; the capture, its number, its
+    // frame count and its status go on. The frame kept goes back to the old pool.
+    void suspend() noexcept;
+    // False, taking nothing, when the capture ended meanwhile (the target closed).
+    bool resume(platform::Direct3D11CaptureFramePool pool, ComPtr<ID3D11Device> device) noexcept;
+    // Whether a loss of a replaceable device is rebuilt; any thread.
+    void set_recovers(bool on) noexcept { recovers_.store(on); }
     // No frame is taken any more; the one kept goes back to the pool. A handler still running finds nothing
     // to take from, and waits for nothing but this lock.
     void end() noexcept;
@@ -70,9 +79,11 @@ private:
     uint64_t capture_ = 0;
     ComPtr<ID3D11Device> device_;  // of the capture, watched
     HWND window_ = nullptr;        // the window captured, watched; null for a monitor
+    bool replaceable_ = false;     // the device is the library's own
     bool closed_ = false;          // the target of the capture closed
     std::atomic<uint8_t> status_{0};
     std::atomic<bool> closed_untold_{false};
+    std::atomic<bool> recovers_{false};
 };
 
 }  // namespace corvo

@@ -62,16 +62,16 @@ bool find_target(HMONITOR monitor, WhiteTarget *found) noexcept {
     return false;
 }
 
-// The target's SDR white level; 80 when it cannot be read.
-float read_white(const WhiteTarget &target) noexcept {
+// The target's SDR white level into `nits`; false, leaving it alone, when it cannot be read.
+bool read_white(const WhiteTarget &target, float *nits) noexcept {
     DISPLAYCONFIG_SDR_WHITE_LEVEL white{};
     white.header.type = DISPLAYCONFIG_DEVICE_INFO_GET_SDR_WHITE_LEVEL;
     white.header.size = sizeof white;
     white.header.adapterId = target.adapter;
     white.header.id = target.id;
-    // 1000 is 80 nits.
-    if (DisplayConfigGetDeviceInfo(&white.header) != ERROR_SUCCESS || white.SDRWhiteLevel == 0) return 80.0f;
-    return float(white.SDRWhiteLevel) * 80.0f / 1000.0f;
+    if (DisplayConfigGetDeviceInfo(&white.header) != ERROR_SUCCESS || white.SDRWhiteLevel == 0) return false;
+    *nits = float(white.SDRWhiteLevel) * 80.0f / 1000.0f;  // 1000 is 80 nits
+    return true;
 }
 
 }  // namespace
@@ -80,18 +80,25 @@ const MonitorState &MonitorColour::look(HWND window, HMONITOR monitor) noexcept 
     const HMONITOR now = window ? MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST) : monitor;
     if (!factory_ || !factory_->IsCurrent() || now != state_.monitor) {
         factory_.reset();
-        state_ = {now, false, 80.0f};
+        state_.monitor = now;
+        state_.hdr = false;
         has_target_ = false;
         if (!now || FAILED(CreateDXGIFactory1(IID_PPV_ARGS(factory_.put())))) {
             factory_.reset();
+            state_.sdr_white_nits = 80.0f;
             return state_;
         }
         state_.hdr = in_hdr_mode(factory_.get(), now);
-        has_target_ = state_.hdr && find_target(now, &target_);
     }
     // The white moves with the user's slider, which changes no configuration: read at every look, in HDR mode
-    // only (what the level means while HDR is off is not known).
-    state_.sdr_white_nits = has_target_ ? read_white(target_) : 80.0f;
+    // only (what the level means while HDR is off is not known). A read that fails keeps the last good white:
+    // one failed call must not turn a 200-nit white into 80 for that frame.
+    if (!state_.hdr) {
+        state_.sdr_white_nits = 80.0f;
+    } else {
+        if (!has_target_) has_target_ = find_target(state_.monitor, &target_);
+        if (has_target_) read_white(target_, &state_.sdr_white_nits);
+    }
     return state_;
 }
 

@@ -9,7 +9,7 @@ bool WgcCaptureSession::get_recent_frame(void **frame_out, int32_t *width_out, i
     // Frames arrive on the service's thread, so any thread may poll; Closed needs the start thread's
     // dispatching, and the calling thread's own windows this one's.
     MSG msg;
-    while (!destroy_requested_.load() && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (!destroyed() && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
@@ -19,10 +19,11 @@ bool WgcCaptureSession::get_recent_frame(void **frame_out, int32_t *width_out, i
     const auto format = PixelFormat(pixel_format_.load());
     // A removal with no frame to notice it is still noticed, whatever its reason. A poll that cannot hand out a
     // frame leaves the newest for the next one.
-    const bool read = tell_events() && !device_removed() && frame_out && read_newest_frame(mode, detect, format);
-    if (destroy_requested_.load()) return false;  // destroyed by a logger or a window: nothing to hand out
-
+    const bool read =
+        tell_events() && recover() && !device_removed() && frame_out && read_newest_frame(mode, detect, format);
     if (cursor_out) *cursor_out = cursor_enabled_.load();
+    // Destroyed by a logger or a window: the session lives until this call returns, and hands out nothing.
+    if (destroyed()) return frame_path_.hand_out(mode, false, nullptr, width_out, height_out);
     return frame_path_.hand_out(mode, read, frame_out, width_out, height_out);
 }
 

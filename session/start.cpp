@@ -1,5 +1,6 @@
 // Start: choose the adapter, create the device, then build the capture pipeline on the calling thread.
 #include <exception>
+#include <utility>
 
 #include "session/log_sink.h"
 #include "session/api_information.h"
@@ -8,8 +9,6 @@
 
 namespace corvo {
 namespace {
-
-constexpr UINT kPreferredVendorId = 0x10DE;
 
 unsigned hex(HRESULT hr) { return static_cast<unsigned>(hr); }
 
@@ -27,6 +26,8 @@ void on_closed(void *context) {
 }  // namespace
 
 bool WgcCaptureSession::Start() noexcept {
+    // The last error tells of this start from here on, also of a failure it logged and went past.
+    last_error_.store(0);
     log_message(kLogInfo, "%s", "WgcCaptureSession::Start");
     // After each line that a logger may destroy the session on, the start goes no further.
     if (destroyed()) return false;
@@ -39,54 +40,28 @@ bool WgcCaptureSession::Start() noexcept {
         log_failure(E_INVALIDARG, "Failed to start: no window or monitor to capture");
         return false;
     }
-    if (create_device() && start_pipeline()) {
-        last_error_.store(0);
-        return true;
-    }
+    device_generation_ = 0;
+    if (use_device(false) && start_pipeline(false)) return true;
     release_pipeline();
     return false;
 }
 
-bool WgcCaptureSession::create_device() noexcept {
-    HRESULT hr = CreateDXGIFactory1(IID_PPV_ARGS(dxgi_factory_.put()));
-    if (FAILED(hr)) {
-        log_failure(hr, "Failed to create dxgi factory1, hr:%08x", hex(hr));
-        return false;
-    }
-
-    // The first adapter with the preferred vendor id, else the first whose description can be read.
-    adapter_.reset();
-    for (UINT index = 0;; ++index) {
-        ComPtr<IDXGIAdapter1> candidate;
-        // Any failure ends the enumeration: only DXGI_ERROR_NOT_FOUND is expected, and another would repeat.
-        if (FAILED(dxgi_factory_->EnumAdapters1(index, candidate.put()))) break;
-        DXGI_ADAPTER_DESC1 desc{};
-        if (candidate->GetDesc1(&desc) != S_OK) continue;
-        if (!adapter_) adapter_ = candidate;
-        if (desc.VendorId == kPreferredVendorId) {
-            adapter_ = candidate;
-            break;
-        }
-    }
-    if (!adapter_) {
-        log_failure(DXGI_ERROR_NOT_FOUND, "Failed to find any adapter to create d3d11 device");
-        return false;
-    }
-
-    const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1, D3D_FEATURE_LEVEL_10_0};
-    hr = D3D11CreateDevice(adapter_.get(), D3D_DRIVER_TYPE_UNKNOWN, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT,
-                           levels, 3, D3D11_SDK_VERSION, d3d_device_.put(), nullptr, d3d_context_.put());
-    if (FAILED(hr)) {
-        log_failure(hr, "Failed to create d3d11 device,hr:%08x", hex(hr));
-        return false;
-    }
+bool WgcCaptureSession::use_device(bool rebuild) noexcept {
+    SessionDevice made;
+    if (!device_source_.make(target_window_, target_monitor_, rebuild, &made) || destroyed()) return false;
+    dxgi_factory_ = std::move(made.factory);
+    adapter_ = std::move(made.adapter);
+    d3d_device_ = std::move(made.device);
+    d3d_context_ = std::move(made.context);
+    host_device_ = made.host;
+    ++device_generation_;
     frame_path_.init(d3d_device_, d3d_context_);
     return true;
 }
 
-bool WgcCaptureSession::start_pipeline() noexcept {
+bool WgcCaptureSession::start_pipeline(bool rebuild) noexcept {
     HRESULT hr = S_OK;
-    thread_queue_ = ThreadQueue::for_current_thread(&hr);
+    if (!rebuild) thread_queue_ = ThreadQueue::for_current_thread(&hr);
     if (!thread_queue_) {
         log_failure(hr, "Failed to create dispatcher queue controller, hr:%08x", hex(hr));
         return false;
@@ -105,14 +80,16 @@ bool WgcCaptureSession::start_pipeline() noexcept {
         return false;
     }
     platform::GraphicsCaptureItemInterop interop;
-    hr = platform::GraphicsCaptureItemInterop::get(&interop);
+    if (!rebuild) hr = platform::GraphicsCaptureItemInterop::get(&interop);
     if (FAILED(hr)) {
         log_failure(hr, "Failed to get IGraphicsCaptureItemInterop, hr:%08x", hex(hr));
         return false;
     }
 
     try {
-        if (target_window_) {
+        if (rebuild) {
+            // The item belongs to no device: it and its Closed registration stay.
+        } else if (target_window_) {
             hr = interop.CreateForWindow(target_window_, &capture_item_);
             if (FAILED(hr)) {
                 log_failure(hr, "Failed to call IGraphicsCaptureItemInterop::CreateForWindow, hr:%08x", hex(hr));
@@ -140,19 +117,19 @@ bool WgcCaptureSession::start_pipeline() noexcept {
         // Each switch is set to the value stored last, under the lock: a switch from another thread meanwhile
         // sets it again after, or stores it before.
         if (is_property_present(kCursorProperty)) {
-            log_message(kLogInfo, "Wgc cursor %s ", cursor_enabled_.load() ? "Enable" : "Disable");
+            if (!rebuild) log_message(kLogInfo, "Wgc cursor %s ", cursor_enabled_.load() ? "Enable" : "Disable");
             if (destroyed()) return false;
             const std::lock_guard lock(switch_mutex_);
             capture_session_.IsCursorCaptureEnabled(cursor_enabled_.load() != 0);
-        } else {
+        } else if (!rebuild) {
             log_message(kLogInfo, "IsCursorToggleSupported: no");
             if (destroyed()) return false;
         }
         if (is_property_present(kBorderProperty)) {
             const uint8_t border = border_shown_.load();
-            log_message(kLogInfo, "Wgc border %s ", border ? "Enable" : "Disable");
+            if (!rebuild) log_message(kLogInfo, "Wgc border %s ", border ? "Enable" : "Disable");
             if (destroyed()) return false;
-            if (!border) {
+            if (!border && !rebuild) {
                 // Never waited for: a pending answer is acted on when it comes; a refusal is told, and the
                 // capture still starts, with the border.
                 const BorderlessAccess access = borderless_access();
@@ -164,15 +141,22 @@ bool WgcCaptureSession::start_pipeline() noexcept {
             }
             const std::lock_guard lock(switch_mutex_);
             capture_session_.IsBorderRequired(border_shown_.load() != 0);
-        } else {
+        } else if (!rebuild) {
             log_message(kLogInfo, "IsBorderRequiredSupported: no");
             if (destroyed()) return false;
         }
-        apply_min_update_interval();
+        apply_min_update_interval(rebuild);
         if (destroyed()) return false;
 
         content_size_ = size;
-        const uint64_t capture = slot_->begin(frame_pool_, d3d_device_, target_window_);
+        if (rebuild) {
+            // The capture goes on: its number, its Closed registration and its status stay.
+            if (!slot_->resume(frame_pool_, d3d_device_)) return false;
+            frame_arrived_revoker_ = frame_pool_.FrameArrived({&FrameSlot::on_frame_arrived, slot_});
+            capture_session_.StartCapture();
+            return true;
+        }
+        const uint64_t capture = slot_->begin(frame_pool_, d3d_device_, target_window_, !host_device_);
         frame_arrived_revoker_ = frame_pool_.FrameArrived({&FrameSlot::on_frame_arrived, slot_});
         capture_session_.StartCapture();
         closed_revoker_ =

@@ -9,17 +9,19 @@
 namespace corvo {
 namespace {
 
-// Sets a switch on the running capture session, if there is one, under the lock the start and the stop take
-// to make and close it; false with a line, logged once the lock is let go, when the platform refuses it.
-template <class Setter>
-bool apply(const char *what, std::mutex &mutex, const platform::GraphicsCaptureSession &session,
-           Setter &&set) noexcept {
+// Sets a switch on the running capture session, if there is one, and then `commit`s it (stores the host's value),
+// under the lock the start and the stop take to make and close it: the capture runs with the value stored last,
+// and a value the platform refuses is not stored. False with a line, logged once the lock is let go, when the
+// platform refuses it.
+template <class Setter, class Commit>
+bool apply(const char *what, std::mutex &mutex, const platform::GraphicsCaptureSession &session, Setter &&set,
+           Commit &&commit) noexcept {
     std::exception_ptr error;
     {
         const std::lock_guard lock(mutex);
-        if (!session) return true;
         try {
-            set(session);
+            if (session) set(session);
+            commit();
         } catch (...) {
             error = std::current_exception();
         }
@@ -44,19 +46,22 @@ bool capturing(std::mutex &mutex, const platform::GraphicsCaptureSession &sessio
 
 }  // namespace
 
-// Each switch sets the value stored last, not its own argument: of two switches from two threads, the one
-// that stores last may be the first to take the lock.
+// Each switch is stored, and told, only once the running capture, if any, took it.
 
 bool WgcCaptureSession::enable_cursor(uint8_t enable) noexcept {
-    if (enable && !is_property_present(kCursorProperty)) {
+    const bool present = is_property_present(kCursorProperty);
+    if (enable && !present) {
         log_message(kLogWarning, "Failed to %s cursor", "enable");
         return false;
     }
-    cursor_enabled_.store(enable);
-    log_message(kLogInfo, "Set %s cursor", enable ? "enable" : "disable");
-    if (!capturing(switch_mutex_, capture_session_) || !is_property_present(kCursorProperty)) return true;
-    return apply("cursor", switch_mutex_, capture_session_,
-                 [&](const auto &session) { session.IsCursorCaptureEnabled(cursor_enabled_.load() != 0); });
+    const bool stored = apply(
+        "cursor", switch_mutex_, capture_session_,
+        [&](const auto &session) {
+            if (present) session.IsCursorCaptureEnabled(enable != 0);
+        },
+        [&] { cursor_enabled_.store(enable); });
+    if (stored) log_message(kLogInfo, "Set %s cursor", enable ? "enable" : "disable");
+    return stored;
 }
 
 bool WgcCaptureSession::show_border(uint8_t show) noexcept {
@@ -65,6 +70,7 @@ bool WgcCaptureSession::show_border(uint8_t show) noexcept {
         log_message(kLogWarning, "Failed to  %s border", "hide");
         return false;
     }
+    bool pending = false;
     if (!show) {
         const BorderlessAccess access = borderless_access();
         if (access.state == BorderlessAccess::kRefused) {
@@ -72,13 +78,18 @@ bool WgcCaptureSession::show_border(uint8_t show) noexcept {
             return false;
         }
         // Not answered yet: accepted, and acted on when the answer comes.
-        if (access.state == BorderlessAccess::kPending) consent_pending_.store(true);
+        pending = access.state == BorderlessAccess::kPending;
     }
-    border_shown_.store(show);
+    const bool stored = apply(
+        "border", switch_mutex_, capture_session_,
+        [&](const auto &session) {
+            if (present) session.IsBorderRequired(show != 0);
+        },
+        [&] { border_shown_.store(show); });
+    if (!stored) return false;
+    if (pending) consent_pending_.store(true);
     log_message(kLogInfo, "Set %s border", show ? "show" : "hide");
-    return !is_property_present(kBorderProperty) ||
-           apply("border", switch_mutex_, capture_session_,
-                 [&](const auto &session) { session.IsBorderRequired(border_shown_.load() != 0); });
+    return true;
 }
 
 void WgcCaptureSession::tell_borderless_answer() noexcept {
@@ -92,8 +103,9 @@ void WgcCaptureSession::tell_borderless_answer() noexcept {
         return;
     }
     // Set again now that it takes effect: the system may have judged it by the consent of the moment.
-    apply("border", switch_mutex_, capture_session_,
-          [&](const auto &session) { session.IsBorderRequired(border_shown_.load() != 0); });
+    apply(
+        "border", switch_mutex_, capture_session_,
+        [&](const auto &session) { session.IsBorderRequired(border_shown_.load() != 0); }, [] {});
 }
 
 bool WgcCaptureSession::set_min_update_interval(uint32_t microseconds) noexcept {
@@ -103,22 +115,25 @@ bool WgcCaptureSession::set_min_update_interval(uint32_t microseconds) noexcept 
         log_message(kLogWarning, "Failed to set min update interval %uus", microseconds);
         return false;
     }
-    min_update_interval_.store(microseconds);
-    log_message(kLogInfo, "Set min update interval %uus", microseconds);
-    if (!present) return true;
-    return apply("min update interval", switch_mutex_, capture_session_,
-                 [&](const auto &session) { session.MinUpdateInterval(int64_t{min_update_interval_.load()} * 10); });
+    const bool stored = apply(
+        "min update interval", switch_mutex_, capture_session_,
+        [&](const auto &session) {
+            if (present) session.MinUpdateInterval(int64_t{microseconds} * 10);
+        },
+        [&] { min_update_interval_.store(microseconds); });
+    if (stored) log_message(kLogInfo, "Set min update interval %uus", microseconds);
+    return stored;
 }
 
-void WgcCaptureSession::apply_min_update_interval() {
+void WgcCaptureSession::apply_min_update_interval(bool quiet) {
     // Only an interval the host asked for is set, so a start logs nothing new for hosts that never ask.
     const uint32_t microseconds = min_update_interval_.load();
     if (microseconds == 0) return;
     if (!is_property_present(kMinUpdateIntervalProperty)) {
-        log_message(kLogWarning, "Failed to set min update interval %uus", microseconds);
+        if (!quiet) log_message(kLogWarning, "Failed to set min update interval %uus", microseconds);
         return;
     }
-    log_message(kLogInfo, "Wgc min update interval %uus", microseconds);
+    if (!quiet) log_message(kLogInfo, "Wgc min update interval %uus", microseconds);
     if (destroyed()) return;  // the start sees it too
     const std::lock_guard lock(switch_mutex_);
     capture_session_.MinUpdateInterval(int64_t{min_update_interval_.load()} * 10);

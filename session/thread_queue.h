@@ -1,39 +1,67 @@
-// The dispatcher queue of a thread that starts sessions; the capture service delivers their events through
-// it. The first session started on a thread that has none makes it, every session started there shares it,
-// and when the last of them lets go its shutdown is started, which the thread's own dispatching completes (the
-// host's loop, or a poll): the library never dispatches the host's messages to finish it. Until then the
-// thread keeps the queue, and a session started there meanwhile captures through it as through a queue of the
-// host's. A thread whose queue the host made itself keeps it.
+// The dispatcher queue of a thread that starts sessions; the capture service delivers their closing through it.
+// The first session started on a thread that has none makes it, and every session started there shares it.
+// When the last of them lets go, on whatever thread, the queue stays with its thread for the moment, so that a
+// session started there right after (a failed start tried again, a host switching targets) captures through a
+// live queue; the thread's next dispatch (the host's loop, or a poll) retires it if no session took it by then:
+// its shutdown begins, and completes at the dispatch after, so that the thread may have a queue of the host's
+// again. A thread that ends while the library's queue is still there shuts it down as it exits and dispatches
+// until the shutdown has completed, as the platform requires of a thread with a queue. No start or destroy
+// dispatches the host's messages. A thread whose queue the host made itself keeps it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
-#include <thread>
+#include <mutex>
 
 #include "platform/capture.h"
 
 namespace corvo {
 
-class ThreadQueue {
+class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
 public:
-    struct Release {
-        void operator()(ThreadQueue *queue) const noexcept { queue->release(); }
-    };
     // One session's share of a thread's queue.
-    using Lease = std::unique_ptr<ThreadQueue, Release>;
+    class Lease {
+    public:
+        Lease() noexcept = default;
+        Lease(Lease &&other) noexcept = default;
+        Lease &operator=(Lease &&other) noexcept;
+        ~Lease() { reset(); }
+        void reset() noexcept;
+        explicit operator bool() const noexcept { return bool(queue_); }
+
+    private:
+        friend class ThreadQueue;
+        explicit Lease(std::shared_ptr<ThreadQueue> queue) noexcept : queue_(std::move(queue)) {}
+        std::shared_ptr<ThreadQueue> queue_;
+    };
 
     // The calling thread's queue; empty with the failure in `*hr` when it can be neither found nor made.
     static Lease for_current_thread(HRESULT *hr) noexcept;
 
-private:
-    ThreadQueue(platform::DispatcherQueueController controller, std::thread::id thread) noexcept
-        : controller_(std::move(controller)), thread_(thread) {}
-    // The last release starts the shutdown, on whatever thread it runs.
-    void release() noexcept;
+    explicit ThreadQueue(platform::DispatcherQueueController controller) noexcept
+        : controller_(std::move(controller)) {}
+    // Shuts the queue down as its thread exits, dispatching until that has completed.
+    void end_with_thread() noexcept;
 
+private:
+    bool take_lease() noexcept;
+    void release() noexcept;
+    bool shutting_down() noexcept;
+    // On the queue's thread, inside its dispatching: begins the shutdown if no session took the queue again.
+    static void retire(void *queue);
+    // Under the lock; the queue takes no new session afterwards.
+    void begin_shutdown_locked() noexcept;
+    // The shutdown's Completed handler: the action is let go of.
+    static void shut_down(void *queue);
+
+    std::mutex mutex_;
     platform::DispatcherQueueController controller_;  // empty when the queue is the host's own
-    const std::thread::id thread_;
-    uint32_t leases_ = 1;  // guarded by the registry's lock
+    platform::QueueShutdown shutdown_;                // from the shutdown's beginning to its completion
+    std::atomic<bool> shutdown_done_{false};
+    std::atomic<bool> registering_{false};  // its Completed handler is being registered, under the lock
+    uint32_t leases_ = 0;
+    bool ended_ = false;  // shut down, or the host's queue let go of: no session takes it again
 };
 
 }  // namespace corvo

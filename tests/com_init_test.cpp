@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -68,6 +69,25 @@ TEST_F(ComInit, FailedInitialisationRefusesTheSessionAndIsTriedAgain) {
             wgc_session s = wgc_session_create(reinterpret_cast<HWND>(1));
             const bool ok = refused == nullptr && logged && s != nullptr && corvo_emu_count("CoInitializeEx") == 2;
             wgc_session_destroy(s);
+            std::_Exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// The failure line is told outside the one-time initialisation: a logger may create a session on it.
+wgc_session created_on_the_line = nullptr;
+
+TEST_F(ComInit, LoggerMayCreateASessionOnTheFailureLine) {
+    EXPECT_EXIT(
+        {
+            wgc_register_logger([](int32_t, const char *text, uint64_t) {
+                if (std::string_view(text).starts_with("Failed to initialize COM"))
+                    created_on_the_line = wgc_session_create(reinterpret_cast<HWND>(1));
+            });
+            corvo_emu_fail("CoInitializeEx", static_cast<int32_t>(E_OUTOFMEMORY), 0, 1);
+            const bool refused = wgc_session_create(reinterpret_cast<HWND>(1)) == nullptr;
+            const bool ok = refused && created_on_the_line != nullptr;
+            wgc_session_destroy(created_on_the_line);
             std::_Exit(ok ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");

@@ -55,6 +55,11 @@ TEST_F(DetectionTest, UnchangedFrameIsNotMappedAndReportsNothingNew) {
         present_and_poll();
     }
     EXPECT_LE(corvo_emu_count("resource_bytes_peak") / kPicture, 8u);
+    // Dragged lower only: once the pool is recreated, nothing of the old one is kept.
+    corvo_emu_resize(window, 1920, 1000);
+    present_and_poll();
+    present_and_poll();
+    EXPECT_EQ(corvo_emu_count("resource_bytes") / kPicture, 4u);  // five of 1920 x 1000
 }
 
 // On an HDR monitor, in each format: the same change gives the same ratio and rectangles; made from HDR, an
@@ -99,6 +104,12 @@ TEST_F(DetectionTest, HdrFramesAreComparedConvertedAndCopiedCellByCell) {
             EXPECT_EQ(corvo_emu_count("thread_groups") - groups_changed, detection_groups + 1);
             // Into the history (8 bytes a pixel) and into the buffer (4), the cell alone, and the mask.
             EXPECT_EQ(corvo_emu_count("bytes_copied") - copied_changed, 32u * 32u * 12u + 34u * 16u);
+            // The white moves while a cell elsewhere changes: a cell whose FP16 values stayed is made anew too.
+            corvo_emu_fill_scrgb(window, 0, 0, 32, 32, 1.0f, 1.0f, 1.0f, 1.0f);  // 80 nits: 170 at 200
+            ASSERT_EQ(pixel_at(present_and_poll(), 0, 0), 0xFFAAAAAAu);
+            corvo_emu_set_hdr(monitor, 1, 80);
+            corvo_emu_fill(window, 500, 500, 1, 1, 0xFF102030u);
+            EXPECT_EQ(pixel_at(present_and_poll(), 0, 0), 0xFFFFFFFFu);
         }
         if (format == CORVO_WGC_FORMAT_FP16) {
             EXPECT_LE(corvo_emu_count("resource_bytes") / (kPicture * 2), 6u);

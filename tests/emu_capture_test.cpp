@@ -263,14 +263,34 @@ TEST_F(EmuCaptureTest, OnlyAHandlerThatRunsAtThePresentKeepsTheNewestPicture) {
     }
 }
 
-TEST_F(EmuCaptureTest, ClosedIsRaisedOnEveryItemOfTheTarget) {
+// Closed comes through the dispatcher queue of the thread that made the item: not without one, nor once the
+// queue's shutdown began.
+TEST_F(EmuCaptureTest, ClosedIsRaisedOnEveryItemOfTheTargetMadeWhereADispatcherQueueTakesIt) {
     int closed = 0;
+    GraphicsCaptureItem without_queue = item_for(window);
+    EventRegistration r0 = without_queue.Closed(counting(&closed));
+    DispatcherQueueController queue = dispatcher();
     GraphicsCaptureItem a = item_for(window), b = item_for(window);
     EventRegistration ra = a.Closed(counting(&closed));
     EventRegistration rb = b.Closed(counting(&closed));
+    const HWND other = corvo_emu_create_window(8, 8);
+    GraphicsCaptureItem shut = item_for(other);
+    EventRegistration rs = shut.Closed(counting(&closed));
+    QueueShutdown shutdown = queue.ShutdownQueueAsync();
+    corvo_emu_close(other);
+    EXPECT_FALSE(shutdown.completed());
+    dispatch_all();
+    EXPECT_TRUE(shutdown.completed());
+    EXPECT_EQ(closed, 0);
+    queue = dispatcher();
+    a = item_for(window), b = item_for(window);
+    ra = a.Closed(counting(&closed));
+    rb = b.Closed(counting(&closed));
     corvo_emu_close(window);
     dispatch_all();
     EXPECT_EQ(closed, 2);
+    queue.ShutdownQueueAsync();
+    dispatch_all();
     GraphicsCaptureItem late;
     GraphicsCaptureItemInterop interop;
     GraphicsCaptureItemInterop::get(&interop);

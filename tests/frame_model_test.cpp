@@ -1,8 +1,8 @@
 // A seeded random run of what a host and its target do (paint, present, resize, switch modes and detection,
 // faults on the read-back, several of them between two polls, a logger that destroys the session on random
 // lines, frame textures that the detector may or may not bind to compare in place, the pixel format asked for and
-// the monitor's HDR mode and SDR white, a region of the window set, moved, refused or left outside it), checked
-// after every poll
+// the monitor's HDR mode and SDR white, what a device loss brings: a start again by the host, or the library's
+// rebuild, and a region of the window set, moved, refused or left outside it), checked after every poll
 // against a plain model: the picture handed out is the newest delivered frame's, or, when its read-back failed,
 // the picture handed out before; and the ratio is 0 exactly when the picture handed out did not change, and the
 // changed rectangles cover every change.
@@ -38,6 +38,9 @@ void destroying_logger(int32_t, const char *, uint64_t) {
         wgc_session_destroy(std::exchange(*destroyable, nullptr));
 }
 
+// What follows a loss of the session's device: the host starts again, or the session rebuilds it.
+enum class DeviceKind { kOwn, kRecovering };
+
 class FrameModel : public CaptureTest {
 protected:
     void TearDown() override {
@@ -67,9 +70,11 @@ protected:
         Picture held[2];       // what the host got last in buffer mode and in texture mode
         Picture before_paint;  // the target before its last paint
         int restarts = 0;
+        DeviceKind device_kind = DeviceKind::kOwn;
 
         for (int step = 0; step < polls; ++step) {
-            SCOPED_TRACE(testing::Message() << "seed " << seed << ", step " << step);
+            SCOPED_TRACE(testing::Message()
+                         << "seed " << seed << ", step " << step << ", device " << int(device_kind));
             if (!session) {
                 // First, or after the logger destroyed the session: a new target, and a model of nothing held.
                 if (window) corvo_emu_close(window);
@@ -77,7 +82,10 @@ protected:
                 width = 1 + below(48);
                 height = 1 + below(48);
                 destroyable = nullptr;  // a start must succeed
-                open_window(width, height);
+                open_window(width, height, false);
+                device_kind = DeviceKind(restarts % 2);
+                if (device_kind == DeviceKind::kRecovering) wgc_set_recovery(session, 1);
+                ASSERT_EQ(wgc_session_start(session), 1);
                 destroyable = &session;
                 target = Picture(width, height);
                 pool_width = width;
@@ -92,8 +100,8 @@ protected:
             }
             // Mostly one action before a poll, sometimes a burst of them with several presents: the host does
             // not poll after every frame, and the newest frame must still be the one handed out.
-            for (int burst = below(5) == 0 ? 2 + below(4) : 1; burst > 0; --burst) {
-                if (!session) break;  // destroyed by the logger on a line of this burst
+            // A logger may destroy the session on the line of any switch: the burst ends there.
+            for (int burst = below(5) == 0 ? 2 + below(4) : 1; burst > 0 && session; --burst) {
                 const int action = below(100);
                 if (action < 30) {
                     before_paint = target;
@@ -134,15 +142,24 @@ protected:
                     ++display;
                 } else if (action < 53) {
                     // The device is lost: a poll ends the capture, and the host starts it again on a new
-                    // device. The buffer keeps its picture; the texture went with the old device.
+                    // device, or, with recovery, the polls go on and the next rebuilds at once. The buffer keeps its
+                    // picture; the texture went with the old device.
                     corvo_emu_remove_devices(int32_t(0x887A0006));  // DXGI_ERROR_DEVICE_HUNG
                     const Poll lost = poll(session);
                     if (lost.ok && texture_mode) static_cast<ID3D11Texture2D *>(lost.frame)->Release();
                     if (!session) break;
                     for (const char *operation : kFaulted) corvo_emu_fail(operation, 0, 0, 0);
-                    destroyable = nullptr;  // a start must succeed
-                    ASSERT_EQ(wgc_session_start(session), 1);
-                    destroyable = &session;
+                    ASSERT_EQ(wgc_get_status(session), device_kind == DeviceKind::kRecovering ? 1 : 0);
+                    if (device_kind == DeviceKind::kRecovering) {
+                        const Poll rebuilt = poll(session);
+                        if (rebuilt.ok && texture_mode) static_cast<ID3D11Texture2D *>(rebuilt.frame)->Release();
+                        if (!session) break;
+                        ASSERT_EQ(wgc_get_status(session), 1);
+                    } else {
+                        destroyable = nullptr;  // a start must succeed
+                        ASSERT_EQ(wgc_session_start(session), 1);
+                        destroyable = &session;
+                    }
                     delivered.clear();
                     pool_width = width;
                     pool_height = height;

@@ -13,8 +13,10 @@ namespace {
 
 class FramePathTest : public CaptureTest {
 protected:
-    void open(int32_t width, int32_t height, bool detect = true) {
-        open_window(width, height);
+    void open(int32_t width, int32_t height, bool detect = true, int32_t format = CORVO_WGC_FORMAT_BGRA8) {
+        open_window(width, height, false);
+        wgc_set_pixel_format(session, format);
+        ASSERT_EQ(wgc_session_start(session), 1);
         model = Picture(width, height);
         wgc_set_dirty_rect(session, detect ? 1 : 0);
     }
@@ -71,16 +73,36 @@ TEST_F(FramePathTest, DetectionBackOnWithThePictureOfTheSwitchOffIsNotUnchanged)
     EXPECT_EQ(ratio, 1.0f);
 }
 
+// Also made from HDR (SDR content at levels 0 and 255 comes back exact), where the picture converted for the
+// failed frame must not outlive it.
 TEST_F(FramePathTest, FailedReadBackIsNotTakenAsThePictureTheHostHolds) {
-    open(64, 64);
-    const Picture first = frame();
-    paint(window, model, 40, 40, 4, 4, 0xFF00C000u);
-    // The mask reads; the patch, staging, direct and one-shot maps all fail.
-    corvo_emu_fail("Map", static_cast<int32_t>(0x80004005), 1, 4);
-    EXPECT_EQ(frame(), first);
-    EXPECT_EQ(ratio, 0.0f);     // nothing new reached the host
-    EXPECT_EQ(frame(), model);  // the same picture again is still a change for the host
-    EXPECT_GT(ratio, 0.0f);
+    corvo_emu_set_hdr(corvo_emu_create_monitor(64, 64), 1, 200);
+    for (const int32_t format : {CORVO_WGC_FORMAT_BGRA8, CORVO_WGC_FORMAT_SDR_FROM_HDR}) {
+        SCOPED_TRACE(testing::Message() << "format " << format);
+        open(64, 64, true, format);
+        const Picture first = frame();
+        paint(window, model, 40, 40, 4, 4, 0xFF00FF00u);
+        // The mask reads (and the conversion writes its two lists); the patch, staging, direct and one-shot maps
+        // all fail.
+        const uint32_t skip = format == CORVO_WGC_FORMAT_BGRA8 ? 1 : 3;
+        corvo_emu_fail("Map", static_cast<int32_t>(0x80004005), skip, 4);
+        EXPECT_EQ(frame(), first);
+        EXPECT_EQ(ratio, 0.0f);     // nothing new reached the host
+        EXPECT_EQ(frame(), model);  // the same picture again is still a change for the host
+        EXPECT_GT(ratio, 0.0f);
+        // Failed again, then that cell back as it was and three quarters changed: read back whole.
+        const Picture held = model;
+        paint(window, model, 40, 40, 4, 4, 0xFFFF0000u);
+        corvo_emu_fail("Map", static_cast<int32_t>(0x80004005), skip, 3);  // the next mask reads
+        EXPECT_EQ(frame(), held);
+        paint(window, model, 40, 40, 4, 4, 0xFF00FF00u);
+        paint(window, model, 0, 0, 64, 32, 0xFFFFFFFFu);
+        paint(window, model, 0, 32, 8, 8, 0xFFFFFFFFu);
+        EXPECT_EQ(frame(), model);
+        wgc_session_destroy(session);
+        session = nullptr;
+        corvo_emu_close(window);
+    }
 }
 
 TEST_F(FramePathTest, TextureModeRatioComparesWithTheTextureLastHandedOut) {

@@ -45,13 +45,27 @@ using FramesTest = CaptureTest;
 
 // An HDR monitor with SDR content (rows of every level of each channel), a grey at twice SDR white and a
 // coloured highlight, in the three formats: 8-bit as the system clips it, 8-bit made from HDR (SDR content as an
-// SDR display shows it, highlights with the largest channel limited to white), and the FP16 frames themselves.
+// SDR display shows it, highlights with the largest channel limited to white), and the FP16 frames themselves;
+// made from HDR also on a device that cannot store BGRA from a kernel, and where the kernel cannot be made (the
+// system's pictures then).
 TEST_F(FramesTest, PicturesOfAnHdrMonitorInEveryFormat) {
     constexpr float kHighlight[3] = {12.5f, 5.0f, 1.25f};  // scRGB red, green, blue: 1000, 400 and 100 nits
+    enum Device { kFull, kNoBgraStores, kNoKernel };
+    struct Case {
+        int32_t format;
+        Device device;
+    };
+    EXPECT_EQ(wgc_set_pixel_format(nullptr, CORVO_WGC_FORMAT_FP16), 0);
     for (const uint32_t white : {80u, 200u, 480u})
-        for (const int32_t format : {CORVO_WGC_FORMAT_BGRA8, CORVO_WGC_FORMAT_SDR_FROM_HDR, CORVO_WGC_FORMAT_FP16}) {
-            SCOPED_TRACE(testing::Message() << "white " << white << ", format " << format);
+        for (const auto [asked, device] :
+             {Case{CORVO_WGC_FORMAT_BGRA8, kFull}, Case{CORVO_WGC_FORMAT_SDR_FROM_HDR, kFull},
+              Case{CORVO_WGC_FORMAT_FP16, kFull}, Case{CORVO_WGC_FORMAT_SDR_FROM_HDR, kNoBgraStores},
+              Case{CORVO_WGC_FORMAT_SDR_FROM_HDR, kNoKernel}}) {
+            SCOPED_TRACE(testing::Message() << "white " << white << ", format " << asked << ", device " << device);
+            // What the pixels are: without the kernel, the system's.
+            const int32_t format = device == kNoKernel ? CORVO_WGC_FORMAT_BGRA8 : asked;
             log.clear();
+            corvo_emu_set_bgra_uav_store(device == kNoBgraStores ? 0 : 1);
             const HMONITOR monitor = corvo_emu_create_monitor(1920, 1080);  // the window is shown on it
             open_window(256, 4, false);
             corvo_emu_set_hdr(window, 1, white);
@@ -62,7 +76,10 @@ TEST_F(FramesTest, PicturesOfAnHdrMonitorInEveryFormat) {
             const float grey = 2.0f * float(white) / 80.0f;
             corvo_emu_fill_scrgb(window, 0, 3, 8, 1, grey, grey, grey, 1.0f);
             corvo_emu_fill_scrgb(window, 8, 3, 8, 1, kHighlight[0], kHighlight[1], kHighlight[2], 1.0f);
-            ASSERT_EQ(wgc_set_pixel_format(session, format), 1);
+            ASSERT_EQ(wgc_set_pixel_format(session, asked), 1);
+            EXPECT_EQ(wgc_set_pixel_format(session, -1), 0);  // unknown formats leave the setting as it was
+            EXPECT_EQ(wgc_set_pixel_format(session, 3), 0);
+            if (device == kNoKernel) corvo_emu_fail("CreateComputeShader", kFail, 4, 1);  // the detector's 4 first
             ASSERT_EQ(wgc_session_start(session), 1);
             const Poll p = present_and_poll();
             ASSERT_TRUE(p.ok);
@@ -72,6 +89,14 @@ TEST_F(FramesTest, PicturesOfAnHdrMonitorInEveryFormat) {
             EXPECT_EQ(info.hdr, 1u);
             EXPECT_EQ(info.sdr_white_nits, float(white));
             EXPECT_EQ(info.dxgi_format, format == CORVO_WGC_FORMAT_FP16 ? 10 : 87);
+            // A white that cannot be read for a frame is the last good one, not 80.
+            corvo_emu_fail("DisplayConfigGetDeviceInfo", 31, 0, 1);
+            corvo_emu_fail("GetDisplayConfigBufferSizes", 31, 0, 1);  // nor where the path is looked up again
+            ASSERT_TRUE(present_and_poll().ok);
+            wgc_frame_info failed{};
+            failed.size = sizeof failed;
+            ASSERT_EQ(wgc_get_frame_info(session, &failed), 1);
+            EXPECT_EQ(failed.sdr_white_nits, float(white));
             const std::vector<std::string> lines = log.texts();
             const std::string converting = "Wgc sdr from hdr on, sdr white " + std::to_string(white) + " nits";
             EXPECT_EQ(std::count(lines.begin(), lines.end(), converting), format == CORVO_WGC_FORMAT_SDR_FROM_HDR);
@@ -106,6 +131,23 @@ TEST_F(FramesTest, PicturesOfAnHdrMonitorInEveryFormat) {
                             : sdr_pixel(halves, float(1 / scale))[size_t(c)];
                     EXPECT_LE(std::abs(int(colour[2 - c]) - int(expected)), 1) << "highlight channel " << c;
                 }
+            }
+            if (format == CORVO_WGC_FORMAT_SDR_FROM_HDR) {
+                // A changed cell alone reaches the buffer, in BGRA order; a texture is BGRA where the device
+                // stores it.
+                wgc_set_dirty_rect(session, 1);
+                ASSERT_TRUE(present_and_poll().ok);
+                corvo_emu_fill(window, 40, 0, 1, 1, 0xFF0000FFu);
+                const Poll changed = present_and_poll();
+                ASSERT_TRUE(changed.ok);
+                EXPECT_EQ(wgc_get_dirty_rects(session, nullptr, 0), 1);
+                EXPECT_EQ(pixel_at(changed, 40, 0), 0xFF0000FFu);
+                wgc_set_capture_to_texture(session, 1);
+                const Poll texture = present_and_poll();
+                ASSERT_TRUE(texture.ok);
+                static_cast<ID3D11Texture2D *>(texture.frame)->Release();
+                ASSERT_EQ(wgc_get_frame_info(session, &info), 1);
+                EXPECT_EQ(info.dxgi_format, device == kNoBgraStores ? 28 : 87);
             }
             wgc_session_destroy(session);
             session = nullptr;
@@ -448,6 +490,14 @@ TEST_F(FramesTest, FailedRecreateIsSaidOnceAndTriedAgainAtTheNextFrame) {
     present_and_poll();
     EXPECT_EQ(corvo_emu_count("Recreate"), 3u);
     EXPECT_EQ(log.at_level(3).size(), 1u);
+    // Back at the first size, then at this one again: a new failure at a size seen before is told and recorded.
+    corvo_emu_resize(window, 64, 64);
+    present_and_poll();
+    corvo_emu_resize(window, 32, 32);
+    corvo_emu_fail("Recreate", static_cast<int32_t>(0x8007000E), 0, 1);
+    present_and_poll();
+    EXPECT_EQ(log.at_level(3).size(), 2u);
+    EXPECT_EQ(wgc_get_last_error(session), static_cast<int32_t>(0x8007000E));
 }
 
 wgc_session flip_session = nullptr;
@@ -619,7 +669,10 @@ TEST_F(FramesTest, WaitEndsWithAFrameATimeoutOrTheEndOfTheCapture) {
             EXPECT_EQ(waited.load(), 0);
             EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returned - ended).count(), 250);
             if (session) {
+                log.clear();
                 EXPECT_EQ(wgc_get_status(session), 0);
+                const std::vector<std::string> lines = log.texts();
+                EXPECT_EQ(std::count(lines.begin(), lines.end(), "Wgc on_closed"), ending == kClose ? 1 : 0);
                 wgc_session_destroy(std::exchange(session, nullptr));
             }
         }

@@ -8,6 +8,18 @@
 namespace known_lines {
 
 inline constexpr const char *kFormats[] = {
+    "Wgc capture rebuilt, device generation %u",
+    "Wgc adapter %s",
+    "Set recovery %s",
+    "Set device %s",
+    "Set adapter %s",
+    "No adapter shows the target's monitor: the preferred vendor's is used",
+    "Failed to use the host's device: removed, reason:%08x",
+    "Failed to set device: removed, reason:%08x",
+    "Failed to set device: created without BGRA support",
+    "Failed to set adapter %ld",
+    "Device feature level %04x is below 11_0: no change detection or HDR conversion",
+    "Capture device lost, reason:%08x; rebuilding",
     "Capture device lost, reason:%08x; the capture has ended",
     "Exception catced %s",
     "Exception catched: %08x",

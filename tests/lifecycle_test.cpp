@@ -2,11 +2,15 @@
 // of any kind, null arguments, a logger that destroys the session, and faults at every call of a start.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <chrono>
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "picture.h"
 #include "platform_operations.h"
 #include "session_harness.h"
 
@@ -30,6 +34,7 @@ TEST_F(Lifecycle, SecondStartThatCannotMakeADeviceLeavesNothingRunning) {
     corvo_emu_fail("D3D11CreateDevice", kFail, 0, 1);
     EXPECT_EQ(wgc_session_start(session), 0);
     EXPECT_EQ(wgc_get_status(session), 0);
+    dispatch_thread_messages();                      // which retires the thread's queue
     EXPECT_EQ(corvo_emu_count("live_objects"), 0u);  // the first start's pool is gone with it
     EXPECT_EQ(corvo_emu_present(window), 0);
     const Poll p = poll(session);  // the buffer, which belongs to no device, is still the host's
@@ -48,6 +53,7 @@ TEST_F(Lifecycle, FailedSecondStartAtAnyStepLeavesTheSessionStoppedAndStartable)
         EXPECT_EQ(wgc_session_start(session), 0);
         EXPECT_EQ(wgc_get_status(session), 0);
         EXPECT_FALSE(log.at_level(3).empty());
+        dispatch_thread_messages();
         EXPECT_EQ(corvo_emu_count("live_objects"), 0u);
         EXPECT_EQ(corvo_emu_present(window), 0);  // nothing captures
         EXPECT_EQ(corvo_emu_capture_property(window, "started"), -1);
@@ -90,14 +96,18 @@ TEST_F(Lifecycle, StartsAndTheLastDestroyLeaveTheHostsMessagesInItsQueue) {
     session = nullptr;
     EXPECT_EQ(corvo_emu_count("DispatchMessageW"), dispatched);
     std::vector<MSG> queued;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) queued.push_back(msg);
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        queued.push_back(msg);
+        DispatchMessageW(&msg);  // the host's loop: the thread's queue is retired meanwhile
+    }
     ASSERT_GE(queued.size(), 2u);
     EXPECT_EQ(queued[0].hwnd, window);
     EXPECT_EQ(queued[0].message, WM_APP + 7);
     EXPECT_EQ(queued[0].lParam, 2);
     EXPECT_EQ(queued[1].message, WM_QUIT);
     EXPECT_EQ(queued[1].wParam, 3u);
-    EXPECT_EQ(corvo_emu_count("ShutdownQueueAsync"), 1u);  // the start again kept the thread's queue
+    EXPECT_EQ(corvo_emu_count("CreateDispatcherQueueController"), 1u);  // the start again kept the thread's queue
+    EXPECT_EQ(corvo_emu_count("ShutdownQueueAsync"), 1u);               // and the host's loop retired it
 }
 
 TEST_F(Lifecycle, DeviceRemovedForAnyReasonIsNoticedAtThePollEvenWithoutFrames) {
@@ -239,6 +249,7 @@ TEST_F(Lifecycle, LoggerMayDestroyTheSessionOnItsOwnLines) {
         wgc_register_logger(nullptr);
         EXPECT_EQ(destroy_on_line_session, nullptr) << "the line was not logged";
         destroy_on_line_session = nullptr;
+        dispatch_thread_messages();
         EXPECT_EQ(corvo_emu_count("live_objects"), 0u);
     }
 }
@@ -311,6 +322,7 @@ TEST_F(Lifecycle, FaultAtEveryCallOfAStartAndOfFrames) {
         }
         if (operation) corvo_emu_fail(operation, 0, 0, 0);
         wgc_session_destroy(s);
+        dispatch_thread_messages();
         EXPECT_EQ(corvo_emu_count("live_objects"), 0u);
         corvo_emu_close(w);
     };
@@ -326,6 +338,345 @@ TEST_F(Lifecycle, FaultAtEveryCallOfAStartAndOfFrames) {
                 corvo_emu_reset();
                 round(phase, operation, position);
             }
+    }
+}
+
+// A device the host made for itself, as a host makes one.
+ID3D11Device *host_device(UINT flags = D3D11_CREATE_DEVICE_BGRA_SUPPORT,
+                          D3D_FEATURE_LEVEL level = D3D_FEATURE_LEVEL_11_0) {
+    ID3D11Device *device = nullptr;
+    EXPECT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, flags, &level, 1, D3D11_SDK_VERSION,
+                                &device, nullptr, nullptr),
+              S_OK);
+    return device;
+}
+
+ULONG references(IUnknown *object) {
+    object->AddRef();
+    return object->Release();
+}
+
+// What the host got of a frame, then of a change to it: the pictures, the change as detection found it, and
+// what the GPU copied for the change.
+struct Captured {
+    Picture first, second;
+    float ratio = -1.0f;
+    std::vector<std::array<int32_t, 4>> rects;
+    uint64_t bytes_copied = 0;
+    bool operator==(const Captured &) const = default;
+};
+
+Picture picture_of(const Poll &p, bool texture_mode) {
+    if (!p.ok) return {};
+    if (!texture_mode) return picture_of_buffer(p.frame, p.width, p.height);
+    auto *texture = static_cast<ID3D11Texture2D *>(p.frame);
+    Picture picture = picture_of_texture(texture);  // copied by the texture's device, on its immediate context
+    texture->Release();
+    return picture;
+}
+
+// The texture's device is the session's, and the host's where it set one; the copies are the same and the pixels
+// exact, whichever device captures.
+TEST_F(Lifecycle, HostDeviceCapturesOntoItAsTheOwnDeviceDoesAndGetsItsReferencesBack) {
+    ID3D11Device *host = host_device();
+    const ULONG before = references(host);
+    for (const bool texture_mode : {false, true}) {
+        Captured with[2];
+        for (const bool on_host : {false, true}) {
+            SCOPED_TRACE(testing::Message()
+                         << (texture_mode ? "texture" : "buffer") << (on_host ? " host" : " own"));
+            open_window(96, 64, false);
+            if (on_host) {
+                ASSERT_EQ(wgc_set_device(session, host), 1);
+            }
+            wgc_set_capture_to_texture(session, texture_mode ? 1 : 0);
+            wgc_set_dirty_rect(session, 1);
+            ASSERT_EQ(wgc_session_start(session), 1);
+            EXPECT_EQ(wgc_get_device(session) == host, on_host);
+            Picture model(96, 64);
+            paint(window, model, 5, 6, 30, 20, 0xFF336699u);
+            Poll p = present_and_poll();
+            if (texture_mode) {
+                EXPECT_EQ(device_of(p.frame), wgc_get_device(session));
+            }
+            with[on_host].first = picture_of(p, texture_mode);
+            EXPECT_EQ(with[on_host].first, model);
+            paint(window, model, 70, 40, 4, 4, 0xFF00FF00u);
+            const uint64_t copied = corvo_emu_count("bytes_copied");
+            p = present_and_poll();
+            with[on_host].bytes_copied = corvo_emu_count("bytes_copied") - copied;
+            with[on_host].second = picture_of(p, texture_mode);
+            with[on_host].ratio = wgc_get_update_ratio(session);
+            std::vector<wgc_rect> rects(size_t(std::max(wgc_get_dirty_rects(session, nullptr, 0), 0)));
+            wgc_get_dirty_rects(session, rects.data(), int32_t(rects.size()));
+            for (const wgc_rect &r : rects) with[on_host].rects.push_back({r.left, r.top, r.right, r.bottom});
+            EXPECT_EQ(with[on_host].second, model);
+            wgc_session_destroy(session);
+            session = nullptr;
+        }
+        EXPECT_EQ(with[0], with[1]);
+        EXPECT_GT(with[1].ratio, 0.0f);
+        EXPECT_LT(with[1].ratio, 1.0f);
+    }
+    EXPECT_EQ(references(host), before);
+    host->Release();
+}
+
+TEST_F(Lifecycle, RefusedHostDevicesLeaveTheSettingAsItWas) {
+    ID3D11Device *removed = host_device();
+    corvo_emu_remove_devices(int32_t(0x887A0007));
+    ID3D11Device *plain = host_device(0);
+    ID3D11Device *host = host_device();
+    open_window(32, 32, false);
+    ASSERT_EQ(wgc_set_device(session, host), 1);
+    log.clear();
+    EXPECT_EQ(wgc_set_device(session, plain), 0);
+    EXPECT_EQ(wgc_set_device(session, removed), 0);
+    EXPECT_EQ(log.at_level(2), (std::vector<std::string>{"Failed to set device: created without BGRA support",
+                                                         "Failed to set device: removed, reason:887a0007"}));
+    ASSERT_EQ(wgc_session_start(session), 1);
+    EXPECT_EQ(wgc_get_device(session), host);
+    EXPECT_EQ(wgc_set_device(session, nullptr), 1);  // the library's own device again, from the next start
+    EXPECT_EQ(wgc_get_device(session), host);
+    ASSERT_EQ(wgc_session_start(session), 1);
+    EXPECT_NE(wgc_get_device(session), host);
+    EXPECT_TRUE(present_and_poll().ok);
+    EXPECT_EQ(wgc_set_device(nullptr, host), 0);
+    wgc_session_destroy(session);
+    session = nullptr;
+    for (ID3D11Device *device : {removed, plain, host}) EXPECT_EQ(device->Release(), 0u);
+}
+
+// Below 11_0 the kernels cannot run: frames come whole, exact, with one warning.
+TEST_F(Lifecycle, HostDeviceBelowFeatureLevel11CapturesWithoutDetection) {
+    ID3D11Device *host = host_device(D3D11_CREATE_DEVICE_BGRA_SUPPORT, D3D_FEATURE_LEVEL_10_0);
+    open_window(64, 40, false);
+    ASSERT_EQ(wgc_set_device(session, host), 1);
+    wgc_set_dirty_rect(session, 1);
+    log.clear();
+    ASSERT_EQ(wgc_session_start(session), 1);
+    EXPECT_EQ(log.at_level(2),
+              std::vector<std::string>{
+                  "Device feature level a000 is below 11_0: no change detection or HDR conversion"});
+    Picture model(64, 40);
+    for (int n = 0; n < 2; ++n) {
+        paint(window, model, n * 10, 3, 5, 5, 0xFF102030u + uint32_t(n));
+        const Poll p = present_and_poll();
+        EXPECT_EQ(picture_of(p, false), model);
+        EXPECT_EQ(wgc_get_update_ratio(session), 1.0f);
+        EXPECT_EQ(wgc_get_dirty_rects(session, nullptr, 0), -1);
+    }
+    EXPECT_EQ(log.at_level(2).size(), 1u);
+    wgc_session_destroy(session);
+    session = nullptr;
+    EXPECT_EQ(host->Release(), 0u);
+}
+
+TEST_F(Lifecycle, LostHostDeviceEndsTheCaptureAndIsNeverReplaced) {
+    ID3D11Device *host = host_device();
+    open_window(32, 32, false);
+    ASSERT_EQ(wgc_set_device(session, host), 1);
+    wgc_set_recovery(session, 1);  // does nothing for the host's device
+    ASSERT_EQ(wgc_session_start(session), 1);
+    EXPECT_TRUE(present_and_poll().ok);
+    log.clear();
+    corvo_emu_remove_devices(int32_t(0x887A0006));
+    EXPECT_EQ(wgc_get_status(session), 0);
+    EXPECT_EQ(wgc_wait_for_frame(session, 5000), 0);
+    for (int n = 0; n < 3; ++n) poll(session);
+    EXPECT_EQ(wgc_get_status(session), 0);
+    EXPECT_EQ(wgc_get_device(session), host);
+    EXPECT_EQ(wgc_get_last_error(session), int32_t(0x887A0006));
+    EXPECT_EQ(log.at_level(3),
+              std::vector<std::string>{"Capture device lost, reason:887a0006; the capture has ended"});
+    EXPECT_TRUE(log.at_level(2).empty());
+    EXPECT_EQ(wgc_session_start(session), 0);  // nor at a start
+    EXPECT_EQ(wgc_get_device(session), nullptr);
+    wgc_session_destroy(session);
+    session = nullptr;
+    EXPECT_EQ(host->Release(), 0u);
+}
+
+// The index of the adapter the session's device was made on.
+uint32_t adapter_index_of(ID3D11Device *device) {
+    IDXGIDevice *dxgi = nullptr;
+    IDXGIAdapter *adapter = nullptr;
+    IDXGIAdapter1 *adapter1 = nullptr;
+    DXGI_ADAPTER_DESC1 desc{};
+    EXPECT_EQ(device->QueryInterface(__uuidof(IDXGIDevice), reinterpret_cast<void **>(&dxgi)), S_OK);
+    EXPECT_EQ(dxgi->GetAdapter(&adapter), S_OK);
+    EXPECT_EQ(adapter->QueryInterface(__uuidof(IDXGIAdapter1), reinterpret_cast<void **>(&adapter1)), S_OK);
+    EXPECT_EQ(adapter1->GetDesc1(&desc), S_OK);
+    adapter1->Release();
+    adapter->Release();
+    dxgi->Release();
+    return desc.AdapterLuid.LowPart - 1;
+}
+
+TEST_F(Lifecycle, AdapterOfTheTargetIsTheOneWhoseOutputShowsIt) {
+    const uint32_t vendors[] = {0x10DE, 0x8086};
+    corvo_emu_set_adapters(vendors, 2);
+    HMONITOR first = corvo_emu_create_monitor(64, 48);
+    HMONITOR second = corvo_emu_create_monitor(64, 48);
+    HMONITOR hidden = corvo_emu_create_monitor(64, 48);
+    corvo_emu_set_monitor_adapter(second, 1);
+    corvo_emu_set_monitor_adapter(hidden, 7);  // an output of no adapter there is
+    HWND on_second = corvo_emu_create_window(32, 32);
+    corvo_emu_move_window(on_second, 70, 5);
+    const std::string adapter = "Wgc adapter Emulated software adapter ";
+    const std::string unshown = "No adapter shows the target's monitor: the preferred vendor's is used";
+    struct Row {
+        void *target;
+        int32_t choice;
+        uint32_t adapter;
+        std::vector<std::string> info, warnings;  // of the start, beyond the described ones
+    } rows[] = {
+        {second, CORVO_WGC_ADAPTER_OF_TARGET, 1, {adapter + "1"}, {}},
+        {second, CORVO_WGC_ADAPTER_PREFERRED_VENDOR, 0, {}, {}},
+        {on_second, CORVO_WGC_ADAPTER_OF_TARGET, 1, {adapter + "1"}, {}},
+        {first, CORVO_WGC_ADAPTER_OF_TARGET, 0, {adapter + "0"}, {}},
+        {hidden, CORVO_WGC_ADAPTER_OF_TARGET, 0, {}, {unshown}},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(testing::Message() << row.target << " choice " << row.choice);
+        const bool monitor = row.target != on_second;
+        wgc_session s = monitor ? wgc_session_create2(static_cast<HMONITOR>(row.target))
+                                : wgc_session_create(static_cast<HWND>(row.target));
+        EXPECT_EQ(wgc_set_adapter(s, row.choice), 1);
+        EXPECT_EQ(wgc_set_adapter(s, 2), 0);  // unknown: refused, the choice stays
+        EXPECT_EQ(wgc_set_adapter(s, -1), 0);
+        log.clear();
+        ASSERT_EQ(wgc_session_start(s), 1);
+        EXPECT_EQ(adapter_index_of(wgc_get_device(s)), row.adapter);
+        std::vector<std::string> info = log.at_level(1);
+        std::erase_if(info, [](const std::string &line) { return !line.starts_with("Wgc adapter"); });
+        EXPECT_EQ(info, row.info);
+        EXPECT_EQ(log.at_level(2), row.warnings);
+        corvo_emu_present(row.target);
+        EXPECT_TRUE(poll(s).ok);
+        wgc_session_destroy(s);
+    }
+}
+
+// The generation of the device that captured the frame the last poll handed out; 0 when none was.
+uint32_t device_generation(wgc_session s) {
+    wgc_frame_info info{};
+    info.size = sizeof info;
+    return wgc_get_frame_info(s, &info) ? info.device_generation : 0;
+}
+
+// Polls until the session captures on a new device, as a host keeps polling; false after 5 s without one.
+bool poll_until_rebuilt(wgc_session s, HWND window, bool texture_mode, Picture *seen, bool *status_dropped) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < deadline) {
+        corvo_emu_present(window);
+        const Poll p = poll(s);
+        if (wgc_get_status(s) == 0) *status_dropped = true;
+        wgc_frame_info info{};
+        info.size = sizeof info;
+        if (p.ok && wgc_get_frame_info(s, &info) && info.is_new) {
+            *seen = picture_of(p, texture_mode);
+            return true;
+        }
+        if (p.ok && texture_mode) static_cast<ID3D11Texture2D *>(p.frame)->Release();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// With recovery on, each loss of the library's device is followed by exact frames on a new one, in either mode,
+// also when device creation fails for a while; the status never drops between.
+TEST_F(Lifecycle, RecoveryRebuildsTheOwnDeviceAfterEachLoss) {
+    for (const bool texture_mode : {false, true}) {
+        SCOPED_TRACE(texture_mode ? "texture" : "buffer");
+        open_window(40, 30, false);
+        wgc_set_recovery(session, 1);
+        wgc_set_capture_to_texture(session, texture_mode ? 1 : 0);
+        wgc_set_dirty_rect(session, 1);
+        ASSERT_EQ(wgc_session_start(session), 1);
+        Picture model(40, 30);
+        paint(window, model, 1, 2, 10, 10, 0xFF204060u);
+        EXPECT_EQ(picture_of(present_and_poll(), texture_mode), model);
+        EXPECT_EQ(device_generation(session), 1u);
+        for (uint32_t generation = 2; generation <= 3; ++generation) {
+            SCOPED_TRACE(generation);
+            log.clear();
+            // The second rebuild finds device creation failing twice: it backs off and tries again.
+            if (generation == 3) corvo_emu_fail("D3D11CreateDevice", kFail, 0, 2);
+            corvo_emu_remove_devices(int32_t(0x887A0007));
+            EXPECT_EQ(wgc_get_status(session), 1);
+            EXPECT_EQ(wgc_wait_for_frame(session, 20), 0);  // nothing arrives until the rebuild
+            paint(window, model, int32_t(generation) * 8, 12, 6, 6, 0xFF000000u + generation);
+            Picture seen;
+            bool dropped = false;
+            ASSERT_TRUE(poll_until_rebuilt(session, window, texture_mode, &seen, &dropped));
+            EXPECT_FALSE(dropped);
+            EXPECT_EQ(seen, model);
+            EXPECT_EQ(device_generation(session), generation);
+            EXPECT_EQ(wgc_get_device(session)->GetDeviceRemovedReason(), S_OK);
+            EXPECT_EQ(log.at_level(2), std::vector<std::string>{"Capture device lost, reason:887a0007; rebuilding"});
+            const std::vector<std::string> info = log.at_level(1);
+            EXPECT_EQ(std::count(info.begin(), info.end(),
+                                 "Wgc capture rebuilt, device generation " + std::to_string(generation)),
+                      1);
+            EXPECT_EQ(info.size(), 1u);
+            EXPECT_EQ(log.at_level(3).size(), generation == 3 ? 2u : 0u);  // the two failed creations
+        }
+        // A host built against the 48-byte struct gets what fits.
+        wgc_frame_info older{};
+        older.size = 48;
+        older.device_generation = 77;
+        EXPECT_EQ(wgc_get_frame_info(session, &older), 1);
+        EXPECT_EQ(older.device_generation, 77u);
+        EXPECT_EQ(older.sdr_white_nits, 80.0f);
+        if (texture_mode) {
+            // The rebuilt capture is the same capture: its target's closing is told, and ends it.
+            corvo_emu_close(window);
+            const Poll closed = poll(session);  // the last picture is still handed out
+            if (closed.ok) static_cast<ID3D11Texture2D *>(closed.frame)->Release();
+            EXPECT_EQ(wgc_get_status(session), 0);
+            EXPECT_EQ(log.at_level(1).back(), "Wgc on_closed");
+        } else {
+            // A start again begins with the first generation.
+            ASSERT_EQ(wgc_session_start(session), 1);
+            EXPECT_TRUE(present_and_poll().ok);
+            EXPECT_EQ(device_generation(session), 1u);
+        }
+        wgc_session_destroy(session);
+        session = nullptr;
+    }
+}
+
+// What ends a rebuild: the target closing, or recovery switched off.
+TEST_F(Lifecycle, RecoveryEndsWhenTheTargetClosesOrTheSwitchGoesOff) {
+    for (const bool close : {true, false}) {
+        SCOPED_TRACE(close ? "closed" : "switched off");
+        open_window(32, 32, false);
+        wgc_set_recovery(session, 1);
+        ASSERT_EQ(wgc_session_start(session), 1);
+        EXPECT_TRUE(present_and_poll().ok);
+        corvo_emu_fail("D3D11CreateDevice", kFail, 0, 1000);
+        corvo_emu_remove_devices(int32_t(0x887A0006));
+        poll(session);
+        poll(session);  // the first try, at once, fails
+        EXPECT_EQ(wgc_get_status(session), 1);
+        log.clear();
+        if (close)
+            corvo_emu_close(window);
+        else
+            wgc_set_recovery(session, 0);
+        poll(session);
+        EXPECT_EQ(wgc_get_status(session), 0);
+        EXPECT_EQ(wgc_wait_for_frame(session, 5000), 0);
+        if (!close) {
+            EXPECT_EQ(log.at_level(3),
+                      std::vector<std::string>{"Capture device lost, reason:887a0006; the capture has ended"});
+        }
+        corvo_emu_fail("D3D11CreateDevice", 0, 0, 0);
+        poll(session);
+        EXPECT_EQ(wgc_get_status(session), 0);
+        wgc_session_destroy(session);
+        session = nullptr;
     }
 }
 

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <set>
 #include <string>
 
+#include "known_lines.h"
 #include "log_capture.h"
 
 namespace {
@@ -55,3 +58,18 @@ TEST(LogSink, LinesWithoutALoggerAreDropped) {
 }
 
 }  // namespace
+
+// Hosts match the texts: the published table and the lines the tests accept are one list.
+TEST(LogSink, ThePublishedTableListsEveryLineTheLibraryLogs) {
+    std::ifstream doc(CORVO_LOG_LINES_DOC);
+    ASSERT_TRUE(doc) << CORVO_LOG_LINES_DOC;
+    std::set<std::string> published;
+    for (std::string row; std::getline(doc, row);) {
+        const size_t open = row.find("| `");
+        const size_t close = row.find("` |", open + 3);
+        if (open == 0 && close != std::string::npos) published.insert(row.substr(3, close - 3));
+    }
+    std::set<std::string> known{"WgcCaptureSession::Start"};
+    for (const char *format : known_lines::kFormats) known.insert(format);
+    EXPECT_EQ(published, known);
+}

@@ -43,6 +43,7 @@ TEST_F(MinUpdateInterval, AFailedSettingAtStartFailsTheStartAndLeavesNothing) {
     wgc_set_min_update_interval(session, 1000);
     corvo_emu_fail("put_MinUpdateInterval", static_cast<int32_t>(0x80004005), 0, 1);
     EXPECT_EQ(wgc_session_start(session), 0);
+    dispatch_thread_messages();
     EXPECT_EQ(corvo_emu_count("live_objects"), 0u);
     EXPECT_EQ(wgc_session_start(session), 1);
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 #include "session_harness.h"
@@ -59,16 +60,37 @@ TEST_F(StartTest, SwitchesChangedWhileCapturingAreAppliedAtOnce) {
     EXPECT_EQ(corvo_emu_capture_property(window, "IsBorderRequired"), 1);
 }
 
-TEST_F(StartTest, SetterRefusedByARunningCaptureReturnsFalseWithALine) {
+// A switch the running capture refuses: 0 with a failure line, no "Set" line, and the value stored before is the
+// one the poll reports and the next start applies.
+TEST_F(StartTest, SetterRefusedByARunningCaptureKeepsTheStoredValue) {
     open_window(64, 64);
-    log.clear();
-    corvo_emu_fail("put_IsCursorCaptureEnabled", kFail, 0, 1);
-    EXPECT_EQ(wgc_enable_cursor(session, 1), 0);
-    corvo_emu_fail("put_IsBorderRequired", kFail, 0, 1);
-    EXPECT_EQ(wgc_show_border(session, 1), 0);
-    EXPECT_EQ(log.at_level(3),
-              (std::vector<std::string>{"Failed to apply cursor switch, Winrt exception:-2147467259",
-                                        "Failed to apply border switch, Winrt exception:-2147467259"}));
+    struct Refusal {
+        const char *operation;
+        const char *property;
+        int32_t before;  // what the capture has, as the emulator reports it
+        std::function<uint8_t()> set;
+        const char *line;
+    };
+    const Refusal refusals[] = {
+        {"put_IsCursorCaptureEnabled", "IsCursorCaptureEnabled", 0, [&] { return wgc_enable_cursor(session, 1); },
+         "Failed to apply cursor switch, Winrt exception:-2147467259"},
+        {"put_IsBorderRequired", "IsBorderRequired", 0, [&] { return wgc_show_border(session, 1); },
+         "Failed to apply border switch, Winrt exception:-2147467259"},
+        {"put_MinUpdateInterval", "MinUpdateInterval", 0, [&] { return wgc_set_min_update_interval(session, 5000); },
+         "Failed to apply min update interval switch, Winrt exception:-2147467259"},
+    };
+    for (const Refusal &r : refusals) {
+        SCOPED_TRACE(r.operation);
+        log.clear();
+        corvo_emu_fail(r.operation, kFail, 0, 1);
+        EXPECT_EQ(r.set(), 0);
+        EXPECT_EQ(log.at_level(3), std::vector<std::string>{r.line});
+        EXPECT_TRUE(log.at_level(1).empty());
+        EXPECT_EQ(wgc_get_last_error(session), kFail);
+        ASSERT_EQ(wgc_session_start(session), 1);  // a start again applies what is stored
+        EXPECT_EQ(corvo_emu_capture_property(window, r.property), r.before);
+    }
+    EXPECT_EQ(poll(session).cursor, 0);
 }
 
 TEST_F(StartTest, PrefersTheFirstAdapterOfThePreferredVendor) {
@@ -197,13 +219,39 @@ TEST_F(StartTest, SessionsOnOneThreadShareItsDispatcherQueueUntilTheLastGoes) {
     EXPECT_EQ(pixel_at(poll(other), 0, 0), 0xFF00FF00u);
     wgc_session_destroy(other);
     session = nullptr;
+    // The queue stays until the thread dispatches: a session started at once (a host switching targets)
+    // captures through it and is told its target's closing.
+    EXPECT_EQ(corvo_emu_count("ShutdownQueueAsync"), 0u);
+    open_window(16, 16);
+    EXPECT_EQ(corvo_emu_count("CreateDispatcherQueueController"), 1u);
+    corvo_emu_close(window);
+    log.clear();
+    poll(session);
+    EXPECT_EQ(wgc_get_status(session), 0);
+    EXPECT_EQ(log.at_level(1), std::vector<std::string>{"Wgc on_closed"});
+    wgc_session_destroy(session);
+    session = nullptr;
+    // The thread's next dispatch (the host's loop, or a poll) begins the shutdown, the one after completes it;
+    // then the thread can make a queue of its own again.
+    dispatch_thread_messages();
     EXPECT_EQ(corvo_emu_count("ShutdownQueueAsync"), 1u);
-    // The shutdown completes when the thread dispatches (the host's loop, or a poll); then the thread can make
-    // a queue of its own again.
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
     open_window(16, 16);
     EXPECT_EQ(corvo_emu_count("CreateDispatcherQueueController"), 2u);
+}
+
+// Fifty threads that start, poll, destroy and exit: each shuts its queue down as it goes, nothing is left.
+TEST_F(StartTest, ThreadsThatExitAfterTheirLastDestroyLeaveNoQueueBehind) {
+    const HWND target = corvo_emu_create_window(16, 16);
+    for (int n = 0; n < 50; ++n)
+        std::thread([target] {
+            wgc_session s = wgc_session_create(target);
+            EXPECT_EQ(wgc_session_start(s), 1);
+            corvo_emu_present(target);
+            poll(s);
+            wgc_session_destroy(s);
+        }).join();
+    EXPECT_EQ(corvo_emu_count("ShutdownQueueAsync"), 50u);
+    EXPECT_EQ(corvo_emu_count("live_objects"), 0u);
 }
 
 TEST_F(StartTest, StopFailureIsLoggedAndTeardownGoesOn) {
@@ -221,6 +269,7 @@ TEST_F(StartTest, FailedStartReleasesWhatItMade) {
     open_window(64, 64, false);
     corvo_emu_fail("StartCapture", kFail, 0, 1);
     EXPECT_EQ(wgc_session_start(session), 0);
+    dispatch_thread_messages();                      // which retires the thread's queue
     EXPECT_EQ(corvo_emu_count("live_objects"), 0u);  // nothing of a failed start is kept
     EXPECT_EQ(corvo_emu_count("Close"), 2u);         // the frame pool and the capture session
     wgc_session_destroy(session);

@@ -204,6 +204,11 @@ TEST_F(BorderlessConsent, StartsNeverWaitForTheAnswerAndARefusalComesAsAWarning)
     EXPECT_EXIT(std::exit(run_consent_steps(
                     {{1, 'h', 0, "denied, status 1", nullptr, -1}, {1, 's', 1, nullptr, "Wgc border Enable ", 1}})),
                 ::testing::ExitedWithCode(0), "");
+    // A refusal that comes before the start is the start's to tell, once.
+    EXPECT_EXIT(std::exit(run_consent_steps({{-2, 'h', 1, nullptr, "Set hide border", -1},
+                                             {2, 'c', 0, nullptr, nullptr, -1},
+                                             {2, 's', 1, "denied, status 2", "Wgc border Disable ", 1}})),
+                ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -5,10 +5,11 @@
 // Per pixel, with E the frame's value and W the SDR white in nits (scale = 80 / W):
 //   L = clamp(E, 0, 65504) * scale  per channel: NaN and negatives give 0 (max with a NaN gives the other
 //                                   operand), +inf counts as the largest half, 65504
-//   L = L / max(L.r, L.g, L.b, 1)   the roll-off: up to SDR white (L <= 1) nothing changes; above it the three
-//                                   channels are divided by the largest, so a grey brighter than SDR white comes
-//                                   out white and a coloured highlight keeps its hue and the order of its
-//                                   channels. Monotonic: a brighter E never gives a smaller channel.
+//   L = L / max(L.r, L.g, L.b, 1)   a hue-preserving clip: up to SDR white (L <= 1) nothing changes; above it
+//                                   the three channels are divided by the largest, so a grey brighter than SDR
+//                                   white comes out white and a coloured highlight keeps its hue and the order of
+//                                   its channels. A gradient above white comes out flat, and a channel may fall
+//                                   as E grows (a brighter red lowers the green of an orange highlight).
 //   V = L <= 0.0031308 ? 12.92 L : 1.055 L^(1/2.4) - 0.055   the piecewise sRGB encoding
 //   alpha = saturate(E.a)
 // The store converts to the view's UNORM format (R8G8B8A8 or B8G8R8A8; the format orders the channels), with

@@ -246,8 +246,23 @@ HRESULT GraphicsCaptureSession::IsSupported(bool *supported) noexcept {
     return S_OK;
 }
 
-void DispatcherQueueController::ShutdownQueueAsync() const {
-    object_of<emu::DispatcherController, IEmuDispatcherController>(*this).shutdown();
+bool DispatcherQueueController::TryEnqueue(EventHandler work) const {
+    check_call("TryEnqueue");
+    return object_of<emu::DispatcherController, IEmuDispatcherController>(*this).enqueue(std::move(work));
+}
+
+QueueShutdown DispatcherQueueController::ShutdownQueueAsync() const {
+    return QueueShutdown(
+        as_unknown(object_of<emu::DispatcherController, IEmuDispatcherController>(*this).shutdown()));
+}
+
+bool QueueShutdown::completed() const {
+    return object_of<emu::QueueShutdown, IEmuQueueShutdown>(*this).queue->shut_down();
+}
+
+void QueueShutdown::Completed(EventHandler handler) const {
+    check_call("put_Completed");
+    object_of<emu::QueueShutdown, IEmuQueueShutdown>(*this).queue->on_shut_down(std::move(handler));
 }
 
 HRESULT DispatcherQueueController::create(DispatcherQueueOptions options, DispatcherQueueController *out) noexcept {

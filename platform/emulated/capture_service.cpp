@@ -26,29 +26,16 @@ Registry &registry() {
     return *r;
 }
 
-// The dispatcher queues that exist, by thread. A controller may be released on another thread than its own.
-struct DispatcherThreads {
-    std::mutex mutex;
-    std::vector<std::pair<std::thread::id, uint64_t>> queues;  // the thread and the queue's id
-    uint64_t next_id = 1;
-};
+// Bumped by a reset, which forgets the queues of every thread.
+std::atomic<uint64_t> dispatcher_epoch{0};
 
-DispatcherThreads &dispatcher_threads() {
-    static DispatcherThreads *d = new DispatcherThreads;
-    return *d;
-}
+// The calling thread's queue; it ends with the thread.
+thread_local std::shared_ptr<DispatcherQueue> thread_dispatcher;
 
 template <class T>
 void unregister(std::vector<T *> &list, T *object) {
     std::lock_guard lock(registry().mutex);
     list.erase(std::remove(list.begin(), list.end(), object), list.end());
-}
-
-// The queue is gone: shut down, or its thread ended with the shutdown still queued.
-void unregister_queue(void *id) {
-    DispatcherThreads &d = dispatcher_threads();
-    std::lock_guard lock(d.mutex);
-    std::erase_if(d.queues, [id](const auto &queue) { return queue.second == reinterpret_cast<uintptr_t>(id); });
 }
 
 // Runs the handlers of an event of the weak source, if the source still exists.
@@ -71,10 +58,10 @@ void deliver(void *context) {
 // An event message that is never dispatched still gives back its reference to the weak source.
 void release_weak_source(void *context) { static_cast<IWeakReference *>(context)->Release(); }
 
-template <class Source, HandlerList Source::*list>
-void post_event(MessageQueue &queue, IWeakReference *weak_source) {
+template <class Source, HandlerList Source::*list, class Queue>
+void post_event(Queue &queue, IWeakReference *weak_source) {
     weak_source->AddRef();
-    queue.post(&deliver<Source, list>, weak_source, &release_weak_source);
+    if (!queue.post(&deliver<Source, list>, weak_source, &release_weak_source)) weak_source->Release();
 }
 
 // The emulated performance counter: CLOCK_MONOTONIC in 100 ns units.
@@ -120,31 +107,85 @@ void HandlerList::invoke() {
 
 void check_call(const char *operation) { throw_if_failed(call(operation), operation); }
 
-DispatcherController::DispatcherController() {
-    static const bool hooked =
-        (on_reset([] {
-             std::lock_guard lock(dispatcher_threads().mutex);
-             dispatcher_threads().queues.clear();
-         }),
-         true);
+std::shared_ptr<DispatcherQueue> DispatcherQueue::current() {
+    const std::shared_ptr<DispatcherQueue> &queue = thread_dispatcher;
+    return queue && queue->epoch_ == dispatcher_epoch.load() && !queue->shut_down() ? queue : nullptr;
+}
+
+std::shared_ptr<DispatcherQueue> DispatcherQueue::make() {
+    static const bool hooked = (on_reset([] { dispatcher_epoch.fetch_add(1); }), true);
     (void)hooked;
-    std::lock_guard lock(dispatcher_threads().mutex);
-    id_ = dispatcher_threads().next_id++;
-    dispatcher_threads().queues.emplace_back(thread, id_);
+    thread_dispatcher = std::make_shared<DispatcherQueue>();
+    thread_dispatcher->epoch_ = dispatcher_epoch.load();
+    return thread_dispatcher;
 }
 
-void DispatcherController::shutdown() {
+bool DispatcherQueue::post(Task task, void *context, Task discard) {
+    std::lock_guard lock(mutex_);
+    if (closing_) return false;
+    messages_->post(task, context, discard);
+    return true;
+}
+
+void DispatcherQueue::shutdown() {
+    std::lock_guard lock(mutex_);
+    if (closing_) return;
+    closing_ = true;
+    // After the work queued before it, on the queue's thread.
+    messages_->post(&complete, new std::shared_ptr<DispatcherQueue>(shared_from_this()), &release);
+}
+
+void DispatcherQueue::complete(void *queue) {
+    const std::unique_ptr<std::shared_ptr<DispatcherQueue>> held(
+        static_cast<std::shared_ptr<DispatcherQueue> *>(queue));
+    std::vector<platform::EventHandler> handlers;
+    {
+        std::lock_guard lock((*held)->mutex_);
+        (*held)->done_.store(true);
+        handlers.swap((*held)->on_shut_down_);
+    }
+    if (thread_dispatcher == *held) thread_dispatcher.reset();
+    for (const platform::EventHandler &handler : handlers) {
+        try {
+            handler.invoke(handler.context.get());
+        } catch (...) {
+            add_count("handler_failures", 1);  // the delegate hands the failure back to the action
+        }
+    }
+}
+
+void DispatcherQueue::on_shut_down(platform::EventHandler handler) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!done_.load()) {
+            on_shut_down_.push_back(std::move(handler));
+            return;
+        }
+    }
+    handler.invoke(handler.context.get());
+}
+
+void DispatcherQueue::release(void *queue) { delete static_cast<std::shared_ptr<DispatcherQueue> *>(queue); }
+
+bool DispatcherController::enqueue(platform::EventHandler work) {
+    auto *held = new platform::EventHandler(std::move(work));
+    const bool queued = queue->post(
+        [](void *context) {
+            const std::unique_ptr<platform::EventHandler> handler(static_cast<platform::EventHandler *>(context));
+            handler->invoke(handler->context.get());
+        },
+        held, [](void *context) { delete static_cast<platform::EventHandler *>(context); });
+    if (!queued) delete held;
+    return queued;
+}
+
+QueueShutdown *DispatcherController::shutdown() {
     check_call("ShutdownQueueAsync");
-    if (shut_down_.exchange(true)) return;
-    void *id = reinterpret_cast<void *>(uintptr_t(id_));
-    queue_->post(&unregister_queue, id, &unregister_queue);
+    queue->shutdown();
+    return new QueueShutdown(queue);
 }
 
-bool thread_has_dispatcher_queue() {
-    std::lock_guard lock(dispatcher_threads().mutex);
-    return std::any_of(dispatcher_threads().queues.begin(), dispatcher_threads().queues.end(),
-                       [](const auto &queue) { return queue.first == std::this_thread::get_id(); });
-}
+bool thread_has_dispatcher_queue() { return DispatcherQueue::current() != nullptr; }
 
 CaptureItem::CaptureItem(std::shared_ptr<Target> t) : Object(true), target(std::move(t)) {
     std::lock_guard lock(registry().mutex);
@@ -232,7 +273,7 @@ int32_t present(const Target &target) {
         lock.unlock();
         if (session->pool_free_threaded)
             raise<FramePool, &FramePool::frame_arrived>(*session->pool.get());
-        else
+        else if (session->pool_queue)
             post_event<FramePool, &FramePool::frame_arrived>(*session->pool_queue, session->pool.get());
         ++delivered;
     }
@@ -243,7 +284,7 @@ void raise_closed(const Target &target) {
     for (const ComPtr<IUnknown> &held : live_objects_of(registry().items, target)) {
         auto *item = static_cast<CaptureItem *>(static_cast<IEmuCaptureItem *>(held.get()));
         ComPtr<IWeakReference> weak = ComPtr<IWeakReference>::attach(item->weak_reference());
-        if (weak) post_event<CaptureItem, &CaptureItem::closed>(*item->queue, weak.get());
+        if (weak && item->dispatcher) post_event<CaptureItem, &CaptureItem::closed>(*item->dispatcher, weak.get());
     }
 }
 

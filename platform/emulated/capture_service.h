@@ -31,6 +31,7 @@ CORVO_EMU_INTERFACE(IEmuCaptureSession, 0x5f3e1a04, 0x6c1d, 0x4b7e, 0x9a, 0x01, 
 CORVO_EMU_INTERFACE(IEmuDirect3DDevice, 0x5f3e1a05, 0x6c1d, 0x4b7e, 0x9a, 0x01, 0x11, 0x22, 0x33, 0x44, 0x55, 0x05)
 CORVO_EMU_INTERFACE(IEmuDispatcherController, 0x5f3e1a06, 0x6c1d, 0x4b7e, 0x9a, 0x01, 0x11, 0x22, 0x33, 0x44, 0x55,
                     0x06)
+CORVO_EMU_INTERFACE(IEmuQueueShutdown, 0x5f3e1a0a, 0x6c1d, 0x4b7e, 0x9a, 0x01, 0x11, 0x22, 0x33, 0x44, 0x55, 0x0a)
 CORVO_EMU_INTERFACE(IEmuItemInterop, 0x5f3e1a07, 0x6c1d, 0x4b7e, 0x9a, 0x01, 0x11, 0x22, 0x33, 0x44, 0x55, 0x07)
 
 namespace corvo::emu {
@@ -60,22 +61,59 @@ private:
     bool implements(REFIID iid) const noexcept override { return iid == __uuidof(IEmuDirect3DDevice); }
 };
 
+// A thread's dispatcher queue. Work posted to it runs when its thread dispatches its messages. Once its shutdown
+// began it takes no more work, and the shutdown completes when the thread dispatches it; the queue also goes
+// with its thread. A thread has at most one.
+class DispatcherQueue : public std::enable_shared_from_this<DispatcherQueue> {
+public:
+    // The calling thread's queue, null when it has none.
+    static std::shared_ptr<DispatcherQueue> current();
+    // A new queue for the calling thread, which has none.
+    static std::shared_ptr<DispatcherQueue> make();
+
+    // Posts `task` as MessageQueue::post does; false, and nothing posted, once the shutdown began.
+    bool post(Task task, void *context, Task discard);
+    void shutdown();
+    bool shut_down() const { return done_.load(); }
+    // Runs `handler` on the queue's thread as the shutdown completes, or at once if it has.
+    void on_shut_down(platform::EventHandler handler);
+
+private:
+    static void complete(void *queue);
+    static void release(void *queue);
+
+    const std::shared_ptr<MessageQueue> messages_ = MessageQueue::current();
+    uint64_t epoch_ = 0;  // of the emulated system it was made in: a reset forgets every queue
+    std::mutex mutex_;
+    bool closing_ = false;
+    std::atomic<bool> done_{false};
+    std::vector<platform::EventHandler> on_shut_down_;
+};
+
 // The controller of the calling thread's queue. As on Windows, releasing the controller leaves the queue on
 // its thread; only a completed shutdown takes it away.
 class DispatcherController final : public Object<IEmuDispatcherController> {
 public:
-    DispatcherController();
+    DispatcherController() = default;
 
-    // Posts the shutdown to the owning thread; it completes when that thread dispatches it.
-    void shutdown();
+    bool enqueue(platform::EventHandler work);
+    // Begins the shutdown; the action tells when it completed.
+    class QueueShutdown *shutdown();
 
-    const std::thread::id thread = std::this_thread::get_id();
+    const std::shared_ptr<DispatcherQueue> queue = DispatcherQueue::make();
 
 private:
     bool implements(REFIID iid) const noexcept override { return iid == __uuidof(IEmuDispatcherController); }
-    const std::shared_ptr<MessageQueue> queue_ = MessageQueue::current();
-    uint64_t id_ = 0;  // of the queue, among the queues the threads have had
-    std::atomic<bool> shut_down_{false};
+};
+
+// What ShutdownQueueAsync returns: completed once the queue's thread has dispatched the shutdown.
+class QueueShutdown final : public Object<IEmuQueueShutdown> {
+public:
+    explicit QueueShutdown(std::shared_ptr<DispatcherQueue> q) : queue(std::move(q)) {}
+    const std::shared_ptr<DispatcherQueue> queue;
+
+private:
+    bool implements(REFIID iid) const noexcept override { return iid == __uuidof(IEmuQueueShutdown); }
 };
 
 // Whether the calling thread owns a dispatcher queue.
@@ -90,8 +128,9 @@ public:
     ~CaptureItem() override;
 
     const std::shared_ptr<Target> target;
-    // Closed runs on the thread that created the item.
-    const std::shared_ptr<MessageQueue> queue = MessageQueue::current();
+    // Closed runs on the thread that created the item, through its dispatcher queue: not at all where that thread
+    // had none, or once the queue's shutdown began.
+    const std::shared_ptr<DispatcherQueue> dispatcher = DispatcherQueue::current();
     HandlerList closed;
 
 private:
@@ -141,7 +180,7 @@ public:
     const std::shared_ptr<PoolState> state = std::make_shared<PoolState>();
     // FrameArrived runs on the presenting thread when free-threaded, else on the thread that created the pool.
     const bool free_threaded;
-    const std::shared_ptr<MessageQueue> queue = MessageQueue::current();
+    const std::shared_ptr<DispatcherQueue> queue = DispatcherQueue::current();  // of a pool made with Create
     HandlerList frame_arrived;
 
 private:
@@ -155,7 +194,7 @@ public:
 
     const std::shared_ptr<Target> target;
     const std::shared_ptr<PoolState> pool_state;
-    const std::shared_ptr<MessageQueue> pool_queue;
+    const std::shared_ptr<DispatcherQueue> pool_queue;
     const bool pool_free_threaded;
     const ComPtr<IWeakReference> pool;
     // Read by presents from any thread while the owner starts and closes the capture.

@@ -36,9 +36,10 @@ Device &device_of(ID3D11Device *device) { return *static_cast<Device *>(device);
 
 }  // namespace
 
-Device::Device(IDXGIAdapter *adapter, D3D_FEATURE_LEVEL level)
+Device::Device(IDXGIAdapter *adapter, D3D_FEATURE_LEVEL level, UINT flags)
     : adapter_(ComPtr<IDXGIAdapter>::share(adapter)),
       level_(level),
+      flags_(flags),
       bgra_uav_store_(bgra_uav_store()),
       context_(std::make_unique<Context>(*this)) {
     std::lock_guard lock(registry().mutex);
@@ -88,6 +89,8 @@ HRESULT Device::CreateComputeShader(const void *bytecode, SIZE_T length, ID3D11C
     if (shader) *shader = nullptr;
     if (const HRESULT hr = admit("CreateComputeShader"); FAILED(hr)) return hr;
     if (!bytecode || length == 0) return E_INVALIDARG;
+    // Shader model 5 compute shaders, the only kind there is here, need feature level 11_0.
+    if (level_ < D3D_FEATURE_LEVEL_11_0) return E_INVALIDARG;
     try {
         std::shared_ptr<const shader::Program> program;
         if (FAILED(shader::create_program(bytecode, length, &program)) || !program) return E_INVALIDARG;
@@ -176,7 +179,7 @@ using namespace corvo::emu;
 
 extern "C" {
 
-HRESULT WINAPI D3D11CreateDevice(IDXGIAdapter *adapter, D3D_DRIVER_TYPE driver_type, HMODULE software, UINT,
+HRESULT WINAPI D3D11CreateDevice(IDXGIAdapter *adapter, D3D_DRIVER_TYPE driver_type, HMODULE software, UINT flags,
                                  const D3D_FEATURE_LEVEL *feature_levels, UINT feature_level_count, UINT sdk_version,
                                  ID3D11Device **device, D3D_FEATURE_LEVEL *feature_level,
                                  ID3D11DeviceContext **context) {
@@ -202,7 +205,7 @@ HRESULT WINAPI D3D11CreateDevice(IDXGIAdapter *adapter, D3D_DRIVER_TYPE driver_t
     if (!device && !context) return S_FALSE;
     Device *created;
     try {
-        created = new Device(chosen.get(), level);
+        created = new Device(chosen.get(), level, flags);
     } catch (const std::bad_alloc &) {
         return E_OUTOFMEMORY;
     }

@@ -16,7 +16,7 @@ class Context;
 
 class Device final : public Object<ID3D11Device> {
 public:
-    Device(IDXGIAdapter *adapter, D3D_FEATURE_LEVEL level);
+    Device(IDXGIAdapter *adapter, D3D_FEATURE_LEVEL level, UINT flags);
     ~Device() override;
 
     HRESULT STDMETHODCALLTYPE CreateBuffer(const D3D11_BUFFER_DESC *desc, const D3D11_SUBRESOURCE_DATA *initial,
@@ -34,6 +34,7 @@ public:
     void STDMETHODCALLTYPE GetImmediateContext(ID3D11DeviceContext **context) override;
     HRESULT STDMETHODCALLTYPE GetDeviceRemovedReason() override { return removed_.load(); }
     D3D_FEATURE_LEVEL STDMETHODCALLTYPE GetFeatureLevel() override { return level_; }
+    UINT STDMETHODCALLTYPE GetCreationFlags() override { return flags_; }
     HRESULT STDMETHODCALLTYPE CheckFormatSupport(DXGI_FORMAT format, UINT *support) override;
     HRESULT STDMETHODCALLTYPE CheckFeatureSupport(D3D11_FEATURE feature, void *data, UINT size) override;
 
@@ -63,6 +64,7 @@ private:
 
     const ComPtr<IDXGIAdapter> adapter_;
     const D3D_FEATURE_LEVEL level_;
+    const UINT flags_;           // as the creator passed them
     const bool bgra_uav_store_;  // what the system offered when the device was created
     std::atomic<HRESULT> removed_{S_OK};
     DxgiFace dxgi_face_{this};

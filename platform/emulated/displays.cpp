@@ -109,9 +109,21 @@ void corvo_emu_set_hdr(void *target, int32_t hdr, uint32_t sdr_white_nits) CORVO
         std::shared_ptr<Target> t = find_target(target);
         if (t && t->kind == Target::Kind::window) t = monitor_of(*t, MONITOR_DEFAULTTONEAREST).target;
         if (!t || t->closed()) return;
-        const bool was_hdr = t->display().hdr;
-        t->set_display({hdr != 0, std::clamp(sdr_white_nits, kLowestWhite, kHighestWhite)});
-        if (was_hdr != (hdr != 0)) display_changed();
+        const Display was = t->display();
+        t->set_display({hdr != 0, std::clamp(sdr_white_nits, kLowestWhite, kHighestWhite), was.adapter});
+        if (was.hdr != (hdr != 0)) display_changed();
+    });
+}
+
+void corvo_emu_set_monitor_adapter(HMONITOR monitor, uint32_t adapter_index) CORVO_EMU_NOEXCEPT {
+    or_nothing([&] {
+        const std::shared_ptr<Target> t = find_target(monitor);
+        if (!t || t->kind != Target::Kind::monitor || t->closed()) return;
+        Display display = t->display();
+        if (display.adapter == adapter_index) return;
+        display.adapter = adapter_index;
+        t->set_display(display);
+        display_changed();  // the outputs moved: factories made before list them where they were
     });
 }
 

@@ -3,6 +3,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "corvo_emu.h"
@@ -47,8 +48,11 @@ ComPtr<IDXGIFactory1> make_factory() noexcept {
     try {
         const uint64_t generation = display_generation();  // before the look, so that a change during it shows
         std::vector<OutputState> outputs;
-        for (const Monitor &m : monitors())
-            outputs.push_back({static_cast<HMONITOR>(m.handle), m.rect, m.target->number, m.target->display().hdr});
+        for (const Monitor &m : monitors()) {
+            const Display display = m.target->display();
+            outputs.push_back(
+                {static_cast<HMONITOR>(m.handle), m.rect, m.target->number, display.hdr, display.adapter});
+        }
         return ComPtr<IDXGIFactory1>::attach(new Factory(std::move(outputs), generation));
     } catch (...) {
         return nullptr;
@@ -94,10 +98,14 @@ HRESULT Adapter::EnumOutputs(UINT index, IDXGIOutput **output) {
     if (const HRESULT hr = call("EnumOutputs"); FAILED(hr)) return hr;
     if (!output) return E_INVALIDARG;
     *output = nullptr;
-    const std::vector<OutputState> &outputs = static_cast<Factory *>(factory_.get())->outputs;
-    if (index_ != 0 || index >= outputs.size()) return DXGI_ERROR_NOT_FOUND;
-    *output = new (std::nothrow) Output(this, outputs[index]);
-    return *output ? S_OK : E_OUTOFMEMORY;
+    // The outputs of this adapter, in the order of the monitors.
+    for (const OutputState &state : static_cast<Factory *>(factory_.get())->outputs) {
+        if (state.adapter != index_) continue;
+        if (index-- != 0) continue;
+        *output = new (std::nothrow) Output(this, state);
+        return *output ? S_OK : E_OUTOFMEMORY;
+    }
+    return DXGI_ERROR_NOT_FOUND;
 }
 
 HRESULT Adapter::GetDesc1(DXGI_ADAPTER_DESC1 *desc) {
@@ -105,8 +113,12 @@ HRESULT Adapter::GetDesc1(DXGI_ADAPTER_DESC1 *desc) {
     if (!desc) return E_INVALIDARG;
     *desc = {};
     static_assert(
-        sizeof kDescription / sizeof *kDescription <= sizeof desc->Description / sizeof *desc->Description);
-    for (size_t i = 0; kDescription[i]; ++i) desc->Description[i] = kDescription[i];
+        sizeof kDescription / sizeof *kDescription + 10 <= sizeof desc->Description / sizeof *desc->Description);
+    size_t length = 0;
+    for (; kDescription[length]; ++length) desc->Description[length] = kDescription[length];
+    // Told apart by their index, as the adapters of one machine have their own names.
+    desc->Description[length] = u' ';
+    for (const char digit : std::to_string(index_)) desc->Description[++length] = char16_t(digit);
     desc->VendorId = vendor_id_;
     desc->SharedSystemMemory = SIZE_T(1) << 30;
     desc->AdapterLuid = {index_ + 1, 0};  // unique per adapter, never zero

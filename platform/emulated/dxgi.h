@@ -1,5 +1,6 @@
 // The DXGI factory, adapters and outputs of the emulated system. The adapters are the list set by
-// corvo_emu_set_adapters; the monitors are outputs of the first. As on Windows, a factory keeps the display
+// corvo_emu_set_adapters; each monitor is an output of the adapter corvo_emu_set_monitor_adapter names (the first
+// by default), in the order of the monitors. As on Windows, a factory keeps the display
 // configuration it was made in: its outputs describe that one, and IsCurrent says FALSE once it has changed.
 #pragma once
 
@@ -17,6 +18,7 @@ struct OutputState {
     RECT rect;
     uint32_t number;
     bool hdr;
+    uint32_t adapter;  // the index of the adapter it belongs to
 };
 
 class Factory final : public Object<IDXGIFactory1> {

@@ -17,6 +17,7 @@ namespace corvo::emu {
 struct Display {
     bool hdr = false;
     uint32_t sdr_white_nits = 80;
+    uint32_t adapter = 0;  // the index of the adapter whose output shows the monitor
 };
 
 class Target {

@@ -131,6 +131,29 @@ struct IDispatcherQueueController : ::IInspectable {
     virtual HRESULT STDMETHODCALLTYPE ShutdownQueueAsync(::IInspectable **operation) = 0;
 };
 
+// Windows.System.DispatcherQueueHandler: a delegate, so based on IUnknown; Invoke is slot 3.
+struct IDispatcherQueueHandler : ::IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Invoke() = 0;
+};
+
+// Windows.System.IDispatcherQueue, up to the last slot the library calls (TryEnqueue, slot 7).
+struct IDispatcherQueue : ::IInspectable {
+    // The result is an IDispatcherQueueTimer.
+    virtual HRESULT STDMETHODCALLTYPE CreateTimer(::IInspectable **result) = 0;
+    virtual HRESULT STDMETHODCALLTYPE TryEnqueue(IDispatcherQueueHandler *callback, boolean *result) = 0;
+};
+
+// Windows.Foundation.AsyncActionCompletedHandler: a delegate, so based on IUnknown; Invoke is slot 3. The first
+// parameter is the IAsyncAction, the second an AsyncStatus.
+struct IAsyncActionCompletedHandler : ::IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Invoke(::IInspectable *asyncInfo, int32_t status) = 0;
+};
+
+// Windows.Foundation.IAsyncAction, up to the last slot the library calls (put_Completed, slot 6).
+struct IAsyncAction : ::IInspectable {
+    virtual HRESULT STDMETHODCALLTYPE put_Completed(IAsyncActionCompletedHandler *handler) = 0;
+};
+
 // AsyncStatus: Started 0, Completed 1, Canceled 2, Error 3.
 struct IAsyncInfo : ::IInspectable {
     virtual HRESULT STDMETHODCALLTYPE get_Id(UINT32 *id) = 0;

@@ -234,10 +234,24 @@ HRESULT DispatcherQueueController::create(DispatcherQueueOptions options, Dispat
     return S_OK;
 }
 
-void DispatcherQueueController::ShutdownQueueAsync() const {
+bool DispatcherQueueController::TryEnqueue(EventHandler work) const {
+    ::IInspectable *queue = nullptr;
+    check(as<abi::IDispatcherQueueController>(*this)->get_DispatcherQueue(&queue));
+    const ComPtr<IUnknown> held = holding(queue);
+    const ComPtr<abi::IDispatcherQueue> dispatcher =
+        query<abi::IDispatcherQueue>(held.get(), abi::kIID_IDispatcherQueue);
+    auto *delegate = new (std::nothrow) QueueWork(std::move(work));
+    if (!delegate) check(E_OUTOFMEMORY);
+    const auto handler = ComPtr<abi::IDispatcherQueueHandler>::attach(delegate);
+    boolean queued = 0;
+    check(dispatcher->TryEnqueue(handler.get(), &queued));
+    return queued != 0;
+}
+
+QueueShutdown DispatcherQueueController::ShutdownQueueAsync() const {
     ::IInspectable *action = nullptr;
     check(as<abi::IDispatcherQueueController>(*this)->ShutdownQueueAsync(&action));
-    if (action) action->Release();  // the queue completes it; nobody waits for it here
+    return QueueShutdown(holding(action));
 }
 
 // Whether an asynchronous operation or action is no longer Started (0).
@@ -245,6 +259,17 @@ bool async_completed(const Projected &operation) {
     int32_t status = 0;
     check(query<abi::IAsyncInfo>(as<::IInspectable>(operation), abi::kIID_IAsyncInfo)->get_Status(&status));
     return status != 0;
+}
+
+bool QueueShutdown::completed() const { return async_completed(*this); }
+
+void QueueShutdown::Completed(EventHandler handler) const {
+    const ComPtr<abi::IAsyncAction> action =
+        query<abi::IAsyncAction>(as<::IInspectable>(*this), abi::kIID_IAsyncAction);
+    auto *delegate = new (std::nothrow) ActionCompleted(std::move(handler));
+    if (!delegate) check(E_OUTOFMEMORY);
+    const auto held = ComPtr<abi::IAsyncActionCompletedHandler>::attach(delegate);
+    check(action->put_Completed(held.get()));
 }
 
 HRESULT GraphicsCaptureSession::IsSupported(bool *supported) noexcept {

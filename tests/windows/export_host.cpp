@@ -40,16 +40,12 @@ void check_ordinals(const wgc_test::Exports &dll) {
         WGC_TEST_EXPORTS(WGC_TEST_ADDRESS)
 #undef WGC_TEST_ADDRESS
     };
-    // Ordinals 23 to 25 are kept for exports still to come.
-    for (int ordinal = 1; ordinal <= 28; ++ordinal) {
+    for (int ordinal = 1; ordinal <= 27; ++ordinal) {
         const void *by_ordinal =
             reinterpret_cast<const void *>(GetProcAddress(dll.module, MAKEINTRESOURCEA(ordinal)));
-        const bool kept = ordinal >= 23 && ordinal <= 25;
-        if (kept || ordinal == 28)
-            CHECK(by_ordinal == nullptr);
-        else
-            CHECK(by_ordinal != nullptr && by_ordinal == by_name[ordinal <= 22 ? ordinal - 1 : ordinal - 4]);
+        CHECK(by_ordinal != nullptr && by_ordinal == by_name[ordinal - 1]);
     }
+    CHECK(GetProcAddress(dll.module, MAKEINTRESOURCEA(28)) == nullptr);
 }
 
 void check_logger(const wgc_test::Exports &dll, wgc_session session) {

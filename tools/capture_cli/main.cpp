@@ -72,6 +72,8 @@ void apply_switches(wgc_session session, const Options &o) {
     // Only when asked for, so that a run without --format logs what it always did.
     if (o.pixel_format != CORVO_WGC_FORMAT_BGRA8 && !wgc_set_pixel_format(session, o.pixel_format))
         std::fputs("corvo-capture: the library refused the pixel format\n", stderr);
+    if (o.adapter != CORVO_WGC_ADAPTER_PREFERRED_VENDOR) wgc_set_adapter(session, o.adapter);
+    if (o.recover) wgc_set_recovery(session, 1);
     if (o.client_area && !wgc_set_client_area(session, 1))
         std::fputs("corvo-capture: a monitor has no client area; capturing all of it\n", stderr);
     if (o.region) {
@@ -151,7 +153,7 @@ int capture(const Options &o) {
         wgc_frame_info info{};
         info.size = sizeof info;
         if (wgc_get_frame_info(session.get(), &info) && info.is_new)
-            summary.add_frame(summary.polls(), info.frame_number, info.system_time);
+            summary.add_frame(summary.polls(), info.frame_number, info.system_time, info.device_generation);
         const bool fp16 = got && info.bytes_per_pixel == 8;
         // In buffer mode a new frame's changed part is copied to the CPU (all of it without detection); an
         // unchanged frame is not copied.

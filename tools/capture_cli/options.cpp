@@ -132,6 +132,13 @@ void add_options(CLI::App &app, Options &o) {
                    "written as half-float images)")
         ->transform(CLI::CheckedTransformer(formats))
         ->type_name("FORMAT");
+    const std::map<std::string, int32_t> adapters{{"preferred", CORVO_WGC_ADAPTER_PREFERRED_VENDOR},
+                                                  {"target", CORVO_WGC_ADAPTER_OF_TARGET}};
+    app.add_option("--adapter", o.adapter,
+                   "The adapter to capture on: preferred (the first of vendor 0x10DE, else the first; the default) "
+                   "or target (the one whose output shows the target)")
+        ->transform(CLI::CheckedTransformer(adapters));
+    app.add_flag("--recover", o.recover, "After a device loss, rebuild the device and go on capturing");
     app.add_option("--min-interval", o.min_interval_ms,
                    "Let the system deliver a frame at most every MS milliseconds (default: its own limit)")
         ->check(number(0, 4294967, false, false));  // microseconds in 32 bits

@@ -48,7 +48,8 @@ std::string Summary::text() const {
            format("bytes copied to CPU  %llu\n", (unsigned long long)bytes_copied_) +
            format("polls per second     %.1f\n", per_second(polls())) +
            format("new frames/second    %.1f\n", per_second(new_frames_)) +
-           format("poll time            median %.2f ms, 99th percentile %.2f ms\n", poll_ms(0.5), poll_ms(0.99));
+           format("poll time            median %.2f ms, 99th percentile %.2f ms\n", poll_ms(0.5), poll_ms(0.99)) +
+           format("device rebuilds      %lld\n", (long long)rebuilds_);
 }
 
 std::string Summary::json() const {
@@ -59,6 +60,7 @@ std::string Summary::json() const {
     out += format("  \"update_ratio\": {\"mean\": %.9g, \"min\": %.9g, \"max\": %.9g},\n", mean_ratio(),
                   double(min_ratio_), double(max_ratio_));
     out += format("  \"bytes_copied\": %llu,\n", (unsigned long long)bytes_copied_);
+    out += format("  \"device_rebuilds\": %lld,\n", (long long)rebuilds_);
     out += format("  \"seconds\": %.3f,\n", seconds_);
     out += format("  \"polls_per_second\": %.1f,\n", per_second(polls()));
     out += format("  \"new_frames_per_second\": %.1f,\n", per_second(new_frames_));

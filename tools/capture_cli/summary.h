@@ -1,6 +1,7 @@
 // What a capture run saw: the update ratio of every poll and the figures derived from them.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -17,9 +18,11 @@ public:
     void add_changed_rects(int64_t poll, std::string json_array) {
         changed_.emplace_back(poll, std::move(json_array));
     }
-    // A poll that handed out a frame no poll had handed out before (changed or not): its number and time.
-    void add_frame(int64_t poll, uint64_t number, int64_t system_time) {
+    // A poll that handed out a frame no poll had handed out before (changed or not): its number and time, and the
+    // generation of the device that captured it.
+    void add_frame(int64_t poll, uint64_t number, int64_t system_time, uint32_t device_generation) {
         frames_.push_back({poll, number, system_time});
+        if (device_generation > 1) rebuilds_ = std::max<int64_t>(rebuilds_, int64_t(device_generation) - 1);
     }
     void set_seconds(double seconds) { seconds_ = seconds; }
 
@@ -49,6 +52,7 @@ private:
     };
     std::vector<Frame> frames_;
     int64_t new_frames_ = 0;
+    int64_t rebuilds_ = 0;  // of the device after a loss, as the frames tell them
     float min_ratio_ = 0;
     float max_ratio_ = 0;
     double ratio_sum_ = 0;

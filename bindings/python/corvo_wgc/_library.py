@@ -21,7 +21,8 @@ class WgcFrameInfo(ctypes.Structure):
     _fields_ = [("size", ctypes.c_uint32), ("is_new", ctypes.c_uint32), ("frame_number", ctypes.c_uint64),
                 ("system_time", ctypes.c_int64), ("content_width", ctypes.c_int32),
                 ("content_height", ctypes.c_int32), ("dxgi_format", ctypes.c_int32),
-                ("bytes_per_pixel", ctypes.c_uint32), ("hdr", ctypes.c_uint32), ("sdr_white_nits", ctypes.c_float)]
+                ("bytes_per_pixel", ctypes.c_uint32), ("hdr", ctypes.c_uint32), ("sdr_white_nits", ctypes.c_float),
+                ("device_generation", ctypes.c_uint32)]
 
 
 # name: (result type, argument types). One line per export; a new export is one more line.
@@ -52,6 +53,9 @@ EXPORTS = {
     "wgc_wait_for_frame": (ctypes.c_uint8, [c_session, ctypes.c_uint32]),
     "wgc_get_last_error": (ctypes.c_int32, [c_session]),
     "wgc_get_version": (ctypes.c_uint32, []),
+    "wgc_set_device": (ctypes.c_uint8, [c_session, ctypes.c_void_p]),
+    "wgc_set_adapter": (ctypes.c_uint8, [c_session, ctypes.c_int32]),
+    "wgc_set_recovery": (ctypes.c_uint8, [c_session, ctypes.c_uint8]),
     "wgc_set_region": (ctypes.c_uint8, [c_session, ctypes.POINTER(WgcRect)]),
     "wgc_set_client_area": (ctypes.c_uint8, [c_session, ctypes.c_uint8]),
 }

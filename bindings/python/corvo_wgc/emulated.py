@@ -35,6 +35,7 @@ _SIGNATURES = {
     "corvo_emu_reset": (None, []),
     "corvo_emu_set_adapters": (None, [ctypes.POINTER(ctypes.c_uint32), ctypes.c_size_t]),
     "corvo_emu_remove_devices": (None, [ctypes.c_int32]),
+    "corvo_emu_set_monitor_adapter": (None, [ctypes.c_void_p, ctypes.c_uint32]),
     "corvo_emu_set_title": (None, [ctypes.c_void_p, ctypes.c_char_p]),
     "corvo_emu_list_targets": (ctypes.c_int32, [ctypes.c_void_p, ctypes.c_int32]),
 }
@@ -186,6 +187,10 @@ class Monitor(_Target):
 
     def __init__(self, width, height):
         super().__init__(_emu.corvo_emu_create_monitor(width, height), width, height)
+
+    def set_adapter(self, index):
+        """DXGI lists this monitor's output under the adapter of that index (default 0)."""
+        _emu.corvo_emu_set_monitor_adapter(self.handle, index)
 
 
 def list_targets():

@@ -18,11 +18,14 @@ from .texture import Texture
 _CLOSED_LINE = "Wgc on_closed"
 # What grab() hands out (set_pixel_format): 8-bit BGRA as the system converts it (the default; on an HDR monitor the
 # system clips what is brighter than SDR white); 8-bit BGRA that the library makes from an HDR monitor's frames,
-# rolling off what is brighter than SDR white; or the FP16 scRGB frames themselves (linear, 1.0 = 80 nits).
+# SDR content exact and a hue-preserving clip above SDR white (gradients brighter than white come out flat); or
+# the FP16 scRGB frames themselves (linear, 1.0 = 80 nits).
 FORMAT_BGRA8 = 0
 FORMAT_SDR_FROM_HDR = 1
 FORMAT_FP16 = 2
 _FORMATS = (FORMAT_BGRA8, FORMAT_SDR_FROM_HDR, FORMAT_FP16)
+# Which adapter the library's own device is made on (Session(adapter=...)).
+_ADAPTERS = {"preferred": 0, "target": 1}
 # wait() waits in slices of this many milliseconds, so that close() on another thread never waits longer for it.
 _WAIT_SLICE_MS = 50
 
@@ -37,6 +40,7 @@ class FrameInfo(NamedTuple):
     bytes_per_pixel: int  # 4, or 8 for FP16
     hdr: bool  # the monitor the target was on was in HDR mode
     sdr_white_nits: float  # that monitor's SDR white; 80 for an SDR monitor or when unknown
+    device_generation: int  # 1 for the device of start(), one more after each rebuild (recover=True)
 
 
 def _handle_of(target):
@@ -55,15 +59,23 @@ class Session:
     bottom)` captures only that rectangle of it, and `client_area=True` only a window's client area (see
     set_region() and set_client_area()).
 
+    adapter="target" makes the library's device on the adapter that shows the target ("preferred", the default:
+    the first adapter of vendor 0x10DE, else the first); recover=True rebuilds the device after a device loss (a
+    driver update or reset) inside the grabs that follow, instead of ending the capture: keep grabbing, as a
+    wait() alone does not rebuild.
+
     Start it with start(); grab() may come from any thread. Use it as a context manager, or call close():
     afterwards every method raises SessionClosedError. Any thread may call any method: those the library takes
     one at a time for a session (start, the grabs, the cursor, border, interval and texture switches,
     dirty_rects, frame_info, device, close) wait for one another here; status, update_ratio, last_error,
     set_dirty_rect and wait run at any time."""
 
-    def __init__(self, window=None, *, monitor=None, region=None, client_area=False):
+    def __init__(self, window=None, *, monitor=None, adapter="preferred", recover=False, region=None,
+                 client_area=False):
         if (window is None) == (monitor is None):
             raise TypeError("give either a window or monitor=")
+        if adapter not in _ADAPTERS:
+            raise ValueError(f"adapter must be one of {', '.join(map(repr, _ADAPTERS))}, not {adapter!r}")
         if window is not None and getattr(window, "is_monitor", False):
             raise TypeError("a monitor is captured with Session(monitor=...)")
         self._lib = library().dll
@@ -73,6 +85,7 @@ class Session:
         self._running = {}
         self._started = False
         self._ended = None  # the exception that tells why a started capture ended
+        self._target_closed = False  # the library told the closing of the target since the last start
         self._texture_mode = False
         self._frame = None  # the array grab(copy=False) hands out views of
         with router.collect() as lines:
@@ -83,6 +96,11 @@ class Session:
         if not self._handle:
             null_monitor = monitor is not None and not _handle_of(monitor)
             raise CorvoError("no monitor given" if null_monitor else "creating the session failed", _problems(lines))
+        # Set only where asked for, so that a session of the defaults logs what it always did.
+        if adapter != "preferred":
+            self._lib.wgc_set_adapter(self._handle, _ADAPTERS[adapter])
+        if recover:
+            self._lib.wgc_set_recovery(self._handle, 1)
         try:
             if client_area:
                 self.set_client_area(True)
@@ -128,9 +146,17 @@ class Session:
         return self._handle
 
     @contextlib.contextmanager
-    def _one_at_a_time(self):
+    def _closing_noted(self):
+        """Any call tells the target's closing once (a status call inside wait(), say): noted for the grab."""
+        with router.collect() as lines:
+            yield
+        if any(text == _CLOSED_LINE for _, text in lines):
+            self._target_closed = True
+
+    @contextlib.contextmanager
+    def _one_at_a_time(self, note_closing=True):
         """The handle, for calls the library takes one at a time for a session."""
-        with self._lock:
+        with self._lock, (self._closing_noted() if note_closing else contextlib.nullcontext()):
             yield self._checked()
 
     @contextlib.contextmanager
@@ -141,7 +167,8 @@ class Session:
             handle = self._checked()
             self._running[me] = self._running.get(me, 0) + 1
         try:
-            yield handle
+            with self._closing_noted():
+                yield handle
         finally:
             with self._calls:
                 self._running[me] -= 1
@@ -197,7 +224,7 @@ class Session:
                 return None
         return FrameInfo(bool(info.is_new), info.frame_number, info.system_time,
                          (info.content_width, info.content_height), info.dxgi_format, info.bytes_per_pixel,
-                         bool(info.hdr), info.sdr_white_nits)
+                         bool(info.hdr), info.sdr_white_nits, info.device_generation)
 
     def wait(self, timeout=None):
         """Waits, from any thread and without dispatching messages, until a frame is there for the next grab:
@@ -282,13 +309,15 @@ class Session:
 
     def start(self):
         """Starts capturing; the calling thread dispatches the target's closing. StartError if it fails."""
-        with self._one_at_a_time() as handle:
+        # A closing this call tells is that of the capture before.
+        with self._one_at_a_time(note_closing=False) as handle:
             with router.collect() as lines:
                 started = self._lib.wgc_session_start(handle)
             if not started:
                 raise StartError("the capture did not start", _problems(lines))
             self._started = True
             self._ended = None
+            self._target_closed = False
 
     @property
     def status(self):
@@ -366,10 +395,12 @@ class Session:
         with router.collect() as lines:
             ok = self._lib.wgc_get_recent_frame(handle, ctypes.byref(frame), 0, ctypes.byref(width),
                                                 ctypes.byref(height), ctypes.byref(cursor))
+        if any(text == _CLOSED_LINE for _, text in lines):
+            self._target_closed = True
         if not self._handle:
             ended = SessionClosedError("the session is closed")  # meanwhile: by a logger, or another thread
         elif not self._lib.wgc_get_status(handle):
-            if any(text == _CLOSED_LINE for _, text in lines):
+            if self._target_closed:
                 self._ended = TargetClosedError("the captured window or monitor was closed")
             else:
                 self._ended = CaptureStoppedError("the capture stopped", _problems(lines))

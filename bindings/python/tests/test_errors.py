@@ -61,6 +61,15 @@ class TestDestroyedWindow:
             with pytest.raises(corvo_wgc.TargetClosedError):
                 session.grab()
 
+    def test_a_closing_the_wait_found_is_told_by_the_grab(self):
+        window = emu.Window(32, 32)
+        with corvo_wgc.Session(window) as session:
+            session.start()
+            window.close()
+            assert session.wait(5) is False
+            with pytest.raises(corvo_wgc.TargetClosedError, match="was closed"):
+                session.grab()
+
     def test_starting_on_a_destroyed_window_fails_with_the_log_line(self):
         window = emu.Window(32, 32)
         window.close()
@@ -91,6 +100,27 @@ class TestFailures:
             emu.remove_devices(emu.DXGI_ERROR_DEVICE_HUNG)
             with pytest.raises(corvo_wgc.CaptureStoppedError, match="887a0006"):
                 session.grab()
+
+    def test_recover_rebuilds_the_device_and_frames_flow_on_the_adapter_of_the_target(self):
+        emu.set_adapters([0x10DE, 0x8086])
+        monitor = emu.Monitor(32, 32)
+        monitor.set_adapter(1)
+        with corvo_wgc.Session(monitor=monitor, adapter="target", recover=True) as session:
+            session.start()
+            present_and_grab(session, monitor)
+            assert session.frame_info().device_generation == 1
+            emu.remove_devices(emu.DXGI_ERROR_DEVICE_HUNG)
+            monitor.fill(0, 0, 8, 8, emu.bgra(1, 2, 3))
+            deadline = time.monotonic() + 5
+            while time.monotonic() < deadline:
+                monitor.present()
+                frame = session.grab()  # the grabs rebuild; the status stays
+                if session.frame_info().device_generation == 2:
+                    break
+            assert session.frame_info().device_generation == 2
+            assert tuple(frame[0, 0]) == (1, 2, 3, 255)
+        with pytest.raises(ValueError, match="adapter"):
+            corvo_wgc.Session(monitor=monitor, adapter="fastest")
 
     def test_grab_before_start_is_refused_and_any_thread_may_grab(self):
         window = emu.Window(32, 32)

@@ -139,8 +139,16 @@ uint64_t corvo_emu_count(const char *name) CORVO_EMU_NOEXCEPT;
 /* Back to a fresh system: no targets, defaults, zero counters, no pending faults. */
 void corvo_emu_reset(void) CORVO_EMU_NOEXCEPT;
 
-/* The adapters the system enumerates, in order, by PCI vendor id (default: one adapter, vendor 0x10DE). */
+/* The adapters the system enumerates, in order, by PCI vendor id (default: one adapter, vendor 0x10DE). Adapter n is
+ * described as "Emulated software adapter n" (DXGI_ADAPTER_DESC1::Description), and its AdapterLuid is n + 1. A
+ * device answers its creation flags (GetCreationFlags), its feature level (GetFeatureLevel: the first of those asked
+ * for that is 10_0, 10_1 or 11_0) and, through IDXGIDevice::GetAdapter, the adapter it was created on; below 11_0
+ * it refuses compute shaders (E_INVALIDARG), as shader model 5 needs 11_0. The operation "D3D11CreateDevice" makes
+ * device creation fail (skip and count say for how long). */
 void corvo_emu_set_adapters(const uint32_t *vendor_ids, size_t count) CORVO_EMU_NOEXCEPT;
+/* DXGI enumerates the monitor's output under the adapter of that index (default 0; an index past the last adapter
+ * hides the output). Like any change of the outputs, it makes factories made before it no longer current. */
+void corvo_emu_set_monitor_adapter(HMONITOR monitor, uint32_t adapter_index) CORVO_EMU_NOEXCEPT;
 /* Removes every existing device with `reason` (a failure HRESULT such as DXGI_ERROR_DEVICE_HUNG; a success is
  * ignored): its creates and maps fail with DXGI_ERROR_DEVICE_REMOVED, its copies and dispatches do nothing,
  * and GetDeviceRemovedReason answers `reason`. Devices created later work. */

@@ -469,6 +469,7 @@ struct ID3D11Device : IUnknown {
     virtual void STDMETHODCALLTYPE GetImmediateContext(ID3D11DeviceContext **context) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetDeviceRemovedReason() = 0;
     virtual D3D_FEATURE_LEVEL STDMETHODCALLTYPE GetFeatureLevel() = 0;
+    virtual UINT STDMETHODCALLTYPE GetCreationFlags() = 0;
     virtual HRESULT STDMETHODCALLTYPE CheckFormatSupport(DXGI_FORMAT format, UINT *support) = 0;
     virtual HRESULT STDMETHODCALLTYPE CheckFeatureSupport(D3D11_FEATURE feature, void *data, UINT size) = 0;
 
