@@ -156,4 +156,12 @@ uint8_t CORVO_WGC_CALL wgc_set_recovery(wgc_session session, uint8_t on) noexcep
     });
 }
 
+uint8_t CORVO_WGC_CALL wgc_set_region(wgc_session session, const wgc_rect *region) noexcept {
+    return with_session<uint8_t>(session, 0, [&](WgcCaptureSession &s) { return s.set_region(region) ? 1 : 0; });
+}
+
+uint8_t CORVO_WGC_CALL wgc_set_client_area(wgc_session session, uint8_t on) noexcept {
+    return with_session<uint8_t>(session, 0, [&](WgcCaptureSession &s) { return s.set_client_area(on) ? 1 : 0; });
+}
+
 }  // extern "C"

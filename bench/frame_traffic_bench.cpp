@@ -1,7 +1,8 @@
 // Bytes a detected frame moves, from the emulated device's gauges: copied on the GPU and mapped for the CPU,
 // per frame, for typical scenes at 1920 x 1080 and 3840 x 2160, in buffer and texture mode, and what the session
 // holds on the GPU meanwhile, at the end and at most. The figures are counters, not times, so they hold on any
-// machine.
+// machine. The region scene sets a 256 x 256 region of a 4K monitor beside the whole monitor in one run, with the
+// time of the poll alone.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -92,6 +93,57 @@ void Scenes(benchmark::internal::Benchmark *b) {
     b->Iterations(4)->Unit(benchmark::kMillisecond);
 }
 BENCHMARK(Traffic)->Apply(Scenes);
+
+// A price panel of a 4K monitor: a figure inside the 256 x 256 panel changes every frame while a clock outside it
+// ticks. Captured whole, or only the panel as a region: kilobytes copied on the GPU and mapped per frame, and the
+// time of the poll alone (the compositor's present is not timed).
+void RegionTraffic(benchmark::State &state) {
+    const bool region = state.range(0) != 0, texture_mode = state.range(1) != 0;
+    corvo_emu_reset();
+    const HMONITOR monitor = corvo_emu_create_monitor(3840, 2160);
+    wgc_session session = wgc_session_create2(monitor);
+    const wgc_rect panel{1000, 600, 1256, 856};
+    if (region) wgc_set_region(session, &panel);
+    wgc_set_dirty_rect(session, 1);
+    wgc_set_capture_to_texture(session, texture_mode ? 1 : 0);
+    if (!wgc_session_start(session)) {
+        state.SkipWithError("start failed");
+        wgc_session_destroy(session);
+        return;
+    }
+    void *frame = nullptr;
+    int32_t w = 0, h = 0;
+    auto poll = [&] {
+        if (wgc_get_recent_frame(session, &frame, 0, &w, &h, nullptr) && texture_mode)
+            static_cast<ID3D11Texture2D *>(frame)->Release();
+    };
+    corvo_emu_present(monitor);
+    poll();
+    const uint64_t copied = corvo_emu_count("bytes_copied"), mapped = corvo_emu_count("bytes_mapped");
+    double ratio = 0;
+    int step = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const uint32_t colour = ++step % 2 ? 0xFF204060u : 0xFF608040u;
+        corvo_emu_fill(monitor, 1040, 640, 60, 20, colour);    // the price, inside the panel
+        corvo_emu_fill(monitor, 3700, 2100, 100, 40, colour);  // the clock, outside it
+        corvo_emu_present(monitor);
+        state.ResumeTiming();
+        poll();
+        ratio += wgc_get_update_ratio(session);
+    }
+    const double frames = double(state.iterations());
+    state.counters["copied_kb"] = double(corvo_emu_count("bytes_copied") - copied) / frames / 1024;
+    state.counters["mapped_kb"] = double(corvo_emu_count("bytes_mapped") - mapped) / frames / 1024;
+    state.counters["ratio"] = ratio / frames;
+    state.counters["gpu_held_mb"] = double(corvo_emu_count("resource_bytes")) / (1024 * 1024);
+    wgc_session_destroy(session);
+}
+BENCHMARK(RegionTraffic)
+    ->ArgNames({"region", "texture"})
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->Iterations(20)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

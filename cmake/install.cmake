@@ -40,6 +40,7 @@ if(NOT WIN32)
     ${PROJECT_SOURCE_DIR}/platform/emulated/include/corvo_emu_d3d11.h
     ${PROJECT_SOURCE_DIR}/platform/emulated/include/corvo_emu_display.h
     ${PROJECT_SOURCE_DIR}/platform/emulated/include/corvo_emu_win32.h
+    ${PROJECT_SOURCE_DIR}/platform/emulated/include/corvo_emu_window.h
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT emu)
   install(EXPORT corvo-emu-targets NAMESPACE corvo:: DESTINATION ${CORVO_PACKAGE_DIR} COMPONENT emu)
   set(CORVO_WGC_PC_REQUIRES "Requires: corvo-emu")

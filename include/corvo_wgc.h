@@ -273,6 +273,23 @@ CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_set_adapter(wgc_session session, int32_
  * capture (status 0). Switched off during a rebuild, the capture ends as without it. With the host's device
  * (wgc_set_device) it does nothing. Returns 1. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_set_recovery(wgc_session session, uint8_t on) CORVO_WGC_NOEXCEPT;
+/* Captures only a rectangle of the target: left and top inclusive, right and bottom exclusive, in the pixels of the
+ * frame's content (with the client area on, relative to the client area). Null, or all four zero, is the whole
+ * target (1). Any other rectangle with a negative left or top, right <= left or bottom <= top is refused: 0, a
+ * warning, and the region unchanged. From any thread, before the start or while capturing; it holds from the next
+ * picture read, which is wholly new (wgc_get_dirty_rects -1, update ratio 1).
+ * The picture handed out is the region clipped to the content, in every mode and format: the buffer holds rows of
+ * its width (texture mode: a texture of its size, copied on the GPU), and the poll's width and height say its
+ * size. A region wholly outside the content hands out nothing (0, width and height 0) until a frame's content
+ * covers it again. Change detection runs over the region only: cells counted from its top-left, changed
+ * rectangles relative to it, the ratio relative to its clipped area; a change outside it is no change, and the GPU
+ * copies and the CPU reads back only the region's pixels. wgc_get_frame_info keeps telling the content's size. */
+CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_set_region(wgc_session session, const wgc_rect *region) CORVO_WGC_NOEXCEPT;
+/* For a window target, captures only its client area (title bar and borders left out), found again at every frame
+ * so that it follows the window as it resizes or changes style; a minimised window shows nothing new. 1 when
+ * applied; for a monitor target on is refused (0, a warning). From any thread, before the start or while
+ * capturing; it holds from the next picture read, which is wholly new. */
+CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_set_client_area(wgc_session session, uint8_t on) CORVO_WGC_NOEXCEPT;
 
 #ifdef __cplusplus
 }

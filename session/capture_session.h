@@ -15,6 +15,7 @@
 #include "platform/graphics.h"
 #include "session/device_source.h"
 #include "session/frame_path.h"
+#include "session/frame_region.h"
 #include "session/frame_slot.h"
 #include "session/monitor_colour.h"
 #include "session/session_lifetime.h"
@@ -66,6 +67,8 @@ public:
     bool set_device(ID3D11Device *device) noexcept { return device_source_.set_host_device(device); }
     bool set_adapter(int32_t choice) noexcept { return device_source_.set_adapter(choice); }
     void set_recovery(uint8_t on) noexcept;
+    bool set_region(const wgc_rect *region) noexcept;
+    bool set_client_area(uint8_t on) noexcept;
     bool get_recent_frame(void **frame_out, int32_t *width_out, int32_t *height_out, uint8_t *cursor_out) noexcept;
     float take_update_ratio() noexcept { return frame_path_.take_update_ratio(); }
     // What the last poll handed out: false when it handed out nothing.
@@ -178,6 +181,7 @@ private:
     std::atomic<uint8_t> border_shown_{0};
     std::atomic<uint32_t> min_update_interval_{0};  // microseconds; 0 is the system's default
     std::atomic<int32_t> pixel_format_{CORVO_WGC_FORMAT_BGRA8};
+    RegionRequest region_;                // read by the poll once per frame
     std::atomic<int32_t> last_error_{0};  // the HRESULT of the latest failure this session logged
     // Any thread's switches, and the start and the stop: `capture_session_` is made, closed and set to the
     // switches' stored values only under this lock, so the capture runs with the value stored last.

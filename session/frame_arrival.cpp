@@ -16,7 +16,9 @@ bool WgcCaptureSession::read_newest_frame(OutputMode mode, bool detect, PixelFor
         const int64_t time = newest.frame.SystemRelativeTime();
         // On the frames' clock: no display query on most frames.
         const MonitorState &monitor = monitor_colour_.look(target_window_, target_monitor_, time);
-        const FrameInfo info{newest.number, time, content, monitor.hdr, monitor.sdr_white_nits, device_generation_};
+        FrameInfo info{newest.number, time, content, monitor.hdr, monitor.sdr_white_nits, device_generation_, {}};
+        // A window whose client area cannot be known now (minimised) shows nothing new.
+        if (!region_.frame_region(target_window_, &info.region)) return false;
         const ComPtr<ID3D11Texture2D> texture = newest.frame.texture();
         if (!texture || device_removed()) return false;
         const HRESULT hr = frame_path_.read(texture.get(), info, mode, detect, format);

@@ -21,6 +21,7 @@ void FramePath::release() noexcept {
     ++generation_;
     texture_output_.release();
     cpu_output_.release();
+    crop_.release();
     converter_.shutdown();
     converts_ = false;
     detector_.shutdown();
@@ -36,13 +37,35 @@ FrameOutput &FramePath::output(OutputMode mode) noexcept {
     return cpu_output_;
 }
 
-HRESULT FramePath::read(ID3D11Texture2D *frame, const FrameInfo &info, OutputMode mode, bool detect,
+HRESULT FramePath::show_nothing() noexcept {
+    detector_.forget();
+    history_ = nullptr;
+    read_change_ = -1;
+    outside_ = true;
+    return S_OK;
+}
+
+HRESULT FramePath::read(ID3D11Texture2D *frame, const FrameInfo &frame_info, OutputMode mode, bool detect,
                         PixelFormat format) noexcept {
     FrameOutput &out = output(mode);
+    FrameInfo info = frame_info;
     D3D11_TEXTURE2D_DESC desc;
     frame->GetDesc(&desc);
+    int32_t content_width = info.content.Width, content_height = info.content.Height;
+    if (info.region.on) {
+        // A region of the content that the texture holds (the buffer's rule, for both outputs), copied into a
+        // texture of its size that everything after reads as the whole picture.
+        uint32_t held_width = 0, held_height = 0;
+        cpu_output_.picture_size(desc, content_width, content_height, &held_width, &held_height);
+        info.region = clip_region(info.region, int32_t(held_width), int32_t(held_height));
+        if (info.region.empty()) return show_nothing();
+        if (!(frame = crop_.crop(device_.get(), context_.get(), frame, info.region))) return E_OUTOFMEMORY;
+        frame->GetDesc(&desc);
+        content_width = int32_t(desc.Width);
+        content_height = int32_t(desc.Height);
+    }
     uint32_t width = 0, height = 0;
-    out.picture_size(desc, info.content.Width, info.content.Height, &width, &height);
+    out.picture_size(desc, content_width, content_height, &width, &height);
     // The host gets the format it asked for, also from a frame of the pool before a switch: an FP16 frame is
     // made 8-bit as the system would (SDR content exact, brighter content clipped); no kernel makes an 8-bit frame
     // FP16, so such a frame is left out.
@@ -57,7 +80,10 @@ HRESULT FramePath::read(ID3D11Texture2D *frame, const FrameInfo &info, OutputMod
     // is wholly new.
     // A picture made from HDR at another SDR white is not the picture of this frame in the cells it shares.
     const bool other_white = convert && info.sdr_white_nits != read_info_[size_t(mode)].sdr_white_nits;
-    if (history_ != &out || !detect || other_white || !out.shows(width, height, picture_format)) detector_.forget();
+    // Nor is the picture of another region, or of the same region elsewhere in the frame.
+    const bool other_region = info.region != read_info_[size_t(mode)].region;
+    if (history_ != &out || !detect || other_white || other_region || !out.shows(width, height, picture_format))
+        detector_.forget();
     history_ = &out;
     Detection detection;
     ID3D11Texture2D *source = frame;
@@ -83,12 +109,21 @@ HRESULT FramePath::read(ID3D11Texture2D *frame, const FrameInfo &info, OutputMod
     read_change_ = detection.change == Change::kNew ? -1 : int32_t(detection.rects.size());
     read_rects_.assign(detection.rects.begin(), detection.rects.end());
     read_info_[size_t(mode)] = info;
+    outside_ = false;
     return hr;
 }
 
 bool FramePath::hand_out(OutputMode mode, PixelFormat format, bool read, void **frame_out, int32_t *width_out,
                          int32_t *height_out) noexcept {
     FrameOutput &out = output(mode);
+    if (outside_) {
+        if (width_out) *width_out = 0;
+        if (height_out) *height_out = 0;
+        handed_change_ = -1;
+        handed_ = nullptr;
+        handed_new_ = false;
+        return false;
+    }
     if (width_out) *width_out = static_cast<int32_t>(out.width());
     if (height_out) *height_out = static_cast<int32_t>(out.height());
     // A picture of the format before a switch is never handed out, also not again. Format 1 is the system's

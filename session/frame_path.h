@@ -13,6 +13,8 @@
 #include "diff/sdr_from_hdr.h"
 #include "platform/capture.h"
 #include "session/cpu_output.h"
+#include "session/frame_region.h"
+#include "session/region_crop.h"
 #include "session/texture_output.h"
 
 namespace corvo {
@@ -34,6 +36,8 @@ struct FrameInfo {
     bool hdr = false;
     float sdr_white_nits = 80.0f;
     uint32_t device_generation = 0;  // of the device that captured it
+    // The part of the frame read, in the pixels of its content: asked for by the poll, clipped by the read.
+    Region region;
 };
 
 class FramePath {
@@ -47,15 +51,15 @@ public:
     // Lets go of everything bound to the device and of what was handed out; the buffer's picture stays.
     void release() noexcept;
 
-    // Brings the picture of `frame` into the output of `mode`, compared with what that output shows when
-    // `detect`; an FP16 frame is made 8-bit first when `format` asks for 8 bits, and an 8-bit frame (of the pool
-    // before a switch to FP16) is not read. S_OK when the output shows it; a failure leaves what the host holds
-    // as it was.
+    // Brings the picture of `frame` (its region, when `info` has one) into the output of `mode`, compared with
+    // what that output shows when `detect`; an FP16 frame is made 8-bit first when `format` asks for 8 bits, and an
+    // 8-bit frame (of the pool before a switch to FP16) is not read. S_OK when the output shows it, or when the
+    // region lies wholly outside the content and nothing is shown; a failure leaves what the host holds as it was.
     HRESULT read(ID3D11Texture2D *frame, const FrameInfo &info, OutputMode mode, bool detect,
                  PixelFormat format) noexcept;
     // What a poll hands out after reading (`read`: a new picture came in): the output of `mode` and its size.
-    // Null when `frame_out` is null, there is no picture or it is not of `format`; a texture carries a reference
-    // for the host.
+    // Null when `frame_out` is null, there is no picture or it is not of `format`, and nothing at all (size 0)
+    // while the last region read lay outside the content; a texture carries a reference for the host.
     bool hand_out(OutputMode mode, PixelFormat format, bool read, void **frame_out, int32_t *width_out,
                   int32_t *height_out) noexcept;
 
@@ -68,15 +72,19 @@ public:
 
 private:
     FrameOutput &output(OutputMode mode) noexcept;
+    // The read of a region outside the content: nothing is shown until a picture of it is read again.
+    HRESULT show_nothing() noexcept;
 
     ComPtr<ID3D11Device> device_;
     ComPtr<ID3D11DeviceContext> context_;
     CpuOutput cpu_output_;          // what the poll hands out in buffer mode
     TextureOutput texture_output_;  // what the poll hands out in texture mode
+    RegionCrop crop_;               // the region of the frame, when the host asked for one
     DiffDetector detector_;
     SdrFromHdr converter_;
     bool converts_ = false;
     bool conversion_failed_ = false;  // until the next init
+    bool outside_ = false;            // the last region read lay outside the content
     // The output whose picture the detector's history describes; none while it describes nothing the host has.
     const FrameOutput *history_ = nullptr;
     uint32_t generation_ = 0;  // counts releases, so that a read notices one made by a logger during it

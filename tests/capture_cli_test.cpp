@@ -232,6 +232,21 @@ TEST_F(CaptureCliTest, RectsArePrintedRecordedAndOutlined) {
               std::vector<uint8_t>(frame.rgba.begin(), frame.rgba.begin() + 4000));
 }
 
+// The clock's corner as a region: 256 x 256 pictures, the tick's rectangle in cells counted from the region's
+// top-left (the clock's digits lie below its row 224), and the tile's moves outside it no change at all.
+TEST_F(CaptureCliTest, ARegionsPicturesAndRectsAreTheRegions) {
+    const Outcome run = run_capture(
+        "--deterministic --frames 11 --fps 1000 --dirty-rect --rects --region "
+        "1024,464,1280,720 --out " +
+        dir.string());
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_NE(run.output.find("poll 10: 1 changed: 224,224-256,256"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("poll 5:"), std::string::npos) << run.output;
+    const Picture frame = decode_png(dir / frame_name(10));
+    EXPECT_EQ(frame.width, 256u);
+    EXPECT_EQ(frame.rgba.size(), size_t(256) * 256 * 4);
+}
+
 double srgb_decode(int level) {
     const double c = level / 255.0;
     return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
@@ -298,6 +313,10 @@ TEST_F(CaptureCliTest, BadArgumentsAreRefusedWithOneLine) {
     expect_refused("--monitor 0", "--monitor needs a Windows build");
     expect_refused("--frames 1 --size 639x480", "--size: WIDTHxHEIGHT from 640x480");
     expect_refused("--frames 1 --size 1920by1080", "--size");
+    expect_refused("--frames 1 --region 5,5,5,9", "--region: L,T,R,B with 0 <= L < R and 0 <= T < B");
+    expect_refused("--frames 1 --region -1,0,4,4", "--region");
+    expect_refused("--frames 1 --region 1,2,3", "--region");
+    expect_refused("--frames 1 --region 1,2,3,4,", "--region");
 }
 
 TEST_F(CaptureCliTest, VersionIsTheProjectsAndStartsNoCapture) {

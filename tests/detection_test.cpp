@@ -136,6 +136,63 @@ TEST_F(DetectionTest, FramesThatCannotBeBoundAreCopiedOnceAndComparedAsWell) {
     EXPECT_EQ(corvo_emu_count("resource_bytes") / kPicture, 6u);  // and the copy of the frame
 }
 
+// A 256 x 256 region of a 4K monitor: cells counted from the region's top-left, rectangles and ratio relative to
+// it, a change outside it no change; per frame the GPU copies the region once and the read-back maps the mask and,
+// when something changed, its changed cells; the kernels' thread groups are those of a 256 x 256 picture.
+TEST_F(DetectionTest, ARegionIsComparedAloneAndItsTrafficIsTheRegions) {
+    const HMONITOR monitor = corvo_emu_create_monitor(3840, 2160);
+    session = wgc_session_create2(monitor);
+    const wgc_rect region{1000, 600, 1256, 856};
+    ASSERT_EQ(wgc_set_region(session, &region), 1);
+    ASSERT_EQ(wgc_session_start(session), 1);
+    wgc_set_dirty_rect(session, 1);
+    auto next = [&](float *ratio) {
+        corvo_emu_present(monitor);
+        last = poll(session);
+        *ratio = wgc_get_update_ratio(session);
+        return last.ok;
+    };
+    float ratio = 0.0f;
+    ASSERT_TRUE(next(&ratio));
+    EXPECT_EQ(ratio, 1.0f);
+    constexpr uint64_t kRegion = 256u * 256u * 4u, kMask = 8u * 16u, kCell = 32u * 32u * 4u;
+    struct Counts {
+        uint64_t mapped = corvo_emu_count("bytes_mapped"), copied = corvo_emu_count("bytes_copied"),
+                 groups = corvo_emu_count("thread_groups");
+    };
+
+    corvo_emu_fill(monitor, 0, 0, 3840, 599, 0xFF0000FFu);    // everything above the region
+    corvo_emu_fill(monitor, 1256, 600, 1, 256, 0xFF0000FFu);  // the column just right of it
+    Counts before;
+    ASSERT_TRUE(next(&ratio));
+    EXPECT_EQ(ratio, 0.0f);
+    EXPECT_EQ(wgc_get_dirty_rects(session, nullptr, 0), 0);
+    EXPECT_EQ(corvo_emu_count("bytes_mapped") - before.mapped, kMask);
+    EXPECT_EQ(corvo_emu_count("bytes_copied") - before.copied, kRegion + kMask);
+    EXPECT_EQ(corvo_emu_count("thread_groups") - before.groups, 2u + 1u + 1u);  // clear, cells, pack
+
+    // At (31, 33) of the region: its cell (0, 1), which straddles two cells of the monitor's grid.
+    corvo_emu_fill(monitor, 1031, 633, 1, 1, 0xFF00FF00u);
+    before = Counts();
+    ASSERT_TRUE(next(&ratio));
+    EXPECT_EQ(ratio, 1.0f / 64.0f);
+    wgc_rect rect{};
+    ASSERT_EQ(wgc_get_dirty_rects(session, &rect, 1), 1);
+    EXPECT_EQ(rect.left, 0);
+    EXPECT_EQ(rect.top, 32);
+    EXPECT_EQ(rect.right, 32);
+    EXPECT_EQ(rect.bottom, 64);
+    EXPECT_EQ(pixel_at(last, 31, 33), 0xFF00FF00u);
+    EXPECT_LE(corvo_emu_count("bytes_mapped") - before.mapped, kRegion + kMask);
+    // The region, and its changed cell into the history and into the buffer's patches.
+    EXPECT_EQ(corvo_emu_count("bytes_copied") - before.copied, kRegion + 2 * kCell + kMask);
+    // The library's own textures are the region's size: beside the pool's three 4K ones, a few regions' worth.
+    EXPECT_LT(corvo_emu_count("resource_bytes") - 3u * 3840u * 2160u * 4u, 8 * kRegion);
+    wgc_session_destroy(session);
+    session = nullptr;
+    corvo_emu_close(monitor);
+}
+
 TEST_F(DetectionTest, ChangeInTheLastRowAndColumnOfCellsIsFound) {
     start_detecting(1920, 1080);
     corvo_emu_fill(window, 1919, 1079, 1, 1, 0xFF0000FEu);  // bottom-right pixel: the taskbar clock's corner

@@ -1,8 +1,8 @@
 // A seeded random run of what a host and its target do (paint, present, resize, switch modes and detection,
 // faults on the read-back, several of them between two polls, a logger that destroys the session on random
 // lines, frame textures that the detector may or may not bind to compare in place, the pixel format asked for and
-// the monitor's HDR mode and SDR white, and what a device loss brings: a start again by the host, or the
-// library's rebuild), checked after every poll
+// the monitor's HDR mode and SDR white, what a device loss brings: a start again by the host, or the library's
+// rebuild, and a region of the window set, moved, refused or left outside it), checked after every poll
 // against a plain model: the picture handed out is the newest delivered frame's, or, when its read-back failed,
 // the picture handed out before; and the ratio is 0 exactly when the picture handed out did not change, and the
 // changed rectangles cover every change.
@@ -60,6 +60,10 @@ protected:
         corvo_emu_set_frame_shader_readable(readable ? 1 : 0);
         bool texture_mode = false, detection = false, faults = false;
         int32_t format = CORVO_WGC_FORMAT_BGRA8;
+        wgc_rect region{};     // all zero: the whole window
+        bool outside = false;  // the last region read lay outside the content: nothing is handed out
+        bool unknown[2] = {};  // by mode: a read failed while nothing was handed out, so the output's picture is
+                               // not known (its failed update may have dropped it)
         HMONITOR monitor = nullptr;
         int display = 0;  // changes of the monitor's mode or white
         std::vector<Delivered> delivered;
@@ -94,10 +98,12 @@ protected:
                 target = Picture(width, height);
                 pool_width = width;
                 pool_height = height;
-                texture_mode = detection = faults = false;
+                texture_mode = detection = faults = outside = false;
                 format = CORVO_WGC_FORMAT_BGRA8;
+                region = {};
                 delivered.clear();
                 held[0] = held[1] = {};
+                unknown[0] = unknown[1] = false;
                 ++restarts;
             }
             // Mostly one action before a poll, sometimes a burst of them with several presents: the host does
@@ -168,6 +174,20 @@ protected:
                     pool_height = height;
                     held[1] = {};
                     faults = false;
+                } else if (action < 57) {
+                    // A region of the window, sometimes reaching past it or wholly outside, or the whole again; a
+                    // rectangle no region can be is refused and changes nothing.
+                    wgc_rect asked{};
+                    if (below(4) != 0) {
+                        asked.left = below(width + 8) - (below(8) == 0 ? 1 : 0);
+                        asked.top = below(height + 8);
+                        asked.right = asked.left + below(40) + (below(8) == 0 ? 0 : 1);
+                        asked.bottom = asked.top + 1 + below(40);
+                    }
+                    const bool whole = asked.left == 0 && asked.top == 0 && asked.right == 0 && asked.bottom == 0;
+                    const bool valid = whole || (asked.left >= 0 && asked.right > asked.left);
+                    ASSERT_EQ(wgc_set_region(session, &asked), valid ? 1 : 0);
+                    if (valid) region = asked;
                 }
                 if (below(100) < 55 && corvo_emu_present(window) > 0)
                     delivered.push_back({target, pool_width, pool_height, display});
@@ -182,6 +202,7 @@ protected:
 
             // The region a picture must match: in buffer mode the content cropped to the texture, in texture
             // mode the same region of the whole texture (beyond it the pool's texels are not the target's).
+            bool read_outside = false;  // the frame read shows nothing of the region
             Picture expected;
             int32_t region_width = 0, region_height = 0, texture_width = 0, texture_height = 0;
             if (!delivered.empty()) {
@@ -193,6 +214,17 @@ protected:
                 expected = newest.target.crop(region_width, region_height);
                 pool_width = newest.target.width;  // the poll recreates the pool at the content size
                 pool_height = newest.target.height;
+                // A region: its part of the content, in both modes.
+                if (region.right > 0) {
+                    const int32_t left = std::min(region.left, region_width),
+                                  top = std::min(region.top, region_height);
+                    const int32_t right = std::min(region.right, region_width),
+                                  bottom = std::min(region.bottom, region_height);
+                    read_outside = right <= left || bottom <= top;
+                    if (!read_outside) expected = expected.crop(right - left, bottom - top, left, top);
+                    texture_width = region_width = std::max(right - left, 0);
+                    texture_height = region_height = std::max(bottom - top, 0);
+                }
             }
             const bool frame_read = !delivered.empty();
             // A frame composed before the monitor changed is read with what the monitor is now: not checked.
@@ -200,15 +232,33 @@ protected:
             delivered.clear();
 
             Picture &before = held[texture_mode ? 1 : 0];
-            if (!p.ok) {
-                // After a switch of format, the picture held is not handed out until a frame gives one of it; the
-                // host still has it.
-                const bool other_format = !before.pixels.empty() && !fits(format, held_format[texture_mode ? 1 : 0]);
-                ASSERT_TRUE(faults || before.pixels.empty() || other_format) << "no picture without a failure";
-                if (!other_format) before = {};
+            if (read_outside) {
+                outside = true;
+                // Nothing, whichever the mode, until a picture of a region inside the content is read; the
+                // outputs keep their pictures for a later switch of mode.
+                ASSERT_FALSE(p.ok) << "a picture of a region outside the content";
+                ASSERT_EQ(p.width, 0);
+                ASSERT_EQ(p.height, 0);
                 faults = false;
                 continue;
             }
+            if (!p.ok) {
+                // After a switch of format the picture held is not handed out until a frame gives one of it, and
+                // after a region outside the content nothing is until a read succeeds; the host still has them.
+                const bool other_format = !before.pixels.empty() && !fits(format, held_format[texture_mode ? 1 : 0]);
+                ASSERT_TRUE(faults || before.pixels.empty() || outside || other_format || unknown[texture_mode ? 1 : 0])
+                    << "no picture without a failure";
+                if (outside) {
+                    ASSERT_EQ(p.width, 0);
+                    unknown[texture_mode ? 1 : 0] |= faults;
+                } else if (!other_format) {
+                    before = {};
+                    unknown[texture_mode ? 1 : 0] = false;
+                }
+                faults = false;
+                continue;
+            }
+            outside = false;
             wgc_frame_info info{};
             info.size = sizeof info;
             ASSERT_EQ(wgc_get_frame_info(session, &info), 1);
@@ -251,8 +301,11 @@ protected:
                             covered.pixels[size_t(y) * got.width + x] = got.at(x, y);
                 ASSERT_EQ(covered, got) << "a change outside the rectangles";
             }
+            const bool known = !std::exchange(unknown[texture_mode ? 1 : 0], false);
             if (ratio == 0.0f) {
-                ASSERT_EQ(got, before) << "ratio 0 but the picture changed";
+                if (known) {
+                    ASSERT_EQ(got, before) << "ratio 0 but the picture changed";
+                }
             } else {
                 ASSERT_TRUE(frame_read) << "a ratio without a new frame";
             }

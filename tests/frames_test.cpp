@@ -844,3 +844,162 @@ TEST_F(FramesTest, VersionIsTheProjects) {
 }
 
 }  // namespace
+
+namespace {
+
+// The picture a poll handed out, in whatever mode and format, as 8-bit BGRA.
+Picture picture_of(wgc_session session, const Poll &p, bool texture_mode) {
+    wgc_frame_info info{};
+    info.size = sizeof info;
+    if (!wgc_get_frame_info(session, &info)) return {};
+    if (texture_mode) return picture_of_texture(static_cast<ID3D11Texture2D *>(p.frame), info.sdr_white_nits);
+    return picture_of_buffer(p.frame, p.width, p.height, info.dxgi_format, info.sdr_white_nits);
+}
+
+// The pattern's pixels [left, right) x [top, bottom).
+Picture pattern_part(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+    Picture part(right - left, bottom - top);
+    for (int32_t y = top; y < bottom; ++y)
+        for (int32_t x = left; x < right; ++x)
+            part.pixels[size_t(y - top) * part.width + (x - left)] = pattern(x, y);
+    return part;
+}
+
+}  // namespace
+
+// A region of a 100 x 37 window on an HDR monitor in each mode and format: exactly its pixels, clipped to the
+// content; one wholly outside hands out nothing; null or all zero is the whole; frame info keeps the content's size.
+TEST_F(FramesTest, RegionPicturesAreExactInEveryModeAndFormat) {
+    struct Row {
+        wgc_rect region;
+        int32_t left, top, right, bottom;  // what the picture shows; nothing when empty
+    };
+    const Row rows[] = {
+        {{10, 5, 50, 30}, 10, 5, 50, 30},     {{0, 0, 1, 1}, 0, 0, 1, 1},      {{70, 30, 400, 90}, 70, 30, 100, 37},
+        {{99, 36, 100, 37}, 99, 36, 100, 37}, {{100, 0, 120, 10}, 0, 0, 0, 0}, {{0, 0, 0, 0}, 0, 0, 100, 37},
+        {{33, 0, 65, 37}, 33, 0, 65, 37},
+    };
+    // On an HDR monitor, so that the 8-bit picture made from HDR is made in the region alone.
+    const HMONITOR monitor = corvo_emu_create_monitor(640, 480);
+    corvo_emu_set_hdr(monitor, 1, 200);
+    for (const bool texture_mode : {false, true})
+        for (const int32_t format : {CORVO_WGC_FORMAT_BGRA8, CORVO_WGC_FORMAT_SDR_FROM_HDR, CORVO_WGC_FORMAT_FP16})
+            for (const Row &row : rows) {
+                SCOPED_TRACE(testing::Message()
+                             << "texture " << texture_mode << ", format " << format << ", region " << row.region.left
+                             << "," << row.region.top << "," << row.region.right << "," << row.region.bottom);
+                open_window(100, 37, false);
+                ASSERT_EQ(wgc_set_pixel_format(session, format), 1);
+                wgc_set_capture_to_texture(session, texture_mode);
+                ASSERT_EQ(wgc_session_start(session), 1);
+                wgc_set_dirty_rect(session, 1);
+                paint_pattern(window, 100, 37);
+                ASSERT_EQ(wgc_set_region(session, &row.region), 1);
+                const Poll p = present_and_poll();
+                if (row.right == 0) {
+                    EXPECT_FALSE(p.ok);
+                    EXPECT_EQ(p.width, 0);
+                    EXPECT_EQ(p.height, 0);
+                } else {
+                    ASSERT_TRUE(p.ok);
+                    EXPECT_EQ(p.width, row.right - row.left);
+                    EXPECT_EQ(p.height, row.bottom - row.top);
+                    EXPECT_EQ(picture_of(session, p, texture_mode),
+                              pattern_part(row.left, row.top, row.right, row.bottom));
+                    wgc_frame_info info{};
+                    info.size = sizeof info;
+                    ASSERT_EQ(wgc_get_frame_info(session, &info), 1);
+                    EXPECT_EQ(info.content_width, 100);
+                    EXPECT_EQ(info.content_height, 37);
+                    if (texture_mode) release_texture(p);
+                }
+                // Back to the whole: the next picture is new (unless it was the whole before), and whole.
+                const bool was_whole = row.region.right == 0;
+                ASSERT_EQ(wgc_set_region(session, nullptr), 1);
+                const Poll whole = present_and_poll();
+                ASSERT_TRUE(whole.ok);
+                EXPECT_EQ(whole.width, 100);
+                EXPECT_EQ(wgc_get_dirty_rects(session, nullptr, 0), was_whole ? 0 : -1);
+                EXPECT_EQ(wgc_get_update_ratio(session), was_whole ? 0.0f : 1.0f);
+                EXPECT_EQ(picture_of(session, whole, texture_mode), pattern_part(0, 0, 100, 37));
+                if (texture_mode) release_texture(whole);
+                wgc_session_destroy(session);
+                session = nullptr;
+                corvo_emu_close(window);
+            }
+    corvo_emu_close(monitor);
+}
+
+// Refused rectangles leave the region as it was, with a warning; the region holds from the next picture read, and
+// a move of it makes that picture wholly new.
+TEST_F(FramesTest, RegionIsCheckedAndHoldsFromTheNextPictureRead) {
+    open_window(64, 64);
+    wgc_set_dirty_rect(session, 1);
+    paint_pattern(window, 64, 64);
+    const wgc_rect region{8, 8, 40, 24};
+    ASSERT_EQ(wgc_set_region(session, &region), 1);
+    ASSERT_TRUE(present_and_poll().ok);
+    for (const wgc_rect refused : {wgc_rect{-1, 0, 10, 10}, wgc_rect{0, -1, 10, 10}, wgc_rect{10, 0, 10, 10},
+                                   wgc_rect{0, 10, 10, 9}, wgc_rect{5, 5, 4, 4}}) {
+        log.clear();
+        EXPECT_EQ(wgc_set_region(session, &refused), 0);
+        const std::string line =
+            "Failed to set region " + std::to_string(refused.left) + "," + std::to_string(refused.top) + "," +
+            std::to_string(refused.right) + "," + std::to_string(refused.bottom);
+        EXPECT_EQ(log.lines(), (std::vector<LogLine>{{2, line, line.size()}}));
+    }
+    Poll p = present_and_poll();
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.width, 32);
+    EXPECT_EQ(wgc_get_dirty_rects(session, nullptr, 0), 0);  // the same region, unchanged
+
+    // Moved by one pixel, the same size: wholly new, and the new place's pixels.
+    const wgc_rect moved{9, 8, 41, 24};
+    ASSERT_EQ(wgc_set_region(session, &moved), 1);
+    p = poll(session);  // no new frame yet: the picture before, unchanged
+    EXPECT_EQ(wgc_get_dirty_rects(session, nullptr, 0), 0);
+    EXPECT_EQ(picture_of_buffer(p.frame, p.width, p.height), pattern_part(8, 8, 40, 24));
+    p = present_and_poll();
+    EXPECT_EQ(wgc_get_dirty_rects(session, nullptr, 0), -1);
+    EXPECT_EQ(wgc_get_update_ratio(session), 1.0f);
+    EXPECT_EQ(picture_of_buffer(p.frame, p.width, p.height), pattern_part(9, 8, 41, 24));
+}
+
+// A framed window's client area, then a region of it, following the window as it resizes; a monitor has none.
+TEST_F(FramesTest, ClientAreaOfAFramedWindowIsExactAndFollowsAResize) {
+    open_window(120, 90);
+    corvo_emu_move_window(window, 30, 20);
+    corvo_emu_set_window_frame(window, 4, 24, 5, 6);  // client area 111 x 60 at (4, 24)
+    paint_pattern(window, 120, 90);
+    wgc_set_dirty_rect(session, 1);
+    ASSERT_EQ(wgc_set_client_area(session, 1), 1);
+    Poll p = present_and_poll();
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(picture_of_buffer(p.frame, p.width, p.height), pattern_part(4, 24, 115, 84));
+
+    const wgc_rect region{100, 50, 200, 200};  // relative to the client area, clipped to it
+    ASSERT_EQ(wgc_set_region(session, &region), 1);
+    p = present_and_poll();
+    EXPECT_EQ(picture_of_buffer(p.frame, p.width, p.height), pattern_part(104, 74, 115, 84));
+
+    ASSERT_EQ(wgc_set_region(session, nullptr), 1);
+    corvo_emu_resize(window, 160, 100);
+    paint_pattern(window, 160, 100);
+    present_and_poll();  // a frame of the old pool's size may come first
+    p = present_and_poll();
+    EXPECT_EQ(picture_of_buffer(p.frame, p.width, p.height), pattern_part(4, 24, 155, 94));
+    ASSERT_EQ(wgc_set_client_area(session, 0), 1);
+    p = present_and_poll();
+    EXPECT_EQ(picture_of_buffer(p.frame, p.width, p.height), pattern_part(0, 0, 160, 100));
+
+    const HMONITOR monitor = corvo_emu_create_monitor(64, 48);
+    const wgc_session on_monitor = wgc_session_create2(monitor);
+    log.clear();
+    EXPECT_EQ(wgc_set_client_area(on_monitor, 1), 0);
+    EXPECT_EQ(wgc_set_client_area(on_monitor, 0), 1);
+    const std::vector<std::string> lines = {"Failed to set client area: the target is a monitor",
+                                            "Set client area off"};
+    EXPECT_EQ(log.lines(), (std::vector<LogLine>{{2, lines[0], lines[0].size()}, {1, lines[1], lines[1].size()}}));
+    wgc_session_destroy(on_monitor);
+    corvo_emu_close(monitor);
+}

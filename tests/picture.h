@@ -32,11 +32,11 @@ struct Picture {
                 grown.pixels[size_t(row) * w + col] = at(col, row);
         *this = std::move(grown);
     }
-    // The top-left w x h part.
-    Picture crop(int32_t w, int32_t h) const {
+    // The w x h part whose top-left is (x, y).
+    Picture crop(int32_t w, int32_t h, int32_t x = 0, int32_t y = 0) const {
         Picture part(w, h);
         for (int32_t row = 0; row < h; ++row)
-            for (int32_t col = 0; col < w; ++col) part.pixels[size_t(row) * w + col] = at(col, row);
+            for (int32_t col = 0; col < w; ++col) part.pixels[size_t(row) * w + col] = at(x + col, y + row);
         return part;
     }
     bool operator==(const Picture &other) const = default;

@@ -389,6 +389,43 @@ TEST_F(Compositor, ASwitchOfModeFromAnotherThreadNeverMixesTheAnswer) {
     wgc_session_destroy(session);
 }
 
+// A thread moves the region between two places of different sizes while the host polls: each picture is wholly
+// one region's, its size with its pixels, never one region's size at the other's place.
+TEST_F(Compositor, ARegionChangedFromAnotherThreadNeverMixesTwoRegions) {
+    const HWND window = corvo_emu_create_window(96, 64);  // the compositor paints the left 64 x 64
+    corvo_emu_fill(window, 64, 0, 32, 16, 0xFF123456u);
+    corvo_emu_fill(window, 64, 16, 32, 48, 0xFFABCDEFu);
+    wgc_session session = wgc_session_create(window);
+    EXPECT_EQ(wgc_session_start(session), 1);
+    wgc_set_dirty_rect(session, 1);
+    const wgc_rect regions[2] = {{0, 0, 48, 16}, {64, 16, 96, 64}};
+    start(window, std::chrono::milliseconds(0));
+    std::atomic<bool> done{false};
+    std::thread mover([&] {
+        for (int which = 0; !done.load(); which ^= 1) wgc_set_region(session, &regions[which]);
+    });
+    int answers[2] = {};
+    for (int n = 0; n < 1000000 && (answers[0] < 300 || answers[1] < 300); ++n) {
+        const Poll p = poll(session);
+        if (!p.ok) continue;
+        const Picture got = picture_of_buffer(p.frame, p.width, p.height);
+        const bool second = p.width == 32;
+        EXPECT_EQ(p.width, second ? 32 : 48);
+        EXPECT_EQ(p.height, second ? 48 : 16);
+        const uint32_t first_pixel = got.at(0, 0);
+        if (second) {
+            EXPECT_EQ(first_pixel, 0xFFABCDEFu);
+        }
+        EXPECT_NE(first_pixel & 0xFFFFFFu, 0x123456u);
+        EXPECT_EQ(got, Picture(got.width, got.height, first_pixel)) << "a picture of two regions";
+        if (HasFailure()) break;  // the mover is joined below
+        ++answers[second];
+    }
+    done = true;
+    mover.join();
+    wgc_session_destroy(session);
+}
+
 TEST_F(Compositor, PresentingFlatOutWhileTheHostRestartsAndDestroysSessions) {
     const HWND window = corvo_emu_create_window(96, 64);
     start(window, std::chrono::milliseconds(0));

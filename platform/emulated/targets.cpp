@@ -100,6 +100,16 @@ void Target::move(int32_t x, int32_t y) {
     position_ = {x, y};
 }
 
+RECT Target::non_client() const {
+    const std::lock_guard lock(mutex_);
+    return non_client_;
+}
+
+void Target::set_non_client(RECT thickness) {
+    const std::lock_guard lock(mutex_);
+    non_client_ = thickness;
+}
+
 Display Target::display() const {
     std::lock_guard lock(mutex_);
     return display_;

@@ -35,6 +35,9 @@ public:
     // A window's top-left corner on the desktop; a monitor's place follows from the monitors before it.
     POINT position() const;
     void move(int32_t x, int32_t y);
+    // A window's non-client area: its thickness in pixels on each side (left, top, right, bottom).
+    RECT non_client() const;
+    void set_non_client(RECT thickness);
     Display display() const;
     void set_display(Display display);
     bool closed() const;
@@ -56,6 +59,7 @@ private:
     int32_t width_;
     int32_t height_;
     POINT position_{0, 0};
+    RECT non_client_{0, 0, 0, 0};
     Display display_;
     bool closed_ = false;
     // Pixels of 8-bit content no longer painted in scRGB: the plane of painted content goes once none is left.

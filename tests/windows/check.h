@@ -27,7 +27,8 @@ inline void check(bool ok, const char *what, int line) {
     X(wgc_session_create) X(wgc_session_create2) X(wgc_session_destroy) X(wgc_session_start) \
     X(wgc_set_capture_to_texture) X(wgc_set_dirty_rect) X(wgc_show_border) X(wgc_get_dirty_rects) \
     X(wgc_set_min_update_interval) X(wgc_get_frame_info) X(wgc_wait_for_frame) X(wgc_get_last_error) X(wgc_get_version) \
-    X(wgc_set_pixel_format) X(wgc_set_device) X(wgc_set_adapter) X(wgc_set_recovery)
+    X(wgc_set_pixel_format) X(wgc_set_device) X(wgc_set_adapter) X(wgc_set_recovery) X(wgc_set_region) \
+    X(wgc_set_client_area)
 // clang-format on
 
 // The exports as a host that loads the library at run time sees them.

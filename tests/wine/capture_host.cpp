@@ -173,7 +173,7 @@ constexpr int kCursorSize = 6;
 constexpr int kWidth = 301, kHeight = 203;
 
 void open_window(TestWindow &window, const wchar_t *title = L"corvo wine capture", int width = kWidth,
-                 int height = kHeight) {
+                 int height = kHeight, DWORD style = WS_POPUP) {
     static const ATOM window_class = [] {
         WNDCLASSW description{};
         description.lpfnWndProc = window_proc;
@@ -183,8 +183,8 @@ void open_window(TestWindow &window, const wchar_t *title = L"corvo wine capture
     }();
     CHECK(window_class != 0);
     painting = &window;
-    window.handle = CreateWindowExW(0, L"corvo-wine-capture-host", title, WS_POPUP | WS_VISIBLE, 40, 40, width,
-                                    height, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    window.handle = CreateWindowExW(0, L"corvo-wine-capture-host", title, style | WS_VISIBLE, 40, 40, width, height,
+                                    nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     CHECK(window.handle != nullptr);
     UpdateWindow(window.handle);
 }
@@ -1239,6 +1239,39 @@ struct NamedCase {
     const wchar_t *name;
     void (*run)();
 };
+// A window with a title bar and borders, whose frames show them: with the client area on, exactly the client
+// pixels, also after a resize; a region of a monitor, the client area's place on the screen, exactly those pixels.
+void client_area() {
+    TestWindow window;
+    open_window(window, L"corvo wine client area", kWidth, kHeight, WS_OVERLAPPEDWINDOW);
+    RECT bounds{}, area{};
+    GetWindowRect(window.handle, &bounds);
+    GetClientRect(window.handle, &area);
+    CHECK(bounds.right - bounds.left > area.right && bounds.bottom - bounds.top > area.bottom);  // it has a frame
+    wgc_session session = dll.wgc_session_create(window.handle);
+    CHECK(session != nullptr);
+    if (!session) return;
+    CHECK(dll.wgc_set_client_area(session, 1) == 1);
+    CHECK(dll.wgc_session_start(session) == 1);
+    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+    resize_window(window, {kWidth + 40, kHeight + 30});
+    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+    destroy(session);
+
+    GetClientRect(window.handle, &area);
+    MapWindowPoints(window.handle, nullptr, reinterpret_cast<POINT *>(&area), 2);
+    session = dll.wgc_session_create2(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY));
+    CHECK(session != nullptr);
+    if (!session) return;
+    CHECK(dll.wgc_set_client_area(session, 1) == 0);  // a monitor has none
+    const wgc_rect region{area.left, area.top, area.right, area.bottom};
+    CHECK(dll.wgc_set_region(session, &region) == 1);
+    CHECK(dll.wgc_session_start(session) == 1);
+    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+    destroy(session);
+    DestroyWindow(window.handle);
+}
+
 constexpr NamedCase kCases[] = {
     {L"service_failures", service_failures},
     {L"buffer_mode", buffer_mode},
@@ -1255,6 +1288,7 @@ constexpr NamedCase kCases[] = {
     {L"device_faults", device_faults},
     {L"newest_picture", newest_picture},
     {L"borderless_denied", borderless_denied},
+    {L"client_area", client_area},
 };
 
 }  // namespace

@@ -57,7 +57,7 @@ struct Target {
     HMONITOR monitor = nullptr;
 
     bool alive() const;
-    // The size of what is captured now: the window's client area or the monitor's area; {0, 0} when gone.
+    // The size of what is captured now: the window's visible bounds or the monitor's area; {0, 0} when gone.
     SizeInt32 size() const;
     // The target's pixels now, rows of size().Width * 4 bytes of B, G, R, A (A = 255); empty when gone. With
     // `cursor`, the cursor shows as a white kCursorSize square with its top-left corner at the cursor's position.

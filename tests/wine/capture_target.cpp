@@ -1,11 +1,23 @@
-// A capture target's size and pixels: a window's client area read from its device context, a monitor's area
-// from the screen's.
+// A capture target's size and pixels: a window's visible bounds (title bar and borders too, as Windows captures a
+// window) read from its window device context, a monitor's area from the screen's.
 #include <algorithm>
 #include <cstring>
+
+#include <dwmapi.h>
 
 #include "capture_service.h"
 
 namespace wine_wgc {
+namespace {
+
+// The window's visible bounds on the screen, which its frames show: the extended frame bounds, or the window's
+// rectangle where the attribute is not known.
+bool visible_bounds(HWND window, RECT *bounds) {
+    return SUCCEEDED(DwmGetWindowAttribute(window, DWMWA_EXTENDED_FRAME_BOUNDS, bounds, sizeof *bounds)) ||
+           GetWindowRect(window, bounds);
+}
+
+}  // namespace
 
 bool Target::alive() const {
     if (window) return IsWindow(window);
@@ -17,7 +29,7 @@ bool Target::alive() const {
 SizeInt32 Target::size() const {
     RECT area{};
     if (window) {
-        if (!GetClientRect(window, &area)) return {0, 0};
+        if (!visible_bounds(window, &area)) return {0, 0};
     } else {
         MONITORINFO info{};
         info.cbSize = sizeof(info);
@@ -35,9 +47,14 @@ std::vector<uint8_t> Target::pixels(SizeInt32 size, bool cursor) const {
         if (!GetMonitorInfoW(monitor, &info)) return {};
         origin = {info.rcMonitor.left, info.rcMonitor.top};
     }
-    POINT screen_origin = origin;  // of the client area, for the cursor
-    if (window) ClientToScreen(window, &screen_origin);
-    HDC source = GetDC(window);  // the screen's for a monitor (null window)
+    POINT screen_origin = origin;  // of the frame, for the cursor
+    if (window) {
+        RECT bounds{}, placed{};
+        if (!visible_bounds(window, &bounds) || !GetWindowRect(window, &placed)) return {};
+        screen_origin = {bounds.left, bounds.top};
+        origin = {bounds.left - placed.left, bounds.top - placed.top};  // in the window's device context
+    }
+    HDC source = window ? GetWindowDC(window) : GetDC(nullptr);
     if (!source) return {};
     BITMAPINFO format{};
     format.bmiHeader.biSize = sizeof(format.bmiHeader);

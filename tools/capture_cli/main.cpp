@@ -74,6 +74,12 @@ void apply_switches(wgc_session session, const Options &o) {
         std::fputs("corvo-capture: the library refused the pixel format\n", stderr);
     if (o.adapter != CORVO_WGC_ADAPTER_PREFERRED_VENDOR) wgc_set_adapter(session, o.adapter);
     if (o.recover) wgc_set_recovery(session, 1);
+    if (o.client_area && !wgc_set_client_area(session, 1))
+        std::fputs("corvo-capture: a monitor has no client area; capturing all of it\n", stderr);
+    if (o.region) {
+        const wgc_rect region{(*o.region)[0], (*o.region)[1], (*o.region)[2], (*o.region)[3]};
+        wgc_set_region(session, &region);  // checked when the options were read
+    }
     if (o.min_interval_ms > 0 && !wgc_set_min_update_interval(session, uint32_t(o.min_interval_ms * 1000)))
         std::fputs("corvo-capture: the system cannot set a minimum interval between frames\n", stderr);
 }

@@ -70,6 +70,20 @@ bool parse_size(const std::string &text, Options &o) {
 }
 #endif
 
+// "L,T,R,B": four integers with 0 <= L < R and 0 <= T < B.
+bool parse_region(const std::string &text, Options &o) {
+    std::array<int32_t, 4> sides{};
+    const char *at = text.data(), *end = text.data() + text.size();
+    for (size_t i = 0; i < sides.size(); ++i) {
+        const auto [next, error] = std::from_chars(at, end, sides[i]);
+        if (error != std::errc() || next == at || (i < 3 ? next == end || *next != ',' : next != end)) return false;
+        at = next + 1;
+    }
+    if (sides[0] < 0 || sides[1] < 0 || sides[2] <= sides[0] || sides[3] <= sides[1]) return false;
+    o.region = sides;
+    return true;
+}
+
 void add_options(CLI::App &app, Options &o) {
     app.add_option("--window", o.window,
                    "Capture the window with this title, this handle (0x...), or the one window whose title contains "
@@ -98,6 +112,17 @@ void add_options(CLI::App &app, Options &o) {
     app.add_flag("--rects", o.rects,
                  "Print and record where each new frame changed; with --out also a PNG with them outlined (8-bit "
                  "frames)");
+    app.add_option_function<std::string>(
+           "--region",
+           [&o](const std::string &text) {
+               if (!parse_region(text, o))
+                   throw CLI::ValidationError("--region", "L,T,R,B with 0 <= L < R and 0 <= T < B");
+           },
+           "Capture only this rectangle of the target (of its client area with --client-area), right and bottom "
+           "exclusive; frames, changes and --rects are the region's")
+        ->type_name("L,T,R,B");
+    app.add_flag("--client-area", o.client_area,
+                 "Capture only the window's client area, without title bar and borders");
     const std::map<std::string, int32_t> formats{{"bgra8", CORVO_WGC_FORMAT_BGRA8},
                                                  {"sdr-from-hdr", CORVO_WGC_FORMAT_SDR_FROM_HDR},
                                                  {"fp16", CORVO_WGC_FORMAT_FP16}};

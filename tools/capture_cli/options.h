@@ -1,6 +1,7 @@
 // What the command line asks for.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,10 +19,12 @@ struct Options {
     bool border = false;
     bool texture = false;
     bool dirty_rect = false;
-    int32_t pixel_format = 0;    // a CORVO_WGC_FORMAT_*; 0 is BGRA8
-    bool rects = false;          // print and record the changed rectangles of each new frame
-    int32_t adapter = 0;         // a CORVO_WGC_ADAPTER_*; 0 is the preferred vendor's
-    bool recover = false;        // rebuild the device after a loss instead of ending the capture
+    int32_t pixel_format = 0;                      // a CORVO_WGC_FORMAT_*; 0 is BGRA8
+    bool rects = false;                            // print and record the changed rectangles of each new frame
+    int32_t adapter = 0;                           // a CORVO_WGC_ADAPTER_*; 0 is the preferred vendor's
+    bool recover = false;                          // rebuild the device after a loss instead of ending the capture
+    std::optional<std::array<int32_t, 4>> region;  // left, top, right, bottom of the part to capture
+    bool client_area = false;                      // a window's client area only
     double min_interval_ms = 0;  // the shortest interval between frames the system may deliver; 0: its default
     int64_t frames = 0;          // 0: poll for `seconds`
     double seconds = 5.0;

@@ -56,6 +56,8 @@ EXPORTS = {
     "wgc_set_device": (ctypes.c_uint8, [c_session, ctypes.c_void_p]),
     "wgc_set_adapter": (ctypes.c_uint8, [c_session, ctypes.c_int32]),
     "wgc_set_recovery": (ctypes.c_uint8, [c_session, ctypes.c_uint8]),
+    "wgc_set_region": (ctypes.c_uint8, [c_session, ctypes.POINTER(WgcRect)]),
+    "wgc_set_client_area": (ctypes.c_uint8, [c_session, ctypes.c_uint8]),
 }
 
 LIBRARY_NAME = "libcorvo-wgc.dll" if sys.platform == "win32" else "libcorvo-wgc.so"

@@ -21,6 +21,7 @@ _SIGNATURES = {
     "corvo_emu_fill_scrgb": (None, [ctypes.c_void_p] + [ctypes.c_int32] * 4 + [ctypes.c_float] * 4),
     "corvo_emu_set_hdr": (None, [ctypes.c_void_p, ctypes.c_int32, ctypes.c_uint32]),
     "corvo_emu_move_window": (None, [ctypes.c_void_p, ctypes.c_int32, ctypes.c_int32]),
+    "corvo_emu_set_window_frame": (None, [ctypes.c_void_p] + [ctypes.c_int32] * 4),
     "corvo_emu_set_bgra_uav_store": (None, [ctypes.c_int32]),
     "corvo_emu_write": (None, [ctypes.c_void_p] + [ctypes.c_int32] * 4 + [ctypes.c_void_p, ctypes.c_uint32]),
     "corvo_emu_resize": (None, [ctypes.c_void_p, ctypes.c_int32, ctypes.c_int32]),
@@ -181,6 +182,11 @@ class Window(_Target):
     def move(self, x, y):
         """Places the window's top-left corner on the desktop: it is shown on the monitor it overlaps most."""
         _emu.corvo_emu_move_window(self.handle, x, y)
+
+    def set_frame(self, left, top, right, bottom):
+        """The thickness in pixels of the title bar and borders on each side (all 0 at first: the client area is the
+        whole window); the captured frame still shows the whole window."""
+        _emu.corvo_emu_set_window_frame(self.handle, left, top, right, bottom)
 
 
 class Monitor(_Target):

@@ -55,7 +55,9 @@ def _problems(lines):
 
 
 class Session:
-    """Captures one window (`Session(window)`) or one monitor (`Session(monitor=m)`).
+    """Captures one window (`Session(window)`) or one monitor (`Session(monitor=m)`); `region=(left, top, right,
+    bottom)` captures only that rectangle of it, and `client_area=True` only a window's client area (see
+    set_region() and set_client_area()).
 
     adapter="target" makes the library's device on the adapter that shows the target ("preferred", the default:
     the first adapter of vendor 0x10DE, else the first); recover=True rebuilds the device after a device loss (a
@@ -68,7 +70,8 @@ class Session:
     dirty_rects, frame_info, device, close) wait for one another here; status, update_ratio, last_error,
     set_dirty_rect and wait run at any time."""
 
-    def __init__(self, window=None, *, monitor=None, adapter="preferred", recover=False):
+    def __init__(self, window=None, *, monitor=None, adapter="preferred", recover=False, region=None,
+                 client_area=False):
         if (window is None) == (monitor is None):
             raise TypeError("give either a window or monitor=")
         if adapter not in _ADAPTERS:
@@ -98,6 +101,14 @@ class Session:
             self._lib.wgc_set_adapter(self._handle, _ADAPTERS[adapter])
         if recover:
             self._lib.wgc_set_recovery(self._handle, 1)
+        try:
+            if client_area:
+                self.set_client_area(True)
+            if region is not None:
+                self.set_region(region)
+        except BaseException:
+            self.close()
+            raise
 
     # Lifetime.
 
@@ -259,6 +270,34 @@ class Session:
             accepted = self._lib.wgc_set_pixel_format(handle, int(pixel_format))
         if not accepted:
             raise CorvoError(f"the library refused pixel format {pixel_format!r}", _problems(lines))
+
+    def set_region(self, region):
+        """Capture only `region` = (left, top, right, bottom) of the target from the next frame on: left and top
+        inclusive, right and bottom exclusive, in the pixels of the frame (of the client area when that is on).
+        None is the whole target. Frames are the region clipped to the target (none while it lies wholly outside),
+        and change detection and dirty_rects() are the region's. From any thread, before start() or while
+        capturing; ValueError for a rectangle that no region can be."""
+        rect = WgcRect()
+        if region is not None:
+            try:
+                left, top, right, bottom = (int(v) for v in region)
+            except (TypeError, ValueError):
+                raise TypeError(f"a region is (left, top, right, bottom), not {region!r}") from None
+            if not all(-2**31 <= v < 2**31 for v in (left, top, right, bottom)):
+                raise ValueError(f"region out of range: {region!r}")
+            rect = WgcRect(left, top, right, bottom)
+        with self._any_time() as handle:
+            accepted = self._lib.wgc_set_region(handle, None if region is None else ctypes.byref(rect))
+        if not accepted:
+            raise ValueError(f"not a region: {region!r} (left and top from 0, right and bottom beyond them)")
+
+    def set_client_area(self, on=True):
+        """Capture only a window's client area (no title bar or borders), following it as the window changes;
+        SwitchRefusedError for a monitor. From any thread, before start() or while capturing."""
+        with self._any_time() as handle, router.collect() as lines:
+            accepted = self._lib.wgc_set_client_area(handle, 1 if on else 0)
+        if not accepted:
+            raise SwitchRefusedError("a monitor has no client area", _problems(lines))
 
     def set_capture_to_texture(self, on=True):
         """Hand frames out as Direct3D 11 textures (grab_texture()) instead of CPU buffers (grab())."""

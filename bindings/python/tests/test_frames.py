@@ -262,6 +262,31 @@ def test_dirty_rects_tell_where_the_grabbed_frame_changed():
         assert session.dirty_rects() == []
 
 
+def test_a_region_and_a_client_area_are_grabbed_alone_and_dirty_rects_are_the_regions():
+    window = emu.Window(120, 90)
+    window.set_frame(4, 24, 5, 6)
+    picture = pattern(90, 120)
+    window.write(0, 0, picture)
+    with corvo_wgc.Session(window, region=(10, 5, 50, 30)) as session:
+        session.set_dirty_rect(True)
+        session.start()
+        np.testing.assert_array_equal(present_and_grab(session, window), picture[5:30, 10:50])
+        window.fill(45, 29, 1, 1, emu.bgra(1, 2, 3))  # region (35, 24)
+        window.fill(0, 0, 5, 5, emu.bgra(1, 2, 3))  # outside it
+        present_and_grab(session, window)
+        assert session.dirty_rects() == [(32, 0, 40, 25)]
+        session.set_region(None)
+        session.set_client_area(True)
+        picture[29, 45] = (1, 2, 3, 255)
+        np.testing.assert_array_equal(present_and_grab(session, window), picture[24:84, 4:115])
+        with pytest.raises(ValueError):
+            session.set_region((5, 5, 5, 10))
+        with pytest.raises(TypeError):
+            session.set_region((1, 2, 3))
+    with pytest.raises(corvo_wgc.SwitchRefusedError):
+        corvo_wgc.Session(monitor=emu.Monitor(64, 48), client_area=True)
+
+
 def test_min_update_interval_reaches_the_capture_session_or_is_refused():
     window = emu.Window(32, 32)
     with corvo_wgc.Session(window) as session:

@@ -82,6 +82,12 @@ int32_t corvo_emu_list_targets(corvo_emu_target *out, int32_t capacity);
 /* Moves a window's top-left corner on the desktop (monitors and unknown handles are left alone). The window is
  * shown on the monitor it overlaps most (MonitorFromWindow with MONITOR_DEFAULTTONEAREST), or the nearest. */
 void corvo_emu_move_window(HWND window, int32_t x, int32_t y) CORVO_EMU_NOEXCEPT;
+/* The thickness in pixels of a window's non-client area (title bar and borders) on each side; default 0, the client
+ * area is the whole window. The captured content is still the whole window; GetClientRect, ClientToScreen,
+ * GetWindowRect and DwmGetWindowAttribute(DWMWA_EXTENDED_FRAME_BOUNDS) report accordingly. Negative sides count
+ * as 0; monitors and unknown handles are left alone. */
+void corvo_emu_set_window_frame(HWND window, int32_t left, int32_t top, int32_t right,
+                                int32_t bottom) CORVO_EMU_NOEXCEPT;
 
 /* A monitor's mode, or that of the monitor a window is shown on (nothing happens where there is none): HDR on
  * (1) or off (0, the default), and the SDR white in nits that HDR mode shows SDR content at (default 80; held to
