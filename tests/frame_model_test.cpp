@@ -246,7 +246,8 @@ protected:
                 // After a switch of format the picture held is not handed out until a frame gives one of it, and
                 // after a region outside the content nothing is until a read succeeds; the host still has them.
                 const bool other_format = !before.pixels.empty() && !fits(format, held_format[texture_mode ? 1 : 0]);
-                ASSERT_TRUE(faults || before.pixels.empty() || outside || other_format || unknown[texture_mode ? 1 : 0])
+                ASSERT_TRUE(faults || before.pixels.empty() || outside || other_format ||
+                            unknown[texture_mode ? 1 : 0])
                     << "no picture without a failure";
                 if (outside) {
                     ASSERT_EQ(p.width, 0);
