@@ -401,8 +401,9 @@ TEST_F(Compositor, ARegionChangedFromAnotherThreadNeverMixesTwoRegions) {
     const wgc_rect regions[2] = {{0, 0, 48, 16}, {64, 16, 96, 64}};
     start(window, std::chrono::milliseconds(0));
     std::atomic<bool> done{false};
+    wgc_set_region(session, &regions[0]);  // before the first poll, however late the mover starts
     std::thread mover([&] {
-        for (int which = 0; !done.load(); which ^= 1) wgc_set_region(session, &regions[which]);
+        for (int which = 1; !done.load(); which ^= 1) wgc_set_region(session, &regions[which]);
     });
     int answers[2] = {};
     for (int n = 0; n < 1000000 && (answers[0] < 300 || answers[1] < 300); ++n) {
