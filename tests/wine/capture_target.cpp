@@ -54,6 +54,8 @@ std::vector<uint8_t> Target::pixels(SizeInt32 size, bool cursor) const {
         screen_origin = {bounds.left, bounds.top};
         origin = {bounds.left - placed.left, bounds.top - placed.top};  // in the window's device context
     }
+    // Windows composes no frame of a hidden window; one that DestroyWindow is hiding reads as garbage here.
+    if (window && !IsWindowVisible(window)) return {};
     HDC source = window ? GetWindowDC(window) : GetDC(nullptr);
     if (!source) return {};
     BITMAPINFO format{};
@@ -80,6 +82,7 @@ std::vector<uint8_t> Target::pixels(SizeInt32 size, bool cursor) const {
     if (memory) DeleteDC(memory);
     if (section) DeleteObject(section);
     ReleaseDC(window, source);
+    if (window && !IsWindowVisible(window)) return {};  // hidden while it was read
     POINT at{};
     if (cursor && !pixels.empty() && GetCursorPos(&at)) {
         const int left = at.x - screen_origin.x, top = at.y - screen_origin.y;
