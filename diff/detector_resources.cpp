@@ -179,10 +179,8 @@ void DiffDetector::release_sized_resources() noexcept {
 }
 
 void DiffDetector::shutdown() noexcept {
-    if (context_) {
-        context_->ClearState();
-        context_->Flush();
-    }
+    // The kernels unbound what they bound; the rest of the context's state may be the host's and stays.
+    if (context_) context_->Flush();
     release_sized_resources();
     clear_kernel_.reset();
     pack_kernel_.reset();

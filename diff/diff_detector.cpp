@@ -109,7 +109,11 @@ void DiffDetector::run_kernels(ID3D11ComputeShader *cells_kernel, ID3D11ShaderRe
     context_->CSSetUnorderedAccessViews(1, 1, &uav, nullptr);
     context_->Dispatch(ceil_div(row_words_, kPackGroup), ceil_div(cell_rows_, kPackGroup), 1);
 
+    // The context may be the host's: none of the detector's objects stays bound in it, and no slot the kernels did
+    // not use is touched.
     context_->CSSetShader(nullptr, nullptr, 0);
+    constants = nullptr;
+    context_->CSSetConstantBuffers(0, 1, &constants);
     ID3D11UnorderedAccessView *none[2] = {nullptr, nullptr};
     context_->CSSetUnorderedAccessViews(0, 2, none, nullptr);
 }

@@ -39,7 +39,7 @@ public:
     // The host's copy now shows the picture of the last detect.
     void accept() noexcept;
     void forget() noexcept;
-    // Clears the context's bindings and releases every object.
+    // Releases every object; the context's bindings are left as they are.
     void shutdown() noexcept;
 
 private:

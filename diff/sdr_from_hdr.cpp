@@ -138,7 +138,10 @@ ID3D11Texture2D *SdrFromHdr::convert(ID3D11Texture2D *frame, uint32_t width, uin
     context_->CSSetUnorderedAccessViews(0, 1, &uav, nullptr);
     // One thread group a cell, in rows of groups: a dispatch has at most 65535 groups a dimension.
     context_->Dispatch(std::min(count, kSdrListRow), ceil_div(count, kSdrListRow), 1);
+    // The context may be the host's: none of the converter's objects stays bound in it.
     context_->CSSetShader(nullptr, nullptr, 0);
+    constants = nullptr;
+    context_->CSSetConstantBuffers(0, 1, &constants);
     views[0] = views[1] = nullptr;
     context_->CSSetShaderResources(0, 2, views);
     uav = nullptr;

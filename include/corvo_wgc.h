@@ -251,9 +251,11 @@ CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_set_pixel_format(wgc_session session, i
  * setting unchanged) for a device created without D3D11_CREATE_DEVICE_BGRA_SUPPORT (a conservative rule: whether the
  * system takes such a device is not documented) or one already removed.
  * The library uses the device's immediate context only inside this session's wgc_session_start,
- * wgc_get_recent_frame and wgc_session_destroy, on the threads that call them. A host that uses that context on
- * other threads meanwhile turns on ID3D11Multithread::SetMultithreadProtected(TRUE) (queried from the context),
- * which serialises the context's calls. A lost host device ends the capture as a lost own device does (status 0 at
+ * wgc_get_recent_frame and wgc_session_destroy, on the threads that call them, and leaves its state as it was but
+ * for the compute stage's shader, constant buffer 0, shader resources 0-1 and unordered access views 0-1, which it
+ * leaves empty. A host that uses that context on other threads meanwhile turns on
+ * ID3D11Multithread::SetMultithreadProtected(TRUE) (queried from the context), which serialises the context's
+ * calls. A lost host device ends the capture as a lost own device does (status 0 at
  * once, waits end, wgc_get_last_error the reason); the library never replaces it, whatever the recovery switch. */
 CORVO_WGC_API uint8_t CORVO_WGC_CALL wgc_set_device(wgc_session session, ID3D11Device *device) CORVO_WGC_NOEXCEPT;
 /* Which adapter the library's own device is made on, one of CORVO_WGC_ADAPTER_*, from the next start and at each

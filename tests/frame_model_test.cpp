@@ -1,11 +1,12 @@
 // A seeded random run of what a host and its target do (paint, present, resize, switch modes and detection,
 // faults on the read-back, several of them between two polls, a logger that destroys the session on random
 // lines, frame textures that the detector may or may not bind to compare in place, the pixel format asked for and
-// the monitor's HDR mode and SDR white, what a device loss brings: a start again by the host, or the library's
-// rebuild, and a region of the window set, moved, refused or left outside it), checked after every poll
-// against a plain model: the picture handed out is the newest delivered frame's, or, when its read-back failed,
-// the picture handed out before; and the ratio is 0 exactly when the picture handed out did not change, and the
-// changed rectangles cover every change.
+// the monitor's HDR mode and SDR white, whose device captures: the library's, the host's (one device that the
+// sessions one after another share, made anew once lost), or the library's rebuilt after each loss, and a region
+// of the window set, moved, refused or left outside it), checked after every poll against a plain model: the
+// picture handed out is the newest delivered frame's, or, when its read-back failed, the picture handed out
+// before; the ratio is 0 exactly when the picture handed out did not change, and the changed rectangles cover
+// every change; and the host's context keeps what the host bound there, and nothing of the library's.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -38,8 +39,9 @@ void destroying_logger(int32_t, const char *, uint64_t) {
         wgc_session_destroy(std::exchange(*destroyable, nullptr));
 }
 
-// What follows a loss of the session's device: the host starts again, or the session rebuilds it.
-enum class DeviceKind { kOwn, kRecovering };
+// Whose device a session captures on, and what follows its loss: the host starts again (on a new device of its
+// own, when it gave its own), or the session rebuilds it.
+enum class DeviceKind { kOwn, kHost, kRecovering };
 
 class FrameModel : public CaptureTest {
 protected:
@@ -80,6 +82,32 @@ protected:
         Picture before_paint;  // the target before its last paint
         int restarts = 0;
         DeviceKind device_kind = DeviceKind::kOwn;
+        ID3D11Device *host = nullptr;  // the host's device, made anew once lost
+        ID3D11DeviceContext *host_context = nullptr;
+        // The host's own constants, bound in a slot that the kernels do not use: the library leaves them there.
+        ID3D11Buffer *host_constants = nullptr;
+        auto release_host = [&] {
+            ID3D11Buffer *none = nullptr;  // what is bound keeps the device of the emulated platform
+            host_context->CSSetConstantBuffers(1, 1, &none);
+            host_constants->Release();
+            host_context->Release();
+            host->Release();
+        };
+        auto working_host = [&] {
+            if (host && SUCCEEDED(host->GetDeviceRemovedReason())) return host;
+            if (host) release_host();
+            D3D_FEATURE_LEVEL level = D3D_FEATURE_LEVEL_11_0;
+            host = nullptr;
+            D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT, &level,
+                              1, D3D11_SDK_VERSION, &host, nullptr, &host_context);
+            D3D11_BUFFER_DESC constants{};
+            constants.ByteWidth = 16;
+            constants.Usage = D3D11_USAGE_DEFAULT;
+            constants.BindFlags = D3D11_BIND_CONSTANT_BUFFER;
+            host->CreateBuffer(&constants, nullptr, &host_constants);
+            host_context->CSSetConstantBuffers(1, 1, &host_constants);
+            return host;
+        };
 
         for (int step = 0; step < polls; ++step) {
             SCOPED_TRACE(testing::Message()
@@ -92,7 +120,10 @@ protected:
                 height = 1 + below(48);
                 destroyable = nullptr;  // a start must succeed
                 open_window(width, height, false);
-                device_kind = DeviceKind(restarts % 2);
+                device_kind = DeviceKind(restarts % 3);
+                if (device_kind == DeviceKind::kHost) {
+                    ASSERT_EQ(wgc_set_device(session, working_host()), 1);
+                }
                 if (device_kind == DeviceKind::kRecovering) wgc_set_recovery(session, 1);
                 ASSERT_EQ(wgc_session_start(session), 1);
                 destroyable = &session;
@@ -167,6 +198,9 @@ protected:
                         ASSERT_EQ(wgc_get_status(session), 1);
                     } else {
                         destroyable = nullptr;  // a start must succeed
+                        if (device_kind == DeviceKind::kHost) {
+                            ASSERT_EQ(wgc_set_device(session, working_host()), 1);
+                        }
                         ASSERT_EQ(wgc_session_start(session), 1);
                         destroyable = &session;
                     }
@@ -196,6 +230,16 @@ protected:
             const Poll p = poll(session);
             const float ratio = wgc_get_update_ratio(session);
             for (const char *operation : kFaulted) corvo_emu_fail(operation, 0, 0, 0);
+            if (device_kind == DeviceKind::kHost) {
+                // Also after a destroy or a start again: the host's context keeps the host's state, and nothing of
+                // the library's.
+                ID3D11Buffer *bound[2] = {};
+                host_context->CSGetConstantBuffers(0, 2, bound);
+                for (ID3D11Buffer *buffer : bound)
+                    if (buffer) buffer->Release();
+                ASSERT_EQ(bound[0], nullptr) << "the library's constants left bound in the host's context";
+                ASSERT_EQ(bound[1], host_constants) << "the host's constants unbound";
+            }
             if (!session) {
                 ASSERT_FALSE(p.ok) << "a frame handed out by a destroyed session";
                 continue;
@@ -285,6 +329,9 @@ protected:
                 seen = picture_of_buffer(p.frame, p.width, p.height, info.dxgi_format, white_before);
             }
             ASSERT_FALSE(got.pixels.empty());
+            if (device_kind == DeviceKind::kHost) {
+                ASSERT_EQ(wgc_get_device(session), host);
+            }
             if (same_display && (ratio > 0.0f || !faults)) {
                 if (texture_mode) {
                     ASSERT_EQ(got.width, texture_width);
@@ -321,6 +368,8 @@ protected:
             faults = false;
         }
         EXPECT_GT(restarts, 1) << "the logger never destroyed the session";
+        if (session) wgc_session_destroy(std::exchange(session, nullptr));
+        if (host) release_host();
         if (window) corvo_emu_close(window);
         window = nullptr;
         corvo_emu_close(monitor);

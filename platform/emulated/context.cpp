@@ -115,6 +115,17 @@ void Context::CSSetConstantBuffers(UINT start_slot, UINT count, ID3D11Buffer *co
         }
 }
 
+void Context::CSGetConstantBuffers(UINT start_slot, UINT count, ID3D11Buffer **buffers) {
+    if (!buffers) return;
+    constexpr UINT kSlots = shader::Bindings::kConstantBufferSlots;
+    if (start_slot > kSlots || count > kSlots - start_slot)
+        return refuse("CSGetConstantBuffers", "slots past the last");
+    for (UINT i = 0; i < count; ++i) {
+        buffers[i] = constant_buffers_[start_slot + i].get();
+        if (buffers[i]) buffers[i]->AddRef();
+    }
+}
+
 void Context::CSSetShaderResources(UINT start_slot, UINT count, ID3D11ShaderResourceView *const *views) {
     bind("CSSetShaderResources", &device_, resources_, start_slot, count, views);
 }

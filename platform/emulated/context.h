@@ -23,6 +23,7 @@ public:
     void STDMETHODCALLTYPE CSSetShader(ID3D11ComputeShader *shader, ID3D11ClassInstance *const *instances,
                                        UINT instance_count) override;
     void STDMETHODCALLTYPE CSSetConstantBuffers(UINT start_slot, UINT count, ID3D11Buffer *const *buffers) override;
+    void STDMETHODCALLTYPE CSGetConstantBuffers(UINT start_slot, UINT count, ID3D11Buffer **buffers) override;
     void STDMETHODCALLTYPE CSSetShaderResources(UINT start_slot, UINT count,
                                                 ID3D11ShaderResourceView *const *views) override;
     void STDMETHODCALLTYPE CSSetUnorderedAccessViews(

@@ -435,6 +435,7 @@ struct ID3D11DeviceContext : ID3D11DeviceChild {
                                                UINT instance_count) = 0;
     virtual void STDMETHODCALLTYPE CSSetConstantBuffers(UINT start_slot, UINT count,
                                                         ID3D11Buffer *const *buffers) = 0;
+    virtual void STDMETHODCALLTYPE CSGetConstantBuffers(UINT start_slot, UINT count, ID3D11Buffer **buffers) = 0;
     virtual void STDMETHODCALLTYPE CSSetShaderResources(UINT start_slot, UINT count,
                                                         ID3D11ShaderResourceView *const *views) = 0;
     virtual void STDMETHODCALLTYPE CSSetUnorderedAccessViews(
