@@ -11,10 +11,10 @@ bool TextureOutput::shows(uint32_t width, uint32_t height, DXGI_FORMAT format) c
     return current.Width == width && current.Height == height && current.Format == format;
 }
 
-HRESULT TextureOutput::update(ID3D11Device *device, ID3D11DeviceContext *context, ID3D11Texture2D *source,
+HRESULT TextureOutput::update(ID3D11Device *device, ID3D11DeviceContext *context, const PictureAt &source,
                               uint32_t width, uint32_t height, const Detection &detection) noexcept {
     D3D11_TEXTURE2D_DESC desc;
-    source->GetDesc(&desc);
+    source.texture->GetDesc(&desc);
     D3D11_TEXTURE2D_DESC current{};
     if (texture_) texture_->GetDesc(&current);
     if (!texture_ || current.Width != width || current.Height != height || current.Format != desc.Format) {
@@ -22,6 +22,7 @@ HRESULT TextureOutput::update(ID3D11Device *device, ID3D11DeviceContext *context
             picture_desc(width, height, desc, D3D11_USAGE_DEFAULT, D3D11_BIND_RENDER_TARGET);
         texture_.reset();
         has_picture_ = false;
+        width_ = height_ = 0;  // nothing to hand out, so no size either
         if (const HRESULT hr = device->CreateTexture2D(&created, nullptr, texture_.put()); FAILED(hr)) {
             texture_.reset();
             return hr;
