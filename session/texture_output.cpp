@@ -22,7 +22,6 @@ HRESULT TextureOutput::update(ID3D11Device *device, ID3D11DeviceContext *context
             picture_desc(width, height, desc, D3D11_USAGE_DEFAULT, D3D11_BIND_RENDER_TARGET);
         texture_.reset();
         has_picture_ = false;
-        width_ = height_ = 0;  // nothing to hand out, so no size either
         if (const HRESULT hr = device->CreateTexture2D(&created, nullptr, texture_.put()); FAILED(hr)) {
             texture_.reset();
             return hr;
