@@ -1,5 +1,6 @@
 // The detector's objects: the kernels, made once per device, and the resources sized for one picture size.
 #include <algorithm>
+#include <cstddef>
 #include <utility>
 
 #include "diff/diff_detector.h"
@@ -10,7 +11,8 @@
 namespace corvo {
 namespace {
 
-HRESULT create_constants(ID3D11Device *device, const uint32_t (&values)[4], ID3D11Buffer **buffer) {
+template <size_t N>
+HRESULT create_constants(ID3D11Device *device, const uint32_t (&values)[N], ID3D11Buffer **buffer) {
     D3D11_BUFFER_DESC desc{};
     desc.ByteWidth = sizeof(values);
     desc.Usage = D3D11_USAGE_DYNAMIC;
@@ -97,7 +99,10 @@ bool DiffDetector::create_sized_resources(const D3D11_TEXTURE2D_DESC &frame) noe
     cell_view.ViewDimension = D3D11_UAV_DIMENSION_TEXTURE2D;
     if (FAILED(device_->CreateUnorderedAccessView(cell_texture_.get(), &cell_view, cell_uav_.put()))) return false;
 
-    if (FAILED(create_constants(device_.get(), {w, h, kCellSize, kCellSize}, cell_info_.put()))) return false;
+    // The new picture's origin in its texture follows the size: 0, 0 until set_origin moves it.
+    if (FAILED(create_constants(device_.get(), {w, h, kCellSize, kCellSize, 0u, 0u, 0u, 0u}, cell_info_.put())))
+        return false;
+    cell_origin_[0] = cell_origin_[1] = 0;
 
     D3D11_BUFFER_DESC result{};
     result.ByteWidth = 4 * row_words_ * cell_rows_;
@@ -123,6 +128,15 @@ bool DiffDetector::create_sized_resources(const D3D11_TEXTURE2D_DESC &frame) noe
 
     return SUCCEEDED(
         create_constants(device_.get(), {row_words_, cell_rows_, cell_columns, tex_step}, pack_info_.put()));
+}
+
+bool DiffDetector::set_origin(uint32_t left, uint32_t top) noexcept {
+    if (left == cell_origin_[0] && top == cell_origin_[1]) return true;
+    const uint32_t values[8] = {stored_width_, stored_height_, kCellSize, kCellSize, left, top, 0, 0};
+    if (!write_buffer(context_.get(), cell_info_.get(), values, sizeof values)) return false;
+    cell_origin_[0] = left;
+    cell_origin_[1] = top;
+    return true;
 }
 
 bool DiffDetector::ensure_picture(int index) noexcept {

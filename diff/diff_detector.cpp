@@ -10,14 +10,15 @@
 
 namespace corvo {
 
-Detection DiffDetector::detect(ID3D11Texture2D *frame, uint32_t width, uint32_t height) noexcept {
+Detection DiffDetector::detect(const PictureAt &frame, uint32_t width, uint32_t height) noexcept {
     detected_ = false;
     change_ = Change::kNew;
     frame_.reset();
-    if (!frame || !context_ || !cells_kernel_ || !pack_kernel_ || !clear_kernel_ || width == 0 || height == 0)
+    if (!frame.texture || !context_ || !cells_kernel_ || !pack_kernel_ || !clear_kernel_ || width == 0 ||
+        height == 0)
         return {};
     D3D11_TEXTURE2D_DESC desc;
-    frame->GetDesc(&desc);
+    frame.texture->GetDesc(&desc);
     if ((width != stored_width_ || height != stored_height_ || desc.Format != picture_desc_.Format) &&
         !resize(desc, width, height))
         return {};
@@ -25,9 +26,13 @@ Detection DiffDetector::detect(ID3D11Texture2D *frame, uint32_t width, uint32_t 
     ID3D11ComputeShader *kernel =
         desc.Format == DXGI_FORMAT_R16G16B16A16_FLOAT ? bits_kernel_.get() : cells_kernel_.get();
     if (!kernel) return {};
-    ID3D11ShaderResourceView *fresh = view_frame(frame, desc);
+    ID3D11ShaderResourceView *fresh = view_frame(frame.texture, desc);
+    PictureAt compared{};  // where the kernels read the new picture
     if (fresh) {
-        frame_ = ComPtr<ID3D11Texture2D>::share(frame);
+        frame_ = ComPtr<ID3D11Texture2D>::share(frame.texture);
+        frame_left_ = frame.left;
+        frame_top_ = frame.top;
+        compared = frame;
     } else {
         // Without the copy the host gets the picture whole, and the history no longer shows what the host has.
         if (!ensure_picture(1 - accepted_)) {
@@ -38,7 +43,7 @@ Detection DiffDetector::detect(ID3D11Texture2D *frame, uint32_t width, uint32_t 
         fresh = picture_views_[1 - accepted_].get();
     }
     detected_ = true;
-    if (!has_accepted_) return {};
+    if (!has_accepted_ || !set_origin(compared.left, compared.top)) return {};
 
     run_kernels(kernel, fresh);
     // Without the mask nothing is known about the picture: it is wholly new.
@@ -63,10 +68,11 @@ void DiffDetector::accept() noexcept {
         return;
     }
     ID3D11Texture2D *history = pictures_[accepted_].get();
+    const PictureAt picture{frame.get(), frame_left_, frame_top_};
     if (!has_accepted_ || change_ == Change::kNew) {
-        copy_picture(context_.get(), history, frame.get(), stored_width_, stored_height_);
+        copy_picture(context_.get(), history, picture, stored_width_, stored_height_);
     } else if (change_ == Change::kChanged) {
-        copy_rects(context_.get(), history, frame.get(), rects_, changed_area_, stored_width_, stored_height_);
+        copy_rects(context_.get(), history, picture, rects_, changed_area_, stored_width_, stored_height_);
     }
     has_accepted_ = true;
 }

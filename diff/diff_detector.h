@@ -2,8 +2,9 @@
 //
 // The detector keeps a texture with the picture the host holds (the accepted picture). When the frame's texture
 // can be bound as a shader resource (its description says; the system documents no bind flags), detect()
-// compares the frame's own texture with it, and accept() copies only the changed cells into the history: an
-// unchanged frame costs no copy. Otherwise a second picture texture takes turns with the first: detect()
+// compares the picture where it lies in the frame's own texture (the kernels read it from its origin there), and
+// accept() copies only the changed cells into the history: an unchanged frame, or a region of it that did not
+// change, costs no copy. Otherwise a second picture texture takes turns with the first: detect()
 // copies the new picture there (its one whole-picture copy) and accept() makes it the one to compare with.
 // detect() never moves the history; forget() drops it when the host's copy stops matching it (another output,
 // detection switched off), so that the next picture is wholly new. Sizes, resizing and the ratio policy live
@@ -15,6 +16,7 @@
 
 #include "diff/detection.h"
 #include "diff/dirty_rect.h"
+#include "diff/gpu_access.h"
 #include "platform/com_ptr.h"
 #include "platform/graphics.h"
 
@@ -29,12 +31,14 @@ public:
     // kernel of 8-bit frames cannot be created, and then every picture is wholly new. Without the kernel of FP16
     // frames, only those are.
     bool init(ComPtr<ID3D11Device> device_, ComPtr<ID3D11DeviceContext> context_) noexcept;
-    // Compares the top-left width x height pixels of `frame` (the picture) with the accepted picture.
-    Detection detect(ID3D11Texture2D *frame, uint32_t width, uint32_t height) noexcept;
-    // The texture that holds the picture of the last detect (top-left): the frame's own when it was compared in
-    // place, else its copy; null when it could not be copied.
-    ID3D11Texture2D *picture() const noexcept {
-        return !detected_ ? nullptr : frame_ ? frame_.get() : pictures_[1 - accepted_].get();
+    // Compares the width x height picture of `frame` with the accepted picture.
+    Detection detect(const PictureAt &frame, uint32_t width, uint32_t height) noexcept;
+    // Where the picture of the last detect lies: in the frame's own texture when it was compared in place, else
+    // at the top-left of its copy; no texture when it could not be copied.
+    PictureAt picture() const noexcept {
+        if (!detected_) return {};
+        if (frame_) return {frame_.get(), frame_left_, frame_top_};
+        return {pictures_[1 - accepted_].get()};
     }
     // The host's copy now shows the picture of the last detect.
     void accept() noexcept;
@@ -45,6 +49,8 @@ public:
 private:
     bool resize(const D3D11_TEXTURE2D_DESC &frame, uint32_t width, uint32_t height) noexcept;
     bool create_sized_resources(const D3D11_TEXTURE2D_DESC &frame) noexcept;
+    // Makes the cell kernel read the new picture from (left, top) of its texture; false when that cannot be set.
+    bool set_origin(uint32_t left, uint32_t top) noexcept;
     // Picture texture `index` and its view, made when first needed.
     bool ensure_picture(int index) noexcept;
     // A view of the frame's own texture when it may be bound as a shader resource, else null.
@@ -76,6 +82,8 @@ private:
     ComPtr<ID3D11Texture2D> pictures_[2];
     ComPtr<ID3D11ShaderResourceView> picture_views_[2];
     ComPtr<ID3D11Texture2D> frame_;  // the frame compared in place by the last detect, until accept or forget
+    uint32_t frame_left_ = 0;        // where the picture lies in it
+    uint32_t frame_top_ = 0;
     // Views of the pool's textures, kept for as many as the pool has, so that a warm stream of frames makes none.
     struct FrameView {
         ComPtr<ID3D11Texture2D> texture;
@@ -84,6 +92,7 @@ private:
     FrameView frame_views_[kFrameViews];
     int next_view_ = 0;  // the entry a new view replaces
     ComPtr<ID3D11Buffer> cell_info_;
+    uint32_t cell_origin_[2] = {0, 0};  // the origin `cell_info_` holds
     ComPtr<ID3D11Texture2D> cell_texture_;
     ComPtr<ID3D11UnorderedAccessView> cell_uav_;
     ComPtr<ID3D11Buffer> pack_info_;

@@ -20,14 +20,17 @@ constexpr uint32_t sdr_cell_entry(uint32_t cell_x, uint32_t cell_y) { return cel
 
 // The SDR kernel's constant buffer.
 struct SdrInfo {
-    uint32_t width, height;  // frame size in pixels
+    uint32_t width, height;  // picture size in pixels
     uint32_t count;          // listed cells
     float scale;             // 80 / SDR white in nits: scRGB 1.0 is 80 nits
+    uint32_t left, top;      // where the picture lies in the frame
+    uint32_t unused[2];
 };
 
 // A white that is not a positive number of nits counts as 80, the white of scRGB.
-inline SdrInfo sdr_info(uint32_t width, uint32_t height, uint32_t count, float white_nits) {
-    return {width, height, count, white_nits > 0.0f ? 80.0f / white_nits : 1.0f};
+inline SdrInfo sdr_info(uint32_t width, uint32_t height, uint32_t count, float white_nits, uint32_t left = 0,
+                        uint32_t top = 0) {
+    return {width, height, count, white_nits > 0.0f ? 80.0f / white_nits : 1.0f, left, top, {0, 0}};
 }
 
 }  // namespace corvo

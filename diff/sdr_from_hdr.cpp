@@ -1,7 +1,6 @@
 #include "diff/sdr_from_hdr.h"
 
 #include <algorithm>
-#include <cstring>
 #include <new>
 #include <utility>
 
@@ -11,13 +10,6 @@
 #include "diff/kernels/kernel_bytecode.h"
 
 namespace corvo {
-bool SdrFromHdr::write(ID3D11Buffer *buffer, const void *data, size_t bytes) noexcept {
-    D3D11_MAPPED_SUBRESOURCE mapped{};
-    if (FAILED(context_->Map(buffer, 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped)) || !mapped.pData) return false;
-    std::memcpy(mapped.pData, data, bytes);
-    context_->Unmap(buffer, 0);
-    return true;
-}
 
 bool SdrFromHdr::init(ComPtr<ID3D11Device> device, ComPtr<ID3D11DeviceContext> context) noexcept {
     if (!device || !context) return false;
@@ -105,7 +97,7 @@ void SdrFromHdr::list_cells(const Detection &detection, bool all) noexcept {
                 cells_.push_back(sdr_cell_entry(x, y));
 }
 
-ID3D11Texture2D *SdrFromHdr::convert(ID3D11Texture2D *frame, uint32_t width, uint32_t height,
+ID3D11Texture2D *SdrFromHdr::convert(const PictureAt &frame, uint32_t width, uint32_t height,
                                      const Detection &detection, float sdr_white_nits) noexcept {
     if (!kernel_ || width == 0 || height == 0 || width > 0xFFFF * kCellSize || height > 0xFFFF * kCellSize)
         return nullptr;
@@ -122,12 +114,14 @@ ID3D11Texture2D *SdrFromHdr::convert(ID3D11Texture2D *frame, uint32_t width, uin
     if (cells_.empty()) return picture_.get();
 
     // Made for this conversion only: a view keeps its frame, which belongs back in the pool.
-    const ComPtr<ID3D11ShaderResourceView> view = view_of(frame);
+    PictureAt origin = frame;
+    const ComPtr<ID3D11ShaderResourceView> view = view_of(&origin);
     if (!view) return nullptr;
 
     const auto count = uint32_t(cells_.size());
-    const SdrInfo info = sdr_info(width_, height_, count, sdr_white_nits);
-    if (!write(cell_list_.get(), cells_.data(), 4 * cells_.size()) || !write(constants_.get(), &info, sizeof info))
+    const SdrInfo info = sdr_info(width_, height_, count, sdr_white_nits, origin.left, origin.top);
+    if (!write_buffer(context_.get(), cell_list_.get(), cells_.data(), 4 * cells_.size()) ||
+        !write_buffer(context_.get(), constants_.get(), &info, sizeof info))
         return nullptr;
     context_->CSSetShader(kernel_.get(), nullptr, 0);
     ID3D11Buffer *constants = constants_.get();
@@ -150,24 +144,26 @@ ID3D11Texture2D *SdrFromHdr::convert(ID3D11Texture2D *frame, uint32_t width, uin
     return picture_.get();
 }
 
-ComPtr<ID3D11ShaderResourceView> SdrFromHdr::view_of(ID3D11Texture2D *frame) noexcept {
+ComPtr<ID3D11ShaderResourceView> SdrFromHdr::view_of(PictureAt *origin) noexcept {
     D3D11_TEXTURE2D_DESC desc;
-    frame->GetDesc(&desc);
-    ID3D11Texture2D *readable = frame;
-    // A texture the kernel may not read (the system documents no bind flags) is copied into one it may.
+    origin->texture->GetDesc(&desc);
+    ID3D11Texture2D *readable = origin->texture;
+    // The picture of a texture the kernel may not read (the system documents no bind flags) is copied into one
+    // it may.
     if (!(desc.BindFlags & D3D11_BIND_SHADER_RESOURCE)) {
         D3D11_TEXTURE2D_DESC copy_desc{};
         if (copy_) copy_->GetDesc(&copy_desc);
-        if (!copy_ || copy_desc.Width != desc.Width || copy_desc.Height != desc.Height) {
+        if (!copy_ || copy_desc.Width != width_ || copy_desc.Height != height_) {
             copy_.reset();
-            copy_desc = picture_desc(desc.Width, desc.Height, desc, D3D11_USAGE_DEFAULT, D3D11_BIND_SHADER_RESOURCE);
+            copy_desc = picture_desc(width_, height_, desc, D3D11_USAGE_DEFAULT, D3D11_BIND_SHADER_RESOURCE);
             if (FAILED(device_->CreateTexture2D(&copy_desc, nullptr, copy_.put()))) {
                 copy_.reset();
                 return nullptr;
             }
         }
-        context_->CopyResource(copy_.get(), frame);
+        copy_picture(context_.get(), copy_.get(), *origin, width_, height_);
         readable = copy_.get();
+        *origin = {readable};
     }
     D3D11_SHADER_RESOURCE_VIEW_DESC view{};
     view.Format = DXGI_FORMAT_R16G16B16A16_FLOAT;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "diff/detection.h"
+#include "diff/gpu_access.h"
 #include "platform/com_ptr.h"
 #include "platform/graphics.h"
 
@@ -18,10 +19,10 @@ public:
     // Keeps the device and its immediate context, creates the kernel and chooses the picture's format: BGRA
     // where the device can store it from a kernel, else RGBA. False when the kernel cannot be made.
     bool init(ComPtr<ID3D11Device> device, ComPtr<ID3D11DeviceContext> context) noexcept;
-    // Converts the top-left width x height pixels of the FP16 `frame`: the cells `detection` found changed, none
-    // when it found none, all of them when it is new, the white changed or the last picture was not taken.
-    // Returns the picture, or null when it cannot be made.
-    ID3D11Texture2D *convert(ID3D11Texture2D *frame, uint32_t width, uint32_t height, const Detection &detection,
+    // Converts the width x height picture of the FP16 `frame`: the cells `detection` found changed, none when it
+    // found none, all of them when it is new, the white changed or the last picture was not taken. Returns the
+    // picture (a texture of its size), or null when it cannot be made.
+    ID3D11Texture2D *convert(const PictureAt &frame, uint32_t width, uint32_t height, const Detection &detection,
                              float sdr_white_nits) noexcept;
     // The format of the pictures made.
     DXGI_FORMAT format() const noexcept { return format_; }
@@ -32,10 +33,9 @@ public:
 private:
     bool resize(uint32_t width, uint32_t height) noexcept;
     void release_sized() noexcept;
-    // A view of the frame, or of a copy of it where the frame may not be bound; null when neither can be made.
-    ComPtr<ID3D11ShaderResourceView> view_of(ID3D11Texture2D *frame) noexcept;
-    // Writes `bytes` into a dynamic buffer; false when it cannot be mapped.
-    bool write(ID3D11Buffer *buffer, const void *data, size_t bytes) noexcept;
+    // A view of the frame, or of a copy of the picture where the frame may not be bound (`origin` then becomes
+    // the copy's); null when neither can be made.
+    ComPtr<ID3D11ShaderResourceView> view_of(PictureAt *origin) noexcept;
     // The cells of `detection`, or all of them, into `cells_`.
     void list_cells(const Detection &detection, bool all) noexcept;
 
@@ -48,7 +48,7 @@ private:
     bool whole_ = true;             // the picture does not show the last frame converted in every cell
     float white_ = 0.0f;            // the SDR white the picture was made for
     std::vector<uint32_t> cells_;   // x | y << 16 of each cell to convert
-    ComPtr<ID3D11Texture2D> copy_;  // of a frame the kernel may not read
+    ComPtr<ID3D11Texture2D> copy_;  // of the picture of a frame the kernel may not read
     ComPtr<ID3D11Texture2D> picture_;
     ComPtr<ID3D11UnorderedAccessView> picture_uav_;
     ComPtr<ID3D11Buffer> cell_list_;  // structured, one word a cell of the picture

@@ -38,7 +38,7 @@ void CpuOutput::picture_size(const D3D11_TEXTURE2D_DESC &frame, int32_t content_
         content_height > 0 && uint32_t(content_height) <= frame.Height ? uint32_t(content_height) : frame.Height;
 }
 
-HRESULT CpuOutput::update(ID3D11Device *device, ID3D11DeviceContext *context, ID3D11Texture2D *source,
+HRESULT CpuOutput::update(ID3D11Device *device, ID3D11DeviceContext *context, const PictureAt &source,
                           uint32_t width, uint32_t height, const Detection &detection) noexcept {
     if (detection.change == Change::kUnchanged) return S_OK;
     HRESULT hr = S_OK;
@@ -58,10 +58,10 @@ bool CpuOutput::fit_buffer(uint32_t width, uint32_t height, uint32_t pixel_bytes
     return false;
 }
 
-HRESULT CpuOutput::copy_whole(ID3D11Device *device, ID3D11DeviceContext *context, ID3D11Texture2D *source,
+HRESULT CpuOutput::copy_whole(ID3D11Device *device, ID3D11DeviceContext *context, const PictureAt &source,
                               uint32_t width, uint32_t height) noexcept {
     D3D11_TEXTURE2D_DESC desc;
-    source->GetDesc(&desc);
+    source.texture->GetDesc(&desc);
     if (staging_ && !fits(staging_.get(), width, height, desc.Format)) staging_.reset();
     if (!staging_) {
         const D3D11_TEXTURE2D_DESC staging_description = staging_desc(width, height, desc);
@@ -73,46 +73,47 @@ HRESULT CpuOutput::copy_whole(ID3D11Device *device, ID3D11DeviceContext *context
     copy_picture(context, staging_.get(), source, width, height);
     Mapping mapping(context);
     if (FAILED(mapping.map(staging_.get()))) return copy_without_staging(context, source, width, height);
-    return take_whole(mapping, width, height, desc.Format);
+    return take_whole(mapping, mapping.bytes(), width, height, desc.Format);
 }
 
-HRESULT CpuOutput::copy_without_staging(ID3D11DeviceContext *context, ID3D11Texture2D *source, uint32_t width,
+HRESULT CpuOutput::copy_without_staging(ID3D11DeviceContext *context, const PictureAt &source, uint32_t width,
                                         uint32_t height) noexcept {
-    // The source itself when the CPU may read it, else a one-shot staging copy of it. Its description says
-    // which: a map of a texture the CPU may not read is an error to the runtime, not a question.
+    // The source itself when the CPU may read it, else a one-shot staging copy of its picture. Its description
+    // says which: a map of a texture the CPU may not read is an error to the runtime, not a question.
     ComPtr<ID3D11Texture2D> one_shot;  // outlives the mapping of it
     Mapping mapping(context);
     D3D11_TEXTURE2D_DESC desc;
-    source->GetDesc(&desc);
-    const DXGI_FORMAT source_format = desc.Format;
+    source.texture->GetDesc(&desc);
+    PictureAt mapped = source;
     HRESULT hr = S_OK;
     if (desc.CPUAccessFlags & D3D11_CPU_ACCESS_READ) {
-        hr = mapping.map(source);
+        hr = mapping.map(source.texture);
     } else {
-        desc.Usage = D3D11_USAGE_STAGING;
-        desc.BindFlags = 0;
-        desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-        desc.MiscFlags = 0;
+        const D3D11_TEXTURE2D_DESC one_shot_description = staging_desc(width, height, desc);
         ComPtr<ID3D11Device> device;
-        source->GetDevice(device.put());
-        hr = device ? device->CreateTexture2D(&desc, nullptr, one_shot.put()) : E_POINTER;
+        source.texture->GetDevice(device.put());
+        hr = device ? device->CreateTexture2D(&one_shot_description, nullptr, one_shot.put()) : E_POINTER;
         if (FAILED(hr)) return hr;
-        context->CopyResource(one_shot.get(), source);
+        copy_picture(context, one_shot.get(), source, width, height);
+        mapped = {one_shot.get()};
         hr = mapping.map(one_shot.get());
     }
     if (FAILED(hr)) return hr;
-    return take_whole(mapping, width, height, source_format);
+    const uint8_t *first = mapping.bytes() + size_t{mapped.top} * mapping.data.RowPitch +
+                           size_t{mapped.left} * bytes_per_pixel(desc.Format);
+    return take_whole(mapping, first, width, height, desc.Format);
 }
 
-HRESULT CpuOutput::take_whole(const Mapping &mapping, uint32_t width, uint32_t height, DXGI_FORMAT format) noexcept {
+HRESULT CpuOutput::take_whole(const Mapping &mapping, const uint8_t *first, uint32_t width, uint32_t height,
+                              DXGI_FORMAT format) noexcept {
     const uint32_t pixel_bytes = bytes_per_pixel(format);
     if (!fit_buffer(width, height, pixel_bytes)) return E_OUTOFMEMORY;
     if (format == DXGI_FORMAT_R8G8B8A8_UNORM) {
         for (uint32_t y = 0; y < height; ++y)
-            copy_swapping_red_blue(buffer_.get() + size_t{y} * width * 4,
-                                   mapping.bytes() + size_t{y} * mapping.data.RowPitch, width);
+            copy_swapping_red_blue(buffer_.get() + size_t{y} * width * 4, first + size_t{y} * mapping.data.RowPitch,
+                                   width);
     } else {
-        copy_rows(buffer_.get(), mapping.bytes(), mapping.data.RowPitch, width, height, pixel_bytes);
+        copy_rows(buffer_.get(), first, mapping.data.RowPitch, width, height, pixel_bytes);
     }
     width_ = width;
     height_ = height;
@@ -120,7 +121,7 @@ HRESULT CpuOutput::take_whole(const Mapping &mapping, uint32_t width, uint32_t h
     return S_OK;
 }
 
-bool CpuOutput::copy_changed(ID3D11Device *device, ID3D11DeviceContext *context, ID3D11Texture2D *source,
+bool CpuOutput::copy_changed(ID3D11Device *device, ID3D11DeviceContext *context, const PictureAt &source,
                              const Detection &detection, HRESULT *result) noexcept {
     // Past half of the picture one whole copy costs less than gathering the cells.
     if (detection.changed_area * 2 > uint64_t{width_} * height_) return false;
@@ -149,7 +150,7 @@ bool CpuOutput::copy_changed(ID3D11Device *device, ID3D11DeviceContext *context,
     if (rows > kMaxPatchRows) return false;
 
     D3D11_TEXTURE2D_DESC desc;
-    source->GetDesc(&desc);
+    source.texture->GetDesc(&desc);
     if (patches_ &&
         (patch_rows_ < rows || !fits(patches_.get(), kPatchWidth, patch_rows_ * kPatchHeight, desc.Format))) {
         patches_.reset();
@@ -166,7 +167,8 @@ bool CpuOutput::copy_changed(ID3D11Device *device, ID3D11DeviceContext *context,
         patch_rows_ = grown;
     }
     for (const Patch &p : layout_)
-        copy_region(context, patches_.get(), p.x, p.y, source, p.left, p.top, p.left + p.width, p.top + p.height);
+        copy_region(context, patches_.get(), p.x, p.y, source.texture, source.left + p.left, source.top + p.top,
+                    source.left + p.left + p.width, source.top + p.top + p.height);
     Mapping mapping(context);
     if (FAILED(mapping.map(patches_.get()))) return false;
     const uint32_t pixel_bytes = bytes_per_pixel(source_format_);

@@ -23,7 +23,7 @@ public:
         return pixels() && width == width_ && height == height_ && format == source_format_;
     }
     // A failed growth leaves the buffer without a picture.
-    HRESULT update(ID3D11Device *device, ID3D11DeviceContext *context, ID3D11Texture2D *source, uint32_t width,
+    HRESULT update(ID3D11Device *device, ID3D11DeviceContext *context, const PictureAt &source, uint32_t width,
                    uint32_t height, const Detection &detection) noexcept override;
     // The host reads the buffer; it is the session's, and the host never writes it.
     void *hand_out() noexcept override { return const_cast<uint8_t *>(pixels()); }
@@ -44,15 +44,16 @@ private:
     struct Patch {
         uint32_t left, top, width, height, x, y;
     };
-    HRESULT copy_whole(ID3D11Device *device, ID3D11DeviceContext *context, ID3D11Texture2D *source, uint32_t width,
+    HRESULT copy_whole(ID3D11Device *device, ID3D11DeviceContext *context, const PictureAt &source, uint32_t width,
                        uint32_t height) noexcept;
-    HRESULT copy_without_staging(ID3D11DeviceContext *context, ID3D11Texture2D *source, uint32_t width,
+    HRESULT copy_without_staging(ID3D11DeviceContext *context, const PictureAt &source, uint32_t width,
                                  uint32_t height) noexcept;
     // False when the changed cells are better read back whole (too many, or no patch texture).
-    bool copy_changed(ID3D11Device *device, ID3D11DeviceContext *context, ID3D11Texture2D *source,
+    bool copy_changed(ID3D11Device *device, ID3D11DeviceContext *context, const PictureAt &source,
                       const Detection &detection, HRESULT *result) noexcept;
-    // Takes the whole mapped picture of `format` into the buffer.
-    HRESULT take_whole(const Mapping &mapping, uint32_t width, uint32_t height, DXGI_FORMAT format) noexcept;
+    // Takes the whole mapped picture of `format`, whose first pixel is at `first`, into the buffer.
+    HRESULT take_whole(const Mapping &mapping, const uint8_t *first, uint32_t width, uint32_t height,
+                       DXGI_FORMAT format) noexcept;
     bool fit_buffer(uint32_t width, uint32_t height, uint32_t pixel_bytes) noexcept;
 
     platform::FrameBuffer buffer_;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "diff/detection.h"
+#include "diff/gpu_access.h"
 #include "platform/graphics.h"
 
 namespace corvo {
@@ -23,10 +24,10 @@ public:
                               uint32_t *width, uint32_t *height) const noexcept = 0;
     // True when the output holds a picture of this size and format, the only one a detection can compare with.
     virtual bool shows(uint32_t width, uint32_t height, DXGI_FORMAT format) const noexcept = 0;
-    // Brings the top-left width x height picture of `source` in: the changed cells only when the detection
-    // compared it with the output's picture, nothing when it is unchanged, else all of it. S_OK when the output
-    // shows the picture; otherwise it keeps its picture, or has none.
-    virtual HRESULT update(ID3D11Device *device, ID3D11DeviceContext *context, ID3D11Texture2D *source,
+    // Brings the width x height picture of `source` in, read where it lies: the changed cells only when the
+    // detection compared it with the output's picture, nothing when it is unchanged, else all of it. S_OK when the
+    // output shows the picture; otherwise it keeps its picture, or has none.
+    virtual HRESULT update(ID3D11Device *device, ID3D11DeviceContext *context, const PictureAt &source,
                            uint32_t width, uint32_t height, const Detection &detection) noexcept = 0;
     // What the host is handed: the buffer, or the texture with a reference of the host's; null without a picture.
     virtual void *hand_out() noexcept = 0;

@@ -21,7 +21,6 @@ void FramePath::release() noexcept {
     ++generation_;
     texture_output_.release();
     cpu_output_.release();
-    crop_.release();
     converter_.shutdown();
     converts_ = false;
     detector_.shutdown();
@@ -51,21 +50,20 @@ HRESULT FramePath::read(ID3D11Texture2D *frame, const FrameInfo &frame_info, Out
     FrameInfo info = frame_info;
     D3D11_TEXTURE2D_DESC desc;
     frame->GetDesc(&desc);
-    int32_t content_width = info.content.Width, content_height = info.content.Height;
-    if (info.region.on) {
-        // A region of the content that the texture holds (the buffer's rule, for both outputs), copied into a
-        // texture of its size that everything after reads as the whole picture.
-        uint32_t held_width = 0, held_height = 0;
-        cpu_output_.picture_size(desc, content_width, content_height, &held_width, &held_height);
-        info.region = clip_region(info.region, int32_t(held_width), int32_t(held_height));
-        if (info.region.empty()) return show_nothing();
-        if (!(frame = crop_.crop(device_.get(), context_.get(), frame, info.region))) return E_OUTOFMEMORY;
-        frame->GetDesc(&desc);
-        content_width = int32_t(desc.Width);
-        content_height = int32_t(desc.Height);
-    }
+    // The picture: the output's part of the frame, or a region of the content that the texture holds (the
+    // buffer's rule, for both outputs), read where it lies in the frame.
+    PictureAt picture{frame};
     uint32_t width = 0, height = 0;
-    out.picture_size(desc, content_width, content_height, &width, &height);
+    if (info.region.on) {
+        cpu_output_.picture_size(desc, info.content.Width, info.content.Height, &width, &height);
+        info.region = clip_region(info.region, int32_t(width), int32_t(height));
+        if (info.region.empty()) return show_nothing();
+        picture = {frame, uint32_t(info.region.left), uint32_t(info.region.top)};
+        width = uint32_t(info.region.right - info.region.left);
+        height = uint32_t(info.region.bottom - info.region.top);
+    } else {
+        out.picture_size(desc, info.content.Width, info.content.Height, &width, &height);
+    }
     // The host gets the format it asked for, also from a frame of the pool before a switch: an FP16 frame is
     // made 8-bit as the system would (SDR content exact, brighter content clipped); no kernel makes an 8-bit frame
     // FP16, so such a frame is left out.
@@ -86,17 +84,21 @@ HRESULT FramePath::read(ID3D11Texture2D *frame, const FrameInfo &frame_info, Out
         detector_.forget();
     history_ = &out;
     Detection detection;
-    ID3D11Texture2D *source = frame;
+    PictureAt source = picture;
     if (detect) {
-        detection = detector_.detect(frame, width, height);
+        detection = detector_.detect(picture, width, height);
         // Read what was compared, so that the output and the history cannot disagree.
-        if (ID3D11Texture2D *picture = detector_.picture()) source = picture;
+        if (const PictureAt compared = detector_.picture(); compared.texture) source = compared;
     }
-    if (convert && !(source = converter_.convert(source, width, height, detection, info.sdr_white_nits))) {
-        // Not tried again on every frame: the session takes the system's 8-bit frames instead.
-        converter_.taken(false);
-        conversion_failed_ = true;
-        return E_FAIL;
+    if (convert) {
+        // The converted picture has a texture of its own.
+        source = {converter_.convert(source, width, height, detection, info.sdr_white_nits)};
+        if (!source.texture) {
+            // Not tried again on every frame: the session takes the system's 8-bit frames instead.
+            converter_.taken(false);
+            conversion_failed_ = true;
+            return E_FAIL;
+        }
     }
     const uint32_t generation = generation_;
     const HRESULT hr = out.update(device_.get(), context_.get(), source, width, height, detection);

@@ -14,7 +14,6 @@
 #include "platform/capture.h"
 #include "session/cpu_output.h"
 #include "session/frame_region.h"
-#include "session/region_crop.h"
 #include "session/texture_output.h"
 
 namespace corvo {
@@ -51,10 +50,11 @@ public:
     // Lets go of everything bound to the device and of what was handed out; the buffer's picture stays.
     void release() noexcept;
 
-    // Brings the picture of `frame` (its region, when `info` has one) into the output of `mode`, compared with
-    // what that output shows when `detect`; an FP16 frame is made 8-bit first when `format` asks for 8 bits, and an
-    // 8-bit frame (of the pool before a switch to FP16) is not read. S_OK when the output shows it, or when the
-    // region lies wholly outside the content and nothing is shown; a failure leaves what the host holds as it was.
+    // Brings the picture of `frame` (its region, when `info` has one, read where it lies) into the output of `mode`,
+    // compared with what that output shows when `detect`; an FP16 frame is made 8-bit first when `format` asks for 8
+    // bits, and an 8-bit frame (of the pool before a switch to FP16) is not read. S_OK when the output shows it, or
+    // when the region lies wholly outside the content and nothing is shown; a failure leaves what the host holds as
+    // it was.
     HRESULT read(ID3D11Texture2D *frame, const FrameInfo &info, OutputMode mode, bool detect,
                  PixelFormat format) noexcept;
     // What a poll hands out after reading (`read`: a new picture came in): the output of `mode` and its size.
@@ -79,7 +79,6 @@ private:
     ComPtr<ID3D11DeviceContext> context_;
     CpuOutput cpu_output_;          // what the poll hands out in buffer mode
     TextureOutput texture_output_;  // what the poll hands out in texture mode
-    RegionCrop crop_;               // the region of the frame, when the host asked for one
     DiffDetector detector_;
     SdrFromHdr converter_;
     bool converts_ = false;

@@ -11,10 +11,10 @@ bool TextureOutput::shows(uint32_t width, uint32_t height, DXGI_FORMAT format) c
     return current.Width == width && current.Height == height && current.Format == format;
 }
 
-HRESULT TextureOutput::update(ID3D11Device *device, ID3D11DeviceContext *context, ID3D11Texture2D *source,
+HRESULT TextureOutput::update(ID3D11Device *device, ID3D11DeviceContext *context, const PictureAt &source,
                               uint32_t width, uint32_t height, const Detection &detection) noexcept {
     D3D11_TEXTURE2D_DESC desc;
-    source->GetDesc(&desc);
+    source.texture->GetDesc(&desc);
     D3D11_TEXTURE2D_DESC current{};
     if (texture_) texture_->GetDesc(&current);
     if (!texture_ || current.Width != width || current.Height != height || current.Format != desc.Format) {

@@ -1,5 +1,5 @@
 // The texture output: the session's own texture that the poll hands out in texture mode, a copy of the whole
-// frame texture.
+// frame texture or of its region.
 #pragma once
 
 #include <cstdint>
@@ -20,10 +20,10 @@ public:
     }
     bool shows(uint32_t width, uint32_t height, DXGI_FORMAT format) const noexcept override;
     // The texture is replaced when the size or format changes; a reference the host holds keeps the old one.
-    HRESULT update(ID3D11Device *device, ID3D11DeviceContext *context, ID3D11Texture2D *source, uint32_t width,
+    HRESULT update(ID3D11Device *device, ID3D11DeviceContext *context, const PictureAt &source, uint32_t width,
                    uint32_t height, const Detection &detection) noexcept override;
     void *hand_out() noexcept override;
-    // The size of the last picture copied, kept while a new texture cannot be created.
+    // The size of the picture the texture shows; 0 while there is none (a new texture could not be created).
     uint32_t width() const noexcept override { return width_; }
     uint32_t height() const noexcept override { return height_; }
     DXGI_FORMAT format() const noexcept override;

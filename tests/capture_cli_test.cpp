@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -104,8 +105,10 @@ void expect_refused(const std::string &arguments, const std::string &named) {
 class CaptureCliTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // The process id keeps runs of several checkouts at once out of each other's folders.
         dir = fs::path(::testing::TempDir()) /
-              ("corvo-capture-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+              ("corvo-capture-" + std::to_string(getpid()) + "-" +
+               std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(dir);
     }
     void TearDown() override { fs::remove_all(dir); }

@@ -136,60 +136,86 @@ TEST_F(DetectionTest, FramesThatCannotBeBoundAreCopiedOnceAndComparedAsWell) {
     EXPECT_EQ(corvo_emu_count("resource_bytes") / kPicture, 6u);  // and the copy of the frame
 }
 
-// A 256 x 256 region of a 4K monitor: cells counted from the region's top-left, rectangles and ratio relative to
-// it, a change outside it no change; per frame the GPU copies the region once and the read-back maps the mask and,
-// when something changed, its changed cells; the kernels' thread groups are those of a 256 x 256 picture.
+// A 256 x 256 region of a 4K HDR monitor, in each mode and format: cells counted from the region's top-left,
+// rectangles and ratio relative to it, a change outside it no change. The region is read where it lies in the
+// frame: an unchanged frame, or one changed only outside the region, copies and maps the mask alone; a changed
+// cell is copied into the history and into the output alone; the kernels' thread groups are those of a 256 x 256
+// picture, and the library's own textures are the region's size.
 TEST_F(DetectionTest, ARegionIsComparedAloneAndItsTrafficIsTheRegions) {
     const HMONITOR monitor = corvo_emu_create_monitor(3840, 2160);
-    session = wgc_session_create2(monitor);
-    const wgc_rect region{1000, 600, 1256, 856};
-    ASSERT_EQ(wgc_set_region(session, &region), 1);
-    ASSERT_EQ(wgc_session_start(session), 1);
-    wgc_set_dirty_rect(session, 1);
-    auto next = [&](float *ratio) {
-        corvo_emu_present(monitor);
-        last = poll(session);
-        *ratio = wgc_get_update_ratio(session);
-        return last.ok;
-    };
-    float ratio = 0.0f;
-    ASSERT_TRUE(next(&ratio));
-    EXPECT_EQ(ratio, 1.0f);
-    constexpr uint64_t kRegion = 256u * 256u * 4u, kMask = 8u * 16u, kCell = 32u * 32u * 4u;
-    struct Counts {
-        uint64_t mapped = corvo_emu_count("bytes_mapped"), copied = corvo_emu_count("bytes_copied"),
-                 groups = corvo_emu_count("thread_groups");
-    };
+    corvo_emu_set_hdr(monitor, 1, 200);
+    uint32_t run = 0;
+    for (const bool texture_mode : {false, true})
+        for (const int32_t format : {CORVO_WGC_FORMAT_BGRA8, CORVO_WGC_FORMAT_SDR_FROM_HDR, CORVO_WGC_FORMAT_FP16}) {
+            SCOPED_TRACE(testing::Message() << "texture " << texture_mode << ", format " << format);
+            // Colours no earlier run left on the monitor, so that each fill is a change.
+            const uint32_t colour = 0xFF000000u | 0x102030u * ++run;
+            session = wgc_session_create2(monitor);
+            const wgc_rect region{1000, 600, 1256, 856};
+            ASSERT_EQ(wgc_set_region(session, &region), 1);
+            ASSERT_EQ(wgc_set_pixel_format(session, format), 1);
+            wgc_set_capture_to_texture(session, texture_mode ? 1 : 0);
+            ASSERT_EQ(wgc_session_start(session), 1);
+            wgc_set_dirty_rect(session, 1);
+            auto next = [&](float *ratio) {
+                corvo_emu_present(monitor);
+                last = poll(session);
+                if (texture_mode && last.ok) static_cast<ID3D11Texture2D *>(last.frame)->Release();
+                *ratio = wgc_get_update_ratio(session);
+                return last.ok;
+            };
+            float ratio = 0.0f;
+            ASSERT_TRUE(next(&ratio));
+            EXPECT_EQ(ratio, 1.0f);
+            // Bytes a pixel of the pool's frames and of the picture handed out.
+            const uint64_t frame_pixel = format == CORVO_WGC_FORMAT_BGRA8 ? 4u : 8u,
+                           picture_pixel = format == CORVO_WGC_FORMAT_FP16 ? 8u : 4u;
+            const uint64_t region_bytes = 256u * 256u * picture_pixel, mask = 8u * 16u, cell = 32u * 32u;
+            struct Counts {
+                uint64_t mapped = corvo_emu_count("bytes_mapped"), copied = corvo_emu_count("bytes_copied"),
+                         groups = corvo_emu_count("thread_groups");
+            };
 
-    corvo_emu_fill(monitor, 0, 0, 3840, 599, 0xFF0000FFu);    // everything above the region
-    corvo_emu_fill(monitor, 1256, 600, 1, 256, 0xFF0000FFu);  // the column just right of it
-    Counts before;
-    ASSERT_TRUE(next(&ratio));
-    EXPECT_EQ(ratio, 0.0f);
-    EXPECT_EQ(wgc_get_dirty_rects(session, nullptr, 0), 0);
-    EXPECT_EQ(corvo_emu_count("bytes_mapped") - before.mapped, kMask);
-    EXPECT_EQ(corvo_emu_count("bytes_copied") - before.copied, kRegion + kMask);
-    EXPECT_EQ(corvo_emu_count("thread_groups") - before.groups, 2u + 1u + 1u);  // clear, cells, pack
+            // Unchanged, then changed only outside the region: everything above it and the column just right of it.
+            for (const bool outside : {false, true}) {
+                SCOPED_TRACE(outside ? "changed outside" : "unchanged");
+                if (outside) {
+                    corvo_emu_fill(monitor, 0, 0, 3840, 599, colour);
+                    corvo_emu_fill(monitor, 1256, 600, 1, 256, colour);
+                }
+                const Counts before;
+                ASSERT_TRUE(next(&ratio));
+                EXPECT_EQ(ratio, 0.0f);
+                EXPECT_EQ(wgc_get_dirty_rects(session, nullptr, 0), 0);
+                EXPECT_EQ(corvo_emu_count("bytes_mapped") - before.mapped, mask);
+                EXPECT_EQ(corvo_emu_count("bytes_copied") - before.copied, mask);
+                EXPECT_EQ(corvo_emu_count("thread_groups") - before.groups, 2u + 1u + 1u);  // clear, cells, pack
+            }
 
-    // At (31, 33) of the region: its cell (0, 1), which straddles two cells of the monitor's grid.
-    corvo_emu_fill(monitor, 1031, 633, 1, 1, 0xFF00FF00u);
-    before = Counts();
-    ASSERT_TRUE(next(&ratio));
-    EXPECT_EQ(ratio, 1.0f / 64.0f);
-    wgc_rect rect{};
-    ASSERT_EQ(wgc_get_dirty_rects(session, &rect, 1), 1);
-    EXPECT_EQ(rect.left, 0);
-    EXPECT_EQ(rect.top, 32);
-    EXPECT_EQ(rect.right, 32);
-    EXPECT_EQ(rect.bottom, 64);
-    EXPECT_EQ(pixel_at(last, 31, 33), 0xFF00FF00u);
-    EXPECT_LE(corvo_emu_count("bytes_mapped") - before.mapped, kRegion + kMask);
-    // The region, and its changed cell into the history and into the buffer's patches.
-    EXPECT_EQ(corvo_emu_count("bytes_copied") - before.copied, kRegion + 2 * kCell + kMask);
-    // The library's own textures are the region's size: beside the pool's three 4K ones, a few regions' worth.
-    EXPECT_LT(corvo_emu_count("resource_bytes") - 3u * 3840u * 2160u * 4u, 8 * kRegion);
-    wgc_session_destroy(session);
-    session = nullptr;
+            // At (31, 33) of the region: its cell (0, 1), which straddles two cells of the monitor's grid.
+            corvo_emu_fill(monitor, 1031, 633, 1, 1, colour);
+            const Counts before;
+            ASSERT_TRUE(next(&ratio));
+            EXPECT_EQ(ratio, 1.0f / 64.0f);
+            wgc_rect rect{};
+            ASSERT_EQ(wgc_get_dirty_rects(session, &rect, 1), 1);
+            EXPECT_EQ(rect.left, 0);
+            EXPECT_EQ(rect.top, 32);
+            EXPECT_EQ(rect.right, 32);
+            EXPECT_EQ(rect.bottom, 64);
+            if (!texture_mode && format == CORVO_WGC_FORMAT_BGRA8) {
+                EXPECT_EQ(pixel_at(last, 31, 33), colour);
+            }
+            // The buffer maps its patch texture, the texture output nothing.
+            EXPECT_LE(corvo_emu_count("bytes_mapped") - before.mapped, (texture_mode ? 0 : region_bytes) + mask);
+            // The changed cell into the history (as the frame has it) and into the output, and the mask.
+            EXPECT_EQ(corvo_emu_count("bytes_copied") - before.copied,
+                      cell * frame_pixel + cell * picture_pixel + mask);
+            // The library's own textures are the region's size: beside the pool's three 4K ones, a few regions'.
+            EXPECT_LT(corvo_emu_count("resource_bytes") - 3u * 3840u * 2160u * frame_pixel, 8 * region_bytes);
+            wgc_session_destroy(session);
+            session = nullptr;
+        }
     corvo_emu_close(monitor);
 }
 

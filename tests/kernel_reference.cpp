@@ -98,9 +98,9 @@ static KernelResult run_detection(const shader::Program &cells, const shader::Vi
     b.uavs[0] = result_view;
     shader::dispatch(*clear, b, ceil_div(words, 16), 1, 1);
 
-    const uint32_t cell_info[4] = {now.width, now.height, kCell, kCell};
+    const uint32_t cell_info[8] = {now.width, now.height, kCell, kCell, 0, 0, 0, 0};  // the frame from 0, 0
     b = {};
-    b.constant_buffers[0] = {reinterpret_cast<const uint8_t *>(cell_info), 16};
+    b.constant_buffers[0] = {reinterpret_cast<const uint8_t *>(cell_info), sizeof cell_info};
     b.resources[0] = now;
     b.resources[1] = before;
     b.uavs[0] = cell_view;

@@ -9,15 +9,17 @@ RWTexture2D<uint> cell_bits : register(u0);  // R32_UINT, one texel per cell
 
 cbuffer DiffTexInfo : register(b0)  // layout A
 {
-    uint width;   // frame width in pixels
-    uint height;  // frame height in pixels
-    uint rectW;   // cell width, 32
-    uint rectH;   // cell height, 32
+    uint width;    // picture width in pixels
+    uint height;   // picture height in pixels
+    uint rectW;    // cell width, 32
+    uint rectH;    // cell height, 32
+    uint2 origin;  // where the picture lies in the new frame's texture; the old one holds it at 0, 0
+    uint2 unused;
 };
 
 uint texelDiff(uint2 p)
 {
-    uint3 a = asuint(hdr_new.Load(int3(p, 0)).rgb);
+    uint3 a = asuint(hdr_new.Load(int3(p + origin, 0)).rgb);
     uint3 b = asuint(hdr_old.Load(int3(p, 0)).rgb);
     return any(a != b) ? 0xffffffff : 0;
 }

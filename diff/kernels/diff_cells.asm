@@ -1,13 +1,13 @@
 // diffCellsCS, see diff_cells.hlsl.
-// r0.xy start, r0.zw end; r1 load address (px, py, 0, mip 0); r2, r3 texels; r4.x v, r4.y loop test.
+// r0.xy start, r0.zw end; r1 load address (px, py, 0, mip 0) of the old texture, r5 of the new (+ origin); r2, r3 texels; r4.x v, r4.y loop test.
 cs_5_0
 dcl_globalFlags refactoringAllowed
-dcl_constantbuffer cb0[1], immediateIndexed
+dcl_constantbuffer cb0[2], immediateIndexed
 dcl_resource_texture2d (float,float,float,float) t0
 dcl_resource_texture2d (float,float,float,float) t1
 dcl_uav_typed_texture2d (uint,uint,uint,uint) u0
 dcl_input vThreadID.xy
-dcl_temps 5
+dcl_temps 6
 dcl_thread_group 16, 16, 1
 imul null, r0.xy, vThreadID.xyxx, cb0[0].zwzz
 uge r1.xy, r0.xyxx, cb0[0].xyxx
@@ -20,6 +20,7 @@ umin r0.zw, r0.zzzw, cb0[0].xxxy
 mov r4.x, l(0)
 mov r1.x, r0.x
 mov r1.zw, l(0, 0, 0, 0)
+mov r5.zw, l(0, 0, 0, 0)
 loop
   uge r4.y, r1.x, r0.z
   breakc_nz r4.y
@@ -27,7 +28,8 @@ loop
   loop
     uge r4.y, r1.y, r0.w
     breakc_nz r4.y
-    ld r2.xyz, r1.xyzw, t0.xyzw
+    iadd r5.xy, r1.xyxx, cb0[1].xyxx
+    ld r2.xyz, r5.xyzw, t0.xyzw
     ld r3.xyz, r1.xyzw, t1.xyzw
     add r2.xyz, r2.xyzx, -r3.xyzx
     add r2.x, |r2.x|, |r2.y|

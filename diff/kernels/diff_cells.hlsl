@@ -8,16 +8,18 @@ RWTexture2D<uint> light_diff : register(u0);  // R32_UINT, one texel per cell
 
 cbuffer DiffTexInfo : register(b0)  // layout A
 {
-    uint width;   // frame width in pixels
-    uint height;  // frame height in pixels
-    uint rectW;   // cell width, 32
-    uint rectH;   // cell height, 32
+    uint width;    // picture width in pixels
+    uint height;   // picture height in pixels
+    uint rectW;    // cell width, 32
+    uint rectH;    // cell height, 32
+    uint2 origin;  // where the picture lies in the new frame's texture; the old one holds it at 0, 0
+    uint2 unused;
 };
 
 // 0 when red, green and blue are equal; else 230, 460 or 690. One step of 1/255 gives 230.
 uint texelDiff(uint2 p)
 {
-    float3 a = rgb_new.Load(int3(p, 0)).rgb;
+    float3 a = rgb_new.Load(int3(p + origin, 0)).rgb;
     float3 b = rgb_old.Load(int3(p, 0)).rgb;
     float s = abs(a.r - b.r) + abs(a.g - b.g) + abs(a.b - b.b);
     return (uint)(ceil(s) * 230.0);

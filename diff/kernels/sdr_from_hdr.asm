@@ -1,9 +1,10 @@
 // sdrFromHdrCS, see sdr_from_hdr.hlsl.
-// r0.x list entry, then the pixel (r0.xy, 0, mip 0); r1 E, then L, then the encoded value; r2 the largest channel,
-// then the curve; r3 the linear part; r0.zw bounds tests before the load.
+// r0.x list entry, then the pixel of the picture (r0.xy); r2 first the frame's load address (r0.xy + origin, 0,
+// mip 0); r1 E, then L, then the encoded value; r2 the largest channel, then the curve; r3 the linear part; r0.zw
+// bounds tests before the load.
 cs_5_0
 dcl_globalFlags refactoringAllowed
-dcl_constantbuffer cb0[1], immediateIndexed
+dcl_constantbuffer cb0[2], immediateIndexed
 dcl_resource_texture2d (float,float,float,float) t0
 dcl_resource_structured t1, 4
 dcl_uav_typed_texture2d (unorm,unorm,unorm,unorm) u0
@@ -25,8 +26,9 @@ or r0.z, r0.z, r0.w
 if_nz r0.z
   ret
 endif
-mov r0.zw, l(0, 0, 0, 0)
-ld r1.xyzw, r0.xyzw, t0.xyzw
+iadd r2.xy, r0.xyxx, cb0[1].xyxx
+mov r2.zw, l(0, 0, 0, 0)
+ld r1.xyzw, r2.xyzw, t0.xyzw
 max r1.xyz, r1.xyzx, l(0.0, 0.0, 0.0, 0.0)
 min r1.xyz, r1.xyzx, l(65504.0, 65504.0, 65504.0, 0.0)
 mul r1.xyz, r1.xyzx, cb0[0].wwww

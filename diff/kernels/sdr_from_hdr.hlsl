@@ -1,6 +1,6 @@
 // sdrFromHdrCS: the 8-bit picture of an FP16 scRGB frame (linear, 1.0 = 80 nits) as an SDR display shows it,
-// computed only in the listed cells of 32 x 32 pixels. One thread group per listed cell, one thread per pixel;
-// pixels beyond the frame are left alone.
+// computed only in the listed cells of 32 x 32 pixels of the picture, a part of the frame from `origin`. One thread
+// group per listed cell, one thread per pixel; pixels beyond the picture are left alone.
 //
 // Per pixel, with E the frame's value and W the SDR white in nits (scale = 80 / W):
 //   L = clamp(E, 0, 65504) * scale  per channel: NaN and negatives give 0 (max with a NaN gives the other
@@ -16,14 +16,16 @@
 // Direct3D's rounding: saturate, times 255, plus 0.5, truncated.
 Texture2D<float4> hdr : register(t0);          // R16G16B16A16_FLOAT frame
 StructuredBuffer<uint> cells : register(t1);   // listed cells: x | y << 16, in cells
-RWTexture2D<unorm float4> sdr : register(u0);  // R8G8B8A8_UNORM or B8G8R8A8_UNORM, the frame's size
+RWTexture2D<unorm float4> sdr : register(u0);  // R8G8B8A8_UNORM or B8G8R8A8_UNORM, the picture's size
 
 cbuffer SdrInfo : register(b0)
 {
-    uint width;   // frame width in pixels
-    uint height;  // frame height in pixels
-    uint count;   // listed cells
-    float scale;  // 80 / SDR white in nits
+    uint width;    // picture width in pixels
+    uint height;   // picture height in pixels
+    uint count;    // listed cells
+    float scale;   // 80 / SDR white in nits
+    uint2 origin;  // where the picture lies in the frame; the picture's own texel p is the frame's p + origin
+    uint2 unused;
 };
 
 // Entry 32768 * group.y + group.x of the list: a list longer than a dispatch's 65535 groups a dimension takes
@@ -38,7 +40,7 @@ void sdrFromHdrCS(uint3 group : SV_GroupID, uint3 tid : SV_GroupThreadID)
     uint2 p = uint2(cell & 0xffff, cell >> 16) * 32 + tid.xy;
     if (p.x >= width || p.y >= height)
         return;
-    float4 e = hdr.Load(int3(p, 0));
+    float4 e = hdr.Load(int3(p + origin, 0));
     float3 l = min(max(e.rgb, 0.0), 65504.0) * scale;
     l /= max(max(l.r, max(l.g, l.b)), 1.0);
     float3 curve = 1.055 * exp2(log2(l) * (1.0 / 2.4)) - 0.055;

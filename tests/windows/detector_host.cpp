@@ -79,10 +79,10 @@ void check_pair(ID3D11Device *device, ID3D11DeviceContext *context, const char *
                         corvo::ComPtr<ID3D11DeviceContext>::share(context)));
     corvo::ComPtr<ID3D11Texture2D> first = texture_of(device, before), second = texture_of(device, now);
     if (!first || !second) return;
-    CHECK(detector.detect(first.get(), before.width, before.height).change == corvo::Change::kNew);
-    CHECK(detector.picture() != nullptr);
+    CHECK(detector.detect({first.get()}, before.width, before.height).change == corvo::Change::kNew);
+    CHECK(detector.picture().texture != nullptr);
     detector.accept();
-    const corvo::Detection detection = detector.detect(second.get(), now.width, now.height);
+    const corvo::Detection detection = detector.detect({second.get()}, now.width, now.height);
     const bool detected = detection.change != corvo::Change::kNew;
     const std::vector<corvo::DirtyRect> rects(detection.rects.begin(), detection.rects.end());
     const float ratio = detection.ratio;

@@ -548,44 +548,78 @@ void change_detection() {
     destroy(session);
 }
 
-// Texture mode: a counted texture of the window's size on the session's device, showing the window.
+// A device's reference count, read by adding one and taking it away again.
+ULONG references(ID3D11Device *device) {
+    device->AddRef();
+    return device->Release();
+}
+
+// Texture mode on the library's device, then on the host's own (made with Wine's Direct3D 11, as a host makes it):
+// a counted texture of the window's size on the session's device, showing the window, read back through the
+// device's own context; a change of one cell takes the changed cells only. With the host's device, wgc_get_device
+// is the host's, buffer mode is exact too, and once the session is gone the device has its references as before.
 void texture_mode() {
     TestWindow window;
     open_window(window);
-    wgc_session session = dll.wgc_session_create(window.handle);
-    if (!session) return;
-    dll.wgc_set_capture_to_texture(session, 1);
-    dll.wgc_set_dirty_rect(session, 1);
-    CHECK(dll.wgc_session_start(session) == 1);
-    bool matched = false;
-    poll_until(session, [&](const Frame &f) {
-        auto *texture = static_cast<ID3D11Texture2D *>(f.data);
-        D3D11_TEXTURE2D_DESC desc;
-        texture->GetDesc(&desc);
-        ID3D11Device *device = nullptr;
-        texture->GetDevice(&device);
-        const bool on_session_device = device == dll.wgc_get_device(session);
-        device->Release();
-        bool same = desc.Width == UINT(kWidth) && desc.Height == UINT(kHeight) && f.width == kWidth &&
-                    f.height == kHeight && desc.Format == DXGI_FORMAT_B8G8R8A8_UNORM && on_session_device;
-        if (same) {
-            const std::vector<uint32_t> pixels = read_texture(texture);
-            for (int y = 0; same && y < kHeight; ++y)
-                for (int x = 0; same && x < kWidth; ++x)
-                    same = pixels[size_t(y) * kWidth + size_t(x)] == window.expected(x, y);
+    for (const bool host : {false, true}) {
+        ID3D11Device *host_device = nullptr;
+        ULONG host_references = 0;
+        if (host) {
+            CHECK(SUCCEEDED(
+                D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT,
+                                  nullptr, 0, D3D11_SDK_VERSION, &host_device, nullptr, nullptr)));
+            if (!host_device) return;
+            host_references = references(host_device);
         }
-        // The host's reference: the session keeps its own, so the texture outlives this release.
-        const ULONG left = texture->Release();
-        CHECK(left >= 1);
-        matched = same;
-        return same;
-    });
-    CHECK(matched);
-    // A change of one cell: the texture takes the changed cells only.
-    window.mark({150, 40, 170, 60}, 0xff0000ffu);
-    CHECK(poll_until_shows(session, true, window));
-    CHECK(changed_only(session, {128, 32, 192, 64}));
-    destroy(session);
+        wgc_session session = dll.wgc_session_create(window.handle);
+        if (!session) return;
+        if (host) CHECK(dll.wgc_set_device(session, host_device) == 1);
+        dll.wgc_set_capture_to_texture(session, 1);
+        dll.wgc_set_dirty_rect(session, 1);
+        CHECK(dll.wgc_session_start(session) == 1);
+        ID3D11Device *const session_device = dll.wgc_get_device(session);
+        CHECK(session_device != nullptr && (!host || session_device == host_device));
+        bool matched = false;
+        poll_until(session, [&](const Frame &f) {
+            auto *texture = static_cast<ID3D11Texture2D *>(f.data);
+            D3D11_TEXTURE2D_DESC desc;
+            texture->GetDesc(&desc);
+            ID3D11Device *device = nullptr;
+            texture->GetDevice(&device);
+            const bool on_session_device = device == session_device;
+            device->Release();
+            bool same = desc.Width == UINT(kWidth) && desc.Height == UINT(kHeight) && f.width == kWidth &&
+                        f.height == kHeight && desc.Format == DXGI_FORMAT_B8G8R8A8_UNORM && on_session_device;
+            if (same) {
+                const std::vector<uint32_t> pixels = read_texture(texture);
+                for (int y = 0; same && y < kHeight; ++y)
+                    for (int x = 0; same && x < kWidth; ++x)
+                        same = pixels[size_t(y) * kWidth + size_t(x)] == window.expected(x, y);
+            }
+            // The host's reference: the session keeps its own, so the texture outlives this release.
+            const ULONG left = texture->Release();
+            CHECK(left >= 1);
+            matched = same;
+            return same;
+        });
+        CHECK(matched);
+        // A change of one cell: the texture takes the changed cells only.
+        const int at = host ? 64 : 0;
+        window.mark({150, 40 + at, 170, 60 + at}, 0xff0000ffu);
+        CHECK(poll_until_shows(session, true, window));
+        CHECK(changed_only(session, {128, 32 + at, 192, 64 + at}));
+        if (host) {
+            dll.wgc_set_capture_to_texture(session, 0);
+            window.mark({20, 150, 30, 160}, 0xffff0000u);
+            CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+            CHECK(dll.wgc_get_device(session) == host_device);
+        }
+        destroy(session);
+        if (host) {
+            CHECK(references(host_device) == host_references);
+            host_device->Release();
+        }
+    }
 }
 
 // Resizing: frames of the new size (the pool recreated), larger and then smaller than the pool.
@@ -1047,7 +1081,7 @@ void second_session() {
 // Direct3D failing under a running capture: the staging texture or its map fails once, and the picture is read
 // through a copy of its own, whole and exact; the pool's buffers cannot be made at a resize, which is told once
 // and tried again with the next frame; then the device is removed, which ends the capture with its line, and a
-// start on a new device captures again.
+// start on a new device captures again; removed once more with recovery on, the capture is rebuilt by the polls.
 void device_faults() {
     TestWindow window;
     open_window(window);
@@ -1103,6 +1137,36 @@ void device_faults() {
     CHECK(dll.wgc_session_start(session) == 1);
     window.mark({50, 50, 60, 60}, 0xff0000ffu);
     CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+
+    // With recovery on, the polls after a removal rebuild the capture on a new device: the status stays 1, the
+    // loss and the capture again are told once each, and exact frames of the new device come within seconds. The
+    // test holds the removed device, so that the new one cannot take its address.
+    CHECK(frame_info(session).device_generation == 1);
+    CHECK(dll.wgc_set_recovery(session, 1) == 1);
+    ID3D11Device *lost = dll.wgc_get_device(session);
+    lost->AddRef();
+    wgc_test::log_lines().clear();
+    module_function<void WINAPI()>(L"d3d11.dll", "corvo_test_remove_device")();
+    window.mark({80, 50, 90, 60}, 0xffff00ffu);
+    bool status_kept = true, rebuilt = false;
+    for (const ULONGLONG deadline = GetTickCount64() + 5000; !rebuilt && GetTickCount64() < deadline; Sleep(5)) {
+        const Frame frame = poll(session);
+        status_kept = status_kept && dll.wgc_get_status(session) == 1;
+        rebuilt = frame.got && frame_info(session).device_generation == 2 && shows(frame, window);
+    }
+    CHECK(status_kept);
+    CHECK(rebuilt);
+    CHECK(dll.wgc_get_device(session) != nullptr && dll.wgc_get_device(session) != lost);
+    const auto count = [](const std::string &text, int level) {
+        const std::vector<wgc_test::LogLine> &lines = wgc_test::log_lines();
+        return std::count_if(lines.begin(), lines.end(), [&](const wgc_test::LogLine &line) {
+            return line.text == text && line.level == level;
+        });
+    };
+    CHECK(count("Capture device lost, reason:887a0005; rebuilding", 2) == 1);
+    CHECK(count("Wgc capture rebuilt, device generation 2", 1) == 1);
+    CHECK(!logged("Capture device lost, reason:887a0005; the capture has ended"));
+    lost->Release();
     destroy(session);
 }
 

@@ -1,12 +1,14 @@
 // Faults of the prefix's d3d11.dll: device creation, and, through hooks in the vtables of Wine's device and
 // immediate context, its IDXGIDevice, staging textures, maps and the device's removal. The hooks pass every call
-// through to Wine's own methods unless a fault is armed or the device was removed. Written against the C
-// declarations, so that each hooked slot is named, not counted.
+// through to Wine's own methods unless a fault is armed or the device was removed. Wine's devices report no
+// creation flags: a hook reports those they were made with, as Windows does. Written against the C declarations,
+// so that each hooked slot is named, not counted.
 #define CINTERFACE
 #define COBJMACROS
 #include <d3d11.h>
 
 #include <atomic>
+#include <map>
 #include <mutex>
 
 #include "device_faults.h"
@@ -17,10 +19,13 @@ namespace {
 FaultPoints<int(DeviceFault::Count)> faults;
 std::atomic<ID3D11Device *> newest{nullptr};   // the device made last
 std::atomic<ID3D11Device *> removed{nullptr};  // the device the tests removed; not held
+std::mutex flags_mutex;
+std::map<ID3D11Device *, UINT> creation_flags;  // of each device made, by its address; guarded by flags_mutex
 
 decltype(ID3D11DeviceVtbl::QueryInterface) wine_query_interface = nullptr;
 decltype(ID3D11DeviceVtbl::CreateTexture2D) wine_create_texture = nullptr;
 decltype(ID3D11DeviceVtbl::GetDeviceRemovedReason) wine_removed_reason = nullptr;
+decltype(ID3D11DeviceVtbl::GetCreationFlags) wine_creation_flags = nullptr;
 decltype(ID3D11DeviceContextVtbl::Map) wine_map = nullptr;
 
 bool is_removed(ID3D11Device *device) { return device && device == removed.load(); }
@@ -45,6 +50,12 @@ HRESULT STDMETHODCALLTYPE create_texture(ID3D11Device *device, const D3D11_TEXTU
 
 HRESULT STDMETHODCALLTYPE removed_reason(ID3D11Device *device) {
     return is_removed(device) ? DXGI_ERROR_DEVICE_REMOVED : wine_removed_reason(device);
+}
+
+UINT STDMETHODCALLTYPE get_creation_flags(ID3D11Device *device) {
+    const std::lock_guard<std::mutex> lock(flags_mutex);
+    const auto found = creation_flags.find(device);
+    return found != creation_flags.end() ? found->second : wine_creation_flags(device);
 }
 
 HRESULT STDMETHODCALLTYPE map(ID3D11DeviceContext *context, ID3D11Resource *resource, UINT subresource,
@@ -76,6 +87,7 @@ void hook_vtables(ID3D11Device *device) {
         hook(&device->lpVtbl->QueryInterface, &query_interface, &wine_query_interface);
         hook(&device->lpVtbl->CreateTexture2D, &create_texture, &wine_create_texture);
         hook(&device->lpVtbl->GetDeviceRemovedReason, &removed_reason, &wine_removed_reason);
+        hook(&device->lpVtbl->GetCreationFlags, &get_creation_flags, &wine_creation_flags);
         ID3D11DeviceContext *context = nullptr;
         ID3D11Device_GetImmediateContext(device, &context);
         if (!context) return;
@@ -105,6 +117,10 @@ HRESULT WINAPI D3D11CreateDevice(IDXGIAdapter *adapter, D3D_DRIVER_TYPE driver, 
     const HRESULT hr =
         wine_create(adapter, driver, software, flags, levels, level_count, sdk_version, device, level, context);
     if (SUCCEEDED(hr) && device && *device) {
+        {
+            const std::lock_guard<std::mutex> lock(flags_mutex);
+            creation_flags[*device] = flags;
+        }
         hook_vtables(*device);
         ID3D11Device *made = *device;
         removed.compare_exchange_strong(made, nullptr);  // a new device at a removed one's address

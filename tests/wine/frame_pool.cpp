@@ -278,6 +278,10 @@ bool FramePool::tick(unsigned long long capture, std::chrono::steady_clock::time
             observed().ticks.fetch_add(1);
             return true;
         }
+        if (FAILED(device_->GetDeviceRemovedReason())) {  // as on Windows, a removed device's pool delivers nothing
+            observed().ticks.fetch_add(1);
+            return true;
+        }
         seen_size_ = content;
         seen_pixels_ = pixels;
         if (pixels.empty() || (!changed && !observed().render_unchanged.load())) {
