@@ -985,6 +985,17 @@ TEST_F(FramesTest, ClientAreaOfAFramedWindowIsExactAndFollowsAResize) {
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(picture_of_buffer(p.frame, p.width, p.height), pattern_part(4, 24, 115, 84));
 
+    // Minimised, it has no client area: frames that still come hand out nothing new; restored, what changed.
+    corvo_emu_set_window_minimised(window, 1);
+    corvo_emu_fill(window, 10, 30, 8, 8, 0xff0000ffu);
+    p = present_and_poll();
+    EXPECT_EQ(picture_of_buffer(p.frame, p.width, p.height), pattern_part(4, 24, 115, 84));
+    EXPECT_EQ(wgc_get_dirty_rects(session, nullptr, 0), 0);
+    corvo_emu_set_window_minimised(window, 0);
+    p = present_and_poll();
+    EXPECT_EQ(wgc_get_dirty_rects(session, nullptr, 0), 1);
+    EXPECT_EQ(pixel_at(p, 6, 6), 0xff0000ffu);
+
     const wgc_rect region{100, 50, 200, 200};  // relative to the client area, clipped to it
     ASSERT_EQ(wgc_set_region(session, &region), 1);
     p = present_and_poll();

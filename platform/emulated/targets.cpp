@@ -110,6 +110,16 @@ void Target::set_non_client(RECT thickness) {
     non_client_ = thickness;
 }
 
+bool Target::minimised() const {
+    const std::lock_guard lock(mutex_);
+    return minimised_;
+}
+
+void Target::set_minimised(bool minimised) {
+    const std::lock_guard lock(mutex_);
+    minimised_ = minimised;
+}
+
 Display Target::display() const {
     std::lock_guard lock(mutex_);
     return display_;

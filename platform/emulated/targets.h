@@ -38,6 +38,8 @@ public:
     // A window's non-client area: its thickness in pixels on each side (left, top, right, bottom).
     RECT non_client() const;
     void set_non_client(RECT thickness);
+    bool minimised() const;
+    void set_minimised(bool minimised);
     Display display() const;
     void set_display(Display display);
     bool closed() const;
@@ -60,6 +62,7 @@ private:
     int32_t height_;
     POINT position_{0, 0};
     RECT non_client_{0, 0, 0, 0};
+    bool minimised_ = false;
     Display display_;
     bool closed_ = false;
     // Pixels of 8-bit content no longer painted in scRGB: the plane of painted content goes once none is left.

@@ -17,8 +17,11 @@ std::shared_ptr<Target> open_window(HWND window) {
     return t && t->kind == Target::Kind::window && !t->closed() ? t : nullptr;
 }
 
+// Windows parks a minimised window at -32000, -32000, out of sight.
+POINT window_position(const Target &t) { return t.minimised() ? POINT{-32000, -32000} : t.position(); }
+
 RECT window_rect(const Target &t) {
-    const POINT at = t.position();
+    const POINT at = window_position(t);
     const corvo::platform::SizeInt32 size = t.size();
     return {at.x, at.y, at.x + size.Width, at.y + size.Height};
 }
@@ -37,6 +40,12 @@ void corvo_emu_set_window_frame(HWND window, int32_t left, int32_t top, int32_t 
     });
 }
 
+void corvo_emu_set_window_minimised(HWND window, BOOL minimised) CORVO_EMU_NOEXCEPT {
+    or_nothing([&] {
+        if (const auto t = open_window(window)) t->set_minimised(minimised != 0);
+    });
+}
+
 BOOL WINAPI GetWindowRect(HWND window, RECT *rect) {
     return or_failure<BOOL>(0, [&]() -> BOOL {
         const auto t = open_window(window);
@@ -50,6 +59,10 @@ BOOL WINAPI GetClientRect(HWND window, RECT *rect) {
     return or_failure<BOOL>(0, [&]() -> BOOL {
         const auto t = open_window(window);
         if (FAILED(call("GetClientRect")) || !t || !rect) return 0;
+        if (t->minimised()) {
+            *rect = {0, 0, 0, 0};
+            return 1;
+        }
         const RECT whole = window_rect(*t), frame = t->non_client();
         *rect = {0, 0, std::max<LONG>(whole.right - whole.left - frame.left - frame.right, 0),
                  std::max<LONG>(whole.bottom - whole.top - frame.top - frame.bottom, 0)};
@@ -61,7 +74,7 @@ BOOL WINAPI ClientToScreen(HWND window, POINT *point) {
     return or_failure<BOOL>(0, [&]() -> BOOL {
         const auto t = open_window(window);
         if (FAILED(call("ClientToScreen")) || !t || !point) return 0;
-        const POINT at = t->position();
+        const POINT at = window_position(*t);
         const RECT frame = t->non_client();
         point->x += at.x + frame.left;
         point->y += at.y + frame.top;
@@ -69,7 +82,12 @@ BOOL WINAPI ClientToScreen(HWND window, POINT *point) {
     });
 }
 
-BOOL WINAPI IsIconic(HWND) { return 0; }
+BOOL WINAPI IsIconic(HWND window) {
+    return or_failure<BOOL>(0, [&]() -> BOOL {
+        const auto t = open_window(window);
+        return t && t->minimised();
+    });
+}
 
 HRESULT WINAPI DwmGetWindowAttribute(HWND window, DWORD attribute, void *value, DWORD size) {
     return or_failure<HRESULT>(E_FAIL, [&]() -> HRESULT {

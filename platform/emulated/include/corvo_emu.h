@@ -88,6 +88,10 @@ void corvo_emu_move_window(HWND window, int32_t x, int32_t y) CORVO_EMU_NOEXCEPT
  * as 0; monitors and unknown handles are left alone. */
 void corvo_emu_set_window_frame(HWND window, int32_t left, int32_t top, int32_t right,
                                 int32_t bottom) CORVO_EMU_NOEXCEPT;
+/* Minimises a window (1) or restores it (0). Minimised, IsIconic says so, GetClientRect gives an empty rectangle,
+ * and the window's rectangle and client origin lie at -32000, -32000, as Windows parks them. What a capture of a
+ * minimised window delivers on Windows is not known: here frames still come as presented, the whole window's. */
+void corvo_emu_set_window_minimised(HWND window, BOOL minimised) CORVO_EMU_NOEXCEPT;
 
 /* A monitor's mode, or that of the monitor a window is shown on (nothing happens where there is none): HDR on
  * (1) or off (0, the default), and the SDR white in nits that HDR mode shows SDR content at (default 80; held to

@@ -15,7 +15,8 @@ typedef struct DPI_AWARENESS_CONTEXT__ *DPI_AWARENESS_CONTEXT;
 #ifdef __cplusplus
 extern "C" {
 #endif
-/* FALSE, and nothing written, for a handle that is no open window. Simulated windows are never minimised. */
+/* FALSE, and nothing written, for a handle that is no open window. A window minimised with
+ * corvo_emu_set_window_minimised has an empty client rectangle. */
 BOOL WINAPI GetClientRect(HWND window, RECT *rect);
 BOOL WINAPI ClientToScreen(HWND window, POINT *point);
 BOOL WINAPI GetWindowRect(HWND window, RECT *rect);
