@@ -1320,6 +1320,27 @@ void client_area() {
     CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
     resize_window(window, {kWidth + 40, kHeight + 30});
     CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
+
+    // Minimised, it has no client area: whatever frames still come, every poll hands out the picture before;
+    // restored, its client area again.
+    const Frame last = poll(session);
+    const auto *first = static_cast<const uint32_t *>(last.data);
+    const std::vector<uint32_t> before(first, first + size_t(last.width) * size_t(last.height));
+    const long frames = service.frames();
+    ShowWindow(window.handle, SW_MINIMIZE);
+    CHECK(IsIconic(window.handle));
+    // At least 300 ms, and until the service made a frame of the minimised window's rectangle.
+    bool kept = true;
+    const ULONGLONG since = GetTickCount64();
+    while (GetTickCount64() < since + 300 || (service.frames() == frames && GetTickCount64() < since + 5000)) {
+        const Frame f = poll(session);
+        kept = kept && f.got && f.width == last.width && f.height == last.height &&
+               std::equal(before.begin(), before.end(), static_cast<const uint32_t *>(f.data));
+        Sleep(5);
+    }
+    CHECK(kept && service.frames() > frames);
+    ShowWindow(window.handle, SW_RESTORE);
+    CHECK(poll_until(session, [&](const Frame &f) { return shows(f, window); }));
     destroy(session);
 
     GetClientRect(window.handle, &area);
