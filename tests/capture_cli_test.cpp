@@ -378,7 +378,7 @@ TEST(TargetList, WindowsMatchAPartOfTheirTitleInAnyCaseOfAsciiLetters) {
     }
 }
 
-TEST(TargetList, MonitorsShowTheirModeAndTheSdrWhiteOfHdrMode) {
+TEST(TargetList, MonitorsShowTheirModeAndOnlyTitledWindowsNotMinimisedAreOffered) {
     corvo_emu_reset();
     void *sdr = corvo_emu_create_monitor(1920, 1080);
     void *hdr = corvo_emu_create_monitor(2560, 1440);
@@ -391,6 +391,16 @@ TEST(TargetList, MonitorsShowTheirModeAndTheSdrWhiteOfHdrMode) {
     corvo_emu_fail("DisplayConfigGetDeviceInfo", 5, 0, 100);
     EXPECT_TRUE(capture_cli::list_targets().monitors[1].hdr);
     EXPECT_EQ(capture_cli::list_targets().monitors[1].sdr_white_nits, 80.0f);
+
+    // Of the windows, only those titled and not minimised are offered.
+    HWND titled = corvo_emu_create_window(64, 48), minimised = corvo_emu_create_window(32, 32);
+    corvo_emu_create_window(16, 16);
+    corvo_emu_set_title(titled, "editor");
+    corvo_emu_set_title(minimised, "minimised");
+    corvo_emu_set_window_minimised(minimised, 1);
+    const std::vector<capture_cli::ListedWindow> windows = capture_cli::list_targets().windows;
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_EQ(windows[0].title, "editor");
     corvo_emu_reset();
 }
 

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "corvo_emu.h"
+#include "corvo_emu_window.h"
 #include "session/monitor_colour.h"
 #include "tools/capture_cli/target_list.h"
 
@@ -17,7 +18,8 @@ TargetList list_targets() {
             corvo::MonitorColour reader;  // as the library reads it
             const corvo::MonitorState &colour = reader.look(nullptr, static_cast<HMONITOR>(t.handle));
             list.monitors.push_back({t.x, t.y, t.width, t.height, colour.hdr, colour.sdr_white_nits});
-        } else if (t.title[0] != '\0') {  // as on Windows, untitled windows are not offered
+        } else if (t.title[0] != '\0' && !IsIconic(static_cast<HWND>(t.handle))) {
+            // As on Windows, untitled and minimised windows are not offered.
             list.windows.push_back({reinterpret_cast<uintptr_t>(t.handle), t.title, t.width, t.height});
         }
     }
