@@ -232,11 +232,19 @@ TEST_F(StartTest, SessionsOnOneThreadShareItsDispatcherQueueUntilTheLastGoes) {
     EXPECT_EQ(log.at_level(1), std::vector<std::string>{"Wgc on_closed"});
     wgc_session_destroy(session);
     session = nullptr;
-    // The thread's next dispatch (the host's loop, or a poll) begins the shutdown, the one after completes it;
-    // then the thread can make a queue of its own again.
-    dispatch_thread_messages();
+    // The thread's next dispatch (the host's loop, or a poll) begins the shutdown, and a start fails until the
+    // one after completes it; then the thread can make a queue of its own again.
+    MSG msg;
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+    DispatchMessageW(&msg);
     EXPECT_EQ(corvo_emu_count("ShutdownQueueAsync"), 1u);
-    open_window(16, 16);
+    open_window(16, 16, false);
+    log.clear();
+    EXPECT_EQ(wgc_session_start(session), 0);
+    EXPECT_EQ(log.at_level(3),
+              std::vector<std::string>{"Failed to create dispatcher queue controller, hr:8001010e"});
+    dispatch_thread_messages();
+    EXPECT_EQ(wgc_session_start(session), 1);
     EXPECT_EQ(corvo_emu_count("CreateDispatcherQueueController"), 2u);
 }
 

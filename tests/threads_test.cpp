@@ -140,7 +140,9 @@ void stepping_logger(int32_t, const char *text, uint64_t) {
     if (line.starts_with("Set dirtyRect") && destroy_step.load() == 0) {
         destroy_step = 1;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the destroy has begun meanwhile
-        destroy_step = 2;
+        // A teardown told meanwhile (-1) stays told.
+        int inside = 1;
+        destroy_step.compare_exchange_strong(inside, 2);
     } else if (line == "Try to exit wgc thread" && destroy_step.load() != 2) {
         destroy_step = -1;
     }
