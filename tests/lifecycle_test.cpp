@@ -658,13 +658,34 @@ TEST_F(Lifecycle, RecoveryEndsWhenTheTargetClosesOrTheSwitchGoesOff) {
         poll(session);
         poll(session);  // the first try, at once, fails
         EXPECT_EQ(wgc_get_status(session), 1);
+        const auto tries = [] { return corvo_emu_count("D3D11CreateDevice"); };
+        if (!close) {
+            // Then it backs off: 0.25 s, then twice that, with no try at the polls between. From before the poll
+            // of the second try to after that of the third at least 0.5 s pass, however loaded the machine.
+            using Clock = std::chrono::steady_clock;
+            std::vector<std::pair<Clock::time_point, Clock::time_point>> trying_polls;
+            for (const auto deadline = Clock::now() + std::chrono::seconds(5);
+                 trying_polls.size() < 2 && Clock::now() < deadline;) {
+                const auto before = Clock::now();
+                const uint64_t had = tries();
+                poll(session);
+                if (tries() > had) trying_polls.emplace_back(before, Clock::now());
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            ASSERT_EQ(trying_polls.size(), 2u);
+            EXPECT_GE(trying_polls[1].second - trying_polls[0].first, std::chrono::milliseconds(500));
+        }
         log.clear();
+        const uint64_t tried = tries();
         if (close)
             corvo_emu_close(window);
         else
             wgc_set_recovery(session, 0);
         poll(session);
         EXPECT_EQ(wgc_get_status(session), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // past the next try's time
+        poll(session);
+        EXPECT_EQ(tries(), tried);  // nothing is rebuilt for a capture that ended
         EXPECT_EQ(wgc_wait_for_frame(session, 5000), 0);
         if (!close) {
             EXPECT_EQ(log.at_level(3),
