@@ -554,6 +554,13 @@ TEST_F(Lifecycle, AdapterOfTheTargetIsTheOneWhoseOutputShowsIt) {
         EXPECT_TRUE(poll(s).ok);
         wgc_session_destroy(s);
     }
+    // With no adapter of the preferred vendor, the default is the first.
+    const uint32_t others[] = {0x8086, 0x1002};
+    corvo_emu_set_adapters(others, 2);
+    wgc_session s = wgc_session_create2(second);
+    ASSERT_EQ(wgc_session_start(s), 1);
+    EXPECT_EQ(adapter_index_of(wgc_get_device(s)), 0u);
+    wgc_session_destroy(s);
 }
 
 // The generation of the device that captured the frame the last poll handed out; 0 when none was.
@@ -589,6 +596,8 @@ TEST_F(Lifecycle, RecoveryRebuildsTheOwnDeviceAfterEachLoss) {
         SCOPED_TRACE(texture_mode ? "texture" : "buffer");
         open_window(40, 30, false);
         wgc_set_recovery(session, 1);
+        corvo_emu_create_monitor(64, 48);                       // which shows the window
+        wgc_set_adapter(session, CORVO_WGC_ADAPTER_OF_TARGET);  // named at the start only
         wgc_set_capture_to_texture(session, texture_mode ? 1 : 0);
         wgc_set_dirty_rect(session, 1);
         ASSERT_EQ(wgc_session_start(session), 1);
