@@ -64,6 +64,7 @@ protected:
         int32_t format = CORVO_WGC_FORMAT_BGRA8;
         wgc_rect region{};     // all zero: the whole window
         bool outside = false;  // the last region read lay outside the content: nothing is handed out
+        int handed_mode = -1;  // the mode of the picture the host got at its last poll; -1 none
         bool unknown[2] = {};  // by mode: a read failed while nothing was handed out, so the output's picture is
                                // not known (its failed update may have dropped it)
         HMONITOR monitor = nullptr;
@@ -131,6 +132,7 @@ protected:
                 pool_width = width;
                 pool_height = height;
                 texture_mode = detection = faults = outside = false;
+                handed_mode = -1;
                 format = CORVO_WGC_FORMAT_BGRA8;
                 region = {};
                 delivered.clear();
@@ -189,12 +191,14 @@ protected:
                     const Poll lost = poll(session);
                     if (lost.ok && texture_mode) static_cast<ID3D11Texture2D *>(lost.frame)->Release();
                     if (!session) break;
+                    handed_mode = lost.ok ? int(texture_mode) : -1;
                     for (const char *operation : kFaulted) corvo_emu_fail(operation, 0, 0, 0);
                     ASSERT_EQ(wgc_get_status(session), device_kind == DeviceKind::kRecovering ? 1 : 0);
                     if (device_kind == DeviceKind::kRecovering) {
                         const Poll rebuilt = poll(session);
                         if (rebuilt.ok && texture_mode) static_cast<ID3D11Texture2D *>(rebuilt.frame)->Release();
                         if (!session) break;
+                        handed_mode = rebuilt.ok ? int(texture_mode) : -1;
                         ASSERT_EQ(wgc_get_status(session), 1);
                     } else {
                         destroyable = nullptr;  // a start must succeed
@@ -203,6 +207,7 @@ protected:
                         }
                         ASSERT_EQ(wgc_session_start(session), 1);
                         destroyable = &session;
+                        handed_mode = -1;
                     }
                     delivered.clear();
                     pool_width = width;
@@ -277,6 +282,14 @@ protected:
             delivered.clear();
 
             Picture &before = held[texture_mode ? 1 : 0];
+            if (!p.ok) {
+                // Nothing handed out: nothing to tell of it.
+                wgc_frame_info none{};
+                none.size = sizeof none;
+                ASSERT_EQ(wgc_get_frame_info(session, &none), 0);
+                ASSERT_EQ(wgc_get_dirty_rects(session, nullptr, 0), -1);
+            }
+            const int mode_before = std::exchange(handed_mode, p.ok ? int(texture_mode) : -1);
             if (read_outside) {
                 outside = true;
                 // Nothing, whichever the mode, until a picture of a region inside the content is read; the
@@ -343,6 +356,10 @@ protected:
             }
             // The changed rectangles, when known, cover every pixel that differs from the picture before.
             const int32_t count = wgc_get_dirty_rects(session, nullptr, 0);
+            // Told against the picture the host got last: one of the other output is no base.
+            if (mode_before != int(texture_mode)) {
+                ASSERT_EQ(count, -1);
+            }
             if (count >= 0) {
                 ASSERT_EQ(got.width, before.width);
                 ASSERT_EQ(got.height, before.height);

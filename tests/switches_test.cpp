@@ -89,10 +89,10 @@ TEST_F(SwitchesTest, PropertiesAreProbedAfreshAtEveryCall) {
 }
 
 // Hiding the border asks the user's consent once per process, so each sequence runs in a fresh process. A
-// step sets the system's answer (corvo_emu_set_borderless_access), then hides the border ('h'), starts the
-// session ('s', the border shown unless a step hid it), makes another call of it ('c': the status), or starts
-// eight sessions of the window at once on eight threads ('8', 1 when each started within 100 ms); and checks the
-// result, the one warning (or none), the lines that set or apply the border (each the one given; none for null)
+// step sets the system's answer (corvo_emu_set_borderless_access), then hides the border ('h') or shows it ('b'),
+// starts the session ('s', the border shown unless a step hid it), makes another call of it ('c': the status), or
+// starts eight sessions of the window at once on eight threads ('8', 1 when each started within 100 ms); and checks
+// the result, the one warning (or none), the lines that set or apply the border (each the one given; none for null)
 // and the border the capture has (-1: none).
 struct ConsentStep {
     int32_t answer;
@@ -133,6 +133,7 @@ int run_consent_steps(const std::vector<ConsentStep> &steps) {
         log.clear();
         const uint8_t returned =
             step.action == 'h'   ? wgc_show_border(session, 0)
+            : step.action == 'b' ? wgc_show_border(session, 1)
             : step.action == 's' ? wgc_session_start(session)
             : step.action == 'c' ? wgc_get_status(session)
                                  : start_eight_at_once(window);
@@ -201,6 +202,12 @@ TEST_F(BorderlessConsent, StartsNeverWaitForTheAnswerAndARefusalComesAsAWarning)
                 ::testing::ExitedWithCode(0), "");
     EXPECT_EXIT(std::exit(run_consent_steps(
                     {{1, 'h', 0, "denied, status 1", nullptr, -1}, {1, 's', 1, nullptr, "Wgc border Enable ", 1}})),
+                ::testing::ExitedWithCode(0), "");
+    // A hide the host took back before the answer came: its refusal is no news.
+    EXPECT_EXIT(std::exit(run_consent_steps({{-2, 's', 1, nullptr, "Wgc border Enable ", 1},
+                                             {-2, 'h', 1, nullptr, "Set hide border", 1},
+                                             {-2, 'b', 1, nullptr, "Set show border", 1},
+                                             {2, 'c', 1, nullptr, nullptr, 1}})),
                 ::testing::ExitedWithCode(0), "");
     // A refusal that comes before the start is the start's to tell, once.
     EXPECT_EXIT(std::exit(run_consent_steps({{-2, 'h', 1, nullptr, "Set hide border", -1},
