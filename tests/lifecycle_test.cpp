@@ -72,7 +72,11 @@ TEST_F(Lifecycle, SecondStartKeepsNothingOfTheFirstDevice) {
     EXPECT_EQ(device_of(first.frame), first_device);
     static_cast<ID3D11Texture2D *>(first.frame)->Release();
 
+    // Also where the thread's queue takes no work, the start again keeps the queue rather than shut it down.
+    corvo_emu_fail("TryEnqueue", kFail, 0, 1000);
     ASSERT_EQ(wgc_session_start(session), 1);
+    corvo_emu_fail("TryEnqueue", 0, 0, 0);
+    EXPECT_EQ(corvo_emu_count("ShutdownQueueAsync"), 0u);
     const Poll second = present_and_poll();
     ASSERT_TRUE(second.ok);
     EXPECT_EQ(device_of(second.frame), wgc_get_device(session));
@@ -488,7 +492,10 @@ TEST_F(Lifecycle, LostHostDeviceEndsTheCaptureAndIsNeverReplaced) {
     EXPECT_EQ(log.at_level(3),
               std::vector<std::string>{"Capture device lost, reason:887a0006; the capture has ended"});
     EXPECT_TRUE(log.at_level(2).empty());
+    log.clear();
     EXPECT_EQ(wgc_session_start(session), 0);  // nor at a start
+    EXPECT_EQ(log.at_level(3),
+              std::vector<std::string>{"Failed to use the host's device: removed, reason:887a0006"});
     EXPECT_EQ(wgc_get_device(session), nullptr);
     wgc_session_destroy(session);
     session = nullptr;
@@ -615,8 +622,19 @@ TEST_F(Lifecycle, RecoveryRebuildsTheOwnDeviceAfterEachLoss) {
             EXPECT_EQ(wgc_wait_for_frame(session, 20), 0);  // nothing arrives until the rebuild
             paint(window, model, int32_t(generation) * 8, 12, 6, 6, 0xFF000000u + generation);
             Picture seen;
-            bool dropped = false;
-            ASSERT_TRUE(poll_until_rebuilt(session, window, texture_mode, &seen, &dropped));
+            bool dropped = false, rebuilt = false;
+            const auto rebuild = [&] {
+                rebuilt = poll_until_rebuilt(session, window, texture_mode, &seen, &dropped);
+            };
+            // The second is polled on another thread: the capture's closing still comes through the start
+            // thread's queue, and that thread's polls go on without one of their own.
+            const uint64_t queues = corvo_emu_count("CreateDispatcherQueueController");
+            if (generation == 3)
+                std::thread(rebuild).join();
+            else
+                rebuild();
+            ASSERT_TRUE(rebuilt);
+            EXPECT_EQ(corvo_emu_count("CreateDispatcherQueueController"), queues);
             EXPECT_FALSE(dropped);
             EXPECT_EQ(seen, model);
             EXPECT_EQ(device_generation(session), generation);
