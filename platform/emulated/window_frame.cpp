@@ -26,6 +26,10 @@ RECT window_rect(const Target &t) {
     return {at.x, at.y, at.x + size.Width, at.y + size.Height};
 }
 
+// Windows 10 and 11 count invisible resize borders into a framed window's rectangle (left, right and bottom),
+// which its visible bounds, what its capture shows, leave out.
+constexpr LONG kResizeBorder = 7;
+
 thread_local DPI_AWARENESS_CONTEXT thread_awareness = DPI_AWARENESS_CONTEXT_UNAWARE;
 
 }  // namespace
@@ -51,6 +55,12 @@ BOOL WINAPI GetWindowRect(HWND window, RECT *rect) {
         const auto t = open_window(window);
         if (FAILED(call("GetWindowRect")) || !t || !rect) return 0;
         *rect = window_rect(*t);
+        const RECT frame = t->non_client();
+        if (frame.left || frame.top || frame.right || frame.bottom) {
+            rect->left -= kResizeBorder;
+            rect->right += kResizeBorder;
+            rect->bottom += kResizeBorder;
+        }
         return 1;
     });
 }

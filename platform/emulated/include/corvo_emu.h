@@ -84,8 +84,9 @@ int32_t corvo_emu_list_targets(corvo_emu_target *out, int32_t capacity);
 void corvo_emu_move_window(HWND window, int32_t x, int32_t y) CORVO_EMU_NOEXCEPT;
 /* The thickness in pixels of a window's non-client area (title bar and borders) on each side; default 0, the client
  * area is the whole window. The captured content is still the whole window; GetClientRect, ClientToScreen,
- * GetWindowRect and DwmGetWindowAttribute(DWMWA_EXTENDED_FRAME_BOUNDS) report accordingly. Negative sides count
- * as 0; monitors and unknown handles are left alone. */
+ * GetWindowRect and DwmGetWindowAttribute(DWMWA_EXTENDED_FRAME_BOUNDS) report accordingly, and GetWindowRect of a
+ * window with a frame also takes in invisible resize borders, 7 pixels left, right and bottom, as on Windows 10
+ * and 11. Negative sides count as 0; monitors and unknown handles are left alone. */
 void corvo_emu_set_window_frame(HWND window, int32_t left, int32_t top, int32_t right,
                                 int32_t bottom) CORVO_EMU_NOEXCEPT;
 /* Minimises a window (1) or restores it (0). Minimised, IsIconic says so, GetClientRect gives an empty rectangle,

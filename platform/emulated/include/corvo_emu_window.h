@@ -1,7 +1,7 @@
 // The user32 and dwmapi calls that say where a window and its client area are, declared with the names, members and
 // values of the Windows SDK (winuser.h, windef.h, dwmapi.h). A simulated window's frame (what its capture shows) is
-// its visible bounds, the window's rectangle; its client area lies inside by the thickness that
-// corvo_emu_set_window_frame set.
+// its visible bounds; its client area lies inside by the thickness that corvo_emu_set_window_frame set, and the
+// window's rectangle of a framed window outside by its invisible resize borders.
 #pragma once
 
 #include "corvo_emu_win32.h"
