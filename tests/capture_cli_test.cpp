@@ -320,6 +320,7 @@ TEST_F(CaptureCliTest, BadArgumentsAreRefusedWithOneLine) {
     expect_refused("--frames 1 --region -1,0,4,4", "--region");
     expect_refused("--frames 1 --region 1,2,3", "--region");
     expect_refused("--frames 1 --region 1,2,3,4,", "--region");
+    expect_refused("--frames 1 --region 1:2:3:4", "--region");
 }
 
 TEST_F(CaptureCliTest, VersionIsTheProjectsAndStartsNoCapture) {

@@ -11,6 +11,7 @@
 #include <utility>
 #include <time.h>
 
+#include "corvo_emu_window.h"
 #include "picture.h"
 #include "session_harness.h"
 
@@ -981,9 +982,12 @@ TEST_F(FramesTest, ClientAreaOfAFramedWindowIsExactAndFollowsAResize) {
     paint_pattern(window, 120, 90);
     wgc_set_dirty_rect(session, 1);
     ASSERT_EQ(wgc_set_client_area(session, 1), 1);
+    SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_UNAWARE);
     Poll p = present_and_poll();
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(picture_of_buffer(p.frame, p.width, p.height), pattern_part(4, 24, 115, 84));
+    // The rectangles were read per-monitor aware; the host's thread keeps its own awareness.
+    EXPECT_EQ(SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_UNAWARE), DPI_AWARENESS_CONTEXT_UNAWARE);
 
     // Minimised, it has no client area: frames that still come hand out nothing new; restored, what changed.
     corvo_emu_set_window_minimised(window, 1);
