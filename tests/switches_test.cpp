@@ -90,10 +90,11 @@ TEST_F(SwitchesTest, PropertiesAreProbedAfreshAtEveryCall) {
 
 // Hiding the border asks the user's consent once per process, so each sequence runs in a fresh process. A
 // step sets the system's answer (corvo_emu_set_borderless_access), then hides the border ('h') or shows it ('b'),
-// starts the session ('s', the border shown unless a step hid it), makes another call of it ('c': the status), or
-// starts eight sessions of the window at once on eight threads ('8', 1 when each started within 100 ms); and checks
-// the result, the one warning (or none), the lines that set or apply the border (each the one given; none for null)
-// and the border the capture has (-1: none).
+// starts the session ('s', the border shown unless a step hid it), makes another call of it ('c': the status; 'e':
+// the same once the request ended in an error), or starts eight sessions of the window at once on eight threads
+// ('8', 1 when each started within 100 ms); and checks the result, the one warning (or none), the lines that set or
+// apply the border (each the one given; none for null) and the border the capture has (-1: none). The user is asked
+// once, and again after each request that ended in an error.
 struct ConsentStep {
     int32_t answer;
     char action;
@@ -136,7 +137,9 @@ int run_consent_steps(const std::vector<ConsentStep> &steps) {
             : step.action == 'b' ? wgc_show_border(session, 1)
             : step.action == 's' ? wgc_session_start(session)
             : step.action == 'c' ? wgc_get_status(session)
-                                 : start_eight_at_once(window);
+            : step.action == 'e'
+                ? (corvo_emu_fail("GetResults", static_cast<int32_t>(0x80004005), 0, 1), wgc_get_status(session))
+                : start_eight_at_once(window);
         const std::vector<std::string> warnings = log.at_level(2);
         const std::string expected =
             step.warning ? std::string("Failed to hide border: borderless capture access ") + step.warning
@@ -162,7 +165,9 @@ int run_consent_steps(const std::vector<ConsentStep> &steps) {
             ++failures;
         }
     }
-    if (corvo_emu_count("RequestAccessAsync") != 1) {
+    const auto asked =
+        1 + std::count_if(steps.begin(), steps.end(), [](const ConsentStep &s) { return s.action == 'e'; });
+    if (corvo_emu_count("RequestAccessAsync") != uint64_t(asked)) {
         std::fprintf(stderr, "asked %u times\n", unsigned(corvo_emu_count("RequestAccessAsync")));
         ++failures;
     }
@@ -186,6 +191,12 @@ TEST_F(BorderlessConsent, AnAnswerIsKeptAPendingOneActedOnWhenItComesAndAMissing
                      {4, 'c', 1, nullptr, nullptr, 0},
                      {0, 'c', 1, nullptr, nullptr, 0},
                      {2, 'h', 1, nullptr, "Set hide border", 1}})),
+                ::testing::ExitedWithCode(0), "");
+    // A request that ended in an error is a refusal, and the next hide asks again.
+    EXPECT_EXIT(std::exit(run_consent_steps({{-2, 's', 1, nullptr, "Wgc border Enable ", 1},
+                                             {-2, 'h', 1, nullptr, "Set hide border", 1},
+                                             {4, 'e', 1, "cannot be asked, hr:80004005", nullptr, 1},
+                                             {4, 'h', 1, nullptr, "Set hide border", 0}})),
                 ::testing::ExitedWithCode(0), "");
 }
 

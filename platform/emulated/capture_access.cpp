@@ -8,6 +8,7 @@
 #include "platform/emulated/c_boundary.h"
 #include "platform/emulated/capture_service.h"
 #include "platform/emulated/system.h"
+#include "platform/emulated/throw.h"
 
 CORVO_EMU_INTERFACE(IEmuAccessRequest, 0x5f3e1a09, 0x6c1d, 0x4b7e, 0x9a, 0x01, 0x11, 0x22, 0x33, 0x44, 0x55, 0x09)
 
@@ -50,10 +51,17 @@ public:
     }
     // Under the consent lock.
     void answer_with(int32_t answer) { answer_ = answer; }
+    // The request's error from its first failure on.
+    HRESULT end_with(HRESULT failure) {
+        std::lock_guard lock(consent().mutex);
+        if (SUCCEEDED(error_)) error_ = failure;
+        return error_;
+    }
 
 private:
     bool implements(REFIID iid) const noexcept override { return iid == __uuidof(IEmuAccessRequest); }
     std::optional<int32_t> answer_;
+    HRESULT error_ = S_OK;
 };
 
 AccessRequest &request_of(const platform::Projected &p) {
@@ -92,6 +100,8 @@ HRESULT BorderlessAccessRequest::request(BorderlessAccessRequest *out) noexcept 
 bool BorderlessAccessRequest::completed() const { return emu::request_of(*this).answer().has_value(); }
 
 AccessStatus BorderlessAccessRequest::GetResults() const {
+    // A failing GetResults is a request that ended in an error or was cancelled: it stays so.
+    emu::throw_if_failed(emu::request_of(*this).end_with(emu::call("GetResults")), "GetResults");
     const std::optional<int32_t> answer = emu::request_of(*this).answer();
     if (!answer) throw PlatformError(E_ILLEGAL_METHOD_CALL, "A method was called at an unexpected time.");
     return static_cast<AccessStatus>(*answer);
