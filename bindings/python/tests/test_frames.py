@@ -281,6 +281,8 @@ def test_a_region_and_a_client_area_are_grabbed_alone_and_dirty_rects_are_the_re
         np.testing.assert_array_equal(present_and_grab(session, window), picture[24:84, 4:115])
         with pytest.raises(ValueError):
             session.set_region((5, 5, 5, 10))
+        with pytest.raises(ValueError):
+            session.set_region((0, 0, 2**32 + 10, 10))  # not cut to 32 bits, a region (0, 0, 10, 10)
         with pytest.raises(TypeError):
             session.set_region((1, 2, 3))
     with pytest.raises(corvo_wgc.SwitchRefusedError):
