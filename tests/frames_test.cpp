@@ -107,6 +107,22 @@ TEST_F(FramesTest, PicturesOfAnHdrMonitorInEveryFormat) {
             ASSERT_EQ(wgc_get_frame_info(session, &failed), 1);
             EXPECT_EQ(failed.sdr_white_nits, float(white));
             corvo_emu_close(other);
+            // A configuration that changed between its two calls is asked again: the new white is read at once.
+            // Then a lasting failure is read again once, not at every frame.
+            for (const uint32_t now : {120u, white}) {
+                corvo_emu_set_hdr(window, 1, now);
+                corvo_emu_advance_clock(kColourReadInterval);
+                corvo_emu_fail("QueryDisplayConfig", 122, 0, 1);  // ERROR_INSUFFICIENT_BUFFER
+                ASSERT_TRUE(present_and_poll().ok);
+                ASSERT_EQ(wgc_get_frame_info(session, &failed), 1);
+                EXPECT_EQ(failed.sdr_white_nits, float(now));
+            }
+            corvo_emu_advance_clock(kColourReadInterval);
+            corvo_emu_fail("DisplayConfigGetDeviceInfo", 31, 0, 1000);
+            const uint64_t reads = corvo_emu_count("DisplayConfigGetDeviceInfo");
+            for (int n = 0; n < 4; ++n) ASSERT_TRUE(present_and_poll().ok);
+            EXPECT_EQ(corvo_emu_count("DisplayConfigGetDeviceInfo") - reads, 2u);
+            corvo_emu_fail("DisplayConfigGetDeviceInfo", 0, 0, 0);
             const std::vector<std::string> lines = log.texts();
             const std::string converting = "Wgc sdr from hdr on, sdr white " + std::to_string(white) + " nits";
             EXPECT_EQ(std::count(lines.begin(), lines.end(), converting), format == CORVO_WGC_FORMAT_SDR_FROM_HDR);
