@@ -233,6 +233,19 @@ TEST_F(FramesTest, PicturesOfAnHdrMonitorInEveryFormat) {
             poll_mode();
             ASSERT_EQ(wgc_get_frame_info(session, &info), 1);
             EXPECT_EQ(info.sdr_white_nits, float(moved));
+            // Another monitor's white is no fallback: moved to an HDR monitor whose white cannot be read, the
+            // window is told at 80 nits.
+            const HMONITOR next = corvo_emu_create_monitor(64, 64);  // right of the first
+            corvo_emu_set_hdr(next, 1, 300);
+            corvo_emu_move_window(window, 1920, 0);
+            corvo_emu_advance_clock(kColourReadInterval);
+            corvo_emu_fail("DisplayConfigGetDeviceInfo", 31, 0, 1000);
+            poll_mode();
+            ASSERT_EQ(wgc_get_frame_info(session, &info), 1);
+            EXPECT_EQ(info.hdr, 1u);
+            EXPECT_EQ(info.sdr_white_nits, 80.0f);
+            corvo_emu_fail("DisplayConfigGetDeviceInfo", 0, 0, 0);
+            corvo_emu_close(next);
             wgc_session_destroy(session);
             session = nullptr;
             corvo_emu_close(window);
